@@ -1,0 +1,45 @@
+# The two commands a fresh machine needs: `make run` and `make test`.
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+WL_WERROR ?= OFF
+CMAKE_ARGS ?=
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build run test bench fuzz fuzz-smoke format format-check clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DWL_WERROR=$(WL_WERROR) $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+# Until the desktop app exists, `run` starts the headless daemon in the foreground.
+run: build
+	$(BUILD)/bin/wardlampd
+
+test: build
+	@scripts/run-tests $(BUILD)
+
+bench: build
+	@scripts/run-bench $(BUILD)
+
+fuzz: deps
+	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-smoke: deps
+	@scripts/run-fuzz $(FUZZ_BUILD) 10
+
+format: configure
+	@cmake --build $(BUILD) --target format
+
+format-check: configure
+	@cmake --build $(BUILD) --target format-check
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD)
