@@ -1,0 +1,212 @@
+#include "ServerConfig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qsizetype uuidTextLength = 36;
+
+bool isHexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+}
+
+void setError(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+}
+
+QString missingOrNot(QLatin1StringView key, QLatin1StringView kind)
+{
+    return QString(u'"' + QString(key) + u"\" is missing or not a "_s + QString(kind));
+}
+
+// Reads a required string; nothing when absent or of another type.
+std::optional<QString> requiredString(const QJsonObject& object, QLatin1StringView key)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+// Reads an optional key into `out`: absent and null leave it unset, a value of
+// the wrong type is a failure (false).
+bool readOptionalString(const QJsonObject& object, QLatin1StringView key, std::optional<QString>& out)
+{
+    const QJsonValue value = object.value(key);
+    out.reset();
+    if (value.isUndefined() || value.isNull())
+        return true;
+    if (!value.isString())
+        return false;
+    out = value.toString();
+    return true;
+}
+
+} // namespace
+
+QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+
+std::optional<QUuid> parseUuid(QStringView text)
+{
+    if (text.size() != uuidTextLength)
+        return std::nullopt;
+    for (qsizetype i = 0; i < uuidTextLength; ++i) {
+        const bool hyphenPlace = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphenPlace ? text[i] != u'-' : !isHexDigit(text[i]))
+            return std::nullopt;
+    }
+    const QUuid id = QUuid::fromString(text);
+    // Cannot fail after the check above unless the text is the nil UUID, which
+    // is a valid textual form and kept as such.
+    return id;
+}
+
+std::optional<QUrl> ServerConfig::tunnelURL() const
+{
+    if (!tunnelHostname)
+        return std::nullopt;
+    QString text = *tunnelHostname;
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    auto isBlank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    text = text.mid(begin, end - begin);
+    if (text.isEmpty())
+        return std::nullopt;
+    text.remove(u"https://"_s, Qt::CaseSensitive);
+    text.remove(u"http://"_s, Qt::CaseSensitive);
+    if (text.endsWith(u'/'))
+        text.chop(1);
+    const QUrl url(u"https://"_s + text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
+QJsonObject ServerConfig::toJson() const
+{
+    QJsonObject object {
+        { u"id"_s, uuidText(id) },
+        { u"name"_s, name },
+        { u"command"_s, command },
+        { u"autostart"_s, autostart },
+        { u"errorAlertEnabled"_s, errorAlertEnabled },
+        { u"restartOnCrash"_s, restartOnCrash },
+    };
+    if (directory)
+        object.insert(u"directory"_s, *directory);
+    if (tunnelHostname)
+        object.insert(u"tunnelHostname"_s, *tunnelHostname);
+    return object;
+}
+
+std::optional<ServerConfig> ServerConfig::fromJson(const QJsonValue& value, QString* error)
+{
+    if (!value.isObject()) {
+        setError(error, u"is not a JSON object"_s);
+        return std::nullopt;
+    }
+    const QJsonObject object = value.toObject();
+    ServerConfig config;
+
+    const QJsonValue idValue = object.value(QLatin1StringView("id"));
+    if (!idValue.isString()) {
+        setError(error, missingOrNot(QLatin1StringView("id"), QLatin1StringView("string")));
+        return std::nullopt;
+    }
+    const std::optional<QUuid> id = parseUuid(idValue.toString());
+    if (!id) {
+        setError(error, u"\"id\" is not a UUID (expected 8-4-4-4-12 hexadecimal digits)"_s);
+        return std::nullopt;
+    }
+    config.id = *id;
+
+    for (auto [key, field] : { std::pair { QLatin1StringView("name"), &ServerConfig::name },
+                               std::pair { QLatin1StringView("command"), &ServerConfig::command } }) {
+        std::optional<QString> text = requiredString(object, key);
+        if (!text) {
+            setError(error, missingOrNot(key, QLatin1StringView("string")));
+            return std::nullopt;
+        }
+        config.*field = std::move(*text);
+    }
+
+    for (auto [key, field] : { std::pair { QLatin1StringView("autostart"), &ServerConfig::autostart },
+                               std::pair { QLatin1StringView("errorAlertEnabled"), &ServerConfig::errorAlertEnabled } }) {
+        const QJsonValue flag = object.value(key);
+        if (!flag.isBool()) {
+            setError(error, missingOrNot(key, QLatin1StringView("boolean")));
+            return std::nullopt;
+        }
+        config.*field = flag.toBool();
+    }
+
+    const QJsonValue restart = object.value(QLatin1StringView("restartOnCrash"));
+    if (restart.isBool()) {
+        config.restartOnCrash = restart.toBool();
+    } else if (!restart.isUndefined() && !restart.isNull()) {
+        setError(error, u"\"restartOnCrash\" is not a boolean"_s);
+        return std::nullopt;
+    }
+
+    for (auto [key, field] : { std::pair { QLatin1StringView("directory"), &ServerConfig::directory },
+                               std::pair { QLatin1StringView("tunnelHostname"), &ServerConfig::tunnelHostname } }) {
+        if (!readOptionalString(object, key, config.*field)) {
+            setError(error, QString(u'"' + QString(key) + u"\" is not a string"_s));
+            return std::nullopt;
+        }
+    }
+    return config;
+}
+
+QByteArray ServerConfig::encodeList(const QList<ServerConfig>& servers)
+{
+    QJsonArray array;
+    for (const ServerConfig& server : servers)
+        array.append(server.toJson());
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QList<ServerConfig>> ServerConfig::decodeList(QByteArrayView json, QString* error)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        setError(error,
+                 u"not valid JSON (at byte "_s + QString::number(parseError.offset) + u"): "_s
+                     + parseError.errorString());
+        return std::nullopt;
+    }
+    if (!document.isArray()) {
+        setError(error, u"not a JSON array of servers"_s);
+        return std::nullopt;
+    }
+    const QJsonArray array = document.array();
+    QList<ServerConfig> servers;
+    servers.reserve(array.size());
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        QString recordError;
+        std::optional<ServerConfig> server = fromJson(array.at(i), &recordError);
+        if (!server) {
+            setError(error, u"record "_s + QString::number(i + 1) + u": "_s + recordError);
+            return std::nullopt;
+        }
+        servers.append(std::move(*server));
+    }
+    return servers;
+}
+
+} // namespace Wardlamp

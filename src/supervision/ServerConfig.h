@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+namespace Wardlamp {
+
+// One configured server: a command line run through the login shell, with its
+// working directory and flags. A plain value; the runtime side (process, status,
+// log) lives in ServerManager, keyed by `id`.
+//
+// JSON form (the persisted list, WL_SEED_SERVERS and `wardlampd --servers`): an
+// object with "id" (canonical UUID text, written upper case), "name", "command",
+// "autostart", "errorAlertEnabled" (all required), "restartOnCrash" (absent or
+// null reads as false), "directory" and "tunnelHostname" (absent or null reads as
+// absent, never written as null). Unknown keys are ignored on reading.
+struct ServerConfig {
+    QUuid id;
+    QString name;
+    QString command;
+    std::optional<QString> directory;
+    bool autostart = false;
+    bool errorAlertEnabled = false;
+    bool restartOnCrash = false;
+    std::optional<QString> tunnelHostname;
+
+    // The https address of the tunnel host name, or nothing when there is no
+    // usable host name in it.
+    std::optional<QUrl> tunnelURL() const;
+
+    QJsonObject toJson() const;
+    // Reads one record. On failure `error` (when given) names the offending key.
+    static std::optional<ServerConfig> fromJson(const QJsonValue& value, QString* error = nullptr);
+
+    // The JSON array form used by the persisted list, WL_SEED_SERVERS and
+    // wardlampd --servers. Written compactly.
+    static QByteArray encodeList(const QList<ServerConfig>& servers);
+    // All or nothing: one bad record fails the whole list. On failure `error`
+    // (when given) holds one line naming the problem and the record, counted
+    // from 1 ("record 2: ...").
+    static std::optional<QList<ServerConfig>> decodeList(QByteArrayView json, QString* error = nullptr);
+
+    friend bool operator==(const ServerConfig&, const ServerConfig&) = default;
+};
+
+// The canonical 36-character upper-case text of a UUID, without braces.
+QString uuidText(const QUuid& id);
+
+// Strict 8-4-4-4-12 hexadecimal text (either case), no braces, no surrounding
+// space; anything else is nothing.
+std::optional<QUuid> parseUuid(QStringView text);
+
+} // namespace Wardlamp
