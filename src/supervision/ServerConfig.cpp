@@ -54,7 +54,10 @@ bool readOptionalString(const QJsonObject& object, QLatin1StringView key, std::o
 
 } // namespace
 
-QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+QString uuidText(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
 
 std::optional<QUuid> parseUuid(QStringView text)
 {
@@ -135,7 +138,7 @@ std::optional<ServerConfig> ServerConfig::fromJson(const QJsonValue& value, QStr
     config.id = *id;
 
     for (auto [key, field] : { std::pair { QLatin1StringView("name"), &ServerConfig::name },
-                               std::pair { QLatin1StringView("command"), &ServerConfig::command } }) {
+             std::pair { QLatin1StringView("command"), &ServerConfig::command } }) {
         std::optional<QString> text = requiredString(object, key);
         if (!text) {
             setError(error, missingOrNot(key, QLatin1StringView("string")));
@@ -145,7 +148,7 @@ std::optional<ServerConfig> ServerConfig::fromJson(const QJsonValue& value, QStr
     }
 
     for (auto [key, field] : { std::pair { QLatin1StringView("autostart"), &ServerConfig::autostart },
-                               std::pair { QLatin1StringView("errorAlertEnabled"), &ServerConfig::errorAlertEnabled } }) {
+             std::pair { QLatin1StringView("errorAlertEnabled"), &ServerConfig::errorAlertEnabled } }) {
         const QJsonValue flag = object.value(key);
         if (!flag.isBool()) {
             setError(error, missingOrNot(key, QLatin1StringView("boolean")));
@@ -163,7 +166,7 @@ std::optional<ServerConfig> ServerConfig::fromJson(const QJsonValue& value, QStr
     }
 
     for (auto [key, field] : { std::pair { QLatin1StringView("directory"), &ServerConfig::directory },
-                               std::pair { QLatin1StringView("tunnelHostname"), &ServerConfig::tunnelHostname } }) {
+             std::pair { QLatin1StringView("tunnelHostname"), &ServerConfig::tunnelHostname } }) {
         if (!readOptionalString(object, key, config.*field)) {
             setError(error, QString(u'"' + QString(key) + u"\" is not a string"_s));
             return std::nullopt;
@@ -182,12 +185,22 @@ QByteArray ServerConfig::encodeList(const QList<ServerConfig>& servers)
 
 std::optional<QList<ServerConfig>> ServerConfig::decodeList(QByteArrayView json, QString* error)
 {
+    const QByteArrayView text = json.trimmed();
+    if (text.isEmpty()) {
+        setError(error, u"not valid JSON: the text is empty"_s);
+        return std::nullopt;
+    }
+    // Only an array (or an object, for its parse error) is worth parsing: a
+    // scalar document is valid JSON that QJsonDocument would call illegal.
+    if (!text.startsWith('[') && !text.startsWith('{')) {
+        setError(error, u"not a JSON array of servers"_s);
+        return std::nullopt;
+    }
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         setError(error,
-                 u"not valid JSON (at byte "_s + QString::number(parseError.offset) + u"): "_s
-                     + parseError.errorString());
+            u"not valid JSON (at byte "_s + QString::number(parseError.offset) + u"): "_s + parseError.errorString());
         return std::nullopt;
     }
     if (!document.isArray()) {
