@@ -1,0 +1,116 @@
+#include "ServerStore.h"
+
+#include "supervision/StandardError.h"
+
+#include <QLoggingCategory>
+#include <QProcessEnvironment>
+#include <QSettings>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+Q_LOGGING_CATEGORY(lcStore, "wardlamp.supervision")
+}
+
+ServerStore::ServerStore(QSettings& settings, const QProcessEnvironment& environment, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+{
+    if (environment.contains(seedVariable)) {
+        // An invalid seed is ignored on purpose: the persisted list takes over.
+        if (auto seeded = ServerConfig::decodeList(environment.value(seedVariable).toUtf8())) {
+            m_servers = std::move(*seeded);
+            m_ephemeral = true;
+            return;
+        }
+    }
+    loadPersisted();
+}
+
+void ServerStore::loadPersisted()
+{
+    const QVariant stored = m_settings.value(settingsKey);
+    if (!stored.isValid())
+        return;
+    QString problem;
+    if (auto servers = ServerConfig::decodeList(stored.toByteArray(), &problem)) {
+        m_servers = std::move(*servers);
+        return;
+    }
+    keepUnreadable(stored, problem);
+}
+
+void ServerStore::keepUnreadable(const QVariant& stored, const QString& problem)
+{
+    // Never overwrite an earlier copy that differs: each unreadable blob is
+    // somebody's server list.
+    QString key = unreadableKey;
+    for (int n = 2; m_settings.contains(key) && m_settings.value(key) != stored; ++n)
+        key = unreadableKey + u'.' + QString::number(n);
+    m_settings.setValue(key, stored);
+    m_settings.sync();
+    const bool kept = m_settings.status() == QSettings::NoError;
+    const QString line = u"Wardlamp: the stored server list (\""_s + settingsKey + u"\") cannot be read ("_s + problem
+        + (kept ? u"); a copy is kept under \""_s + key + u"\" and the list starts empty\n"_s
+                : u"); keeping a copy under \""_s + key + u"\" failed, the list starts empty\n"_s);
+    writeToStandardError(line.toUtf8());
+}
+
+std::optional<ServerConfig> ServerStore::server(const QUuid& id) const
+{
+    for (const ServerConfig& server : m_servers) {
+        if (server.id == id)
+            return server;
+    }
+    return std::nullopt;
+}
+
+void ServerStore::setServers(QList<ServerConfig> servers)
+{
+    const bool changed = servers != m_servers;
+    m_servers = std::move(servers);
+    save();
+    if (changed)
+        Q_EMIT serversChanged();
+}
+
+void ServerStore::add(const ServerConfig& server)
+{
+    QList<ServerConfig> servers = m_servers;
+    servers.append(server);
+    setServers(std::move(servers));
+}
+
+void ServerStore::remove(const QUuid& id)
+{
+    QList<ServerConfig> servers = m_servers;
+    servers.removeIf([&](const ServerConfig& server) { return server.id == id; });
+    setServers(std::move(servers));
+}
+
+void ServerStore::update(const ServerConfig& server)
+{
+    QList<ServerConfig> servers = m_servers;
+    const auto it
+        = std::find_if(servers.begin(), servers.end(), [&](const ServerConfig& s) { return s.id == server.id; });
+    if (it == servers.end()) {
+        qCWarning(lcStore) << "update of a server that is not in the list:" << uuidText(server.id);
+        return;
+    }
+    *it = server;
+    setServers(std::move(servers));
+}
+
+void ServerStore::save()
+{
+    if (m_ephemeral)
+        return;
+    m_settings.setValue(settingsKey, ServerConfig::encodeList(m_servers));
+    m_settings.sync();
+    if (m_settings.status() != QSettings::NoError)
+        qCWarning(lcStore) << "the server list could not be written to" << m_settings.fileName();
+}
+
+} // namespace Wardlamp
