@@ -1,0 +1,452 @@
+#!/usr/bin/env bash
+# Supervision benchmarks, each beside the tools a user would pick instead:
+#   1. log ingestion: 1,000,000 lines of 80 bytes through the real ServerManager,
+#      the raw pipe (generator | cat), supervisord, concurrently and pm2;
+#   2. memory: wardlampd and supervisord, each supervising the same 10 servers
+#      that hold 2000 lines;
+#   3. idle: context switches of wardlampd (all threads) with 10 quiet servers;
+#   4. stop: time until the last of 5 descendants (one setsid'd) is gone.
+# Prints one table per benchmark: medians of several runs, ratios to the raw pipe.
+#
+#   bench/supervision/run.sh BUILD_DIR
+#
+# Environment:
+#   WL_BENCH_RUNS=5            runs per measurement (the median is printed)
+#   WL_BENCH_LINES=1000000     lines per ingestion run
+#   WL_BENCH_IDLE_SECONDS=30   idle window
+#   WL_BENCH_ONLY="ingest memory idle stop"   a subset of the benchmarks
+#   WL_BENCH_PEERS="supervisord concurrently pm2"   peers to measure (empty: none)
+#   WL_BENCH_NPM_PREFIX=DIR    reuse an npm prefix holding pm2 and concurrently
+#                              (default: `npm install` into a fresh temporary one)
+#
+# Fairness: every ingestion time runs from the generator's own first instruction
+# (it writes CLOCK_REALTIME to a file) to the moment the tool has handled the
+# last line, so no tool is charged for its own start-up or for the login shell
+# that Wardlamp runs every command through (the ServerManager row also prints
+# the time from start(), shell included). "Handled" means: the raw pipe's cat
+# has exited; supervisord's and pm2's log files hold every byte; concurrently
+# has exited after writing every line; Wardlamp's ServerManager has published
+# the last line to its observers.
+set -euo pipefail
+
+build=${1:?usage: run.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+bin=$build/bin
+runs=${WL_BENCH_RUNS:-5}
+lines=${WL_BENCH_LINES:-1000000}
+idleSeconds=${WL_BENCH_IDLE_SECONDS:-30}
+only=${WL_BENCH_ONLY:-ingest memory idle stop}
+peers=${WL_BENCH_PEERS-supervisord concurrently pm2}
+lineBytes=80
+
+gen=$bin/wl_bench_loggen
+tree=$bin/wl_bench_tree
+waitfile=$bin/wl_bench_waitfile
+driver=$bin/bench_supervision
+daemon=$bin/wardlampd
+for tool in "$gen" "$tree" "$waitfile"; do
+    [ -x "$tool" ] || { echo "run.sh: $tool is not built" >&2; exit 1; }
+done
+
+# A private HOME and XDG tree: no rc file of the user's slows the login shell,
+# no setting of the user's is read or written, pm2 keeps its daemon in here.
+scratch=$(mktemp -d /tmp/wardlamp-bench.XXXXXX)
+mkdir -p "$scratch/home/.config" "$scratch/home/.local/share" "$scratch/home/.cache" "$scratch/runtime"
+chmod 700 "$scratch/runtime"
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config XDG_DATA_HOME=$scratch/home/.local/share \
+    XDG_CACHE_HOME=$scratch/home/.cache XDG_RUNTIME_DIR=$scratch/runtime PM2_HOME=$scratch/pm2 \
+    SHELL=/bin/bash QT_QPA_PLATFORM=offscreen
+unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS WL_SEED_SERVERS WL_REMOTE_ENABLED
+
+# Processes this script started, ended by their own ids on the way out.
+started=()
+pm2bin=""
+cleanup() {
+    local pid
+    for pid in "${started[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    if [ -n "$pm2bin" ]; then
+        "$pm2bin" kill >/dev/null 2>&1 || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+has() { case " $1 " in *" $2 "*) return 0 ;; esac; return 1; }
+now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+
+# median of the numbers on stdin (one per line); "-" when there are none
+median() {
+    sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) { print "-"; exit }
+        if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+ms() { awk -v us="$1" 'BEGIN { if (us == "-") print "-"; else printf "%.0f ms", us / 1000 }'; }
+secs() { awk -v us="$1" 'BEGIN { if (us == "-") print "-"; else printf "%.2f s", us / 1000000 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2fx", a / b }'; }
+human() { if [ "$1" -ge 500000 ]; then secs "$1"; else ms "$1"; fi; }
+
+section() { printf '\n== %s ==\n' "$1"; }
+
+# ---------------------------------------------------------------------------
+# Peers
+# ---------------------------------------------------------------------------
+npmPrefix=""
+setup_npm() {
+    if ! has "$peers" pm2 && ! has "$peers" concurrently; then
+        return
+    fi
+    if [ -n "${WL_BENCH_NPM_PREFIX:-}" ]; then
+        npmPrefix=$WL_BENCH_NPM_PREFIX
+    elif command -v npm >/dev/null; then
+        npmPrefix=$(mktemp -d "$scratch/npm.XXXXXX")
+        echo "installing pm2 and concurrently into $npmPrefix ..." >&2
+        if ! npm install --prefix "$npmPrefix" --no-audit --no-fund --loglevel=error pm2 concurrently >/dev/null 2>&1; then
+            echo "run.sh: npm install failed; pm2 and concurrently are skipped" >&2
+            npmPrefix=""
+        fi
+    fi
+    if [ -n "$npmPrefix" ] && [ -x "$npmPrefix/node_modules/.bin/pm2" ]; then
+        pm2bin=$npmPrefix/node_modules/.bin/pm2
+        "$pm2bin" ping >/dev/null 2>&1 || pm2bin=""
+    fi
+}
+
+supervisord_conf() { # dir, then "name|command|stdout log|stderr log" per program
+    local dir=$1
+    shift
+    cat <<EOF
+[supervisord]
+nodaemon=true
+user=root
+logfile=$dir/supervisord.log
+pidfile=$dir/supervisord.pid
+childlogdir=$dir
+loglevel=warn
+EOF
+    local spec name command out err
+    for spec in "$@"; do
+        IFS='|' read -r name command out err <<<"$spec"
+        cat <<EOF
+
+[program:$name]
+command=$command
+autostart=true
+autorestart=false
+startsecs=0
+stopasgroup=true
+killasgroup=true
+stdout_logfile=$out
+stdout_logfile_maxbytes=0
+stderr_logfile=$err
+stderr_logfile_maxbytes=0
+EOF
+    done
+}
+
+# ---------------------------------------------------------------------------
+# 1. Log ingestion
+# ---------------------------------------------------------------------------
+# Each runner prints "MICROS COUNT" (COUNT: lines the tool handled) and may add
+# "signals=N" (ServerManager only). MICROS is "-" when the run failed.
+
+run_raw() { # mode stream dir
+    local mode=$1 stream=$2 d=$3 end
+    if [ "$stream" = stdout ]; then
+        "$gen" --lines "$lines" --mode "$mode" --stream stdout --t0-file "$d/t0" | cat >/dev/null
+    else
+        "$gen" --lines "$lines" --mode "$mode" --stream stderr --t0-file "$d/t0" 2>&1 >/dev/null | cat >/dev/null
+    fi
+    end=$(now_us)
+    echo "$((end - $(cat "$d/t0"))) $lines"
+}
+
+run_wardlamp() { # mode stream dir
+    local mode=$1 stream=$2 d=$3 out
+    if ! out=$("$driver" ingest --lines "$lines" --command \
+        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" --t0-file "$d/t0" 2>"$d/driver.err"); then
+        echo "run.sh: bench_supervision ingest failed: $(tail -3 "$d/driver.err")" >&2
+    fi
+    # "t0_us=.. start_us=.. lines=.. signals=.. batches=.. ok=.."
+    local fromT0 count signals fromStart
+    fromT0=$(sed -n 's/.*from_t0_us=\([0-9-]*\).*/\1/p' <<<"$out")
+    fromStart=$(sed -n 's/.*from_start_us=\([0-9-]*\).*/\1/p' <<<"$out")
+    count=$(sed -n 's/.*lines=\([0-9]*\).*/\1/p' <<<"$out")
+    signals=$(sed -n 's/.*signals=\([0-9]*\).*/\1/p' <<<"$out")
+    echo "${fromT0:--} ${count:-0} signals=${signals:-0} start=${fromStart:--}"
+}
+
+run_supervisord() { # mode stream dir
+    local mode=$1 stream=$2 d=$3 pid res
+    supervisord_conf "$d" "gen|$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0 --done-file $d/done|$d/out.log|$d/err.log" >"$d/sv.conf"
+    supervisord -c "$d/sv.conf" >/dev/null 2>&1 &
+    pid=$!
+    started+=("$pid")
+    res=$("$waitfile" "$d/$([ "$stream" = stdout ] && echo out || echo err).log" --bytes $((lines * lineBytes)) \
+        --done-file "$d/done") || true
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    [ -f "$d/t0" ] || { echo "- 0"; return; }
+    read -r end count _ <<<"$res"
+    echo "$((end - $(cat "$d/t0"))) $((count / lineBytes))"
+}
+
+run_concurrently() { # mode stream dir
+    local mode=$1 stream=$2 d=$3 end count
+    "$npmPrefix/node_modules/.bin/concurrently" \
+        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" >"$d/out.log" 2>&1 || true
+    end=$(now_us)
+    count=$(grep -c '^\[0\] seq ' "$d/out.log" || true)
+    echo "$((end - $(cat "$d/t0"))) $count"
+}
+
+run_pm2() { # mode stream dir
+    local mode=$1 stream=$2 d=$3 name res end count
+    name=gen-$RANDOM$RANDOM
+    "$pm2bin" start "$gen" --name "$name" --no-autorestart --interpreter none -o "$d/out.log" -e "$d/err.log" -- \
+        --lines "$lines" --mode "$mode" --stream "$stream" --t0-file "$d/t0" --done-file "$d/done" >/dev/null 2>&1
+    res=$("$waitfile" "$d/$([ "$stream" = stdout ] && echo out || echo err).log" --bytes $((lines * lineBytes)) \
+        --done-file "$d/done") || true
+    "$pm2bin" delete "$name" >/dev/null 2>&1 || true
+    [ -f "$d/t0" ] || { echo "- 0"; return; }
+    read -r end count _ <<<"$res"
+    echo "$((end - $(cat "$d/t0"))) $((count / lineBytes))"
+}
+
+bench_ingest() {
+    section "1. Log ingestion: $lines lines of $lineBytes bytes (1% with \"error\"), median of $runs runs"
+    local tools=(raw)
+    [ -x "$driver" ] && tools+=(wardlamp) || echo "(bench_supervision is not built: no ServerManager row)"
+    command -v supervisord >/dev/null && has "$peers" supervisord && tools+=(supervisord)
+    [ -n "$npmPrefix" ] && has "$peers" concurrently && tools+=(concurrently)
+    [ -n "$pm2bin" ] && has "$peers" pm2 && tools+=(pm2)
+
+    local -A result lost signalsOf startOf
+    local mode stream tool run d out t count extra
+    for mode in large line; do
+        for stream in stdout stderr; do
+            for tool in "${tools[@]}"; do
+                : >"$scratch/times" ; : >"$scratch/signals" ; : >"$scratch/starts"
+                local losses=0 worst=$lines
+                for ((run = 1; run <= runs; run++)); do
+                    d=$(mktemp -d "$scratch/run.XXXXXX")
+                    out=$("run_$tool" "$mode" "$stream" "$d")
+                    read -r t count extra <<<"$out"
+                    if [ "$t" != "-" ]; then echo "$t" >>"$scratch/times"; fi
+                    if [ "${count:-0}" -lt "$lines" ]; then
+                        losses=$((losses + 1))
+                        [ "${count:-0}" -lt "$worst" ] && worst=${count:-0}
+                    fi
+                    case "$out" in *signals=*)
+                        sed -n 's/.*signals=\([0-9]*\).*/\1/p' <<<"$out" >>"$scratch/signals"
+                        sed -n 's/.*start=\([0-9]*\).*/\1/p' <<<"$out" >>"$scratch/starts" ;;
+                    esac
+                    rm -rf "$d"
+                done
+                result[$mode.$stream.$tool]=$(median <"$scratch/times")
+                if [ "$losses" -gt 0 ]; then
+                    lost[$mode.$stream.$tool]="lost lines in $losses/$runs runs (worst: $((lines - worst)) missing)"
+                fi
+                signalsOf[$mode.$stream]=$(median <"$scratch/signals")
+                startOf[$mode.$stream]=$(median <"$scratch/starts")
+            done
+        done
+    done
+
+    printf '%-28s' "writes, stream"
+    for tool in "${tools[@]}"; do printf '%-22s' "$tool"; done
+    printf '\n'
+    for mode in large line; do
+        for stream in stdout stderr; do
+            local label="1 MiB writes"
+            [ "$mode" = line ] && label="one line per write"
+            printf '%-28s' "$label, $stream"
+            local raw=${result[$mode.$stream.raw]}
+            for tool in "${tools[@]}"; do
+                local v=${result[$mode.$stream.$tool]}
+                if [ "$tool" = raw ]; then
+                    printf '%-22s' "$(human "$v")"
+                else
+                    printf '%-22s' "$(human "$v") ($(ratio "$v" "$raw"))"
+                fi
+            done
+            printf '\n'
+        done
+    done
+    printf '\nTargets for ServerManager: 1 MiB writes at most 1.50x the raw pipe, one line per write at most 1.20x.\n'
+    if has "${tools[*]}" wardlamp; then
+        for mode in large line; do
+            for stream in stdout stderr; do
+                printf 'ServerManager %-6s %-6s: %s linesAppended emissions for %s lines; %s from start() (login shell included)\n' \
+                    "$mode" "$stream" "${signalsOf[$mode.$stream]}" "$lines" "$(human "${startOf[$mode.$stream]}")"
+            done
+        done
+    fi
+    local any=0 key
+    for key in "${!lost[@]}"; do
+        printf 'LOSS %-30s %s\n' "$key" "${lost[$key]}"
+        any=1
+    done
+    [ "$any" = 1 ] || echo "Every tool delivered every line in every run."
+}
+
+# ---------------------------------------------------------------------------
+# 2 and 3. Memory and idle wake-ups of the daemon beside supervisord
+# ---------------------------------------------------------------------------
+rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+
+# Voluntary + involuntary context switches of every thread of a process.
+ctx_switches() {
+    local pid=$1 total=0 f v n
+    for f in /proc/"$pid"/task/*/status; do
+        v=$(awk '/^voluntary_ctxt_switches:/ { a = $2 } /^nonvoluntary_ctxt_switches:/ { b = $2 } END { print a + b }' "$f" 2>/dev/null || echo 0)
+        total=$((total + v))
+    done
+    echo "$total"
+}
+thread_count() { ls "/proc/$1/task" | wc -l; }
+
+# Waits until the RSS of a process has not changed for a second (after its
+# servers have written everything), at most 30 s.
+settle_rss() {
+    local pid=$1 last=-1 same=0 now
+    for _ in $(seq 300); do
+        now=$(rss_kib "$pid")
+        if [ "$now" = "$last" ]; then same=$((same + 1)); else same=0; fi
+        [ "$same" -ge 10 ] && break
+        last=$now
+        sleep 0.1
+    done
+    echo "$last"
+}
+
+wait_files() { # count files...
+    local want=$1 n
+    shift
+    for _ in $(seq 600); do
+        n=0
+        for f in "$@"; do [ -f "$f" ] && n=$((n + 1)); done
+        [ "$n" -ge "$want" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+bench_memory_idle() {
+    local want_memory=$1 want_idle=$2
+    if [ ! -x "$daemon" ]; then
+        section "2/3. Memory and idle"
+        echo "(wardlampd is not built: skipped)"
+        return
+    fi
+    local d=$scratch/daemon
+    mkdir -p "$d"
+    local servers="" svspecs=() i cmd id
+    local doneFiles=() svDone=()
+    for i in $(seq 10); do
+        id=$(printf '00000000-0000-4000-8000-%012d' "$i")
+        cmd="$gen --lines 2000 --mode line --done-file $d/wl-done.$i --then-sleep"
+        servers+=$(printf '%s{"id":"%s","name":"bench %d","command":"%s","autostart":true,"errorAlertEnabled":false}' \
+            "$([ "$i" -gt 1 ] && echo ,)" "$id" "$i" "$cmd")
+        doneFiles+=("$d/wl-done.$i")
+        svspecs+=("s$i|$gen --lines 2000 --mode line --done-file $d/sv-done.$i --then-sleep|$d/sv-out.$i.log|$d/sv-err.$i.log")
+        svDone+=("$d/sv-done.$i")
+    done
+    echo "[$servers]" >"$d/servers.json"
+
+    "$daemon" --servers "$d/servers.json" --until-stopped --quiet >"$d/daemon.out" 2>"$d/daemon.err" &
+    local wpid=$!
+    started+=("$wpid")
+    local svpid=""
+    if command -v supervisord >/dev/null && has "$peers" supervisord; then
+        supervisord_conf "$d" "${svspecs[@]}" >"$d/sv.conf"
+        supervisord -c "$d/sv.conf" >/dev/null 2>&1 &
+        svpid=$!
+        started+=("$svpid")
+    fi
+    wait_files 10 "${doneFiles[@]}" || echo "(not every wardlampd server wrote its lines: see $d/daemon.err)"
+    [ -n "$svpid" ] && { wait_files 10 "${svDone[@]}" || echo "(not every supervisord program ran)"; }
+    local wrss svrss=""
+    wrss=$(settle_rss "$wpid")
+    [ -n "$svpid" ] && svrss=$(settle_rss "$svpid")
+
+    if [ "$want_memory" = 1 ]; then
+        section "2. Memory: 10 servers holding 2000 lines each (VmRSS of the supervisor process itself)"
+        printf '%-14s %10s\n' wardlampd "$wrss KiB"
+        if [ -n "$svrss" ]; then
+            printf '%-14s %10s   (the python process)\n' supervisord "$svrss KiB"
+            printf 'wardlampd / supervisord = %s   (target: at most 0.33x)\n' "$(ratio "$wrss" "$svrss")"
+        fi
+        local kept
+        kept=$(grep -c . "$d/daemon.out" 2>/dev/null || true)
+        [ "$kept" -gt 0 ] && echo "(wardlampd printed $kept lines on stdout)"
+    fi
+
+    if [ "$want_idle" = 1 ]; then
+        section "3. Idle: $idleSeconds s with 10 quiet servers (context switches of every thread)"
+        local w0 w1 s0=0 s1=0
+        w0=$(ctx_switches "$wpid")
+        [ -n "$svpid" ] && s0=$(ctx_switches "$svpid")
+        sleep "$idleSeconds"
+        w1=$(ctx_switches "$wpid")
+        [ -n "$svpid" ] && s1=$(ctx_switches "$svpid")
+        printf '%-14s %6d context switches in %d s over %d threads   (target: ~0)\n' wardlampd $((w1 - w0)) "$idleSeconds" "$(thread_count "$wpid")"
+        [ -n "$svpid" ] && printf '%-14s %6d context switches in %d s over %d threads\n' supervisord $((s1 - s0)) "$idleSeconds" "$(thread_count "$svpid")"
+    fi
+
+    kill "$wpid" 2>/dev/null || true
+    [ -n "$svpid" ] && kill "$svpid" 2>/dev/null
+    wait "$wpid" 2>/dev/null || true
+    [ -n "$svpid" ] && { wait "$svpid" 2>/dev/null || true; }
+    local left
+    left=$(pgrep -f -- "--done-file $d/" || true)
+    [ -n "$left" ] && echo "LEFT BEHIND after the supervisors ended: $(echo $left)"
+    return 0
+}
+
+# ---------------------------------------------------------------------------
+# 4. Stop of a process tree
+# ---------------------------------------------------------------------------
+bench_stop() {
+    section "4. Stop: server with 5 descendants (one setsid'd), median of $runs runs"
+    if [ ! -x "$driver" ]; then
+        echo "(bench_supervision is not built: skipped)"
+        return
+    fi
+    local variant args out
+    printf '%-40s %-16s %-16s %s\n' case "last exit" "worst run" "left behind"
+    for variant in honour ignore orphan; do
+        case $variant in
+        honour) args="" ;;
+        ignore) args="--ignore-term" ;;
+        orphan) args="--orphan" ;;
+        esac
+        : >"$scratch/stoptimes"
+        local leftTotal=0 worst=0 t left label
+        for ((run = 1; run <= runs; run++)); do
+            out=$("$driver" stop --tree "$tree" $args 2>"$scratch/stop.err") || true
+            t=$(sed -n 's/.*last_gone_us=\([0-9-]*\).*/\1/p' <<<"$out")
+            left=$(sed -n 's/.*left=\([0-9]*\).*/\1/p' <<<"$out")
+            [ -n "$t" ] && [ "$t" != "-" ] && { echo "$t" >>"$scratch/stoptimes"; [ "$t" -gt "$worst" ] && worst=$t; }
+            leftTotal=$((leftTotal + ${left:-0}))
+            [ -z "$t" ] && echo "stop run failed: $(tail -3 "$scratch/stop.err")" >&2
+        done
+        case $variant in
+        honour) label="all honour SIGTERM (target < 100 ms)" ;;
+        ignore) label="setsid'd daemon ignores SIGTERM" ;;
+        orphan) label="daemon double-forked (orphaned)" ;;
+        esac
+        printf '%-40s %-16s %-16s %s\n' "$label" "$(human "$(median <"$scratch/stoptimes")")" "$(human "$worst")" \
+            "$leftTotal in $runs runs"
+    done
+}
+
+# ---------------------------------------------------------------------------
+echo "Wardlamp supervision benchmarks ($(nproc) cores, $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'))"
+has "$only" ingest && setup_npm
+has "$only" ingest && bench_ingest
+if has "$only" memory || has "$only" idle; then
+    bench_memory_idle "$(has "$only" memory && echo 1 || echo 0)" "$(has "$only" idle && echo 1 || echo 0)"
+fi
+has "$only" stop && bench_stop
+exit 0
