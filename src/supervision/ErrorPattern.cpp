@@ -1,0 +1,168 @@
+#include "ErrorPattern.h"
+
+#include <QString>
+
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace Wardlamp {
+
+namespace {
+
+// \w of the expression: without Unicode properties only these bytes are word
+// characters; every non-ASCII character counts as a non-word character.
+constexpr std::array<bool, 256> wordTable = [] {
+    std::array<bool, 256> table {};
+    for (int c = 0; c < 256; ++c)
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    return table;
+}();
+
+inline bool isWord(unsigned char c) { return wordTable[c]; }
+inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c | 0x20 : c; }
+
+bool equalsLower(const unsigned char* p, const char* word, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        if (lower(p[i]) != static_cast<unsigned char>(word[i]))
+            return false;
+    }
+    return true;
+}
+
+// With \b on both sides, a listed word matches exactly when a whole run of
+// word characters equals it, ignoring case.
+bool isListedWord(const unsigned char* p, qsizetype length)
+{
+    switch (length) {
+    case 5:
+        return equalsLower(p, "error", 5) || equalsLower(p, "fatal", 5) || equalsLower(p, "panic", 5);
+    case 8:
+        return equalsLower(p, "uncaught", 8);
+    case 9:
+        return equalsLower(p, "exception", 9) || equalsLower(p, "unhandled", 9) || equalsLower(p, "traceback", 9);
+    case 10:
+        return equalsLower(p, "eaddrinuse", 10);
+    case 12:
+        return equalsLower(p, "econnrefused", 12);
+    default:
+        return false;
+    }
+}
+
+// Checks the word run starting at `start` (which begins a run).
+inline bool runMatches(const unsigned char* data, qsizetype size, qsizetype start)
+{
+    qsizetype end = start + 1;
+    while (end < size && isWord(data[end]))
+        ++end;
+    return isListedWord(data + start, end - start);
+}
+
+bool matchesAsciiScalar(const unsigned char* data, qsizetype size, qsizetype from, bool previousIsWord)
+{
+    bool prev = previousIsWord;
+    for (qsizetype i = from; i < size; ++i) {
+        const bool word = isWord(data[i]);
+        if (word && !prev && runMatches(data, size, i))
+            return true;
+        prev = word;
+    }
+    return false;
+}
+
+} // namespace
+
+const QRegularExpression& ErrorPattern::expression()
+{
+    static const QRegularExpression regex = [] {
+        QRegularExpression re(pattern.toString());
+        re.optimize();
+        return re;
+    }();
+    return regex;
+}
+
+bool ErrorPattern::matches(QStringView line) { return expression().match(line).hasMatch(); }
+
+bool ErrorPattern::isAscii(QByteArrayView bytes)
+{
+    const char* p = bytes.data();
+    qsizetype n = bytes.size();
+    quint64 acc = 0;
+    while (n >= 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        acc |= word;
+        p += 8;
+        n -= 8;
+    }
+    while (n > 0) {
+        acc |= static_cast<unsigned char>(*p++);
+        --n;
+    }
+    return (acc & 0x8080808080808080ULL) == 0;
+}
+
+bool ErrorPattern::matchesAscii(QByteArrayView line)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(line.data());
+    const qsizetype size = line.size();
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: find positions that begin a word run and whose
+    // first two letters could start a listed word (er ex ec ea un fa pa tr);
+    // only those are checked byte by byte. Loads never reach past the line.
+    qsizetype i = 0;
+    bool prevWord = false;
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    while (i + 17 <= size) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        const __m128i lo = _mm_or_si128(raw, caseBit);
+        const __m128i lo2 = _mm_or_si128(next, caseBit);
+        // Word characters: letters (via the lower-cased byte), digits, underscore.
+        const __m128i letter
+            = _mm_cmplt_epi8(_mm_add_epi8(lo, _mm_set1_epi8(char(128 - 'a'))), _mm_set1_epi8(char(-128 + 26)));
+        const __m128i digit
+            = _mm_cmplt_epi8(_mm_add_epi8(raw, _mm_set1_epi8(char(128 - '0'))), _mm_set1_epi8(char(-128 + 10)));
+        const __m128i word = _mm_or_si128(_mm_or_si128(letter, digit), eq(raw, '_'));
+        const unsigned wordMask = unsigned(_mm_movemask_epi8(word));
+        const unsigned startMask = wordMask & ~((wordMask << 1) | (prevWord ? 1u : 0u)) & 0xffffu;
+        if (startMask) {
+            const __m128i e = _mm_and_si128(eq(lo, 'e'),
+                                            _mm_or_si128(_mm_or_si128(eq(lo2, 'r'), eq(lo2, 'x')),
+                                                         _mm_or_si128(eq(lo2, 'c'), eq(lo2, 'a'))));
+            const __m128i u = _mm_and_si128(eq(lo, 'u'), eq(lo2, 'n'));
+            const __m128i fp = _mm_and_si128(_mm_or_si128(eq(lo, 'f'), eq(lo, 'p')), eq(lo2, 'a'));
+            const __m128i t = _mm_and_si128(eq(lo, 't'), eq(lo2, 'r'));
+            unsigned candidates
+                = startMask & unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(e, u), _mm_or_si128(fp, t))));
+            while (candidates) {
+                const int bit = __builtin_ctz(candidates);
+                if (runMatches(data, size, i + bit))
+                    return true;
+                candidates &= candidates - 1;
+            }
+        }
+        prevWord = (wordMask & 0x8000u) != 0;
+        i += 16;
+    }
+    return matchesAsciiScalar(data, size, i, prevWord);
+#else
+    return matchesAsciiScalar(data, size, 0, false);
+#endif
+}
+
+bool ErrorPattern::matchesUtf8(QByteArrayView line)
+{
+    if (isAscii(line))
+        return matchesAscii(line);
+    return matches(QString::fromUtf8(line));
+}
+
+} // namespace Wardlamp

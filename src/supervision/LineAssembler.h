@@ -1,0 +1,111 @@
+#pragma once
+
+#include "ErrorPattern.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstring>
+
+namespace Wardlamp {
+
+// Turns a byte stream into lines. A line ends at "\n" or "\r\n" (neither is
+// part of the line); a line may arrive over any number of reads; a line longer
+// than maxLineBytes is cut into pieces of at most that size (never inside a
+// UTF-8 sequence), so a child that never writes a line feed cannot exhaust
+// memory; finish() hands out a last line without a line feed. Every line handed
+// out is valid UTF-8: invalid bytes become U+FFFD. A multi-byte character split
+// across reads is kept whole, since only complete lines are decoded.
+//
+// One assembler per stream; not thread-safe. The sink is called as
+// sink(QByteArrayView line, bool ascii) with a view valid during the call;
+// empty lines are handed out too.
+class LineAssembler {
+public:
+    static constexpr qsizetype maxLineBytes = 64 * 1024;
+
+    template<typename Sink> void feed(QByteArrayView data, Sink&& sink);
+    template<typename Sink> void finish(Sink&& sink);
+
+    qsizetype pendingBytes() const { return m_partial.size(); }
+
+    // Where a line of more than `limit` bytes is cut: at `limit`, or a little
+    // earlier so that a UTF-8 sequence is not torn apart.
+    static qsizetype cutPosition(QByteArrayView line, qsizetype limit);
+
+private:
+    template<typename Sink> void deliver(QByteArrayView line, bool complete, Sink& sink);
+    template<typename Sink> void splitOverlong(Sink& sink);
+
+    QByteArray m_partial;
+    QByteArray m_repaired;
+};
+
+template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sink)
+{
+    const char* const begin = data.data();
+    const qsizetype size = data.size();
+    qsizetype pos = 0;
+    while (pos < size) {
+        const void* found = std::memchr(begin + pos, '\n', size_t(size - pos));
+        if (!found) {
+            m_partial.append(begin + pos, size - pos);
+            splitOverlong(sink);
+            return;
+        }
+        const qsizetype end = static_cast<const char*>(found) - begin;
+        if (m_partial.isEmpty()) {
+            deliver(QByteArrayView(begin + pos, end - pos), true, sink);
+        } else {
+            m_partial.append(begin + pos, end - pos);
+            const QByteArray line = std::move(m_partial);
+            m_partial = QByteArray();
+            deliver(line, true, sink);
+        }
+        pos = end + 1;
+    }
+}
+
+template<typename Sink> void LineAssembler::finish(Sink&& sink)
+{
+    if (m_partial.isEmpty())
+        return;
+    const QByteArray line = std::move(m_partial);
+    m_partial = QByteArray();
+    deliver(line, false, sink);
+}
+
+template<typename Sink> void LineAssembler::splitOverlong(Sink& sink)
+{
+    if (m_partial.size() <= maxLineBytes)
+        return;
+    qsizetype consumed = 0;
+    while (m_partial.size() - consumed > maxLineBytes) {
+        const QByteArrayView rest = QByteArrayView(m_partial).sliced(consumed);
+        const qsizetype cut = cutPosition(rest, maxLineBytes);
+        deliver(rest.first(cut), false, sink);
+        consumed += cut;
+    }
+    m_partial.remove(0, consumed);
+}
+
+template<typename Sink> void LineAssembler::deliver(QByteArrayView line, bool complete, Sink& sink)
+{
+    while (line.size() > maxLineBytes) {
+        const qsizetype cut = cutPosition(line, maxLineBytes);
+        deliver(line.first(cut), false, sink);
+        line = line.sliced(cut);
+    }
+    if (complete && line.endsWith('\r'))
+        line.chop(1);
+    if (ErrorPattern::isAscii(line)) {
+        sink(line, true);
+        return;
+    }
+    // Decoding replaces every invalid sequence with U+FFFD; valid text comes back unchanged.
+    m_repaired = QString::fromUtf8(line).toUtf8();
+    sink(QByteArrayView(m_repaired), false);
+}
+
+} // namespace Wardlamp

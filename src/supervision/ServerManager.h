@@ -1,0 +1,187 @@
+#pragma once
+
+#include "LineBatch.h"
+#include "ServerConfig.h"
+#include "ServerRuntimeState.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+
+namespace Wardlamp {
+
+class ErrorAlertService;
+class ListenerScanner;
+
+namespace Detail {
+class OutputPump;
+class ProcessRun;
+struct PendingOutput;
+struct PostBox;
+} // namespace Detail
+
+// What a ServerManager is built with.
+struct ServerManagerOptions {
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+    // The user's login shell (LoginShell resolves it); empty means "/bin/sh".
+    QString loginShell;
+    // Finds port listeners for port recovery; none means no listener is ever found.
+    std::shared_ptr<const ListenerScanner> listenerScanner;
+    // Monotonic time for the restart and port-recovery cooldowns; defaults to steady_clock.
+    Clock clock;
+    // Where errors are reported; ErrorAlertService::shared() when none. Not owned.
+    ErrorAlertService* alertService = nullptr;
+};
+
+// Runs the configured servers as child processes and keeps, per server id, a
+// runtime record (status, pid, bounded log, error flag, last exit, start time).
+//
+// Owner: the application object graph (one per process). Thread: main thread
+// only; an internal I/O thread reads every child's pipes and exit, and hands
+// batches of assembled lines back through queued calls.
+//
+// Every start creates a fresh run object; output and exits are tagged with
+// their run, so the late exit or output of a replaced run reaches nothing.
+// Observers are told once per server per batch of changes (stateChanged,
+// linesAppended, logCleared), never once per line or per field.
+class ServerManager : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = ServerManagerOptions::Clock;
+
+    using Options = ServerManagerOptions;
+
+    static constexpr int maxLogLines = LogRing::defaultCapacity;
+    static constexpr std::chrono::milliseconds restartCooldown { 5000 };
+    static constexpr std::chrono::milliseconds portRecoveryCooldown { 10000 };
+    static constexpr std::chrono::milliseconds stopGracePeriod { 3000 };
+    static constexpr std::chrono::milliseconds replacedRunGracePeriod { 2000 };
+    static constexpr std::chrono::milliseconds crashRestartDelay { 1000 };
+    static constexpr std::chrono::milliseconds portRestartDelay { 300 };
+    static constexpr std::chrono::milliseconds portKillGrace { 400 };
+
+    explicit ServerManager(Options options = {}, QObject* parent = nullptr);
+    // Kills (SIGKILL) whatever process trees are still running; call shutdown()
+    // first for an orderly end.
+    ~ServerManager() override;
+
+    // --- queries -----------------------------------------------------------
+    // The entry for the id, or the default state (stopped, empty) when there is none.
+    const ServerRuntimeState& state(const QUuid& id) const;
+    const QHash<QUuid, ServerRuntimeState>& states() const { return m_states; }
+    bool anyRunning() const;
+    bool anyError() const;
+    int runningCount() const;
+    QString loginShell() const { return m_loginShell; }
+
+    // True while some child started by this manager has not yet exited, or its
+    // exit and last output have not yet been handled. allProcessesExited() is
+    // emitted when this turns false.
+    bool anyProcessAlive() const;
+
+    // --- operations (main thread; never throw) -----------------------------
+    void start(const ServerConfig& config);
+    void stop(const ServerConfig& config);
+    void restart(const ServerConfig& config);
+    void startAutostartServers(const QList<ServerConfig>& servers);
+    // SIGTERM to every live run's whole process tree, without a forced kill and
+    // without touching any state; their exits are handled as requested stops.
+    void stopAll();
+    void clearLogs(const QUuid& id);
+
+    // Orderly end for the daemon: SIGTERM to every process tree (current and
+    // replaced runs), SIGKILL to what is left after `grace`, then
+    // shutdownFinished() once every process of every tree is gone. Exits are
+    // handled as requested stops. Starts after this call are refused.
+    void shutdown(std::chrono::milliseconds grace);
+
+    // Appends one line (creating the default entry for an unknown id).
+    void appendLog(const QUuid& id, const QString& text, bool isError);
+    // hasError := true, running -> error, and an alert with the message.
+    void markError(const ServerConfig& config, const QString& message);
+
+    // Whether an automatic crash restart of the id is allowed now.
+    bool canAutoRestart(const QUuid& id) const;
+
+Q_SIGNALS:
+    // The entry of the id changed (status, pid, flags or log); once per batch.
+    void stateChanged(const QUuid& id);
+    // Lines firstSeq .. firstSeq + count - 1 were appended to the id's log, in
+    // one batch; those older than the log's first line were already evicted.
+    void linesAppended(const QUuid& id, quint64 firstSeq, int count);
+    // The id's log was emptied (clearLogs, or a start that begins a new log).
+    void logCleared(const QUuid& id);
+    // Every line appended in one batch, including lines the cap evicted within
+    // it, emitted synchronously before linesAppended. Connect directly: the
+    // batch's views are valid only during the call.
+    void linesCaptured(const QUuid& id, const Wardlamp::LineBatch& batch);
+    void allProcessesExited();
+    void shutdownFinished();
+
+private:
+    struct Changes;
+    class ChangeScope;
+    friend class ChangeScope;
+
+    ServerRuntimeState* entry(const QUuid& id);
+    ServerRuntimeState& ensureEntry(const QUuid& id);
+    void touch(const QUuid& id);
+    LogLine makeLine(QString text, bool isError, quint64 seq);
+    quint64 nextSeq(const QUuid& id, int count = 1);
+    void appendLine(const QUuid& id, const QString& text, bool isError);
+    QDateTime batchDate();
+    void flushChanges();
+
+    void launch(const ServerConfig& config);
+    void retireRun(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace);
+    void signalTree(const std::shared_ptr<Detail::ProcessRun>& run, int signal);
+    void scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace);
+    void handleOutput(const std::shared_ptr<Detail::ProcessRun>& run);
+    void handleOutputLines(const std::shared_ptr<Detail::ProcessRun>& run, Detail::PendingOutput& output);
+    void handleRunFinished(const std::shared_ptr<Detail::ProcessRun>& run, int status, bool bySignal);
+    void handleTermination(const ServerConfig& config, int status, bool bySignal);
+    void handlePortInUse(const ServerConfig& config, int port);
+    void handlePortFreed(const ServerConfig& config, int port, const QList<qint32>& pids);
+    void finishPortRecovery(const ServerConfig& config);
+    void checkShutdownFinished();
+    void scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay);
+
+    const QString m_loginShell;
+    const std::shared_ptr<const ListenerScanner> m_scanner;
+    const Clock m_clock;
+    ErrorAlertService* const m_alerts;
+    std::unique_ptr<Detail::OutputPump> m_pump;
+    std::shared_ptr<Detail::PostBox> m_postBox;
+    std::mt19937_64 m_random;
+
+    QHash<QUuid, ServerRuntimeState> m_states;
+    QHash<QUuid, std::shared_ptr<Detail::ProcessRun>> m_processes; // current run per id
+    QList<std::shared_ptr<Detail::ProcessRun>> m_liveRuns; // every run not yet finished, current or replaced
+    QHash<QUuid, quint64> m_lastSeq; // survives starts and clears
+    QSet<QUuid> m_intentionalStops;
+    QSet<QUuid> m_restartAfterStop;
+    QHash<QUuid, std::chrono::steady_clock::time_point> m_lastRestartAt;
+    QSet<QUuid> m_portRecovering;
+    QSet<QUuid> m_portFreed;
+    QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPortRecoveryAt;
+    bool m_shuttingDown = false;
+    bool m_shutdownReported = false;
+
+    // Changes collected while an operation runs, announced when the outermost
+    // operation ends.
+    int m_scopeDepth = 0;
+    std::unique_ptr<Changes> m_changes;
+};
+
+} // namespace Wardlamp
