@@ -1,0 +1,130 @@
+#include "platform/FreedesktopNotifier.h"
+
+#include "TestEnvironment.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using Wardlamp::FreedesktopNotifier;
+
+namespace {
+
+const QString serviceName = u"org.freedesktop.Notifications"_s;
+
+struct NotifyCall {
+    QString app;
+    uint replaces = 0;
+    QString icon;
+    QString summary;
+    QString body;
+    QStringList actions;
+    QVariantMap hints;
+    int timeout = 0;
+};
+
+// A notification server of our own on the real session bus, so the test sees
+// exactly what went over the wire.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QList<NotifyCall> calls;
+
+public Q_SLOTS:
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary, const QString& body,
+        const QStringList& actions, const QVariantMap& hints, int timeout)
+    {
+        calls.append({ app, replaces, icon, summary, body, actions, hints, timeout });
+        return uint(calls.size());
+    }
+    QStringList GetCapabilities() { return { u"body"_s }; }
+    void CloseNotification(uint) { }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
+    {
+        vendor = u"test"_s;
+        version = u"0"_s;
+        specVersion = u"1.2"_s;
+        return u"fake"_s;
+    }
+};
+
+} // namespace
+
+class TestFreedesktopNotifier : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_environment = std::make_unique<Wardlamp::Test::TestEnvironment>();
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus: run through scripts/run-tests");
+    }
+
+    void sendsOneNotification()
+    {
+        QDBusConnection fakeBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-notifications"_s);
+        FakeNotifications fake;
+        QVERIFY(fakeBus.registerObject(u"/org/freedesktop/Notifications"_s, &fake,
+            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        QVERIFY(fakeBus.registerService(serviceName));
+        auto unregister = qScopeGuard([&] {
+            fakeBus.unregisterService(serviceName);
+            fakeBus.unregisterObject(u"/org/freedesktop/Notifications"_s);
+            QDBusConnection::disconnectFromBus(u"fake-notifications"_s);
+        });
+
+        FreedesktopNotifier notifier;
+        const QString title = u"\u26A0\uFE0F 100% %s error"_s;
+        const QString body = u"disk 100% full %s — 😀 e\u0301"_s;
+        notifier.notify(title, body);
+        QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 1, Wardlamp::Test::waitMs(5000));
+        const NotifyCall& call = fake.calls.at(0);
+        QCOMPARE(call.app, u"Wardlamp"_s);
+        QCOMPARE(call.replaces, 0u);
+        QCOMPARE(call.icon, QString(FreedesktopNotifier::iconName));
+        QCOMPARE(call.summary, title);
+        QCOMPARE(call.body, body);
+        QVERIFY(call.actions.isEmpty());
+        QCOMPARE(call.timeout, -1);
+
+        notifier.notify(u"second"_s, QString());
+        QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 2, Wardlamp::Test::waitMs(5000));
+        QCOMPARE(fake.calls.at(1).summary, u"second"_s);
+    }
+
+    // With nobody serving notifications the call returns at once; nothing
+    // waits for the error reply.
+    void noServiceReturnsAtOnce()
+    {
+        QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(serviceName));
+        FreedesktopNotifier notifier;
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 20; ++i)
+            notifier.notify(u"title"_s, u"body"_s);
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QTest::qWait(50); // let the error replies arrive and be dropped
+    }
+
+    void noBusIsNothing()
+    {
+        const QDBusConnection none(u"no-such-connection"_s);
+        QVERIFY(!none.isConnected());
+        FreedesktopNotifier notifier(none);
+        notifier.notify(u"title"_s, u"body"_s); // no crash, no hang
+    }
+
+private:
+    std::unique_ptr<Wardlamp::Test::TestEnvironment> m_environment;
+};
+
+QTEST_GUILESS_MAIN(TestFreedesktopNotifier)
+#include "TestFreedesktopNotifier.moc"
