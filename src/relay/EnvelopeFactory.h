@@ -1,0 +1,21 @@
+#pragma once
+
+#include "Frame.h"
+#include "PeerRole.h"
+
+namespace Wardlamp {
+
+// The envelopes the relay itself sends. Each is built once and shared by every
+// connection it goes to.
+class EnvelopeFactory {
+public:
+    // {"v":1,"kind":"welcome","role":<the receiver's role>,"online":<the other side is present>}
+    static Frame welcome(PeerRole receiver, bool online);
+    // {"v":1,"kind":"peerJoin","role":<role of the peer that joined>}
+    static Frame peerJoin(PeerRole role);
+    static Frame peerLeave(PeerRole role);
+    // {"v":1,"kind":"pong"}: the answer to a "ping" envelope.
+    static Frame pong();
+};
+
+} // namespace Wardlamp

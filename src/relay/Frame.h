@@ -1,0 +1,12 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace Wardlamp {
+
+// One WebSocket message's bytes, immutable and shared by every send queue it sits in,
+// so forwarding to many controllers copies a pointer, not the message.
+using Frame = std::shared_ptr<const std::string>;
+
+} // namespace Wardlamp

@@ -1,0 +1,188 @@
+#include "HttpSession.h"
+
+#include "PeerSession.h"
+#include "RelayLog.h"
+#include "RequestRouter.h"
+#include "Room.h"
+
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
+
+#include <type_traits>
+
+namespace Wardlamp {
+
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+
+namespace {
+    constexpr std::size_t maxHeaderBytes = 8 * 1024;
+    constexpr auto lingerTimeout = std::chrono::seconds(2);
+
+    template <class Stream>
+    constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+    std::optional<std::string_view> header(const http::request<http::empty_body>& request, std::string_view name)
+    {
+        const auto it = request.find(name);
+        if (it == request.end())
+            return std::nullopt;
+        return it->value();
+    }
+} // namespace
+
+template <class Stream>
+HttpSession<Stream>::HttpSession(Stream stream, ConnectionSlot slot, std::string address, bool overloaded)
+    : m_stream(std::move(stream))
+    , m_slot(std::move(slot))
+    , m_address(std::move(address))
+    , m_overloaded(overloaded)
+{
+}
+
+template <class Stream>
+HttpSession<Stream>::~HttpSession() = default;
+
+template <class Stream>
+void HttpSession<Stream>::start()
+{
+    beast::get_lowest_layer(m_stream).expires_after(m_slot.context().options.idleTimeout);
+    if constexpr (isTls<Stream>) {
+        m_stream.async_handshake(boost::asio::ssl::stream_base::server,
+            [self = this->shared_from_this()](beast::error_code error) {
+                if (error) {
+                    RelayLog::line("tls-failed from=" + self->m_address + " error=" + error.message());
+                    return;
+                }
+                self->readRequest();
+            });
+    } else {
+        readRequest();
+    }
+}
+
+template <class Stream>
+void HttpSession<Stream>::readRequest()
+{
+    m_parser.emplace();
+    m_parser->header_limit(maxHeaderBytes);
+    m_parser->body_limit(0);
+    http::async_read(m_stream, m_buffer, *m_parser,
+        [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleRequest(error); });
+}
+
+template <class Stream>
+void HttpSession<Stream>::handleRequest(beast::error_code error)
+{
+    if (error == http::error::end_of_stream || error == beast::error::timeout
+        || error == boost::asio::error::connection_reset || error == boost::asio::error::eof)
+        return; // nothing to answer
+    if (error) {
+        RelayLog::line("reject status=400 from=" + m_address + " reason=malformed-http");
+        respond(http::status::bad_request, "malformed HTTP request");
+        return;
+    }
+    if (m_overloaded) {
+        RelayLog::line("reject status=503 from=" + m_address + " reason=too-many-connections");
+        respond(http::status::service_unavailable, "too many connections");
+        return;
+    }
+
+    const auto& request = m_parser->get();
+    RequestRouter::Request facts;
+    facts.method = request.method_string();
+    facts.target = request.target();
+    facts.roomHeader = header(request, "X-WL-Room");
+    facts.roleHeader = header(request, "X-WL-Role");
+    facts.isWebSocketUpgrade = beast::websocket::is_upgrade(request);
+    const RequestRouter::Decision decision = RequestRouter::route(facts);
+
+    switch (decision.action) {
+    case RequestRouter::Action::Health:
+        respond(http::status::ok, "ok");
+        return;
+    case RequestRouter::Action::NotFound:
+        respond(http::status::not_found, decision.reason);
+        return;
+    case RequestRouter::Action::MethodNotAllowed:
+        respond(http::status::method_not_allowed, decision.reason);
+        return;
+    case RequestRouter::Action::BadRequest:
+        RelayLog::line("reject status=400 from=" + m_address + " reason=\"" + decision.reason + "\"");
+        respond(http::status::bad_request, decision.reason);
+        return;
+    case RequestRouter::Action::Connect:
+        break;
+    }
+
+    RelayContext& context = m_slot.context();
+    if (context.shuttingDown) {
+        respond(http::status::service_unavailable, "relay shutting down");
+        return;
+    }
+    if (const auto room = context.rooms.find(decision.room); room && !room->canAdmit(decision.role)) {
+        RelayLog::line("reject status=503 room=" + std::string(RelayLog::shortRoom(decision.room))
+            + " from=" + m_address + " reason=room-full");
+        respond(http::status::service_unavailable, "room is full");
+        return;
+    }
+    auto peer = std::make_shared<PeerSession<Stream>>(
+        std::move(m_stream), std::move(m_slot), std::move(m_address), decision.role, decision.room);
+    peer->start(m_parser->release());
+}
+
+template <class Stream>
+void HttpSession<Stream>::respond(http::status status, std::string body)
+{
+    const auto& request = m_parser->get();
+    m_response = {};
+    m_response.result(status);
+    m_response.version(11);
+    m_response.set(http::field::server, "wardlamp-relay");
+    m_response.set(http::field::content_type, "text/plain; charset=utf-8");
+    m_response.keep_alive(false);
+    // Error bodies are one line; the health answer is exactly "ok".
+    m_response.body() = status == http::status::ok ? std::move(body) : std::move(body) + "\n";
+    m_response.prepare_payload();
+    if (status == http::status::ok && request.method() == http::verb::head)
+        m_response.body().clear(); // Content-Length stays that of the GET answer
+    http::async_write(m_stream, m_response,
+        [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleResponseWritten(error); });
+}
+
+template <class Stream>
+void HttpSession<Stream>::handleResponseWritten(beast::error_code error)
+{
+    if (error)
+        return;
+    beast::get_lowest_layer(m_stream).expires_after(lingerTimeout);
+    if constexpr (isTls<Stream>) {
+        m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) {
+            beast::error_code ignored;
+            beast::get_lowest_layer(self->m_stream).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+            self->drainUntilClosed();
+        });
+    } else {
+        beast::error_code ignored;
+        beast::get_lowest_layer(m_stream).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+        drainUntilClosed();
+    }
+}
+
+// Reads what the client still sends until it closes (or the linger timeout), so
+// closing never resets a connection whose answer the client has not read yet.
+template <class Stream>
+void HttpSession<Stream>::drainUntilClosed()
+{
+    beast::get_lowest_layer(m_stream).async_read_some(boost::asio::buffer(m_drain),
+        [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+            if (!error)
+                self->drainUntilClosed();
+        });
+}
+
+template class HttpSession<beast::tcp_stream>;
+template class HttpSession<beast::ssl_stream<beast::tcp_stream>>;
+
+} // namespace Wardlamp

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Frame.h"
+#include "PeerRole.h"
+
+#include <cstdint>
+#include <string>
+
+namespace Wardlamp {
+
+// A joined WebSocket connection as a Room sees it. PeerSession implements it for
+// plain and TLS streams. All calls happen on the relay's io thread; none of them
+// calls back into the Room synchronously (a closed peer leaves later, from its own
+// completion handler), so a Room may call them while walking its peer lists.
+class Peer {
+public:
+    virtual ~Peer() = default;
+
+    virtual PeerRole role() const = 0;
+    // Address and port of the remote end, for log lines.
+    virtual const std::string& address() const = 0;
+
+    // Queues one text frame. False, and nothing queued, when the frame would take the
+    // connection's queue past its limit.
+    virtual bool send(Frame frame) = 0;
+    // Closing handshake with `code` after the frame being written; queued frames are discarded.
+    virtual void close(std::uint16_t code, std::string_view reason) = 0;
+    // Drops the TCP connection at once: for a peer that does not read what it is sent.
+    virtual void abort() = 0;
+};
+
+} // namespace Wardlamp

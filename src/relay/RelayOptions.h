@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace Wardlamp {
+
+// Everything the relay can be told on its command line, with the defaults a
+// self-hosted instance starts with. A plain value: RelayCommandLine fills it,
+// RelayServer reads it.
+struct RelayOptions {
+    std::string listenAddress = "127.0.0.1";
+    std::uint16_t listenPort = 8080;
+    std::string tlsCertificateFile; // both set: wss://; both empty: plain ws:// (behind a proxy)
+    std::string tlsKeyFile;
+    std::size_t maxFrameBytes = 1024 * 1024; // a larger message is refused with close code 1009
+    std::size_t maxControllersPerRoom = 8;
+    std::size_t maxConnections = 10000; // TCP connections, whatever their stage
+    std::chrono::milliseconds idleTimeout = std::chrono::seconds(60); // nothing received (not even a pong)
+    std::size_t sendQueueBytes = 4 * 1024 * 1024; // per connection; past it a controller is dropped
+
+    bool useTls() const { return !tlsCertificateFile.empty(); }
+
+    bool operator==(const RelayOptions&) const = default;
+};
+
+} // namespace Wardlamp

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Wardlamp {
+
+// Counters of a running relay, read by tests and the benchmark. Updated on the io thread.
+struct RelayStats {
+    std::size_t connections = 0; // open TCP connections, any stage
+    std::size_t peers = 0; // joined WebSocket connections
+    std::size_t rooms = 0;
+    std::uint64_t framesForwarded = 0; // one per frame per recipient
+    std::uint64_t framesDropped = 0; // not envelopes, or the agent's queue was full
+    std::uint64_t slowPeersDropped = 0; // controllers disconnected for a full queue
+    std::size_t peakQueuedBytes = 0; // the largest send queue any connection ever held
+
+    bool operator==(const RelayStats&) const = default;
+};
+
+} // namespace Wardlamp

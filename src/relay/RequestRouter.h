@@ -1,0 +1,43 @@
+#pragma once
+
+#include "PeerRole.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace Wardlamp {
+
+// What the relay does with one HTTP request, decided from its method, target,
+// the two room headers and whether it asks for a WebSocket upgrade. Pure, so the
+// whole table of accepted and refused requests is tested without a socket.
+class RequestRouter {
+public:
+    struct Request {
+        std::string_view method;
+        std::string_view target; // origin form: path and optional query
+        std::optional<std::string_view> roomHeader; // "X-WL-Room"
+        std::optional<std::string_view> roleHeader; // "X-WL-Role"
+        bool isWebSocketUpgrade = false;
+    };
+
+    enum class Action { Health, Connect, BadRequest, NotFound, MethodNotAllowed };
+
+    struct Decision {
+        Action action = Action::NotFound;
+        std::string room; // Connect only
+        PeerRole role = PeerRole::Controller; // Connect only
+        std::string reason; // one line for the error body
+
+        bool operator==(const Decision&) const = default;
+    };
+
+    static Decision route(const Request& request);
+
+    // 32 lower-case hexadecimal characters, the form room identifiers take.
+    static bool isValidRoom(std::string_view room);
+    // The decoded value of the first `key` in a query string, if present.
+    static std::optional<std::string> queryValue(std::string_view query, std::string_view key);
+};
+
+} // namespace Wardlamp
