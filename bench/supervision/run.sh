@@ -221,21 +221,28 @@ bench_ingest() {
     [ -n "$npmPrefix" ] && has "$peers" concurrently && tools+=(concurrently)
     [ -n "$pm2bin" ] && has "$peers" pm2 && tools+=(pm2)
 
-    local -A result lost signalsOf startOf
+    # Runs go round the tools (raw, wardlamp, supervisord, ...; then again), so
+    # that a burst of load from elsewhere on the machine does not land on one tool.
+    local -A result lost signalsOf startOf losses worst
     local mode stream tool run d out t count extra
     for mode in large line; do
         for stream in stdout stderr; do
             for tool in "${tools[@]}"; do
-                : >"$scratch/times" ; : >"$scratch/signals" ; : >"$scratch/starts"
-                local losses=0 worst=$lines
-                for ((run = 1; run <= runs; run++)); do
+                : >"$scratch/times.$tool"
+                losses[$tool]=0
+                worst[$tool]=$lines
+            done
+            : >"$scratch/signals"
+            : >"$scratch/starts"
+            for ((run = 1; run <= runs; run++)); do
+                for tool in "${tools[@]}"; do
                     d=$(mktemp -d "$scratch/run.XXXXXX")
                     out=$("run_$tool" "$mode" "$stream" "$d")
                     read -r t count extra <<<"$out"
-                    if [ "$t" != "-" ]; then echo "$t" >>"$scratch/times"; fi
+                    if [ "$t" != "-" ]; then echo "$t" >>"$scratch/times.$tool"; fi
                     if [ "${count:-0}" -lt "$lines" ]; then
-                        losses=$((losses + 1))
-                        [ "${count:-0}" -lt "$worst" ] && worst=${count:-0}
+                        losses[$tool]=$((losses[$tool] + 1))
+                        [ "${count:-0}" -lt "${worst[$tool]}" ] && worst[$tool]=${count:-0}
                     fi
                     case "$out" in *signals=*)
                         sed -n 's/.*signals=\([0-9]*\).*/\1/p' <<<"$out" >>"$scratch/signals"
@@ -243,13 +250,15 @@ bench_ingest() {
                     esac
                     rm -rf "$d"
                 done
-                result[$mode.$stream.$tool]=$(median <"$scratch/times")
-                if [ "$losses" -gt 0 ]; then
-                    lost[$mode.$stream.$tool]="lost lines in $losses/$runs runs (worst: $((lines - worst)) missing)"
-                fi
-                signalsOf[$mode.$stream]=$(median <"$scratch/signals")
-                startOf[$mode.$stream]=$(median <"$scratch/starts")
             done
+            for tool in "${tools[@]}"; do
+                result[$mode.$stream.$tool]=$(median <"$scratch/times.$tool")
+                if [ "${losses[$tool]}" -gt 0 ]; then
+                    lost[$mode.$stream.$tool]="lost lines in ${losses[$tool]}/$runs runs (worst: $((lines - worst[$tool])) missing)"
+                fi
+            done
+            signalsOf[$mode.$stream]=$(median <"$scratch/signals")
+            startOf[$mode.$stream]=$(median <"$scratch/starts")
         done
     done
 
@@ -442,7 +451,7 @@ bench_stop() {
 }
 
 # ---------------------------------------------------------------------------
-echo "Wardlamp supervision benchmarks ($(nproc) cores, $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'))"
+echo "Wardlamp supervision benchmarks ($(nproc) cores, $(uname -r), $(date -u "+%Y-%m-%d %H:%M UTC"), load average $(cut -d" " -f1-3 /proc/loadavg))"
 has "$only" ingest && setup_npm
 has "$only" ingest && bench_ingest
 if has "$only" memory || has "$only" idle; then
