@@ -1,0 +1,114 @@
+#include "relay/RelayCommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace Wardlamp;
+using namespace std::chrono_literals;
+
+namespace {
+
+RelayCommandLine::Result parse(std::vector<std::string_view> arguments)
+{
+    return RelayCommandLine::parse(arguments);
+}
+
+struct AcceptedRow {
+    const char* name;
+    std::vector<std::string_view> arguments;
+    RelayOptions expected;
+};
+
+RelayOptions with(auto change)
+{
+    RelayOptions options;
+    change(options);
+    return options;
+}
+
+class AcceptedArguments : public testing::TestWithParam<AcceptedRow> { };
+
+TEST_P(AcceptedArguments, fillOptions)
+{
+    const auto result = parse(GetParam().arguments);
+    ASSERT_EQ(result.outcome, RelayCommandLine::Outcome::Run) << result.error;
+    EXPECT_EQ(result.options, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AcceptedArguments,
+    testing::Values(AcceptedRow { "defaults", {}, RelayOptions {} },
+        AcceptedRow { "listenPortZero", { "--listen", "127.0.0.1:0" },
+            with([](RelayOptions& o) { o.listenPort = 0; }) },
+        AcceptedRow { "listenEqualsForm", { "--listen=0.0.0.0:443" },
+            with([](RelayOptions& o) {
+                o.listenAddress = "0.0.0.0";
+                o.listenPort = 443;
+            }) },
+        AcceptedRow { "listenIpv6Bracketed", { "--listen", "[::1]:9000" },
+            with([](RelayOptions& o) {
+                o.listenAddress = "::1";
+                o.listenPort = 9000;
+            }) },
+        AcceptedRow { "listenAllInterfaces", { "--listen", ":8081" },
+            with([](RelayOptions& o) {
+                o.listenAddress = "0.0.0.0";
+                o.listenPort = 8081;
+            }) },
+        AcceptedRow { "tlsPair", { "--tls-cert", "c.pem", "--tls-key=k.pem" },
+            with([](RelayOptions& o) {
+                o.tlsCertificateFile = "c.pem";
+                o.tlsKeyFile = "k.pem";
+            }) },
+        AcceptedRow { "limits",
+            { "--max-frame-bytes", "4096", "--max-controllers", "2", "--max-connections", "50", "--idle-timeout",
+                "5", "--send-queue-bytes", "8192" },
+            with([](RelayOptions& o) {
+                o.maxFrameBytes = 4096;
+                o.maxControllersPerRoom = 2;
+                o.maxConnections = 50;
+                o.idleTimeout = 5s;
+                o.sendQueueBytes = 8192;
+            }) }),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct RefusedRow {
+    const char* name;
+    std::vector<std::string_view> arguments;
+    const char* errorStart;
+};
+
+class RefusedArguments : public testing::TestWithParam<RefusedRow> { };
+
+TEST_P(RefusedArguments, giveOneLineError)
+{
+    const auto result = parse(GetParam().arguments);
+    ASSERT_EQ(result.outcome, RelayCommandLine::Outcome::Error);
+    EXPECT_EQ(result.error.rfind(GetParam().errorStart, 0), 0u) << result.error;
+    EXPECT_EQ(result.error.find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RefusedArguments,
+    testing::Values(RefusedRow { "unknownFlag", { "--verbose" }, "unknown option --verbose" },
+        RefusedRow { "listenWithoutValue", { "--listen" }, "--listen expects" },
+        RefusedRow { "listenWithoutPort", { "--listen", "127.0.0.1" }, "--listen expects" },
+        RefusedRow { "listenPortTooLarge", { "--listen", "127.0.0.1:65536" }, "--listen expects" },
+        RefusedRow { "listenBareIpv6", { "--listen", "::1:80" }, "--listen expects" },
+        RefusedRow { "frameNotNumber", { "--max-frame-bytes", "1k" }, "--max-frame-bytes expects" },
+        RefusedRow { "frameTooSmall", { "--max-frame-bytes", "10" }, "--max-frame-bytes expects" },
+        RefusedRow { "negativeControllers", { "--max-controllers", "-1" }, "--max-controllers expects" },
+        RefusedRow { "zeroConnections", { "--max-connections", "0" }, "--max-connections expects" },
+        RefusedRow { "zeroIdle", { "--idle-timeout", "0" }, "--idle-timeout expects" },
+        RefusedRow { "certWithoutKey", { "--tls-cert", "c.pem" }, "--tls-cert and --tls-key go together" },
+        RefusedRow { "queueBelowFrame", { "--max-frame-bytes", "8192", "--send-queue-bytes", "4096" },
+            "--send-queue-bytes must be at least" }),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(RelayCommandLine, helpWinsOverEverythingAfterIt)
+{
+    EXPECT_EQ(parse({ "--help", "--bogus" }).outcome, RelayCommandLine::Outcome::ShowHelp);
+    EXPECT_EQ(parse({ "-h" }).outcome, RelayCommandLine::Outcome::ShowHelp);
+    EXPECT_NE(RelayCommandLine::helpText().find("--listen ADDRESS:PORT"), std::string::npos);
+}
+
+} // namespace
