@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QLatin1String>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace Wardlamp::Json {
+
+struct Member;
+
+// One parsed JSON value. Numbers keep both their double value and, when the
+// value is a whole number that fits, its exact 64-bit integer, so that integer
+// fields are checked against the text and not against a rounded double.
+struct Value {
+    enum class Type : quint8 { Null, Bool, Number, String, Array, Object };
+
+    Type type = Type::Null;
+    bool boolean = false;
+    bool integral = false;
+    qint64 integer = 0;
+    double number = 0;
+    QString string;
+    std::vector<Value> array;
+    std::vector<Member> object;
+
+    // The value under `key`, or nullptr when the key is absent. Keys are unique
+    // (the reader rejects duplicates).
+    const Value* find(QLatin1String key) const;
+};
+
+struct Member {
+    QString key;
+    Value value;
+};
+
+// Deepest nesting of arrays and objects the reader accepts.
+inline constexpr int maxDepth = 128;
+
+// Strict RFC 8259 reader: one value with optional surrounding white space, UTF-8
+// validated (no overlong forms, no encoded surrogates), string escapes with
+// paired surrogates only, no raw control characters in strings, numbers that fit
+// a finite double, no duplicate keys in an object, nesting up to maxDepth.
+// Anything else is nothing.
+std::optional<Value> parse(QByteArrayView json);
+
+} // namespace Wardlamp::Json

@@ -1,0 +1,7 @@
+#include "RemoteKitLogging.h"
+
+namespace Wardlamp {
+
+Q_LOGGING_CATEGORY(lcRemoteKit, "wardlamp.remotekit", QtInfoMsg)
+
+} // namespace Wardlamp
