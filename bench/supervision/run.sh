@@ -343,11 +343,6 @@ wait_files() { # count files...
 
 bench_memory_idle() {
     local want_memory=$1 want_idle=$2
-    if [ ! -x "$daemon" ]; then
-        section "2/3. Memory and idle"
-        echo "(wardlampd is not built: skipped)"
-        return
-    fi
     local d=$scratch/daemon
     mkdir -p "$d"
     local servers="" svspecs=() i cmd id
@@ -363,53 +358,74 @@ bench_memory_idle() {
     done
     echo "[$servers]" >"$d/servers.json"
 
-    "$daemon" --servers "$d/servers.json" --until-stopped --quiet >"$d/daemon.out" 2>"$d/daemon.err" &
-    local wpid=$!
-    started+=("$wpid")
-    local svpid=""
+    # Both supervisors run side by side, with the same ten children each.
+    local wpid="" svpid=""
+    if [ -x "$daemon" ]; then
+        "$daemon" --servers "$d/servers.json" --quiet >"$d/daemon.out" 2>"$d/daemon.err" &
+        wpid=$!
+        started+=("$wpid")
+    fi
     if command -v supervisord >/dev/null && has "$peers" supervisord; then
         supervisord_conf "$d" "${svspecs[@]}" >"$d/sv.conf"
         supervisord -c "$d/sv.conf" >/dev/null 2>&1 &
         svpid=$!
         started+=("$svpid")
     fi
-    wait_files 10 "${doneFiles[@]}" || echo "(not every wardlampd server wrote its lines: see $d/daemon.err)"
-    [ -n "$svpid" ] && { wait_files 10 "${svDone[@]}" || echo "(not every supervisord program ran)"; }
-    local wrss svrss=""
-    wrss=$(settle_rss "$wpid")
+    if [ -n "$wpid" ]; then
+        wait_files 10 "${doneFiles[@]}" || echo "(not every wardlampd server wrote its lines: $(tail -2 "$d/daemon.err"))"
+    fi
+    if [ -n "$svpid" ]; then
+        wait_files 10 "${svDone[@]}" || echo "(not every supervisord program ran)"
+    fi
+    local wrss="" svrss=""
+    [ -n "$wpid" ] && wrss=$(settle_rss "$wpid")
     [ -n "$svpid" ] && svrss=$(settle_rss "$svpid")
 
     if [ "$want_memory" = 1 ]; then
-        section "2. Memory: 10 servers holding 2000 lines each (VmRSS of the supervisor process itself)"
-        printf '%-14s %10s\n' wardlampd "$wrss KiB"
-        if [ -n "$svrss" ]; then
-            printf '%-14s %10s   (the python process)\n' supervisord "$svrss KiB"
+        section "2. Memory: 10 servers that wrote 2000 lines each (VmRSS of the supervisor process itself)"
+        if [ -n "$wpid" ]; then
+            printf '%-14s %10s\n' wardlampd "$wrss KiB"
+        else
+            echo "wardlampd      (not built)"
+        fi
+        [ -n "$svpid" ] && printf '%-14s %10s   (the python process)\n' supervisord "$svrss KiB"
+        if [ -n "$wpid" ] && [ -n "$svpid" ]; then
             printf 'wardlampd / supervisord = %s   (target: at most 0.33x)\n' "$(ratio "$wrss" "$svrss")"
         fi
-        local kept
-        kept=$(grep -c . "$d/daemon.out" 2>/dev/null || true)
-        [ "$kept" -gt 0 ] && echo "(wardlampd printed $kept lines on stdout)"
     fi
 
     if [ "$want_idle" = 1 ]; then
-        section "3. Idle: $idleSeconds s with 10 quiet servers (context switches of every thread)"
-        local w0 w1 s0=0 s1=0
-        w0=$(ctx_switches "$wpid")
+        section "3. Idle: $idleSeconds s with those 10 servers quiet (context switches, all threads)"
+        local w0=0 w1=0 s0=0 s1=0
+        [ -n "$wpid" ] && w0=$(ctx_switches "$wpid")
         [ -n "$svpid" ] && s0=$(ctx_switches "$svpid")
         sleep "$idleSeconds"
-        w1=$(ctx_switches "$wpid")
+        [ -n "$wpid" ] && w1=$(ctx_switches "$wpid")
         [ -n "$svpid" ] && s1=$(ctx_switches "$svpid")
-        printf '%-14s %6d context switches in %d s over %d threads   (target: ~0)\n' wardlampd $((w1 - w0)) "$idleSeconds" "$(thread_count "$wpid")"
-        [ -n "$svpid" ] && printf '%-14s %6d context switches in %d s over %d threads\n' supervisord $((s1 - s0)) "$idleSeconds" "$(thread_count "$svpid")"
+        if [ -n "$wpid" ]; then
+            printf '%-14s %6d in %d s over %d threads   (target: ~0)\n' wardlampd $((w1 - w0)) "$idleSeconds" "$(thread_count "$wpid")"
+        else
+            echo "wardlampd      (not built)"
+        fi
+        if [ -n "$svpid" ]; then
+            printf '%-14s %6d in %d s over %d threads\n' supervisord $((s1 - s0)) "$idleSeconds" "$(thread_count "$svpid")"
+        fi
     fi
 
-    kill "$wpid" 2>/dev/null || true
-    [ -n "$svpid" ] && kill "$svpid" 2>/dev/null
-    wait "$wpid" 2>/dev/null || true
-    [ -n "$svpid" ] && { wait "$svpid" 2>/dev/null || true; }
+    # End both supervisors and check that each took its children along.
+    local pid
+    for pid in $wpid $svpid; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in $wpid $svpid; do
+        wait "$pid" 2>/dev/null || true
+    done
+    sleep 0.5
     local left
-    left=$(pgrep -f -- "--done-file $d/" || true)
-    [ -n "$left" ] && echo "LEFT BEHIND after the supervisors ended: $(echo $left)"
+    left=$(pgrep -f -- "--done-file $d/wl-" || true)
+    [ -n "$left" ] && echo "LEFT BEHIND by wardlampd after SIGTERM: $(echo $left)"
+    left=$(pgrep -f -- "--done-file $d/sv-" || true)
+    [ -n "$left" ] && echo "LEFT BEHIND by supervisord after SIGTERM: $(echo $left)"
     return 0
 }
 
