@@ -57,8 +57,9 @@ Behaviour
   listen6:PORT      the same on [::1] ("... already in use ::1:PORT")
   grandchild { STEP... }
                     fork a child that runs the steps between the braces and
-                    then exits 0; print "grandchild PID" once it runs. Blocks
-                    nest; the braces are separate arguments
+                    then exits 0; print "grandchild PID" once it runs, before
+                    the child writes anything. Blocks nest; the braces are
+                    separate arguments
   setsid-grandchild { STEP... }
                     the same, but the child first calls setsid() (new session
                     and process group); "grandchild PID" is printed after that
@@ -225,27 +226,34 @@ void run(const std::vector<std::string_view>& steps);
 
 void forkGrandchild(const std::vector<std::string_view>& steps, bool newSession)
 {
-    // The child says when it is set up (after setsid), so that "grandchild PID"
-    // is a promise a test can rely on.
+    // Two handshakes make the order of lines a promise: "grandchild PID" is
+    // printed once the child is set up (after setsid), and before the child
+    // writes anything of its own.
     int ready[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0)
+    int go[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(go, O_CLOEXEC) != 0)
         usageError(std::string("pipe: ") + std::strerror(errno));
     const pid_t pid = ::fork();
     if (pid < 0)
         usageError(std::string("fork: ") + std::strerror(errno));
+    char byte;
     if (pid == 0) {
         ::close(ready[0]);
+        ::close(go[1]);
         if (newSession)
             ::setsid();
         ::close(ready[1]);
+        while (::read(go[0], &byte, 1) < 0 && errno == EINTR) { }
+        ::close(go[0]);
         run(steps);
         ::_exit(0);
     }
     ::close(ready[1]);
-    char byte;
+    ::close(go[0]);
     while (::read(ready[0], &byte, 1) < 0 && errno == EINTR) { }
     ::close(ready[0]);
     writeLine(STDOUT_FILENO, "grandchild " + std::to_string(pid));
+    ::close(go[1]);
 }
 
 void run(const std::vector<std::string_view>& steps)
