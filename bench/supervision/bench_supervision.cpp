@@ -113,6 +113,7 @@ int runIngest(const QStringList& args)
     qint64 generatorLines = 0; // captured lines that came from the generator
     qint64 capturedEmissions = 0;
     qint64 appendedEmissions = 0;
+    qint64 stateEmissions = 0;
     quint64 lastSeqOfGenerator = 0;
     std::optional<SteadyClock::time_point> doneAt;
     long long doneRealtime = 0;
@@ -150,6 +151,10 @@ int runIngest(const QStringList& args)
                 loop.quit();
             }
         });
+    QObject::connect(&manager, &ServerManager::stateChanged, &manager, [&](const QUuid& id) {
+        if (id == config.id)
+            ++stateEmissions;
+    });
     QObject::connect(&manager, &ServerManager::allProcessesExited, &loop, [&] {
         // Give output still queued for the main thread one more turn before giving up.
         QTimer::singleShot(2000, &loop, &QEventLoop::quit);
@@ -187,10 +192,10 @@ int runIngest(const QStringList& args)
     const bool ok = doneAt && generatorLines == lines && keptInOrder && lastIsLast
         && keptGenerator >= std::min<qint64>(lines, ServerManager::maxLogLines) - 2;
 
-    std::printf("from_t0_us=%lld from_start_us=%lld lines=%lld signals=%lld captured_signals=%lld kept=%d "
+    std::printf("from_t0_us=%lld from_start_us=%lld lines=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
                 "kept_generator=%d kept_in_order=%d last_is_last=%d ok=%d\n",
         fromT0, fromStart, static_cast<long long>(generatorLines), static_cast<long long>(appendedEmissions),
-        static_cast<long long>(capturedEmissions), state.logs.size(), keptGenerator, keptInOrder ? 1 : 0,
+        static_cast<long long>(capturedEmissions), static_cast<long long>(stateEmissions), state.logs.size(), keptGenerator, keptInOrder ? 1 : 0,
         lastIsLast ? 1 : 0, ok ? 1 : 0);
     std::fflush(stdout);
 
