@@ -16,7 +16,8 @@ class LogRing {
 public:
     static constexpr int defaultCapacity = 2000;
 
-    explicit LogRing(int capacity = defaultCapacity);
+    LogRing() : LogRing(defaultCapacity) { }
+    explicit LogRing(int capacity);
 
     int capacity() const { return m_capacity; }
     int size() const { return m_size; }

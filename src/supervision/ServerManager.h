@@ -155,6 +155,9 @@ private:
     void handlePortFreed(const ServerConfig& config, int port, const QList<qint32>& pids);
     void finishPortRecovery(const ServerConfig& config);
     void checkShutdownFinished();
+    // Runs on a pool thread: SIGTERM to the port's listeners (not this
+    // process), SIGKILL to survivors after portKillGrace; returns whom it signalled.
+    static QList<qint32> freePort(const ListenerScanner* scanner, int port);
     void scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay);
 
     const QString m_loginShell;
@@ -175,8 +178,8 @@ private:
     QSet<QUuid> m_portRecovering;
     QSet<QUuid> m_portFreed;
     QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPortRecoveryAt;
-    bool m_shuttingDown = false;
-    bool m_shutdownReported = false;
+    struct Shutdown;
+    std::unique_ptr<Shutdown> m_shutdown; // every process signalled by shutdown()
 
     // Changes collected while an operation runs, announced when the outermost
     // operation ends.

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "ProcessRun.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace Wardlamp::Detail {
+
+// The one thread that reads every run's two pipes and waits for its exit
+// (epoll over the pipes and the pidfd). It assembles lines, repairs their
+// UTF-8, drops bash's leading job-control noise, classifies each line (error
+// pattern, in-use wording) and queues them on the run. The first batch queued
+// while none is waiting calls `wake` (on this thread), which posts one
+// main-thread call; the main thread then take()s everything queued so far.
+//
+// A run whose queue exceeds pauseBytes is not read until the main thread has
+// taken its queue: the child then blocks on a full pipe, and nothing is lost.
+// On exit: both pipes are drained, partial lines flushed, the child reaped,
+// and the last lines plus the exit status are queued together, in that order.
+//
+// Owned by ServerManager; add(), take() and resume() are called on the main thread.
+class OutputPump {
+public:
+    using Wake = std::function<void(const std::shared_ptr<ProcessRun>&)>;
+
+    static constexpr qsizetype readSize = 1024 * 1024;
+    static constexpr qsizetype pauseBytes = 8 * 1024 * 1024;
+    // Drain limit per pipe at exit, for a grandchild that keeps writing.
+    static constexpr qsizetype drainLimit = 16 * 1024 * 1024;
+
+    explicit OutputPump(Wake wake);
+    ~OutputPump(); // stops the thread; closes the pipes of runs still registered
+    OutputPump(const OutputPump&) = delete;
+    OutputPump& operator=(const OutputPump&) = delete;
+
+    void add(const std::shared_ptr<ProcessRun>& run);
+    // Everything queued for the run; resumes reading a paused run.
+    PendingOutput take(const std::shared_ptr<ProcessRun>& run);
+
+private:
+    enum class Command { Add, Resume };
+    struct Source {
+        ProcessRun* run;
+        int kind; // 0 stdout, 1 stderr, 2 exit
+    };
+    struct Entry {
+        std::shared_ptr<ProcessRun> run;
+        Source sources[3];
+    };
+
+    void post(Command command, const std::shared_ptr<ProcessRun>& run);
+    void loop();
+    void handleCommands();
+    void registerStream(Entry& entry, int kind);
+    void unregisterStream(ProcessRun& run, int kind);
+    void readStream(Entry& entry, int kind, qsizetype limit, bool drain);
+    void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii);
+    void closeStream(ProcessRun& run, int kind);
+    void finish(Entry& entry);
+    void publish(Entry& entry, bool drain);
+
+    const Wake m_wake;
+    int m_epoll = -1;
+    int m_event = -1;
+    std::thread m_thread;
+    bool m_stopping = false; // output thread only
+
+    std::mutex m_commandMutex;
+    std::vector<std::pair<Command, std::shared_ptr<ProcessRun>>> m_commands;
+    bool m_stop = false;
+
+    // Output thread only.
+    std::unordered_map<ProcessRun*, std::unique_ptr<Entry>> m_entries;
+    std::vector<char> m_buffer;
+    PendingOutput m_staging;
+};
+
+} // namespace Wardlamp::Detail

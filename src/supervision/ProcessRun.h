@@ -1,0 +1,93 @@
+#pragma once
+
+#include "LineAssembler.h"
+#include "ProcessInfo.h"
+#include "ServerConfig.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace Wardlamp::Detail {
+
+// One line read from a child, as handed from the output thread to the main thread.
+struct RawLine {
+    enum Flag : quint8 {
+        Stderr = 1,
+        Error = 2, // standard error, or the error pattern matched
+        MaybePort = 4, // may be an address-in-use message: run the full check
+        NonAscii = 8,
+    };
+    quint32 offset = 0; // into PendingOutput::bytes
+    quint32 length = 0;
+    quint8 flags = 0;
+};
+
+// Lines (and at last the exit) of one run, waiting for the main thread.
+struct PendingOutput {
+    QByteArray bytes; // the lines' UTF-8 text, back to back
+    std::vector<RawLine> lines;
+    bool finished = false; // the process has exited and was reaped; nothing follows
+    int status = 0; // exit code, or the signal number when bySignal
+    bool bySignal = false;
+
+    QByteArrayView text(const RawLine& line) const { return QByteArrayView(bytes.constData() + line.offset, line.length); }
+    bool isEmpty() const { return lines.empty() && !finished; }
+    void clear()
+    {
+        bytes.resize(0); // keeps the capacity for the next batch
+        lines.clear();
+        finished = false;
+    }
+    // Moves `other` in at the end (cheap when this one is empty).
+    void append(PendingOutput& other);
+};
+
+// One launch of a server's process. Created by the manager on the main thread
+// at each start and shared with the output thread; every event the output
+// thread produces carries its run, so events of a replaced run are told apart.
+//
+// Fields are grouped by the thread that may touch them.
+class ProcessRun {
+public:
+    ProcessRun(const ServerConfig& config, int pid, int pidfd, int stdoutFd, int stderrFd);
+    ~ProcessRun(); // closes the pidfd (the pipes are the output thread's)
+    ProcessRun(const ProcessRun&) = delete;
+    ProcessRun& operator=(const ProcessRun&) = delete;
+
+    // Fixed at creation.
+    const ServerConfig config;
+    const int pid;
+    const int pidfd;
+
+    // Main thread only.
+    bool finished = false; // exit handled
+    QList<ProcessInfo> signalled; // every process of the tree that was sent a signal
+
+    // Both threads, under `mutex`.
+    std::mutex mutex;
+    PendingOutput pending;
+    bool wakeQueued = false; // a main-thread call for this run is on its way
+    bool paused = false; // reading stopped until the main thread catches up
+
+    // Set by the main thread when the run was replaced: its output is read and dropped.
+    std::atomic<bool> discard { false };
+
+    // Output thread only.
+    struct Stream {
+        int fd = -1;
+        bool registered = false;
+        LineAssembler assembler;
+    };
+    Stream out;
+    Stream err;
+    int droppedNoise = 0;
+    bool stderrStarted = false;
+    bool finishedReading = false; // exit collected; nothing more is read
+};
+
+} // namespace Wardlamp::Detail

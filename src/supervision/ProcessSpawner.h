@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
+#include <variant>
+
+namespace Wardlamp {
+
+// Starts one child process the way the supervisor needs it, without QProcess:
+// its own session (setsid), SIGKILL when this thread's process dies
+// (PR_SET_PDEATHSIG), default signal dispositions and an empty signal mask,
+// stdin from /dev/null, stdout and stderr into two new pipes, no other
+// descriptor, and the environment of this process minus the names given.
+//
+// Everything the child needs is prepared before fork(); between fork() and
+// execve() the child makes only async-signal-safe calls. A failed execve()
+// is reported through a close-on-exec pipe, so spawn() knows the outcome
+// before it returns. Call on the main thread: the death signal is tied to
+// the thread that forks.
+class ProcessSpawner {
+public:
+    struct Child {
+        int pid = -1;
+        int pidfd = -1; // exit notification and safe signalling
+        int stdoutFd = -1; // our ends: non-blocking, close-on-exec
+        int stderrFd = -1;
+    };
+    // errno of the failure (fork, pipe, execve, ...).
+    using Result = std::variant<Child, int>;
+
+    // `beforeExecWait` runs in the parent right after fork(), before the
+    // outcome of execve() is known (used to claim the pid for reaping).
+    template<typename OnForked>
+    static Result spawn(const QByteArray& program, const QList<QByteArray>& arguments,
+                        const QList<QByteArray>& removedEnvironment, OnForked&& onForked)
+    {
+        return spawnImpl(program, arguments, removedEnvironment, &onForked,
+                         [](void* context, int pid) { (*static_cast<OnForked*>(context))(pid); });
+    }
+
+    // The environment of this process without the variables named.
+    static QList<QByteArray> environmentWithout(const QList<QByteArray>& names);
+
+    // Pipe buffer we ask for; the kernel may refuse, then the default stays.
+    static constexpr int pipeBufferSize = 1024 * 1024;
+
+private:
+    static Result spawnImpl(const QByteArray& program, const QList<QByteArray>& arguments,
+                            const QList<QByteArray>& removedEnvironment, void* context,
+                            void (*onForked)(void*, int));
+};
+
+} // namespace Wardlamp

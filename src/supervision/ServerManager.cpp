@@ -1,0 +1,741 @@
+#include "ServerManager.h"
+
+#include "ErrorAlertService.h"
+#include "ListenerScanner.h"
+#include "OutputPump.h"
+#include "PortInUse.h"
+#include "ProcessRun.h"
+#include "ProcessSpawner.h"
+#include "RestartPolicy.h"
+#include "ServerManager_p.h"
+#include "ProcessTree.h"
+#include "Subreaper.h"
+#include "ShellCommand.h"
+
+#include <QLoggingCategory>
+#include <QMetaObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace Wardlamp {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSupervision, "wardlamp.supervision")
+
+const QString textNoCommand = QStringLiteral("No command configured.");
+const QString textStarted = QStringLiteral("\u25B6\uFE0E Started: ");
+const QString textFailedToStart = QStringLiteral("Failed to start: ");
+const QString textStopping = QStringLiteral("\u25A0 Stopping\u2026");
+const QString textStopped = QStringLiteral("\u25A0 Stopped.");
+const QString textStoppedRestarting = QStringLiteral("\u25A0 Stopped (restarting\u2026)");
+const QString textStoppedExit0 = QStringLiteral("\u25A0 Stopped (exit 0)");
+const QString textServerPrefix = QStringLiteral("\u2716 Server ");
+const QString textAutoRestarting = QStringLiteral("\u21BB Auto-restarting\u2026");
+const QString textRestarting = QStringLiteral("\u21BB Restarting\u2026");
+
+// Variables a server must never see: the pairing secret and its password.
+const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
+                                                QByteArrayLiteral("WL_REMOTE_PASSWORD") };
+
+QString trimmedSpacesAndTabs(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t'))
+        ++begin;
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.sliced(begin, end - begin);
+}
+
+} // namespace
+
+// Changes made while an operation runs, announced when the outermost one ends.
+struct ServerManager::Changes {
+    struct Server {
+        bool stateChanged = false;
+        bool cleared = false;
+        quint64 firstSeq = 0; // of the lines appended since the last clear in this batch
+        int count = 0;
+        std::vector<CapturedLine> tap;
+        std::deque<QByteArray> ownedTexts; // texts of status lines, referenced by `tap`
+    };
+    QList<QUuid> order;
+    QHash<QUuid, Server> servers;
+    std::optional<QDateTime> date;
+
+    Server& server(const QUuid& id)
+    {
+        auto it = servers.find(id);
+        if (it == servers.end()) {
+            order.append(id);
+            it = servers.insert(id, Server {});
+        }
+        return *it;
+    }
+};
+
+struct ServerManager::Shutdown {
+    QList<ProcessInfo> processes; // every process signalled on the way down
+    bool reported = false;
+};
+
+class ServerManager::ChangeScope {
+public:
+    explicit ChangeScope(ServerManager& manager)
+        : m_manager(manager)
+    {
+        if (m_manager.m_scopeDepth++ == 0)
+            m_manager.m_changes = std::make_unique<Changes>();
+    }
+    ~ChangeScope()
+    {
+        if (--m_manager.m_scopeDepth == 0)
+            m_manager.flushChanges();
+    }
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+private:
+    ServerManager& m_manager;
+};
+
+ServerManager::ServerManager(Options options, QObject* parent)
+    : QObject(parent)
+    , m_loginShell(options.loginShell.isEmpty() ? QStringLiteral("/bin/sh") : options.loginShell)
+    , m_scanner(std::move(options.listenerScanner))
+    , m_clock(options.clock ? std::move(options.clock) : Clock([] { return std::chrono::steady_clock::now(); }))
+    , m_alerts(options.alertService ? options.alertService : &ErrorAlertService::shared())
+    , m_postBox(std::make_shared<Detail::PostBox>(this))
+    , m_random(std::random_device {}())
+{
+    std::weak_ptr<Detail::PostBox> box = m_postBox;
+    m_pump = std::make_unique<Detail::OutputPump>([this, box](const std::shared_ptr<Detail::ProcessRun>& run) {
+        // Output thread: one queued call per batch; it does nothing once the manager is gone.
+        if (const auto postBox = box.lock())
+            postBox->post([this, run] { handleOutput(run); });
+    });
+}
+
+ServerManager::~ServerManager()
+{
+    m_postBox->close();
+    // Nothing may outlive its supervisor: kill what is left and collect the children.
+    for (const auto& run : std::as_const(m_liveRuns))
+        signalTree(run, SIGKILL);
+    m_pump.reset();
+    for (const auto& run : std::as_const(m_liveRuns)) {
+        if (!run->finishedReading) {
+            siginfo_t info {};
+            while (::waitid(idtype_t(3 /* P_PIDFD */), id_t(run->pidfd), &info, WEXITED) < 0 && errno == EINTR) { }
+        }
+        Subreaper::release(run->pid);
+    }
+}
+
+// --- queries ---------------------------------------------------------------
+
+const ServerRuntimeState& ServerManager::state(const QUuid& id) const
+{
+    static const ServerRuntimeState defaultState;
+    const auto it = m_states.constFind(id);
+    return it == m_states.constEnd() ? defaultState : *it;
+}
+
+bool ServerManager::anyRunning() const { return runningCount() > 0; }
+
+bool ServerManager::anyError() const
+{
+    for (const ServerRuntimeState& entry : m_states) {
+        if (entry.hasError)
+            return true;
+    }
+    return false;
+}
+
+int ServerManager::runningCount() const
+{
+    int count = 0;
+    for (const ServerRuntimeState& entry : m_states) {
+        if (entry.status == ServerStatus::running)
+            ++count;
+    }
+    return count;
+}
+
+bool ServerManager::anyProcessAlive() const { return !m_liveRuns.isEmpty(); }
+
+bool ServerManager::canAutoRestart(const QUuid& id) const
+{
+    const auto it = m_lastRestartAt.constFind(id);
+    return RestartPolicy::canAutoRestart(it == m_lastRestartAt.constEnd() ? std::nullopt : std::optional(*it),
+                                         m_clock(), restartCooldown);
+}
+
+// --- change bookkeeping ----------------------------------------------------
+
+ServerRuntimeState* ServerManager::entry(const QUuid& id)
+{
+    const auto it = m_states.find(id);
+    return it == m_states.end() ? nullptr : &*it;
+}
+
+ServerRuntimeState& ServerManager::ensureEntry(const QUuid& id)
+{
+    auto it = m_states.find(id);
+    if (it == m_states.end())
+        it = m_states.insert(id, ServerRuntimeState {});
+    return *it;
+}
+
+void ServerManager::touch(const QUuid& id)
+{
+    Q_ASSERT(m_changes);
+    m_changes->server(id).stateChanged = true;
+}
+
+QDateTime ServerManager::batchDate()
+{
+    Q_ASSERT(m_changes);
+    if (!m_changes->date)
+        m_changes->date = QDateTime::currentDateTime();
+    return *m_changes->date;
+}
+
+quint64 ServerManager::nextSeq(const QUuid& id, int count)
+{
+    quint64& last = m_lastSeq[id];
+    const quint64 first = last + 1;
+    last += quint64(count);
+    return first;
+}
+
+LogLine ServerManager::makeLine(QString text, bool isError, quint64 seq)
+{
+    // A version 4 UUID from our own generator: reading the system's random
+    // source for every line would cost more than everything else a line needs.
+    const quint64 high = m_random();
+    const quint64 low = m_random();
+    const QUuid id(uint(high >> 32), ushort(high >> 16), ushort((high & 0x0fff) | 0x4000),
+                   uchar(((low >> 56) & 0x3f) | 0x80), uchar(low >> 48), uchar(low >> 40), uchar(low >> 32),
+                   uchar(low >> 24), uchar(low >> 16), uchar(low >> 8), uchar(low));
+    return LogLine { id, batchDate(), std::move(text), isError, seq };
+}
+
+void ServerManager::appendLine(const QUuid& id, const QString& text, bool isError)
+{
+    ServerRuntimeState& target = ensureEntry(id);
+    const quint64 seq = nextSeq(id);
+    target.logs.append(makeLine(text, isError, seq));
+    Changes::Server& change = m_changes->server(id);
+    change.stateChanged = true;
+    if (change.count++ == 0)
+        change.firstSeq = seq;
+    change.ownedTexts.push_back(text.toUtf8());
+    change.tap.push_back(CapturedLine { seq, QByteArrayView(change.ownedTexts.back()), isError });
+}
+
+void ServerManager::flushChanges()
+{
+    const std::unique_ptr<Changes> changes = std::move(m_changes);
+    const QDateTime date = changes->date.value_or(QDateTime());
+    for (const QUuid& id : std::as_const(changes->order)) {
+        const Changes::Server& change = changes->servers[id];
+        if (!change.tap.empty())
+            Q_EMIT linesCaptured(id, LineBatch { date, std::span<const CapturedLine>(change.tap) });
+        if (change.cleared)
+            Q_EMIT logCleared(id);
+        if (change.count > 0)
+            Q_EMIT linesAppended(id, change.firstSeq, change.count);
+        if (change.stateChanged)
+            Q_EMIT stateChanged(id);
+    }
+}
+
+// --- operations ------------------------------------------------------------
+
+void ServerManager::appendLog(const QUuid& id, const QString& text, bool isError)
+{
+    ChangeScope scope(*this);
+    appendLine(id, text, isError);
+}
+
+void ServerManager::markError(const ServerConfig& config, const QString& message)
+{
+    ChangeScope scope(*this);
+    if (ServerRuntimeState* target = entry(config.id)) {
+        target->hasError = true;
+        if (target->status == ServerStatus::running)
+            target->status = ServerStatus::error;
+        touch(config.id);
+    }
+    m_alerts->alert(config, message);
+}
+
+void ServerManager::start(const ServerConfig& config)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    if (trimmedSpacesAndTabs(config.command).isEmpty()) {
+        appendLine(id, textNoCommand, true);
+        return;
+    }
+    if (state(id).status == ServerStatus::running)
+        return;
+    if (m_shutdown) {
+        qCInfo(lcSupervision) << "not starting" << config.name << "while shutting down";
+        return;
+    }
+    if (const auto old = m_processes.take(id))
+        retireRun(old, replacedRunGracePeriod);
+    m_intentionalStops.remove(id);
+    m_restartAfterStop.remove(id);
+
+    ServerRuntimeState& target = ensureEntry(id);
+    const bool hadLines = !target.logs.isEmpty();
+    target = ServerRuntimeState {};
+    target.status = ServerStatus::running;
+    target.startedAt = batchDate();
+    Changes::Server& change = m_changes->server(id);
+    change.stateChanged = true;
+    if (hadLines) {
+        change.cleared = true;
+        change.count = 0;
+    }
+    launch(config);
+}
+
+void ServerManager::launch(const ServerConfig& config)
+{
+    const QUuid& id = config.id;
+    const QStringList arguments = ShellCommand::arguments(config.command, config.directory);
+    QList<QByteArray> argv;
+    for (const QString& argument : arguments)
+        argv.append(argument.toUtf8());
+    int forkedPid = -1;
+    const ProcessSpawner::Result result
+        = ProcessSpawner::spawn(m_loginShell.toLocal8Bit(), argv, scrubbedEnvironment, [&forkedPid](int pid) {
+              // Claimed before anything can reap it, so only we collect its status.
+              forkedPid = pid;
+              Subreaper::claim(pid);
+          });
+    if (const int* error = std::get_if<int>(&result)) {
+        if (forkedPid > 0)
+            Subreaper::release(forkedPid);
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::error;
+            target->hasError = true;
+            touch(id);
+        }
+        appendLine(id, textFailedToStart + QString::fromLocal8Bit(std::strerror(*error)), true);
+        return;
+    }
+    const auto& child = std::get<ProcessSpawner::Child>(result);
+    auto run = std::make_shared<Detail::ProcessRun>(config, child.pid, child.pidfd, child.stdoutFd, child.stderrFd);
+    m_processes.insert(id, run);
+    m_liveRuns.append(run);
+    m_pump->add(run);
+    if (ServerRuntimeState* target = entry(id)) {
+        target->pid = child.pid;
+        touch(id);
+    }
+    appendLine(id, textStarted + config.command, false);
+}
+
+void ServerManager::retireRun(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace)
+{
+    // Its remaining output is read and dropped, its exit reaches nothing.
+    run->discard.store(true);
+    signalTree(run, SIGTERM);
+    scheduleForcedKill(run, grace);
+}
+
+void ServerManager::signalTree(const std::shared_ptr<Detail::ProcessRun>& run, int signal)
+{
+    // The tree is taken afresh each time (a child may have forked since); the
+    // members seen before stay part of it after the root has gone.
+    const QList<ProcessInfo> members = ProcessTree::signalTree(run->pid, signal, run->signalled);
+    for (const ProcessInfo& member : members) {
+        if (!run->signalled.contains(member))
+            run->signalled.append(member);
+    }
+}
+
+void ServerManager::scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run,
+                                       std::chrono::milliseconds grace)
+{
+    // The timer keeps the run: descendants may outlive the root and its exit handling.
+    QTimer::singleShot(grace, this, [this, run] {
+        // Whatever of the tree survived the grace period, root or descendant.
+        if (!run->finished || !ProcessTree::alive(run->signalled).isEmpty())
+            signalTree(run, SIGKILL);
+    });
+}
+
+void ServerManager::stop(const ServerConfig& config)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    m_intentionalStops.insert(id);
+    if (const auto run = m_processes.value(id)) {
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::stopped;
+            target->hasError = false;
+            target->pid.reset();
+            touch(id);
+        }
+        appendLine(id, textStopping, false);
+        signalTree(run, SIGTERM);
+        scheduleForcedKill(run, stopGracePeriod);
+        return;
+    }
+    if (ServerRuntimeState* target = entry(id)) {
+        target->status = ServerStatus::stopped;
+        touch(id);
+    }
+    m_intentionalStops.remove(id);
+    if (m_restartAfterStop.remove(id))
+        start(config);
+}
+
+void ServerManager::restart(const ServerConfig& config)
+{
+    if (state(config.id).status == ServerStatus::running) {
+        ChangeScope scope(*this);
+        m_restartAfterStop.insert(config.id);
+        stop(config);
+        return;
+    }
+    start(config);
+}
+
+void ServerManager::startAutostartServers(const QList<ServerConfig>& servers)
+{
+    ChangeScope scope(*this);
+    for (const ServerConfig& config : servers) {
+        if (config.autostart)
+            start(config);
+    }
+}
+
+void ServerManager::stopAll()
+{
+    for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it) {
+        if (it.value()->finishedReading)
+            continue;
+        m_intentionalStops.insert(it.key());
+        signalTree(it.value(), SIGTERM);
+    }
+}
+
+void ServerManager::clearLogs(const QUuid& id)
+{
+    ChangeScope scope(*this);
+    ServerRuntimeState* target = entry(id);
+    if (!target)
+        return;
+    target->logs.clear();
+    target->hasError = false;
+    if (target->status == ServerStatus::error)
+        target->status = ServerStatus::stopped;
+    Changes::Server& change = m_changes->server(id);
+    change.stateChanged = true;
+    change.cleared = true;
+    change.count = 0;
+}
+
+void ServerManager::shutdown(std::chrono::milliseconds grace)
+{
+    if (!m_shutdown)
+        m_shutdown = std::make_unique<Shutdown>();
+    for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it)
+        m_intentionalStops.insert(it.key());
+    const auto runs = m_liveRuns;
+    for (const auto& run : runs)
+        signalTree(run, SIGTERM);
+    QTimer::singleShot(grace, this, [this] {
+        const auto remaining = m_liveRuns;
+        for (const auto& run : remaining)
+            signalTree(run, SIGKILL);
+        for (const ProcessInfo& process : ProcessTree::alive(m_shutdown->processes))
+            ::kill(process.pid, SIGKILL);
+    });
+    for (const auto& run : runs)
+        m_shutdown->processes.append(run->signalled);
+    checkShutdownFinished();
+}
+
+void ServerManager::checkShutdownFinished()
+{
+    if (!m_shutdown || m_shutdown->reported)
+        return;
+    if (!m_liveRuns.isEmpty())
+        return; // the exit of the last run calls this again
+    if (!ProcessTree::alive(m_shutdown->processes).isEmpty()) {
+        // Descendants are not ours to wait for; look again shortly.
+        QTimer::singleShot(20, this, [this] { checkShutdownFinished(); });
+        return;
+    }
+    m_shutdown->reported = true;
+    Q_EMIT shutdownFinished();
+}
+
+void ServerManager::scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay)
+{
+    QTimer::singleShot(delay, this, [this, config] {
+        if (!m_shutdown)
+            start(config);
+    });
+}
+
+// --- output and exits --------------------------------------------------------
+
+void ServerManager::handleOutput(const std::shared_ptr<Detail::ProcessRun>& run)
+{
+    Detail::PendingOutput output = m_pump->take(run);
+    if (output.isEmpty())
+        return;
+    const bool current = !run->discard.load() && m_processes.value(run->config.id) == run;
+    {
+        ChangeScope scope(*this);
+        if (current)
+            handleOutputLines(run, output);
+        if (output.finished)
+            handleRunFinished(run, output.status, output.bySignal);
+    }
+    if (output.finished && m_liveRuns.isEmpty())
+        Q_EMIT allProcessesExited();
+    if (output.finished)
+        checkShutdownFinished();
+}
+
+void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>& run, Detail::PendingOutput& output)
+{
+    const ServerConfig& config = run->config;
+    const QUuid& id = config.id;
+    const std::size_t count = output.lines.size();
+    if (count == 0)
+        return;
+
+    ServerRuntimeState& target = ensureEntry(id);
+    Changes::Server& change = m_changes->server(id);
+    change.stateChanged = true;
+    change.tap.reserve(change.tap.size() + count);
+    std::optional<QString> firstError;
+    bool portHandled = false;
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const Detail::RawLine& raw = output.lines[i];
+        const QByteArrayView bytes = output.text(raw);
+        const bool isError = raw.flags & Detail::RawLine::Error;
+        const quint64 seq = nextSeq(id);
+        if (change.count++ == 0)
+            change.firstSeq = seq;
+        change.tap.push_back(CapturedLine { seq, bytes, isError });
+
+        // A line followed by a full log's worth of lines in this same batch
+        // would be evicted at once: it is counted and tapped, never converted.
+        const bool kept = count - 1 - i < std::size_t(maxLogLines);
+        const bool needsText = kept || (isError && !firstError) || (raw.flags & Detail::RawLine::MaybePort);
+        QString text;
+        if (needsText)
+            text = QString::fromUtf8(bytes);
+        if (kept)
+            target.logs.append(makeLine(text, isError, seq));
+        if (isError) {
+            target.hasError = true;
+            if (target.status == ServerStatus::running)
+                target.status = ServerStatus::error;
+            if (!firstError)
+                firstError = text;
+        }
+        if (!portHandled && (raw.flags & Detail::RawLine::MaybePort)) {
+            if (const auto port = PortInUse::detect(text)) {
+                handlePortInUse(config, *port);
+                // Further port messages of this batch meet a running recovery or
+                // the same cooldown, and are ignored either way.
+                portHandled = true;
+            }
+        }
+    }
+    // The alert service lets one alert per server through every 30 s, so within
+    // one batch only the first error line can raise one.
+    if (firstError)
+        m_alerts->alert(config, *firstError);
+}
+
+void ServerManager::handleRunFinished(const std::shared_ptr<Detail::ProcessRun>& run, int status, bool bySignal)
+{
+    run->finished = true;
+    m_liveRuns.removeOne(run);
+    Subreaper::release(run->pid);
+    if (m_shutdown)
+        m_shutdown->processes.append(run->signalled);
+    if (m_processes.value(run->config.id) != run)
+        return; // a replaced run: its exit concerns nobody
+    handleTermination(run->config, status, bySignal);
+}
+
+void ServerManager::handleTermination(const ServerConfig& config, int status, bool bySignal)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    m_processes.remove(id);
+    if (ServerRuntimeState* target = entry(id)) {
+        target->pid.reset();
+        target->lastExitCode = status;
+        touch(id);
+    }
+
+    if (m_intentionalStops.remove(id)) {
+        m_portRecovering.remove(id);
+        m_portFreed.remove(id);
+        if (m_restartAfterStop.remove(id)) {
+            if (ServerRuntimeState* target = entry(id))
+                target->status = ServerStatus::stopped;
+            appendLine(id, textStoppedRestarting, false);
+            scheduleStart(config, std::chrono::milliseconds(0));
+            return;
+        }
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::stopped;
+            target->hasError = false;
+        }
+        appendLine(id, textStopped, false);
+        return;
+    }
+
+    if (m_portRecovering.contains(id)) {
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::stopped;
+            target->hasError = false;
+        }
+        finishPortRecovery(config);
+        return;
+    }
+
+    const bool hadError = state(id).hasError;
+    if (status == 0 && !bySignal) {
+        if (ServerRuntimeState* target = entry(id))
+            target->status = hadError ? ServerStatus::error : ServerStatus::stopped;
+        appendLine(id, textStoppedExit0, false);
+        return;
+    }
+    const QString reason = bySignal ? QStringLiteral("killed by signal ") + QString::number(status)
+                                    : QStringLiteral("exited with code ") + QString::number(status);
+    if (ServerRuntimeState* target = entry(id)) {
+        target->status = ServerStatus::error;
+        target->hasError = true;
+    }
+    appendLine(id, textServerPrefix + reason, true);
+    markError(config, QStringLiteral("Server ") + reason);
+    if (!config.restartOnCrash || !canAutoRestart(id))
+        return;
+    m_lastRestartAt.insert(id, m_clock());
+    appendLine(id, textAutoRestarting, false);
+    scheduleStart(config, crashRestartDelay);
+}
+
+// --- port recovery -----------------------------------------------------------
+
+void ServerManager::handlePortInUse(const ServerConfig& config, int port)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    if (m_portRecovering.contains(id))
+        return;
+    const auto last = m_lastPortRecoveryAt.constFind(id);
+    const auto now = m_clock();
+    if (!RestartPolicy::canRecoverPort(last == m_lastPortRecoveryAt.constEnd() ? std::nullopt : std::optional(*last),
+                                       now, portRecoveryCooldown))
+        return;
+    m_portRecovering.insert(id);
+    m_portFreed.remove(id);
+    m_lastRestartAt.remove(id);
+    m_lastPortRecoveryAt.insert(id, now);
+    appendLine(id,
+               QStringLiteral("\u26A0\uFE0E Port ") + QString::number(port)
+                   + QStringLiteral(" already in use \u2014 freeing it and restarting\u2026"),
+               false);
+
+    // The scan and the grace sleep block: they run on a pool thread and report
+    // back through the post box, which drops the report once we are gone.
+    std::weak_ptr<Detail::PostBox> box = m_postBox;
+    std::shared_ptr<const ListenerScanner> scanner = m_scanner;
+    QThreadPool::globalInstance()->start([this, box, scanner, config, port] {
+        const QList<qint32> pids = freePort(scanner.get(), port);
+        if (const auto postBox = box.lock())
+            postBox->post([this, config, port, pids] { handlePortFreed(config, port, pids); });
+    });
+}
+
+QList<qint32> ServerManager::freePort(const ListenerScanner* scanner, int port)
+{
+    QList<qint32> pids;
+    if (scanner && port > 0 && port <= 65535)
+        pids = scanner->listeningPids(quint16(port));
+    pids.removeAll(qint32(::getpid()));
+    for (qint32 pid : std::as_const(pids))
+        ::kill(pid, SIGTERM);
+    if (!pids.isEmpty()) {
+        std::this_thread::sleep_for(portKillGrace);
+        for (qint32 pid : std::as_const(pids)) {
+            if (::kill(pid, 0) == 0)
+                ::kill(pid, SIGKILL);
+        }
+    }
+    return pids;
+}
+
+void ServerManager::handlePortFreed(const ServerConfig& config, int port, const QList<qint32>& pids)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    if (!pids.isEmpty()) {
+        QStringList numbers;
+        for (qint32 pid : pids)
+            numbers.append(QString::number(pid));
+        appendLine(id,
+                   QStringLiteral("Freed port ") + QString::number(port) + QStringLiteral(" (stopped PID ")
+                       + numbers.join(QStringLiteral(", ")) + QStringLiteral(")."),
+                   false);
+    } else {
+        appendLine(id,
+                   QStringLiteral("No listening process found on port ") + QString::number(port)
+                       + QStringLiteral("; retrying anyway."),
+                   false);
+    }
+    m_portFreed.insert(id);
+    finishPortRecovery(config);
+}
+
+void ServerManager::finishPortRecovery(const ServerConfig& config)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    if (!m_portRecovering.contains(id) || !m_portFreed.contains(id))
+        return;
+    if (m_processes.contains(id))
+        return; // the failing process has not exited yet; its exit comes back here
+    m_portRecovering.remove(id);
+    m_portFreed.remove(id);
+    if (ServerRuntimeState* target = entry(id)) {
+        target->status = ServerStatus::stopped;
+        target->hasError = false;
+        touch(id);
+    }
+    appendLine(id, textRestarting, false);
+    scheduleStart(config, portRestartDelay);
+}
+
+} // namespace Wardlamp

@@ -1,0 +1,620 @@
+// ServerManager with real children: the scripted wl-test-child run through a
+// real login shell, real pipes, real signals.
+
+#include "supervision/ErrorAlertService.h"
+#include "supervision/ServerManager.h"
+#include "supervision/ShellCommand.h"
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <unistd.h>
+
+using namespace Wardlamp;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString child() { return Test::program(QStringLiteral("wl-test-child")); }
+
+// The shell command line running wl-test-child with the steps.
+QString childCommand(const QStringList& steps)
+{
+    QStringList words { ShellCommand::quoted(child()) };
+    for (const QString& step : steps)
+        words.append(ShellCommand::quoted(step));
+    return words.join(u' ');
+}
+
+ServerConfig server(const QString& command, bool restartOnCrash = false)
+{
+    ServerConfig config;
+    config.id = QUuid::createUuid();
+    config.name = QStringLiteral("api");
+    config.command = command;
+    config.restartOnCrash = restartOnCrash;
+    return config;
+}
+
+QStringList texts(const ServerRuntimeState& state)
+{
+    QStringList result;
+    for (const LogLine& line : state.logs)
+        result.append(line.text);
+    return result;
+}
+
+QStringList errorTexts(const ServerRuntimeState& state)
+{
+    QStringList result;
+    for (const LogLine& line : state.logs) {
+        if (line.isError)
+            result.append(line.text);
+    }
+    return result;
+}
+
+// A process that ended: gone, or a zombie nobody has collected yet.
+bool processGone(int pid)
+{
+    if (::kill(pid, 0) != 0)
+        return true;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray data = stat.readAll();
+    const qsizetype close = data.lastIndexOf(')');
+    return close > 0 && data.size() > close + 2 && data[close + 2] == 'Z';
+}
+
+int readPidFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readAll().trimmed().toInt();
+}
+
+const QString started = QStringLiteral("\u25B6\uFE0E Started: ");
+const QString stopping = QStringLiteral("\u25A0 Stopping\u2026");
+const QString stopped = QStringLiteral("\u25A0 Stopped.");
+
+struct Alert {
+    QUuid id;
+    QString message;
+};
+
+} // namespace
+
+class TestServerManager : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Test::TestEnvironment> m_env;
+    std::unique_ptr<ErrorAlertService> m_alertService;
+    QList<Alert> m_alerts;
+
+    std::unique_ptr<ServerManager> makeManager(const QString& shell = QStringLiteral("/bin/bash"))
+    {
+        m_alertService = std::make_unique<ErrorAlertService>();
+        m_alerts.clear();
+        m_alertService->setCustomHandler(
+            [this](const ServerConfig& config, const QString& message) { m_alerts.append({ config.id, message }); });
+        ServerManagerOptions options;
+        options.loginShell = shell;
+        options.alertService = m_alertService.get();
+        return std::make_unique<ServerManager>(options);
+    }
+
+    // Waits until every child of the manager has exited and been handled.
+    static bool waitAllExited(ServerManager& manager)
+    {
+        if (!manager.anyProcessAlive())
+            return true;
+        QSignalSpy spy(&manager, &ServerManager::allProcessesExited);
+        return spy.wait(Test::waitMs(10000)) || !manager.anyProcessAlive();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_env = std::make_unique<Test::TestEnvironment>();
+        QVERIFY2(QFile::exists(child()), qPrintable(child()));
+    }
+
+    void startWritesStartedLineAndCapturesOutput()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:hello"), QStringLiteral("hold") }));
+        QSignalSpy changed(manager.get(), &ServerManager::stateChanged);
+        manager->start(config);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::running);
+        QVERIFY(state.pid.has_value());
+        QVERIFY(state.startedAt.has_value());
+        QCOMPARE(texts(state).value(0), started + config.command);
+        QCOMPARE(changed.count(), 1); // one notification for the whole start
+        QTRY_COMPARE_WITH_TIMEOUT(texts(manager->state(config.id)).value(1), QStringLiteral("hello"),
+                                  Test::waitMs(5000));
+        QVERIFY(manager->anyRunning());
+        QCOMPARE(manager->runningCount(), 1);
+        QVERIFY(manager->anyProcessAlive());
+        QVERIFY(m_alerts.isEmpty());
+    }
+
+    void blankCommandWritesErrorLineOnly()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(QStringLiteral(" \t  "));
+        manager->start(config);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::stopped);
+        QCOMPARE(texts(state), QStringList { QStringLiteral("No command configured.") });
+        QVERIFY(state.logs.first().isError);
+        QVERIFY(!state.hasError);
+        QVERIFY(!manager->anyProcessAlive());
+    }
+
+    void startWhileRunningChangesNothing()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->start(config);
+        const ServerRuntimeState before = manager->state(config.id);
+        QSignalSpy changed(manager.get(), &ServerManager::stateChanged);
+        manager->start(config);
+        QCOMPARE(manager->state(config.id), before);
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void stopOfNeverStartedServerCreatesNoEntry()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->stop(config);
+        QVERIFY(!manager->states().contains(config.id));
+        QCOMPARE(manager->state(config.id), ServerRuntimeState {});
+    }
+
+    void stopEndsWithStoppedAndSignalNumber()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
+        manager->stop(config);
+        QCOMPARE(manager->state(config.id).status, ServerStatus::stopped);
+        QVERIFY(!manager->state(config.id).pid.has_value());
+        QCOMPARE(texts(manager->state(config.id)).last(), stopping);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(texts(state), (QStringList { started + config.command, QStringLiteral("up"), stopping, stopped }));
+        QCOMPARE(state.status, ServerStatus::stopped);
+        QCOMPARE(state.lastExitCode, std::optional<qint32>(SIGTERM));
+        QVERIFY(m_alerts.isEmpty());
+    }
+
+    void requestedStopOfTermIgnoringChildKillsAfterGrace()
+    {
+        auto manager = makeManager();
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:stubborn"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("stubborn")),
+                                 Test::waitMs(5000));
+        QElapsedTimer clock;
+        clock.start();
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(texts(manager->state(config.id)).last(), stopped);
+        QCOMPARE(manager->state(config.id).lastExitCode, std::optional<qint32>(SIGKILL));
+    }
+
+    void stderrLineIsErrorAndAlerts()
+    {
+        auto manager = makeManager();
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("err:nothing special here"), QStringLiteral("out:after"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("after")), Test::waitMs(5000));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(errorTexts(state), QStringList { QStringLiteral("nothing special here") });
+        QCOMPARE(state.status, ServerStatus::error);
+        QVERIFY(state.hasError);
+        QVERIFY(manager->anyError());
+        QCOMPARE(m_alerts.size(), 1);
+        QCOMPARE(m_alerts[0].message, QStringLiteral("nothing special here"));
+    }
+
+    void stdoutErrorPatternDecidesErrorLines()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:0 errors"),
+                                                          QStringLiteral("out:ErrorBoundary mounted"),
+                                                          QStringLiteral("out:Error: connect ECONNREFUSED"),
+                                                          QStringLiteral("out:done"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("done")), Test::waitMs(5000));
+        QCOMPARE(errorTexts(manager->state(config.id)), QStringList { QStringLiteral("Error: connect ECONNREFUSED") });
+        QCOMPARE(manager->state(config.id).status, ServerStatus::error);
+    }
+
+    void errorAfterStopKeepsStatusStopped()
+    {
+        auto manager = makeManager();
+        // Prints an error line while going down after SIGTERM would be racy; a
+        // stopped server with a late error line is checked through markError.
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->start(config);
+        manager->stop(config);
+        manager->markError(config, QStringLiteral("late"));
+        QCOMPARE(manager->state(config.id).status, ServerStatus::stopped);
+        QVERIFY(manager->state(config.id).hasError);
+        QVERIFY(waitAllExited(*manager));
+    }
+
+    void clearLogsOnErrorShowsStopped()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("err:boom"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_COMPARE_WITH_TIMEOUT(manager->state(config.id).status, ServerStatus::error, Test::waitMs(5000));
+        QSignalSpy cleared(manager.get(), &ServerManager::logCleared);
+        const quint64 lastSeq = manager->state(config.id).logs.lastSeq();
+        manager->clearLogs(config.id);
+        QCOMPARE(cleared.count(), 1);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QVERIFY(state.logs.isEmpty());
+        QVERIFY(!state.hasError);
+        QCOMPARE(state.status, ServerStatus::stopped);
+        // Numbering goes on after a clear.
+        manager->appendLog(config.id, QStringLiteral("next"), false);
+        QCOMPARE(manager->state(config.id).logs.first().seq, lastSeq + 1);
+        manager->clearLogs(QUuid::createUuid()); // unknown id: nothing happens
+        QCOMPARE(manager->states().size(), 1);
+    }
+
+    void exitZeroAfterErrorStaysError()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("err:boom"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::error);
+        QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
+        QVERIFY(!state.logs.last().isError);
+        QCOMPARE(state.lastExitCode, std::optional<qint32>(0));
+        QCOMPARE(m_alerts.size(), 1); // the stderr line only
+    }
+
+    void exitOneWithoutRestart()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("exit:1") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::error);
+        QVERIFY(state.hasError);
+        QCOMPARE(state.lastExitCode, std::optional<qint32>(1));
+        QCOMPARE(texts(state).last(), QStringLiteral("\u2716 Server exited with code 1"));
+        QVERIFY(state.logs.last().isError);
+        QCOMPARE(m_alerts.size(), 1);
+        QCOMPARE(m_alerts[0].message, QStringLiteral("Server exited with code 1"));
+    }
+
+    void killedBySignalNine()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->start(config);
+        const int pid = *manager->state(config.id).pid;
+        ::kill(pid, SIGKILL);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(texts(state).last(), QStringLiteral("\u2716 Server killed by signal 9"));
+        QCOMPARE(state.lastExitCode, std::optional<qint32>(9));
+        QCOMPARE(state.status, ServerStatus::error);
+    }
+
+    void crashRestartHappensOnceWithinCooldown()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true);
+        QStringList seen;
+        connect(manager.get(), &ServerManager::linesCaptured, this,
+                [&seen](const QUuid&, const LineBatch& batch) {
+                    for (const CapturedLine& line : batch.lines)
+                        seen.append(QString::fromUtf8(line.text));
+                });
+        manager->start(config);
+        const QString crash = QStringLiteral("\u2716 Server exited with code 3");
+        const QString autoRestart = QStringLiteral("\u21BB Auto-restarting\u2026");
+        QTRY_COMPARE_WITH_TIMEOUT(seen.count(crash), 2, Test::waitMs(10000));
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(seen.count(autoRestart), 1);
+        QCOMPARE(seen.count(started + config.command), 2);
+        // The second crash happened within the cooldown: no restart was scheduled.
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::error);
+        QCOMPARE(texts(state), (QStringList { started + config.command, QStringLiteral("booting"), crash }));
+        QCOMPARE(m_alerts.size(), 1); // the second alert falls within the alert debounce
+    }
+
+    void restartOfRunningServerStopsThenStarts()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        QStringList seen;
+        connect(manager.get(), &ServerManager::linesCaptured, this,
+                [&seen](const QUuid&, const LineBatch& batch) {
+                    for (const CapturedLine& line : batch.lines)
+                        seen.append(QString::fromUtf8(line.text));
+                });
+        manager->start(config);
+        const int firstPid = *manager->state(config.id).pid;
+        QTRY_VERIFY_WITH_TIMEOUT(seen.contains(QStringLiteral("up")), Test::waitMs(5000));
+        manager->restart(config);
+        QTRY_COMPARE_WITH_TIMEOUT(seen.count(QStringLiteral("up")), 2, Test::waitMs(10000));
+        QCOMPARE(seen, (QStringList { started + config.command, QStringLiteral("up"), stopping,
+                                      QStringLiteral("\u25A0 Stopped (restarting\u2026)"), started + config.command,
+                                      QStringLiteral("up") }));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::running);
+        QVERIFY(state.pid && *state.pid != firstPid);
+        QCOMPARE(texts(state).first(), started + config.command);
+    }
+
+    void restartOfStoppedServerIsPlainStart()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->restart(config);
+        QCOMPARE(manager->state(config.id).status, ServerStatus::running);
+        QCOMPARE(texts(manager->state(config.id)), QStringList { started + config.command });
+    }
+
+    void drainAtExitKeepsEveryLine()
+    {
+        auto manager = makeManager();
+        // Prints and exits at once: all output must be handled before the exit.
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("bulk:1500:100"), QStringLiteral("raw:6c617374"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        const QStringList lines = texts(manager->state(config.id));
+        QCOMPARE(lines.size(), 1 + 1500 + 1 + 1);
+        QVERIFY(lines[1].startsWith(QStringLiteral("line 1.")));
+        QVERIFY(lines[1500].startsWith(QStringLiteral("line 1500.")));
+        QCOMPARE(lines[1501], QStringLiteral("last")); // the final line without a line feed
+        QCOMPARE(lines[1502], QStringLiteral("\u25A0 Stopped (exit 0)"));
+    }
+
+    void linesSplitAcrossReadsAreAssembled()
+    {
+        auto manager = makeManager();
+        // "ab" + pause + "c\r\n" + an é split between two writes + invalid byte.
+        const ServerConfig config = server(childCommand({ QStringLiteral("raw:6162"), QStringLiteral("sleep:100"),
+                                                          QStringLiteral("raw:630d0a"), QStringLiteral("raw:c3"),
+                                                          QStringLiteral("sleep:100"), QStringLiteral("raw:a9ff0a"),
+                                                          QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(texts(manager->state(config.id)),
+                 (QStringList { started + config.command, QStringLiteral("abc"), QStringLiteral("\u00e9\uFFFD"),
+                                QStringLiteral("\u25A0 Stopped (exit 0)") }));
+    }
+
+    void capEvictsOldestAndTapSeesEveryLine()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("bulk:5000"), QStringLiteral("exit:0") }));
+        QList<quint64> seqs;
+        int appended = 0;
+        connect(manager.get(), &ServerManager::linesCaptured, this,
+                [&seqs](const QUuid&, const LineBatch& batch) {
+                    for (const CapturedLine& line : batch.lines)
+                        seqs.append(line.seq);
+                });
+        connect(manager.get(), &ServerManager::linesAppended, this,
+                [&appended](const QUuid&, quint64, int count) { appended += count; });
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(seqs.size(), 5002);
+        for (int i = 1; i < seqs.size(); ++i)
+            QCOMPARE(seqs[i], seqs[i - 1] + 1);
+        QCOMPARE(appended, 5002);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.logs.size(), ServerManager::maxLogLines);
+        QCOMPARE(state.logs.last().seq, seqs.last());
+        // 5002 lines in all (start line, 5000, stop line): the last 2000 remain.
+        QCOMPARE(state.logs.first().text, QStringLiteral("line 3002"));
+        QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
+    }
+
+    // A replaced run's late output and exit must not act on its replacement.
+    void staleExitDoesNotTouchReplacement()
+    {
+        auto manager = makeManager();
+        ServerConfig config = server(childCommand({ QStringLiteral("err:first run failed"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_COMPARE_WITH_TIMEOUT(manager->state(config.id).status, ServerStatus::error, Test::waitMs(5000));
+        const int firstPid = *manager->state(config.id).pid;
+        config.command = childCommand({ QStringLiteral("out:second"), QStringLiteral("hold") });
+        manager->start(config); // error status: a start replaces the live run
+        const int secondPid = *manager->state(config.id).pid;
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(firstPid), Test::waitMs(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("second")),
+                                 Test::waitMs(5000));
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(texts(state), (QStringList { started + config.command, QStringLiteral("second"), stopping, stopped }));
+        QCOMPARE(state.status, ServerStatus::stopped);
+        QVERIFY(secondPid != firstPid);
+        QCOMPARE(m_alerts.size(), 1);
+    }
+
+    void stopEndsWholeProcessTree()
+    {
+        auto manager = makeManager();
+        QTemporaryDir dir;
+        const QString inGroup = dir.filePath(QStringLiteral("in-group"));
+        const QString ownSession = dir.filePath(QStringLiteral("own-session"));
+        const ServerConfig config = server(childCommand({ QStringLiteral("grandchild"), QStringLiteral("{"),
+                                                          QStringLiteral("pidfile:") + inGroup, QStringLiteral("hold"),
+                                                          QStringLiteral("}"), QStringLiteral("setsid-grandchild"),
+                                                          QStringLiteral("{"), QStringLiteral("ignore-term"),
+                                                          QStringLiteral("pidfile:") + ownSession,
+                                                          QStringLiteral("hold"), QStringLiteral("}"),
+                                                          QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(readPidFile(inGroup) > 0 && readPidFile(ownSession) > 0, Test::waitMs(5000));
+        const int a = readPidFile(inGroup);
+        const int b = readPidFile(ownSession);
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+        // The setsid grandchild ignores SIGTERM too: only the forced kill ends it.
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(a), Test::waitMs(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(b), Test::waitMs(8000));
+    }
+
+    void childEnvironmentHasNoRemoteSecrets()
+    {
+        qputenv("WL_REMOTE_SECRET", "pairing-secret");
+        qputenv("WL_REMOTE_PASSWORD", "hunter2");
+        qputenv("WL_REMOTE_ENABLED", "1");
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("env:WL_REMOTE_SECRET"),
+                                                          QStringLiteral("env:WL_REMOTE_PASSWORD"),
+                                                          QStringLiteral("env:WL_REMOTE_ENABLED"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        qunsetenv("WL_REMOTE_SECRET");
+        qunsetenv("WL_REMOTE_PASSWORD");
+        qunsetenv("WL_REMOTE_ENABLED");
+        const QStringList lines = texts(manager->state(config.id));
+        QCOMPARE(lines.mid(1, 3), (QStringList { QStringLiteral("<unset>"), QStringLiteral("<unset>"), QStringLiteral("1") }));
+    }
+
+    void bashJobControlNoiseIsDropped()
+    {
+        auto manager = makeManager(QStringLiteral("/bin/bash"));
+        const ServerConfig config = server(childCommand(
+            { QStringLiteral("err:real problem"), QStringLiteral("err:bash: no job control in this shell"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        // bash's own two lines came first and are gone; the child's identical text later stays.
+        QCOMPARE(errorTexts(manager->state(config.id)),
+                 (QStringList { QStringLiteral("real problem"), QStringLiteral("bash: no job control in this shell") }));
+    }
+
+    void zshRunsTheCommand()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/bin/zsh")))
+            QSKIP("zsh is not installed");
+        auto manager = makeManager(QStringLiteral("/usr/bin/zsh"));
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:from zsh"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(texts(manager->state(config.id)),
+                 (QStringList { started + config.command, QStringLiteral("from zsh"), QStringLiteral("\u25A0 Stopped (exit 0)") }));
+        QVERIFY(!manager->state(config.id).hasError);
+    }
+
+    void missingShellFailsToStart()
+    {
+        auto manager = makeManager(QStringLiteral("/nonexistent/shell"));
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->start(config);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::error);
+        QVERIFY(state.hasError);
+        QCOMPARE(texts(state).last(), QStringLiteral("Failed to start: No such file or directory"));
+        QVERIFY(state.logs.last().isError);
+        QVERIFY(m_alerts.isEmpty());
+        QVERIFY(!manager->anyProcessAlive());
+    }
+
+    void directoryIsQuotedForTheShell_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("single quote") << QStringLiteral("it's");
+        QTest::newRow("spaces") << QStringLiteral("my  project dir");
+        QTest::newRow("command substitution") << QStringLiteral("$(touch pwned)");
+        QTest::newRow("backticks") << QStringLiteral("`touch pwned`");
+        QTest::newRow("newline") << QStringLiteral("a\nb");
+        QTest::newRow("everything") << QStringLiteral("'\"; exit 7; $HOME `id` \\ \t'");
+    }
+
+    void directoryIsQuotedForTheShell()
+    {
+        QFETCH(QString, name);
+        QTemporaryDir base;
+        const QString path = base.path() + u'/' + name;
+        QVERIFY(QDir().mkpath(path));
+        auto manager = makeManager();
+        ServerConfig config = server(childCommand({ QStringLiteral("cwd"), QStringLiteral("exit:0") }));
+        config.directory = path;
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        if (!name.contains(u'\n')) {
+            QCOMPARE(texts(state).value(1), path);
+        } else {
+            // The child prints its cwd as one line; the newline makes two.
+            const QStringList parts = path.split(u'\n');
+            QCOMPARE(texts(state).mid(1, 2), parts);
+        }
+        QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
+        QVERIFY(!QFile::exists(base.filePath(QStringLiteral("pwned"))));
+        QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+    }
+
+    void shutdownEndsEveryTree()
+    {
+        auto manager = makeManager();
+        const ServerConfig a = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig b
+            = server(childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:ready"), QStringLiteral("hold") }));
+        manager->start(a);
+        manager->start(b);
+        // An interactive shell ignores SIGTERM until it has exec'd the command.
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(b.id)).contains(QStringLiteral("ready")), Test::waitMs(5000));
+        QSignalSpy finished(manager.get(), &ServerManager::shutdownFinished);
+        manager->shutdown(300ms);
+        QVERIFY(finished.wait(Test::waitMs(10000)));
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!manager->anyProcessAlive());
+        QCOMPARE(texts(manager->state(a.id)).last(), stopped);
+        QCOMPARE(texts(manager->state(b.id)).last(), stopped);
+        QCOMPARE(manager->state(b.id).lastExitCode, std::optional<qint32>(SIGKILL));
+        manager->start(a); // refused once shut down
+        QVERIFY(!manager->anyProcessAlive());
+    }
+
+    void stopAllSendsTerminateOnly()
+    {
+        auto manager = makeManager();
+        const ServerConfig a = server(childCommand({ QStringLiteral("out:ready"), QStringLiteral("hold") }));
+        manager->start(a);
+        // An interactive shell ignores SIGTERM until it has exec'd the command.
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(a.id)).contains(QStringLiteral("ready")), Test::waitMs(5000));
+        const ServerRuntimeState before = manager->state(a.id);
+        manager->stopAll();
+        QCOMPARE(manager->state(a.id), before);
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(texts(manager->state(a.id)).last(), stopped);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerManager)
+#include "TestServerManager.moc"
