@@ -311,4 +311,47 @@ QList<ProcessInfo> ProcessTree::alive(const QList<ProcessInfo>& processes)
     return survivors;
 }
 
+QList<ProcessInfo> ProcessTree::withEnvironment(const QList<ProcessInfo>& candidates, const QByteArray& name,
+                                                const QByteArray& value)
+{
+    QList<ProcessInfo> matching;
+    if (name.isEmpty() || name.contains('='))
+        return matching;
+    const QByteArray wanted = name + '=' + value;
+    for (const ProcessInfo& candidate : candidates) {
+        char path[48];
+        std::snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(candidate.pid));
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        QByteArray environment;
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            environment.append(buffer, n);
+            if (environment.size() > 4 * 1024 * 1024)
+                break; // far beyond any real environment
+        }
+        ::close(fd);
+        // NUL-separated NAME=value entries; compare whole entries only.
+        qsizetype start = 0;
+        while (start < environment.size()) {
+            qsizetype end = environment.indexOf('\0', start);
+            if (end < 0)
+                end = environment.size();
+            if (end - start == wanted.size() && std::memcmp(environment.constData() + start, wanted.constData(),
+                                                            static_cast<size_t>(wanted.size())) == 0) {
+                matching.append(candidate);
+                break;
+            }
+            start = end + 1;
+        }
+    }
+    return matching;
+}
+
 } // namespace Wardlamp

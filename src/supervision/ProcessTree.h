@@ -2,6 +2,7 @@
 
 #include "supervision/ProcessInfo.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -62,6 +63,15 @@ public:
     // The processes of the list that still exist as the same process and have
     // not ended. Reads only their own /proc entries.
     static QList<ProcessInfo> alive(const QList<ProcessInfo>& processes);
+
+    // The candidates whose environment (as passed to their execve, from
+    // /proc/<pid>/environ) holds exactly NAME=value; unreadable ones are
+    // skipped. A daemonizing server (setsid, then a double fork whose middle
+    // exits) leaves no parent chain and no shared group behind, but carries
+    // the environment it was started with: a variable set per server finds
+    // such orphans among the children this subreaper adopted.
+    static QList<ProcessInfo> withEnvironment(const QList<ProcessInfo>& candidates, const QByteArray& name,
+                                              const QByteArray& value);
 
 private:
     QList<ProcessInfo> m_processes;

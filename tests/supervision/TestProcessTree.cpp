@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <algorithm>
@@ -75,6 +76,7 @@ private Q_SLOTS:
     void realTreeIsFoundAndEnded_data();
     void realTreeIsFoundAndEnded();
     void orphanedMemberIsKilledThroughKnownList();
+    void daemonizedOrphanIsFoundByEnvironment();
     void neverSignalsOwnTree();
 
 private:
@@ -320,6 +322,50 @@ void TestProcessTree::orphanedMemberIsKilledThroughKnownList()
 
     QCOMPARE(pidsOf(ProcessTree::signalTree(root, SIGKILL, signalled)), QList<pid_t> { orphan });
     QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::alive(signalled).isEmpty(), Test::waitMs(10000));
+}
+
+void TestProcessTree::daemonizedOrphanIsFoundByEnvironment()
+{
+    // Fork, setsid, fork again, middle exits: no parent chain and no shared
+    // group or session lead back to the root. The environment still does.
+    const QByteArray tag = QByteArray::number(::getpid()) + "-" + QByteArray::number(QRandomGenerator::global()->generate());
+    auto startTagged = [](const QByteArray& value, const QStringList& steps) {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"WL_TEST_TAG"_qs, QString::fromLatin1(value));
+        process->setProcessEnvironment(environment);
+        process->setProgram(Test::program(QStringLiteral("wl-test-child")));
+        process->setArguments(steps);
+        process->setChildProcessModifier([] { ::setsid(); });
+        process->start();
+        return process;
+    };
+    auto child = startTagged(tag, { u"setsid-grandchild"_qs, u"{"_qs, u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
+                                    u"exit:0"_qs, u"}"_qs, u"hold"_qs });
+    auto other = startTagged(tag + "x", { u"hold"_qs });
+    QVERIFY(child->waitForStarted(Test::waitMs(10000)));
+    QVERIFY(other->waitForStarted(Test::waitMs(10000)));
+    const pid_t root = static_cast<pid_t>(child->processId());
+    const QList<pid_t> forked = readNumbers(*child, "grandchild ", 2);
+    QCOMPARE(forked.size(), 2);
+    const pid_t daemon = forked.at(1);
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::read(daemon) && ProcessTree::read(daemon)->ppid != forked.at(0),
+                             Test::waitMs(10000));
+    QVERIFY(!pidsOf(ProcessTree::snapshot().treeOf(root)).contains(daemon));
+
+    const QList<ProcessInfo> tagged
+        = ProcessTree::withEnvironment(ProcessTree::snapshot().processes(), "WL_TEST_TAG", tag);
+    QList<pid_t> taggedPids = pidsOf(tagged);
+    std::sort(taggedPids.begin(), taggedPids.end());
+    QCOMPARE(taggedPids, (QList<pid_t> { root, daemon }));
+    QVERIFY(ProcessTree::withEnvironment(tagged, "WL_TEST_TA", tag).isEmpty());
+    QVERIFY(ProcessTree::withEnvironment(tagged, "WL_TEST_TAG=", tag).isEmpty());
+
+    const QList<ProcessInfo> killed = ProcessTree::signalTree(root, SIGKILL, tagged);
+    QVERIFY(pidsOf(killed).contains(daemon));
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::alive(tagged).isEmpty(), Test::waitMs(10000));
+    other->kill();
+    other->waitForFinished(Test::waitMs(10000));
 }
 
 void TestProcessTree::neverSignalsOwnTree()
