@@ -1,0 +1,326 @@
+#include "RelayClient.h"
+
+#include "ContentKey.h"
+#include "PeerMessage.h"
+#include "ReconnectSchedule.h"
+#include "RemoteKitLogging.h"
+
+#include <QMetaObject>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QStringDecoder>
+#include <QWebSocket>
+
+#include <cmath>
+
+namespace Wardlamp {
+
+// One connection attempt and, once the handshake completes, the open connection.
+// Owned by the RelayClient; its socket outlives it only long enough to finish a
+// closing handshake the client started.
+struct RelayConnection {
+    explicit RelayConnection(QObject* owner)
+        : client(owner)
+        , socket(new QWebSocket(QString(), QWebSocketProtocol::VersionLatest))
+    {
+        handshakeTimer.setSingleShot(true);
+        handshakeTimer.setTimerType(Qt::PreciseTimer);
+    }
+
+    ~RelayConnection()
+    {
+        QObject::disconnect(socket, nullptr, client, nullptr);
+        if (socket->state() == QAbstractSocket::UnconnectedState) {
+            socket->deleteLater();
+            return;
+        }
+        // Let a closing handshake we started finish, within a bound.
+        QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(lingerMs, socket, &QObject::deleteLater);
+    }
+
+    RelayConnection(const RelayConnection&) = delete;
+    RelayConnection& operator=(const RelayConnection&) = delete;
+
+    static constexpr int lingerMs = 3000;
+
+    QObject* client;
+    QWebSocket* socket;
+    QTimer handshakeTimer;
+    bool opened = false;
+    bool closedByUs = false;
+    bool inOwnClose = false; // signals emitted from inside our own close() are its echo, not failures
+    bool closeSignalled = false;
+    bool errorSignalled = false;
+    bool awaitingPong = false;
+    QString tlsErrors;
+};
+
+RelayClient::RelayClient(QUrl endpoint, QString room, PeerRole role, QObject* parent)
+    : RelayClient(std::move(endpoint), std::move(room), role, Options(), parent)
+{
+}
+
+RelayClient::RelayClient(QUrl endpoint, QString room, PeerRole role, Options options, QObject* parent)
+    : QObject(parent)
+    , m_endpoint(std::move(endpoint))
+    , m_room(std::move(room))
+    , m_role(role)
+    , m_options(std::move(options))
+{
+    if (!(m_options.timeScale > 0) || !std::isfinite(m_options.timeScale))
+        m_options.timeScale = 1.0;
+    // Zero leeway: the ping goes out on the period, not when convenient.
+    m_heartbeat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_heartbeat, &QTimer::timeout, this, &RelayClient::handleHeartbeat);
+    m_reconnectTimer.setSingleShot(true);
+    m_reconnectTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
+        if (m_active && !m_current)
+            openSocket();
+    });
+}
+
+RelayClient::~RelayClient()
+{
+    m_active = false;
+    m_pending.clear();
+    tearDown(std::nullopt, false);
+    m_previous.reset();
+}
+
+QUrl RelayClient::connectionUrl(const QUrl& endpoint)
+{
+    QUrl url = endpoint.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    QString path = url.path();
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path + QStringLiteral("/connect"));
+    return url;
+}
+
+bool RelayClient::isOpen() const { return m_current && m_current->opened; }
+
+void RelayClient::connect()
+{
+    if (m_active)
+        return;
+    m_active = true;
+    openSocket();
+}
+
+void RelayClient::disconnect()
+{
+    m_active = false;
+    m_reconnectTimer.stop();
+    tearDown(std::nullopt, false);
+    m_pending.clear();
+}
+
+int RelayClient::scaled(int ms) const
+{
+    return std::max(1, static_cast<int>(std::lround(ms * m_options.timeScale)));
+}
+
+void RelayClient::openSocket()
+{
+    if (!m_active || m_current)
+        return;
+    // This attempt supersedes every other pending one: one chain of attempts at a time.
+    m_reconnectTimer.stop();
+    m_previous.reset();
+
+    auto connection = std::make_unique<RelayConnection>(this);
+    RelayConnection* c = connection.get();
+    QWebSocket* socket = c->socket;
+    socket->setMaxAllowedIncomingMessageSize(maxIncomingMessageBytes);
+    socket->setMaxAllowedIncomingFrameSize(maxIncomingMessageBytes);
+
+    QObject::connect(socket, &QWebSocket::connected, this, [this, c] { handleOpened(c); });
+    QObject::connect(socket, &QWebSocket::disconnected, this, [this, c] {
+        handleFailure(c, Signal::closed,
+                      c->opened ? std::nullopt : std::optional<QString>(tr("connection closed before the handshake completed")));
+    });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+                     [this, c](QAbstractSocket::SocketError) {
+                         QString text = c->socket->errorString();
+                         if (!c->tlsErrors.isEmpty())
+                             text += QStringLiteral(" (") + c->tlsErrors + QLatin1Char(')');
+                         handleFailure(c, Signal::error, text);
+                     });
+    QObject::connect(socket, &QWebSocket::sslErrors, this, [c](const QList<QSslError>& errors) {
+        QStringList texts;
+        for (const QSslError& error : errors)
+            texts.append(error.errorString());
+        c->tlsErrors = texts.join(QStringLiteral("; "));
+    });
+    QObject::connect(socket, &QWebSocket::textMessageReceived, this,
+                     [this, c](const QString& text) { handleFrame(c, text.toUtf8()); });
+    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
+                     [this, c](const QByteArray& bytes) { handleFrame(c, bytes); });
+    QObject::connect(socket, &QWebSocket::pong, this, [c] { c->awaitingPong = false; });
+    // The handshake has no time limit of its own in this Qt version: enforce the request timeout.
+    QObject::connect(&c->handshakeTimer, &QTimer::timeout, this, [this, c] {
+        if (!c->opened)
+            handleFailure(c, Signal::error, tr("the relay did not complete the handshake in time"));
+    });
+
+    QNetworkRequest request(connectionUrl(m_endpoint));
+    request.setRawHeader(QByteArrayLiteral("X-WL-Room"), m_room.toUtf8());
+    request.setRawHeader(QByteArrayLiteral("X-WL-Role"), QByteArray(rawValue(m_role).latin1()));
+    if (!m_options.extraCaCertificates.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_options.extraCaCertificates);
+        socket->setSslConfiguration(tls);
+    }
+
+    m_current = std::move(connection);
+    c->handshakeTimer.start(scaled(requestTimeoutMs));
+    qCDebug(lcRemoteKit) << "relay: connecting to" << request.url().toDisplayString();
+    socket->open(request);
+}
+
+void RelayClient::handleOpened(RelayConnection* connection)
+{
+    if (!m_active || connection != m_current.get() || connection->opened)
+        return;
+    connection->opened = true;
+    connection->handshakeTimer.stop();
+    m_reconnectAttempt = 0;
+    m_heartbeat.start(scaled(heartbeatIntervalMs));
+    qCDebug(lcRemoteKit) << "relay: connected";
+    report(Event::connected());
+}
+
+void RelayClient::handleFailure(RelayConnection* connection, Signal signal, std::optional<QString> error)
+{
+    if (!m_active || connection->inOwnClose)
+        return;
+    const bool isCurrent = connection == m_current.get();
+    // A second signal of the connection torn down last still counts, but only while no
+    // newer connection exists: a late failure must never tear down its successor.
+    const bool isLastTornDown = connection == m_previous.get() && !m_current;
+    if (!isCurrent && !isLastTornDown)
+        return;
+    if (signal == Signal::closed && connection->closedByUs)
+        return;
+    // A connection that never opened fails once, however the failure is reported.
+    if (!connection->opened && (connection->closeSignalled || connection->errorSignalled))
+        return;
+    bool& seen = signal == Signal::closed ? connection->closeSignalled : connection->errorSignalled;
+    if (seen)
+        return;
+    seen = true;
+
+    qCDebug(lcRemoteKit) << "relay: connection lost:" << error.value_or(QStringLiteral("closed by the relay"));
+    tearDown(std::move(error), true);
+    scheduleReconnect();
+}
+
+void RelayClient::handleFrame(RelayConnection* connection, const QByteArray& bytes)
+{
+    if (!m_active || connection != m_current.get())
+        return;
+    std::optional<Envelope> envelope = Envelope::decode(bytes);
+    if (!envelope)
+        return; // not one envelope: dropped, the connection stays
+    report(Event::received(std::move(*envelope)));
+}
+
+void RelayClient::handleHeartbeat()
+{
+    RelayConnection* c = m_current.get();
+    if (!m_active || !c || !c->opened)
+        return;
+    if (c->awaitingPong) {
+        // The previous ping was never answered: the relay is gone or the path is dead.
+        handleFailure(c, Signal::error, tr("the relay did not answer a ping"));
+        return;
+    }
+    c->awaitingPong = true;
+    c->socket->ping();
+}
+
+void RelayClient::tearDown(std::optional<QString> error, bool reportIt)
+{
+    m_heartbeat.stop();
+    if (m_current) {
+        RelayConnection* c = m_current.get();
+        c->handshakeTimer.stop();
+        c->closedByUs = true;
+        // Moved aside first: whatever the close emits finds the client already without a connection.
+        m_previous = std::move(m_current);
+        c->inOwnClose = true;
+        if (c->opened)
+            c->socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+        else
+            c->socket->abort();
+        c->inOwnClose = false;
+    }
+    if (reportIt)
+        report(Event::disconnected(std::move(error)));
+}
+
+void RelayClient::scheduleReconnect()
+{
+    if (!m_active)
+        return;
+    const int attempt = m_reconnectAttempt++;
+    const auto delay = ReconnectSchedule::delay(attempt, ReconnectSchedule::draw(), m_options.timeScale);
+    // Several signals of one failure each schedule; the earliest attempt wins and the
+    // later ones would find it under way, so one timer at the earliest deadline is kept.
+    if (!m_reconnectTimer.isActive() || m_reconnectTimer.remainingTime() > delay.count())
+        m_reconnectTimer.start(delay);
+    Q_EMIT reconnectScheduled(attempt, delay.count());
+}
+
+void RelayClient::sendEnvelope(const Envelope& envelope)
+{
+    if (!m_current || !m_current->opened)
+        return; // nothing is kept for a later connection
+    const QByteArray bytes = envelope.encode();
+    if (bytes.isEmpty())
+        return;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return;
+    m_current->socket->sendTextMessage(text);
+}
+
+void RelayClient::sendMessage(const PeerMessage& message, const ContentKey& key, bool cache,
+                              const std::optional<QString>& tag)
+{
+    auto payload = message.sealed(key);
+    if (!payload)
+        return;
+    sendEnvelope(Envelope::message(m_role, std::move(*payload), cache, tag));
+}
+
+void RelayClient::report(Event event)
+{
+    m_pending.push_back(std::move(event));
+    if (m_deliveryPosted)
+        return;
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(this, &RelayClient::deliverPending, Qt::QueuedConnection);
+}
+
+void RelayClient::deliverPending()
+{
+    m_deliveryPosted = false;
+    QPointer<RelayClient> self(this);
+    // disconnect() empties the queue, so a handler that disconnects sees nothing more;
+    // one that destroys the client ends the loop through `self`.
+    while (!m_pending.empty()) {
+        Event event = std::move(m_pending.front());
+        m_pending.pop_front();
+        Q_EMIT relayEvent(event);
+        if (!self)
+            return;
+    }
+}
+
+} // namespace Wardlamp

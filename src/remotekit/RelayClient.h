@@ -1,0 +1,153 @@
+#pragma once
+
+#include "Envelope.h"
+#include "WireEnums.h"
+
+#include <QList>
+#include <QObject>
+#include <QSslCertificate>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+namespace Wardlamp {
+
+class ContentKey;
+struct PeerMessage;
+struct RelayConnection;
+
+// One WebSocket connection to the relay for one room and one role, turned into an
+// ordered stream of events for its owner. It dials out on connect(), reconnects on
+// its own after every failure with exponential back-off and jitter
+// (ReconnectSchedule), pings every 25 s, sends envelopes as text frames and decodes
+// every received text or binary frame into an Envelope (frames that do not decode
+// are dropped; the connection stays up).
+//
+// Owner and thread: created, used and destroyed on one thread with an event loop
+// (the agent's main thread); every operation returns at once and every event is
+// delivered later, from that thread's event loop, in the order it happened.
+// Invariants: at most one connection attempt or open connection at a time; after
+// disconnect() (or destruction) no event is delivered, not even one that was
+// already on its way; a failure of a connection that has been replaced by a newer
+// one never touches the newer one.
+//
+// Failure signals. Each of these, while the owner wants the connection, tears the
+// connection down (close code 1001), reports `disconnected` and schedules a
+// reconnect, advancing the attempt counter once: the relay closing the connection;
+// a socket error (including a refused or failed handshake, and TLS errors); the
+// handshake not completing within the request timeout; a ping that gets no pong
+// before the next ping is due (a relay that stops answering, or a connection
+// silently lost, is noticed within two heartbeat periods). A close followed by a
+// socket error on the same connection counts as two signals; a connection that
+// never opened gives one signal however its failure is reported.
+class RelayClient : public QObject {
+    Q_OBJECT
+
+public:
+    struct Event {
+        enum class Kind { connected, disconnected, envelope };
+
+        Kind kind = Kind::connected;
+        // disconnected: what went wrong; absent when the relay closed the connection.
+        std::optional<QString> error;
+        // envelope: the decoded frame.
+        std::optional<Envelope> envelope;
+
+        static Event connected() { return {}; }
+        static Event disconnected(std::optional<QString> error) { return { Kind::disconnected, std::move(error), {} }; }
+        static Event received(Envelope envelope) { return { Kind::envelope, {}, std::move(envelope) }; }
+
+        friend bool operator==(const Event&, const Event&) = default;
+    };
+
+    struct Options {
+        // Multiplies every delay of the client (back-off, heartbeat period, request
+        // timeout): 1 in production, small in tests that check the schedule.
+        double timeScale = 1.0;
+        // Certificate authorities trusted in addition to the system's (a self-hosted
+        // relay with its own certificate).
+        QList<QSslCertificate> extraCaCertificates;
+    };
+
+    static constexpr int requestTimeoutMs = 60'000;
+    static constexpr int heartbeatIntervalMs = 25'000;
+    // A hostile relay must not make the client buffer without bound.
+    static constexpr qint64 maxIncomingMessageBytes = 16 * 1024 * 1024;
+
+    RelayClient(QUrl endpoint, QString room, PeerRole role, QObject* parent = nullptr);
+    RelayClient(QUrl endpoint, QString room, PeerRole role, Options options, QObject* parent = nullptr);
+    // Closes an open connection with 1001 and delivers nothing more.
+    ~RelayClient() override;
+
+    // The upgrade URL: `endpoint` with "connect" appended as its last path segment,
+    // with exactly one "/" before it; query and fragment are dropped.
+    static QUrl connectionUrl(const QUrl& endpoint);
+
+    QUrl endpoint() const { return m_endpoint; }
+    QString room() const { return m_room; }
+    PeerRole role() const { return m_role; }
+    bool isActive() const { return m_active; }
+    bool isOpen() const;
+    // Failures since the last successful open.
+    int reconnectAttempt() const { return m_reconnectAttempt; }
+
+    // Start connecting and keep reconnecting until disconnect(). A second call
+    // while active does nothing.
+    void connect();
+    // Stop: close the connection with 1001, cancel any pending reconnect, drop
+    // every event not yet delivered. No event follows.
+    void disconnect();
+    // Sends `envelope` as one text frame if a connection is open; otherwise (or if it
+    // cannot be encoded) it is dropped. Nothing is kept for a later connection.
+    void sendEnvelope(const Envelope& envelope);
+    // Seals `message` under `key` (on the calling thread) into the "msg" envelope of
+    // this client's role, "cache": true when `cache` is set, "tag" with "notify":
+    // true when a tag is given, and sends it as sendEnvelope() does.
+    void sendMessage(const PeerMessage& message, const ContentKey& key, bool cache = false,
+                     const std::optional<QString>& tag = std::nullopt);
+
+Q_SIGNALS:
+    // Every event, in order, from the event loop of the owner's thread.
+    void relayEvent(const Wardlamp::RelayClient::Event& event);
+    // Diagnostics: a reconnect was scheduled after failure number `attempt` (from 0),
+    // `delayMs` from now (already scaled).
+    void reconnectScheduled(int attempt, qint64 delayMs);
+
+private:
+    enum class Signal { closed, error };
+
+    void openSocket();
+    void handleOpened(RelayConnection* connection);
+    void handleFailure(RelayConnection* connection, Signal signal, std::optional<QString> error);
+    void handleFrame(RelayConnection* connection, const QByteArray& bytes);
+    void handleHeartbeat();
+    void tearDown(std::optional<QString> error, bool report);
+    void scheduleReconnect();
+    void report(Event event);
+    void deliverPending();
+    int scaled(int ms) const;
+
+    QUrl m_endpoint;
+    QString m_room;
+    PeerRole m_role;
+    Options m_options;
+    bool m_active = false;
+    int m_reconnectAttempt = 0;
+    // The connection being opened or open; absent while waiting or idle.
+    std::unique_ptr<RelayConnection> m_current;
+    // The connection torn down last: a second failure signal of it still counts
+    // while no newer connection exists.
+    std::unique_ptr<RelayConnection> m_previous;
+    QTimer m_heartbeat;
+    QTimer m_reconnectTimer;
+    std::deque<Event> m_pending;
+    bool m_deliveryPosted = false;
+};
+
+} // namespace Wardlamp
+
+Q_DECLARE_METATYPE(Wardlamp::RelayClient::Event)
