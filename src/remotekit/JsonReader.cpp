@@ -9,10 +9,21 @@ namespace Wardlamp::Json {
 const Value* Value::find(QLatin1String key) const
 {
     for (const Member& member : object) {
-        if (member.key == key)
+        if (member.keyEquals(key))
             return &member.value;
     }
     return nullptr;
+}
+
+QString Member::key() const
+{
+    return keyEscaped ? escapedKey : QString::fromUtf8(rawKey);
+}
+
+bool Member::keyEquals(QLatin1String key) const
+{
+    // The keys asked for are ASCII, whose Latin-1 and UTF-8 bytes agree.
+    return keyEscaped ? escapedKey == key : rawKey == QByteArrayView(key.data(), key.size());
 }
 
 namespace {
@@ -134,7 +145,7 @@ namespace {
                 if (m_p == m_end || *m_p != '"')
                     return false;
                 Member member;
-                if (!parseString(member.key))
+                if (!parseKey(member))
                     return false;
                 skipSpace();
                 if (m_p == m_end || *m_p != ':')
@@ -165,23 +176,32 @@ namespace {
             const size_t n = members.size();
             if (n < 2)
                 return false;
-            if (n <= 8) {
-                for (size_t i = 0; i < n; ++i) {
-                    for (size_t j = i + 1; j < n; ++j) {
-                        if (members[i].key == members[j].key)
-                            return true;
+            const bool anyEscaped
+                = std::any_of(members.begin(), members.end(), [](const Member& m) { return m.keyEscaped; });
+            if (!anyEscaped) {
+                // Equal UTF-8 bytes and equal text are the same thing here.
+                std::vector<QByteArrayView> keys;
+                keys.reserve(n);
+                for (const Member& member : members)
+                    keys.push_back(member.rawKey);
+                if (n <= 8) {
+                    for (size_t i = 0; i < n; ++i) {
+                        for (size_t j = i + 1; j < n; ++j) {
+                            if (keys[i] == keys[j])
+                                return true;
+                        }
                     }
+                    return false;
                 }
-                return false;
+                std::sort(keys.begin(), keys.end());
+                return std::adjacent_find(keys.begin(), keys.end()) != keys.end();
             }
-            std::vector<const QString*> keys;
+            std::vector<QString> keys;
             keys.reserve(n);
             for (const Member& member : members)
-                keys.push_back(&member.key);
-            std::sort(keys.begin(), keys.end(), [](const QString* a, const QString* b) { return *a < *b; });
-            return std::adjacent_find(keys.begin(), keys.end(), [](const QString* a, const QString* b) {
-                       return *a == *b;
-                   }) != keys.end();
+                keys.push_back(member.key());
+            std::sort(keys.begin(), keys.end());
+            return std::adjacent_find(keys.begin(), keys.end()) != keys.end();
         }
 
         bool parseArray(Value& out, int depth)
@@ -228,6 +248,34 @@ namespace {
             }
             m_p += 4;
             unit = static_cast<char16_t>(value);
+            return true;
+        }
+
+        bool parseKey(Member& member)
+        {
+            // Scan ahead: a key without escapes is kept as a view of the input.
+            const unsigned char* start = m_p + 1;
+            const unsigned char* q = start;
+            while (q != m_end && *q != '"' && *q != '\\' && *q >= 0x20 && *q < 0x80)
+                ++q;
+            if (q != m_end && *q == '"') {
+                member.rawKey = QByteArrayView(reinterpret_cast<const char*>(start), q - start);
+                m_p = q + 1;
+                return true;
+            }
+            const unsigned char* before = m_p;
+            QString decoded;
+            if (!parseString(decoded))
+                return false;
+            bool escaped = false;
+            for (const unsigned char* r = before + 1; r < m_p - 1; ++r)
+                escaped = escaped || *r == '\\';
+            if (escaped) {
+                member.keyEscaped = true;
+                member.escapedKey = std::move(decoded);
+            } else {
+                member.rawKey = QByteArrayView(reinterpret_cast<const char*>(before + 1), (m_p - 1) - (before + 1));
+            }
             return true;
         }
 

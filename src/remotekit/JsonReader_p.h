@@ -31,9 +31,16 @@ struct Value {
     const Value* find(QLatin1String key) const;
 };
 
+// An object member. Most keys hold no escapes: they are kept as a view of the
+// input bytes (valid UTF-8) instead of a QString of their own.
 struct Member {
-    QString key;
+    QByteArrayView rawKey; // when !keyEscaped
+    QString escapedKey; // when keyEscaped
+    bool keyEscaped = false;
     Value value;
+
+    QString key() const;
+    bool keyEquals(QLatin1String key) const;
 };
 
 // Deepest nesting of arrays and objects the reader accepts.
@@ -43,7 +50,7 @@ inline constexpr int maxDepth = 128;
 // validated (no overlong forms, no encoded surrogates), string escapes with
 // paired surrogates only, no raw control characters in strings, numbers that fit
 // a finite double, no duplicate keys in an object, nesting up to maxDepth.
-// Anything else is nothing.
+// Anything else is nothing. The result refers to `json`, which must outlive it.
 std::optional<Value> parse(QByteArrayView json);
 
 } // namespace Wardlamp::Json

@@ -178,6 +178,33 @@ void Writer::string(QLatin1String text)
     m_out.append('"');
 }
 
+void Writer::uuid(const QUuid& id)
+{
+    beforeValue();
+    constexpr char upper[] = "0123456789ABCDEF";
+    char text[38];
+    char* p = text;
+    *p++ = '"';
+    const auto put = [&p, &upper](quint64 value, int digits) {
+        for (int i = digits - 1; i >= 0; --i)
+            *p++ = upper[(value >> (4 * i)) & 0xF];
+    };
+    put(id.data1, 8);
+    *p++ = '-';
+    put(id.data2, 4);
+    *p++ = '-';
+    put(id.data3, 4);
+    *p++ = '-';
+    put((quint64(id.data4[0]) << 8) | id.data4[1], 4);
+    *p++ = '-';
+    quint64 node = 0;
+    for (int i = 2; i < 8; ++i)
+        node = (node << 8) | id.data4[i];
+    put(node, 12);
+    *p++ = '"';
+    m_out.append(text, sizeof text);
+}
+
 void Writer::boolean(bool value)
 {
     beforeValue();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QLatin1String>
 #include <QStringView>
+#include <QUuid>
 
 #include <optional>
 #include <vector>
@@ -28,6 +29,8 @@ public:
     void string(QLatin1String text);
     void boolean(bool value);
     void integer(qint64 value);
+    // Canonical 36-character form, upper-case hexadecimal digits.
+    void uuid(const QUuid& id);
     void number(double value);
 
     // The document, or nothing when a value could not be written.

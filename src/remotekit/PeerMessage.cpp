@@ -126,7 +126,7 @@ std::optional<QByteArray> PeerMessage::encode() const
     writer.string(rawValue(type));
     if (serverId) {
         writer.key(QLatin1String("serverId"));
-        writer.string(WireCodec::uuidText(*serverId));
+        writer.uuid(*serverId);
     }
     if (lines) {
         writer.key(QLatin1String("lines"));

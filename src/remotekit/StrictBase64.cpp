@@ -1,23 +1,33 @@
 #include "StrictBase64.h"
 
+#include <type_traits>
+
 namespace Wardlamp {
 
 namespace {
 
-    int sextet(char16_t c)
-    {
-        if (c >= u'A' && c <= u'Z')
-            return c - u'A';
-        if (c >= u'a' && c <= u'z')
-            return c - u'a' + 26;
-        if (c >= u'0' && c <= u'9')
-            return c - u'0' + 52;
-        if (c == u'+')
-            return 62;
-        if (c == u'/')
-            return 63;
-        return -1;
-    }
+    // A table, not a chain of range tests: payloads are random bytes, and
+    // every mispredicted branch per character would cost more than the lookup.
+    struct SextetTable {
+        signed char values[256];
+        constexpr SextetTable()
+            : values {}
+        {
+            for (int i = 0; i < 256; ++i)
+                values[i] = -1;
+            for (int i = 0; i < 26; ++i) {
+                values['A' + i] = static_cast<signed char>(i);
+                values['a' + i] = static_cast<signed char>(26 + i);
+            }
+            for (int i = 0; i < 10; ++i)
+                values['0' + i] = static_cast<signed char>(52 + i);
+            values[int('+')] = 62;
+            values[int('/')] = 63;
+        }
+    };
+    constexpr SextetTable sextets;
+
+    int sextet(char16_t c) { return c < 256 ? sextets.values[c] : -1; }
 
     template <typename Char>
     std::optional<QByteArray> decode(const Char* text, qsizetype length)
@@ -33,12 +43,15 @@ namespace {
         for (qsizetype i = 0; i < length; i += 4) {
             const bool last = i + 4 == length;
             int values[4];
-            for (int j = 0; j < 4; ++j) {
-                const bool isPadding = last && j >= 4 - padding;
-                values[j] = isPadding ? 0 : sextet(static_cast<char16_t>(text[i + j]));
-                if (values[j] < 0)
-                    return std::nullopt;
+            for (int j = 0; j < 4; ++j)
+                values[j] = sextet(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(text[i + j])));
+            if (last && padding > 0) {
+                values[3] = 0;
+                if (padding == 2)
+                    values[2] = 0;
             }
+            if ((values[0] | values[1] | values[2] | values[3]) < 0)
+                return std::nullopt;
             const quint32 group = (quint32(values[0]) << 18) | (quint32(values[1]) << 12) | (quint32(values[2]) << 6)
                 | quint32(values[3]);
             // The bits that padding leaves unused must be zero: one text per byte string.

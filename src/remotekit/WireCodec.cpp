@@ -8,7 +8,7 @@ namespace {
     void writeUuid(Json::Writer& writer, QLatin1String key, const QUuid& id)
     {
         writer.key(key);
-        writer.string(uuidText(id));
+        writer.uuid(id);
     }
 } // namespace
 

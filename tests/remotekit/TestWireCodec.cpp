@@ -216,6 +216,8 @@ void TestWireCodec::decodesGoodMessages_data()
         << QByteArray(" \r\n\t{ \"type\" : \"notify\" , \"serverId\" : \"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B\","
                       " \"message\" : \"a\\/b \\u00e9\\ud83d\\udd11\\u0000\" } \n")
         << PeerMessage::notify(apiId, QString::fromUtf8("a/b \xc3\xa9\xf0\x9f\x94\x91") + QChar(0));
+    QTest::newRow("keys spelled with escapes") << QByteArray(R"({"\u0074ype":"command","serverId":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","act\u0069on":"stop","\u00e9":1,"\u00e8":2})")
+                                               << PeerMessage::command(apiId, CommandAction::stop);
     QTest::newRow("fields of other types are read too")
         << QByteArray(R"({"type":"requestSnapshot","ok":true,"action":"start"})") << [] {
                PeerMessage m = PeerMessage::requestSnapshot();
@@ -291,6 +293,9 @@ void TestWireCodec::rejectsHostileMessages_data()
     QTest::newRow("two documents") << QByteArray(R"({"type":"requestSnapshot"}{})");
     QTest::newRow("trailing comma") << QByteArray(R"({"type":"requestSnapshot",})");
     QTest::newRow("duplicate key") << QByteArray(R"({"type":"requestSnapshot","type":"command"})");
+    QTest::newRow("duplicate key, one spelled with an escape")
+        << QByteArray(R"({"type":"requestSnapshot","\u0074ype":"command"})");
+    QTest::newRow("duplicate non-ASCII key") << QByteArray("{\"type\":\"requestSnapshot\",\"\xc3\xa9\":1,\"\\u00e9\":2}");
     QTest::newRow("duplicate unknown key among many")
         << QByteArray(R"({"type":"requestSnapshot","a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9,"a":0})");
     QTest::newRow("raw NUL inside a string") << QByteArray("{\"type\":\"notify\",\"message\":\"a\0b\"}", 31);
