@@ -157,9 +157,11 @@ bool WsTestClient::readUntil(const std::string& expected, std::size_t* skipped)
 
 std::optional<std::uint16_t> WsTestClient::closeCode() const
 {
-    if (!m_closeReceived)
+    // Set once a close frame was read, even when tearing the TCP connection down failed after it.
+    const auto code = static_cast<std::uint16_t>(m_ws.reason().code);
+    if (!m_closeReceived && code == 0)
         return std::nullopt;
-    return static_cast<std::uint16_t>(m_ws.reason().code);
+    return code;
 }
 
 void WsTestClient::close()

@@ -1,0 +1,338 @@
+// Input the relay must survive: malformed HTTP, oversize, fragmented and binary
+// frames, things that are not envelopes, floods, peers that never read, too many
+// connections and silent peers. Real loopback sockets against an in-process relay.
+
+#include "InProcessRelay.h"
+#include "RelayTestSupport.h"
+#include "WsTestClient.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+using namespace Wardlamp;
+using namespace Wardlamp::RelayTest;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string controllerJoined = R"({"v":1,"kind":"peerJoin","role":"controller"})";
+
+// An agent and a controller joined in one room, each past its greeting.
+struct Pair {
+    WsTestClient agent;
+    WsTestClient controller;
+
+    explicit Pair(std::uint16_t port, const std::string& room = roomId(7))
+    {
+        EXPECT_TRUE(agent.join(port, room, "agent"));
+        EXPECT_TRUE(agent.read().ok);
+        EXPECT_TRUE(controller.join(port, room, "controller"));
+        EXPECT_TRUE(controller.read().ok);
+        EXPECT_EQ(agent.read().data, controllerJoined);
+    }
+};
+
+RelayOptions optionsWith(auto change)
+{
+    RelayOptions options = InProcessRelay::testOptions();
+    change(options);
+    return options;
+}
+
+struct MalformedRow {
+    const char* name;
+    std::string request;
+};
+
+class MalformedHttp : public testing::TestWithParam<MalformedRow> {
+protected:
+    InProcessRelay relay;
+};
+
+TEST_P(MalformedHttp, answers400AndKeepsServing)
+{
+    const auto response = rawExchange(relay.port(), GetParam().request);
+    EXPECT_EQ(statusOf(response), 400) << response;
+    EXPECT_EQ(bodyOf(response), "malformed HTTP request\n");
+    EXPECT_EQ(statusOf(rawExchange(relay.port(), "GET /healthz HTTP/1.1\r\n\r\n")), 200);
+    EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.connections == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MalformedHttp,
+    testing::Values(MalformedRow { "garbageLine", "GARBAGE\r\n\r\n" },
+        MalformedRow { "binaryJunk", std::string("\x16\x03\x01\x00\xff\x00\x01\r\n\r\n", 11) },
+        MalformedRow { "headerTooLarge", "GET /connect HTTP/1.1\r\nX-Big: " + std::string(9000, 'a') + "\r\n\r\n" },
+        MalformedRow { "unexpectedBody", "GET /connect HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello" },
+        MalformedRow { "badHeaderLine", "GET /connect HTTP/1.1\r\nno colon here\r\n\r\n" },
+        MalformedRow { "badVersion", "GET /connect HTTX/1.1\r\n\r\n" }),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(RelayFrames, oversizeMessageClosesWith1009)
+{
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.maxFrameBytes = 1024; }));
+    Pair whole(relay.port());
+    ASSERT_TRUE(whole.controller.sendText(msgEnvelope("controller", payloadOfSize(2000))));
+    const auto refused = whole.controller.read();
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(whole.controller.closeCode(), 1009) << refused.error;
+    EXPECT_EQ(whole.agent.read().data, R"({"v":1,"kind":"peerLeave","role":"controller"})");
+
+    // Small fragments adding up past the limit are the same oversize message.
+    WsTestClient fragmented;
+    ASSERT_TRUE(fragmented.join(relay.port(), roomId(7), "controller"));
+    EXPECT_TRUE(fragmented.read().ok);
+    EXPECT_EQ(whole.agent.read().data, controllerJoined);
+    // Only the last fragment crosses the limit, so every write completes before the relay answers.
+    const std::string justOver = msgEnvelope("controller", payloadOfSize(1024 - 40));
+    ASSERT_GT(justOver.size(), 1024u);
+    ASSERT_LT(justOver.size(), 1024u + 100u);
+    ASSERT_TRUE(fragmented.sendFragmented(justOver, 100));
+    EXPECT_FALSE(fragmented.read().ok);
+    EXPECT_EQ(fragmented.closeCode(), 1009);
+}
+
+TEST(RelayFrames, fragmentedMessageIsForwardedWhole)
+{
+    InProcessRelay relay;
+    Pair pair(relay.port());
+    const std::string envelope = msgEnvelope("controller", payloadOfSize(5000));
+    ASSERT_TRUE(pair.controller.sendFragmented(envelope, 7));
+    const auto received = pair.agent.read();
+    EXPECT_EQ(received.data, envelope);
+    EXPECT_TRUE(received.text);
+}
+
+TEST(RelayFrames, binaryEnvelopeIsForwardedAsTextAndBinaryGarbageDropped)
+{
+    InProcessRelay relay;
+    Pair pair(relay.port());
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.push_back(static_cast<char>((i * 131 + 17) & 0xff));
+    ASSERT_TRUE(pair.controller.sendBinary(garbage));
+    const std::string envelope = msgEnvelope("controller", "in-a-binary-frame");
+    ASSERT_TRUE(pair.controller.sendBinary(envelope));
+    const auto received = pair.agent.read();
+    EXPECT_EQ(received.data, envelope);
+    EXPECT_TRUE(received.text);
+}
+
+TEST(RelayFrames, invalidUtf8TextClosesWith1007)
+{
+    InProcessRelay relay;
+    Pair pair(relay.port());
+    ASSERT_TRUE(pair.controller.sendText(std::string("{\"v\":1,\"kind\":\"msg\",\"payload\":\"\xc3\x28\"}")));
+    EXPECT_FALSE(pair.controller.read().ok);
+    EXPECT_EQ(pair.controller.closeCode(), 1007);
+}
+
+class NotAnEnvelope : public testing::TestWithParam<std::string> { };
+
+TEST_P(NotAnEnvelope, isDroppedAndTheConnectionKept)
+{
+    InProcessRelay relay;
+    Pair pair(relay.port());
+    ASSERT_TRUE(pair.controller.sendText(GetParam()));
+    ASSERT_TRUE(pair.agent.sendText(GetParam()));
+    const std::string marker = msgEnvelope("controller", "marker");
+    ASSERT_TRUE(pair.controller.sendText(marker));
+    EXPECT_EQ(pair.agent.read().data, marker);
+    const std::string answer = msgEnvelope("agent", "answer");
+    ASSERT_TRUE(pair.agent.sendText(answer));
+    EXPECT_EQ(pair.controller.read().data, answer);
+    EXPECT_GE(relay.stats().framesDropped, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, NotAnEnvelope,
+    testing::Values(std::string("[1,2,3]"), std::string("\"msg\""), std::string("null"), std::string("{}"),
+        std::string(R"({"v":1})"), std::string(R"({"kind":"msg"})"), std::string(R"({"v":1,"kind":7})"),
+        std::string(R"({"v":1,"kind":"msg")"), std::string("not json at all"), std::string(""),
+        std::string(R"({"v":1,"kind":"peerJoin","role":"controller"})"),
+        std::string(R"({"v":1,"kind":"register-device","deviceToken":"t"})")));
+
+TEST(RelayLoad, floodFromOneControllerKeepsTheRoomWorking)
+{
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.sendQueueBytes = 64 * 1024; }));
+    Pair pair(relay.port());
+    WsTestClient other;
+    ASSERT_TRUE(other.join(relay.port(), roomId(7), "controller"));
+    EXPECT_TRUE(other.read().ok);
+    EXPECT_EQ(pair.agent.read().data, controllerJoined);
+
+    constexpr int floodCount = 20000;
+    const std::string payload = payloadOfSize(1000);
+    auto flood = std::async(std::launch::async, [&] {
+        for (int i = 0; i < floodCount; ++i)
+            if (!pair.controller.sendText(msgEnvelope("controller", std::to_string(i) + ":" + payload)))
+                return false;
+        return true;
+    });
+    // The agent reads as fast as it can; what it gets is in order and intact.
+    int last = -1;
+    bool intact = true;
+    const std::string marker = msgEnvelope("controller", "after-the-flood");
+    bool markerSent = false;
+    for (;;) {
+        if (!markerSent && flood.wait_for(0s) == std::future_status::ready) {
+            ASSERT_TRUE(flood.get());
+            ASSERT_TRUE(other.sendText(marker));
+            markerSent = true;
+        }
+        const auto message = pair.agent.read();
+        ASSERT_TRUE(message.ok) << message.error;
+        if (message.data == marker)
+            break;
+        const auto start = message.data.find("\"payload\":\"") + 11;
+        const int sequence = std::stoi(message.data.substr(start));
+        intact = intact && sequence > last && message.data == msgEnvelope("controller", std::to_string(sequence) + ":" + payload);
+        last = sequence;
+        if (!markerSent && last == floodCount - 1) {
+            ASSERT_TRUE(flood.get());
+            ASSERT_TRUE(other.sendText(marker));
+            markerSent = true;
+        }
+    }
+    EXPECT_TRUE(intact);
+    const auto stats = relay.stats();
+    EXPECT_LE(stats.peakQueuedBytes, 64u * 1024u);
+    EXPECT_EQ(stats.slowPeersDropped, 0u);
+}
+
+TEST(RelayLoad, controllerThatNeverReadsIsDroppedWithoutStallingTheRoom)
+{
+    constexpr std::size_t queueCap = 64 * 1024;
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.sendQueueBytes = queueCap; }));
+    Pair pair(relay.port());
+    WsTestClient stuck; // joins, then never reads again
+    ASSERT_TRUE(stuck.join(relay.port(), roomId(7), "controller"));
+    EXPECT_TRUE(stuck.read().ok);
+    EXPECT_EQ(pair.agent.read().data, controllerJoined);
+
+    // Kernel buffers on loopback hold a few MiB; the relay's queue for the stuck
+    // peer fills after that. Send in batches the reading controller keeps up with.
+    const std::string payload = payloadOfSize(1024);
+    int sent = 0;
+    bool dropped = false;
+    for (int batch = 0; batch < 200 && !dropped; ++batch) {
+        std::string last;
+        for (int i = 0; i < 500; ++i) {
+            last = msgEnvelope("agent", std::to_string(sent++) + ":" + payload);
+            ASSERT_TRUE(pair.agent.sendText(last));
+        }
+        ASSERT_TRUE(pair.controller.readUntil(last)) << "the reading controller stalled";
+        dropped = relay.stats().slowPeersDropped == 1;
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(pair.agent.read().data, R"({"v":1,"kind":"peerLeave","role":"controller"})");
+    const auto stats = relay.stats();
+    EXPECT_LE(stats.peakQueuedBytes, queueCap);
+    EXPECT_EQ(stats.peers, 2u);
+}
+
+TEST(RelayLimits, connectionsPastTheLimitGet503)
+{
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.maxConnections = 2; }));
+    Pair pair(relay.port());
+    WsTestClient third;
+    EXPECT_FALSE(third.join(relay.port(), roomId(8), "agent"));
+    EXPECT_EQ(third.httpStatus(), 503);
+    EXPECT_EQ(third.httpBody(), "too many connections\n");
+    ASSERT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.connections == 2; }));
+
+    pair.controller.close();
+    ASSERT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.connections == 1; }));
+    WsTestClient fourth;
+    EXPECT_TRUE(fourth.join(relay.port(), roomId(8), "agent"));
+}
+
+// Opens the upgrade by hand and then neither reads nor answers pings.
+std::string silentUpgrade(boost::asio::ip::tcp::socket& socket, std::uint16_t port)
+{
+    socket.connect({ boost::asio::ip::make_address("127.0.0.1"), port });
+    const std::string request = "GET /connect HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                                "X-WL-Room: "
+        + roomId(5) + "\r\nX-WL-Role: controller\r\n\r\n";
+    boost::asio::write(socket, boost::asio::buffer(request));
+    std::string response;
+    boost::asio::read_until(socket, boost::asio::dynamic_buffer(response), "\r\n\r\n");
+    return response;
+}
+
+TEST(RelayLimits, silentPeerIsClosedAfterIdleTimeoutWhileAnsweringPeerStays)
+{
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.idleTimeout = 400ms; }));
+    WsTestClient answering; // reads all the time, so it answers the relay's pings
+    ASSERT_TRUE(answering.join(relay.port(), roomId(5), "controller"));
+    EXPECT_TRUE(answering.read().ok);
+    auto nextMessage = std::async(std::launch::async, [&] { return answering.read(); });
+
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket silent(io);
+    EXPECT_EQ(silentUpgrade(silent, relay.port()).rfind("HTTP/1.1 101", 0), 0u);
+    // Read raw bytes (no pong is ever sent back) until the relay hangs up.
+    auto closed = std::async(std::launch::async, [&] {
+        char buffer[1024];
+        boost::system::error_code error;
+        while (!error)
+            silent.read_some(boost::asio::buffer(buffer), error);
+        return error;
+    });
+    ASSERT_EQ(closed.wait_for(defaultWait()), std::future_status::ready) << "the silent peer was never closed";
+    EXPECT_EQ(closed.get(), boost::asio::error::eof);
+
+    // Longer than the idle timeout has passed; the answering peer is still served.
+    WsTestClient agent;
+    ASSERT_TRUE(agent.join(relay.port(), roomId(5), "agent"));
+    const auto message = nextMessage.get();
+    EXPECT_TRUE(message.ok) << message.error;
+    EXPECT_EQ(message.data, R"({"v":1,"kind":"peerJoin","role":"agent"})");
+}
+
+TEST(RelayLimits, silentHttpConnectionIsClosedAfterIdleTimeout)
+{
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.idleTimeout = 300ms; }));
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket socket(io);
+    socket.connect({ boost::asio::ip::make_address("127.0.0.1"), relay.port() });
+    boost::asio::write(socket, boost::asio::buffer(std::string("GET /connect HTTP/1.1\r\n"))); // never finished
+    auto closed = std::async(std::launch::async, [&] {
+        char buffer[256];
+        boost::system::error_code error;
+        while (!error)
+            socket.read_some(boost::asio::buffer(buffer), error);
+        return error;
+    });
+    ASSERT_EQ(closed.wait_for(defaultWait()), std::future_status::ready);
+    EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.connections == 0; }));
+}
+
+TEST(RelayFrames, peerVanishingMidFrameLeavesCleanly)
+{
+    InProcessRelay relay;
+    WsTestClient agent;
+    ASSERT_TRUE(agent.join(relay.port(), roomId(6), "agent"));
+    EXPECT_TRUE(agent.read().ok);
+    {
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::socket raw(io);
+        EXPECT_EQ(silentUpgrade(raw, relay.port()).rfind("HTTP/1.1 101", 0), 0u);
+        // A masked text frame header announcing 1000 bytes, then 3 of them, then gone.
+        const unsigned char partial[] = { 0x81, 0xfe, 0x03, 0xe8, 1, 2, 3, 4, 'a', 'b', 'c' };
+        boost::asio::write(raw, boost::asio::buffer(partial));
+    }
+    // The raw peer joined another room (5); the agent's room is untouched and the relay serves on.
+    EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.peers == 1 && stats.connections == 1; }));
+    EXPECT_EQ(statusOf(rawExchange(relay.port(), "GET /healthz HTTP/1.1\r\n\r\n")), 200);
+}
+
+} // namespace
