@@ -1,0 +1,195 @@
+#include "Daemon.h"
+
+#include "daemon/LogPrinter.h"
+#include "supervision/LineBatch.h"
+#include "supervision/ServerManager.h"
+#include "supervision/ServerStore.h"
+#include "supervision/StandardError.h"
+
+#include <QDateTime>
+
+#include <csignal>
+#include <cstring>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A crashed server with restartOnCrash starts again after crashRestartDelay;
+// a port recovery restarts after the listener grace and the restart delay.
+// Waiting this long after the last exit means no restart is still on its way.
+constexpr auto settleDelay = ServerManager::crashRestartDelay + ServerManager::portKillGrace
+    + ServerManager::portRestartDelay + std::chrono::milliseconds(500);
+
+void say(const QString& line)
+{
+    writeToStandardError(QString(u"wardlampd: "_s + line + u'\n').toUtf8());
+}
+
+QString signalName(int signalNumber)
+{
+    const char* abbreviation = sigabbrev_np(signalNumber);
+    return abbreviation ? u"SIG"_s + QString::fromLatin1(abbreviation) : u"signal "_s + QString::number(signalNumber);
+}
+
+} // namespace
+
+Daemon::Daemon(
+    const DaemonOptions& options, ServerStore& store, ServerManager& manager, LogPrinter& printer, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_store(store)
+    , m_manager(manager)
+    , m_printer(printer)
+{
+    m_settleTimer.setSingleShot(true);
+    connect(&m_settleTimer, &QTimer::timeout, this, &Daemon::checkSettled);
+
+    // The batch views are valid only during the call: direct connection.
+    connect(&m_manager, &ServerManager::linesCaptured, this, &Daemon::handleLinesCaptured, Qt::DirectConnection);
+    connect(&m_manager, &ServerManager::stateChanged, this, &Daemon::handleStateChanged);
+    connect(&m_manager, &ServerManager::allProcessesExited, this, &Daemon::handleAllProcessesExited);
+    connect(&m_manager, &ServerManager::shutdownFinished, this, &Daemon::handleShutdownFinished, Qt::QueuedConnection);
+}
+
+void Daemon::start()
+{
+    const QList<ServerConfig>& servers = m_store.servers();
+    qsizetype autostart = 0;
+    for (const ServerConfig& server : servers) {
+        m_printer.setServerName(server.id, server.name);
+        autostart += server.autostart ? 1 : 0;
+    }
+    say(u"%1 server(s)%2, %3 to start"_s.arg(servers.size())
+            .arg(m_options.serversFile      ? u" from "_s + *m_options.serversFile
+                    : m_store.isEphemeral() ? u" from WL_SEED_SERVERS"_s
+                                            : QString())
+            .arg(autostart));
+    m_manager.startAutostartServers(servers);
+    if (m_options.untilStopped && !m_manager.anyProcessAlive())
+        checkSettled();
+}
+
+void Daemon::handleLinesCaptured(const QUuid& id, const LineBatch& batch)
+{
+    Tally& tally = m_tallies[id];
+    for (const CapturedLine& line : batch.lines) {
+        ++tally.lines;
+        tally.errorLines += line.isError ? 1 : 0;
+    }
+    if (!m_options.quiet)
+        m_printer.printBatch(id, batch);
+}
+
+void Daemon::handleStateChanged(const QUuid& id)
+{
+    const ServerRuntimeState& state = m_manager.state(id);
+    const auto previous = m_lastStatus.constFind(id);
+    const bool statusChanged = previous == m_lastStatus.cend() || *previous != state.status;
+    m_lastStatus.insert(id, state.status);
+    if (statusChanged && m_options.quiet)
+        m_printer.printStatus(id, QDateTime::currentDateTime(), state.status, state.lastExitCode);
+    if (m_manager.anyProcessAlive())
+        m_settleTimer.stop();
+}
+
+void Daemon::handleAllProcessesExited()
+{
+    if (!m_options.untilStopped || m_stopping)
+        return;
+    if (mayStillRestart())
+        m_settleTimer.start(settleDelay);
+    else
+        checkSettled();
+}
+
+bool Daemon::mayStillRestart() const
+{
+    for (const ServerConfig& server : m_store.servers()) {
+        if (!m_manager.states().contains(server.id))
+            continue;
+        if (server.restartOnCrash)
+            return true;
+        // A port recovery in progress announces itself with this line and starts the server again.
+        const LogRing& logs = m_manager.state(server.id).logs;
+        for (int i = logs.size() - 1; i >= 0; --i) {
+            const QString& text = logs.at(i).text;
+            if (text.startsWith(u"\u25B6\uFE0E Started: "_s))
+                break;
+            if (text.startsWith(u"\u26A0\uFE0E Port "_s))
+                return true;
+        }
+    }
+    return false;
+}
+
+void Daemon::checkSettled()
+{
+    if (m_stopping || m_manager.anyProcessAlive())
+        return;
+    beginShutdown();
+}
+
+void Daemon::handleSignal(int signalNumber)
+{
+    if (m_stopping) {
+        say(u"%1: already stopping, waiting for the servers to end"_s.arg(signalName(signalNumber)));
+        return;
+    }
+    say(u"%1: stopping every server (SIGTERM, SIGKILL after %2 ms)"_s.arg(signalName(signalNumber))
+            .arg(m_options.grace.count()));
+    beginShutdown();
+}
+
+void Daemon::beginShutdown()
+{
+    m_stopping = true;
+    m_settleTimer.stop();
+    m_manager.shutdown(m_options.grace);
+}
+
+bool Daemon::endedInError(ServerStatus status, bool neverLaunched, quint64 errorLines)
+{
+    // A server that never got a process but wrote an error ("No command configured.") failed too.
+    return status == ServerStatus::error || (neverLaunched && errorLines > 0);
+}
+
+void Daemon::handleShutdownFinished()
+{
+    int code = DaemonExit::ok;
+    for (const ServerConfig& server : m_store.servers()) {
+        if (!m_manager.states().contains(server.id))
+            continue;
+        const ServerRuntimeState& state = m_manager.state(server.id);
+        if (endedInError(state.status, !state.startedAt.has_value(), m_tallies.value(server.id).errorLines))
+            code = DaemonExit::serverFailed;
+    }
+    m_exitCode = m_options.untilStopped ? code : DaemonExit::ok;
+    if (m_options.untilStopped)
+        writeSummary();
+    Q_EMIT finished(m_exitCode);
+}
+
+void Daemon::writeSummary()
+{
+    for (const ServerConfig& server : m_store.servers()) {
+        const Tally tally = m_tallies.value(server.id);
+        QString line = u"summary: "_s + server.name + u": "_s;
+        if (!m_manager.states().contains(server.id)) {
+            say(line + u"not started"_s);
+            continue;
+        }
+        const ServerRuntimeState& state = m_manager.state(server.id);
+        line += state.status == ServerStatus::error ? u"error"_s
+            : state.status == ServerStatus::running ? u"running"_s
+                                                    : u"stopped"_s;
+        line += u", %1 lines, %2 error lines, last exit code %3"_s.arg(tally.lines)
+                    .arg(tally.errorLines)
+                    .arg(state.lastExitCode ? QString::number(*state.lastExitCode) : u"none"_s);
+        say(line);
+    }
+}
+
+} // namespace Wardlamp

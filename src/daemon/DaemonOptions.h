@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+#include <variant>
+
+namespace Wardlamp {
+
+// What the wardlampd command line asks for. parse() is pure: it reads only the
+// arguments and never prints or exits.
+struct DaemonOptions {
+    enum class Action { run, showHelp, showVersion };
+    enum class Colour { automatic, always, never };
+
+    Action action = Action::run;
+    // A JSON array of servers to run instead of the saved list ("-": standard input).
+    std::optional<QString> serversFile;
+    bool untilStopped = false;
+    bool quiet = false;
+    Colour colour = Colour::automatic;
+    std::chrono::milliseconds grace { 3000 };
+
+    // The arguments include the program name first. On a usage error the
+    // result holds a one-line message instead.
+    static std::variant<DaemonOptions, QString> parse(const QStringList& arguments);
+    static QString helpText();
+
+    friend bool operator==(const DaemonOptions&, const DaemonOptions&) = default;
+};
+
+// Exit statuses of wardlampd, documented in its --help.
+namespace DaemonExit {
+constexpr int ok = 0;
+constexpr int serverFailed = 1;
+constexpr int badInput = 2;
+} // namespace DaemonExit
+
+} // namespace Wardlamp

@@ -1,0 +1,386 @@
+#include "supervision/ServerConfig.h"
+
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using Wardlamp::ServerConfig;
+using Wardlamp::Test::waitMs;
+
+namespace {
+
+QString quoted(const QString& text)
+{
+    return u'\'' + QString(text).replace(u"'"_s, u"'\\''"_s) + u'\'';
+}
+
+// A command line that runs the scripted test child with these steps.
+QString child(const QStringList& steps)
+{
+    QStringList words { quoted(Wardlamp::Test::program(u"wl-test-child"_s)) };
+    for (const QString& step : steps)
+        words.append(quoted(step));
+    return words.join(u' ');
+}
+
+ServerConfig server(const QString& name, const QString& command, bool autostart = true)
+{
+    ServerConfig config;
+    config.id = QUuid::createUuid();
+    config.name = name;
+    config.command = command;
+    config.autostart = autostart;
+    return config;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool processExists(qint64 pid)
+{
+    // A zombie still answers kill(0); count it as gone.
+    if (::kill(pid_t(pid), 0) != 0)
+        return false;
+    const QByteArray stat = readFile(u"/proc/%1/stat"_s.arg(pid));
+    const qsizetype close = stat.lastIndexOf(')');
+    return close >= 0 && stat.mid(close + 2, 1) != "Z";
+}
+
+qint64 pidFrom(const QString& path)
+{
+    return readFile(path).trimmed().toLongLong();
+}
+
+} // namespace
+
+class TestWardlampd : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_environment = std::make_unique<Wardlamp::Test::TestEnvironment>();
+        QVERIFY2(QFile::exists(program()), qPrintable(program()));
+        QVERIFY(QFile::exists(Wardlamp::Test::program(u"wl-test-child"_s)));
+        m_settingsPath = m_environment->configHome() + u"/wardlamp/wardlamp.conf"_s;
+    }
+
+    void init()
+    {
+        // A saved list the daemon must never change unless it runs from it.
+        QDir().mkpath(QFileInfo(m_settingsPath).path());
+        QSettings settings(m_settingsPath, QSettings::IniFormat);
+        settings.clear();
+        settings.setValue(u"wardlamp.servers"_s,
+            ServerConfig::encodeList({ server(u"saved"_s, child({ u"out:saved ran"_s }), false) }));
+        settings.sync();
+        m_savedBytes = readFile(m_settingsPath);
+        QVERIFY(!m_savedBytes.isEmpty());
+    }
+
+    void helpAndVersion()
+    {
+        QProcess help;
+        help.start(program(), { u"--help"_s });
+        QVERIFY(help.waitForFinished(waitMs(10000)));
+        QCOMPARE(help.exitCode(), 0);
+        const QByteArray text = help.readAllStandardOutput();
+        for (const char* part : { "--servers", "--until-stopped", "--quiet", "--grace", "Exit status", "  0  ", "  1  ",
+                 "  2  ", "WL_SEED_SERVERS" })
+            QVERIFY2(text.contains(part), part);
+
+        QProcess version;
+        version.start(program(), { u"--version"_s });
+        QVERIFY(version.waitForFinished(waitMs(10000)));
+        QCOMPARE(version.exitCode(), 0);
+        QVERIFY(QRegularExpression(u"^wardlampd \\d+\\.\\d+\\.\\d+\\n$"_s)
+                    .match(QString::fromUtf8(version.readAllStandardOutput()))
+                    .hasMatch());
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("fileContent"); // written to servers.json when not null
+        QTest::addColumn<QString>("message");
+
+        const QByteArray good = ServerConfig::encodeList({ server(u"a"_s, child({ u"out:x"_s })) });
+        QTest::newRow("unknown option") << QStringList { u"--bogus"_s } << QByteArray() << u"bogus"_s;
+        QTest::newRow("stray argument") << QStringList { u"extra"_s } << QByteArray() << u"unexpected argument"_s;
+        QTest::newRow("negative grace") << QStringList { u"--grace"_s, u"-1"_s } << QByteArray() << u"--grace"_s;
+        QTest::newRow("grace not a number") << QStringList { u"--grace=soon"_s } << QByteArray() << u"--grace"_s;
+        QTest::newRow("bad colour") << QStringList { u"--color=pink"_s } << QByteArray() << u"--color"_s;
+        QTest::newRow("servers without file") << QStringList { u"--servers"_s } << QByteArray() << u"servers"_s;
+        QTest::newRow("missing file") << QStringList { u"--servers"_s, u"@missing"_s } << QByteArray()
+                                      << u"cannot read servers file"_s;
+        QTest::newRow("directory") << QStringList { u"--servers"_s, u"@dir"_s } << QByteArray() << u"is a directory"_s;
+        QTest::newRow("empty file") << QStringList { u"--servers"_s, u"@file"_s } << QByteArray("")
+                                    << u"not valid JSON"_s;
+        QTest::newRow("invalid JSON") << QStringList { u"--servers"_s, u"@file"_s } << QByteArray("[{\"id\":")
+                                      << u"not valid JSON"_s;
+        QTest::newRow("not an array") << QStringList { u"--servers"_s, u"@file"_s } << QByteArray("{\"servers\":[]}")
+                                      << u"not a JSON array of servers"_s;
+        QByteArray secondBad = good;
+        secondBad.chop(1);
+        secondBad += ",{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"b\",\"command\":\"c\","
+                     "\"errorAlertEnabled\":false}]";
+        QTest::newRow("invalid record") << QStringList { u"--servers"_s, u"@file"_s } << secondBad
+                                        << u"record 2: \"autostart\" is missing or not a boolean"_s;
+        QTest::newRow("braced id") << QStringList { u"--servers"_s,
+            u"@file"_s } << QByteArray(good).replace("\"id\":\"", "\"id\":\"{").replace("\",\"name", "}\",\"name")
+                                   << u"record 1: \"id\" is not a UUID"_s;
+    }
+
+    // Bad input: one line naming the problem, status 2, nothing started, the
+    // saved list untouched.
+    void badInput()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, fileContent);
+        QFETCH(QString, message);
+
+        const QString file = m_environment->path(u"servers.json"_s);
+        QFile::remove(file);
+        if (!fileContent.isNull()) {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(fileContent);
+        }
+        for (QString& argument : arguments) {
+            if (argument == u"@file"_s)
+                argument = file;
+            else if (argument == u"@missing"_s)
+                argument = m_environment->path(u"no-such-file.json"_s);
+            else if (argument == u"@dir"_s)
+                argument = m_environment->home();
+        }
+
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), arguments);
+        QVERIFY(daemon.waitForFinished(waitMs(10000)));
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(daemon.exitCode(), 2);
+        const QString error = QString::fromUtf8(daemon.readAllStandardError());
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY2(error.startsWith(u"wardlampd: "_s), qPrintable(error));
+        QCOMPARE(error.count(u'\n'), 1);
+        QCOMPARE(daemon.readAllStandardOutput(), QByteArray());
+        QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
+    void untilStopped_data()
+    {
+        QTest::addColumn<QStringList>("extraArguments");
+        QTest::addColumn<bool>("failing");
+        QTest::newRow("all succeed") << QStringList() << false;
+        QTest::newRow("one fails") << QStringList() << true;
+        QTest::newRow("quiet, one fails") << QStringList { u"--quiet"_s } << true;
+    }
+
+    // Every line of every server in the documented form, one summary line per
+    // server, and an exit status that says whether a server failed.
+    void untilStopped()
+    {
+        QFETCH(QStringList, extraArguments);
+        QFETCH(bool, failing);
+        const bool quiet = extraArguments.contains(u"--quiet"_s);
+
+        QList<ServerConfig> servers { server(u"alpha"_s, child({ u"out:hello %s 100%"_s, u"lines:3"_s })),
+            server(u"idle"_s, child({ u"out:never"_s }), false) };
+        if (failing)
+            servers.append(server(u"beta"_s, child({ u"out:starting"_s, u"err:boom"_s, u"exit:3"_s })));
+        const QString file = writeServers(servers);
+
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), QStringList { u"--servers"_s, file, u"--until-stopped"_s } + extraArguments);
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        const QString out = QString::fromUtf8(daemon.readAllStandardOutput());
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(daemon.exitCode() == (failing ? 1 : 0), qPrintable(err));
+
+        const QString time = u"\\d\\d:\\d\\d:\\d\\d"_s;
+        auto hasLine = [&](const QString& pattern) {
+            return QRegularExpression(u"(?m)^"_s + time + u' ' + pattern + u'$').match(out).hasMatch();
+        };
+        if (quiet) {
+            QVERIFY2(!out.contains(u"hello"_s), qPrintable(out));
+            QVERIFY2(hasLine(u"alpha = running"_s), qPrintable(out));
+            QVERIFY2(hasLine(u"alpha = stopped \\(last exit code 0\\)"_s), qPrintable(out));
+        } else {
+            QVERIFY2(hasLine(u"alpha \\| hello %s 100%"_s), qPrintable(out));
+            QVERIFY2(hasLine(u"alpha \\| line 3"_s), qPrintable(out));
+            QVERIFY2(hasLine(u"alpha \\| \u25B6\uFE0E Started: .*"_s), qPrintable(out));
+            QVERIFY2(!out.contains(u"never"_s), qPrintable(out));
+            if (failing) {
+                QVERIFY2(hasLine(u"beta \\| starting"_s), qPrintable(out));
+                QVERIFY2(hasLine(u"beta ! boom"_s), qPrintable(out));
+                QVERIFY2(hasLine(u"beta ! \u2716 Server exited with code 3"_s), qPrintable(out));
+            }
+        }
+        QVERIFY2(err.contains(QRegularExpression(u"(?m)^wardlampd: summary: alpha: stopped, \\d+ lines, 0 error lines, "
+                                                 "last exit code 0$"_s)),
+            qPrintable(err));
+        QVERIFY2(err.contains(u"wardlampd: summary: idle: not started\n"_s), qPrintable(err));
+        if (failing) {
+            QVERIFY2(
+                err.contains(QRegularExpression(u"(?m)^wardlampd: summary: beta: error, \\d+ lines, 2 error lines, "
+                                                "last exit code 3$"_s)),
+                qPrintable(err));
+        }
+        QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
+    void untilStoppedWithNothingToStart()
+    {
+        const QString file = writeServers({ server(u"idle"_s, child({ u"out:never"_s }), false) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(10000)));
+        QCOMPARE(daemon.exitCode(), 0);
+        QCOMPARE(daemon.readAllStandardOutput(), QByteArray());
+    }
+
+    void runsTheSavedListOrTheSeed()
+    {
+        // The saved list: its one server is not autostart; make it so.
+        const ServerConfig saved = server(u"saved"_s, child({ u"out:saved ran"_s }));
+        {
+            QSettings settings(m_settingsPath, QSettings::IniFormat);
+            settings.setValue(u"wardlamp.servers"_s, ServerConfig::encodeList({ saved }));
+        }
+        const QByteArray before = readFile(m_settingsPath);
+        QProcess fromSaved;
+        fromSaved.setProcessEnvironment(environment());
+        fromSaved.start(program(), { u"--until-stopped"_s });
+        QVERIFY(fromSaved.waitForFinished(waitMs(30000)));
+        QCOMPARE(fromSaved.exitCode(), 0);
+        QVERIFY(fromSaved.readAllStandardOutput().contains(" saved | saved ran\n"));
+        QCOMPARE(readFile(m_settingsPath), before);
+
+        QProcessEnvironment seeded = environment();
+        seeded.insert(u"WL_SEED_SERVERS"_s,
+            QString::fromUtf8(ServerConfig::encodeList({ server(u"seeded"_s, child({ u"out:seed ran"_s })) })));
+        QProcess fromSeed;
+        fromSeed.setProcessEnvironment(seeded);
+        fromSeed.start(program(), { u"--until-stopped"_s });
+        QVERIFY(fromSeed.waitForFinished(waitMs(30000)));
+        QCOMPARE(fromSeed.exitCode(), 0);
+        const QByteArray out = fromSeed.readAllStandardOutput();
+        QVERIFY2(out.contains(" seeded | seed ran\n") && !out.contains("saved ran"), out.constData());
+        QCOMPARE(readFile(m_settingsPath), before);
+    }
+
+    void stopOnSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QStringList>("steps"); // @P1 and @P2 become pid file paths
+        QTest::addColumn<bool>("ignoresTerm");
+
+        const QStringList tree { u"pidfile:@P1"_s, u"grandchild"_s, u"{"_s, u"pidfile:@P2"_s, u"hold"_s, u"}"_s,
+            u"hold"_s };
+        QTest::newRow("SIGTERM, tree") << int(SIGTERM) << tree << false;
+        QTest::newRow("SIGINT, tree") << int(SIGINT) << tree << false;
+        QTest::newRow("SIGTERM, ignores SIGTERM")
+            << int(SIGTERM)
+            << QStringList { u"ignore-term"_s, u"pidfile:@P1"_s, u"grandchild"_s, u"{"_s, u"ignore-term"_s,
+                   u"pidfile:@P2"_s, u"hold"_s, u"}"_s, u"hold"_s }
+            << true;
+        QTest::newRow("SIGTERM, grandchild in its own session")
+            << int(SIGTERM)
+            << QStringList { u"pidfile:@P1"_s, u"setsid-grandchild"_s, u"{"_s, u"pidfile:@P2"_s, u"hold"_s, u"}"_s,
+                   u"hold"_s }
+            << false;
+    }
+
+    // The daemon ends every server tree (SIGKILL after the grace period for
+    // what ignores SIGTERM) and exits only once all of it is gone.
+    void stopOnSignal()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(QStringList, steps);
+        QFETCH(bool, ignoresTerm);
+
+        const QString p1
+            = m_environment->path(u"p1-%1.pid"_s.arg(QString::fromUtf8(QTest::currentDataTag())).remove(u' '));
+        const QString p2
+            = m_environment->path(u"p2-%1.pid"_s.arg(QString::fromUtf8(QTest::currentDataTag())).remove(u' '));
+        QFile::remove(p1);
+        QFile::remove(p2);
+        for (QString& step : steps)
+            step.replace(u"@P1"_s, p1).replace(u"@P2"_s, p2);
+        const QString file = writeServers({ server(u"tree"_s, child(steps)) });
+
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--grace"_s, u"1"_s });
+        QVERIFY(daemon.waitForStarted(waitMs(10000)));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(p1) && QFile::exists(p2), waitMs(20000));
+        const qint64 childPid = pidFrom(p1);
+        const qint64 grandchildPid = pidFrom(p2);
+        QVERIFY(childPid > 0 && grandchildPid > 0);
+        QVERIFY(processExists(childPid) && processExists(grandchildPid));
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        ::kill(pid_t(daemon.processId()), signalNumber);
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+        const qint64 tookMs = elapsed.elapsed();
+        // Once the daemon is gone, so is everything it started.
+        QVERIFY(!processExists(childPid));
+        QVERIFY(!processExists(grandchildPid));
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(daemon.exitCode(), 0);
+        if (ignoresTerm)
+            QVERIFY2(tookMs >= 900, qPrintable(QString::number(tookMs))); // it waited out the grace period
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QVERIFY2(err.contains(u"stopping every server"_s), qPrintable(err));
+        QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
+private:
+    QString program() const { return Wardlamp::Test::program(u"wardlampd"_s); }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(u"WL_SEED_SERVERS"_s);
+        // bash without a terminal: the manager drops its two job-control lines.
+        environment.insert(u"SHELL"_s, u"/bin/bash"_s);
+        return environment;
+    }
+
+    QString writeServers(const QList<ServerConfig>& servers)
+    {
+        const QString path = m_environment->path(u"servers-%1.json"_s.arg(++m_files));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ServerConfig::encodeList(servers));
+        return path;
+    }
+
+    std::unique_ptr<Wardlamp::Test::TestEnvironment> m_environment;
+    QString m_settingsPath;
+    QByteArray m_savedBytes;
+    int m_files = 0;
+};
+
+QTEST_GUILESS_MAIN(TestWardlampd)
+#include "TestWardlampd.moc"
