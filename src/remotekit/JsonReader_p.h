@@ -44,7 +44,7 @@ struct Member {
 };
 
 // Deepest nesting of arrays and objects the reader accepts.
-inline constexpr int maxDepth = 128;
+inline constexpr int maxDepth = 512;
 
 // Strict RFC 8259 reader: one value with optional surrounding white space, UTF-8
 // validated (no overlong forms, no encoded surrogates), string escapes with

@@ -216,6 +216,9 @@ void TestWireCodec::decodesGoodMessages_data()
         << QByteArray(" \r\n\t{ \"type\" : \"notify\" , \"serverId\" : \"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B\","
                       " \"message\" : \"a\\/b \\u00e9\\ud83d\\udd11\\u0000\" } \n")
         << PeerMessage::notify(apiId, QString::fromUtf8("a/b \xc3\xa9\xf0\x9f\x94\x91") + QChar(0));
+    QTest::newRow("unknown value nested 500 deep")
+        << QByteArray(R"({"x":)") + QByteArray(500, '[') + QByteArray(500, ']') + R"(,"type":"requestSnapshot"})"
+        << PeerMessage::requestSnapshot();
     QTest::newRow("keys spelled with escapes") << QByteArray(R"({"\u0074ype":"command","serverId":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","act\u0069on":"stop","\u00e9":1,"\u00e8":2})")
                                                << PeerMessage::command(apiId, CommandAction::stop);
     QTest::newRow("fields of other types are read too")
@@ -323,8 +326,8 @@ void TestWireCodec::rejectsHostileMessages_data()
     QTest::newRow("unquoted key") << QByteArray("{type:\"requestSnapshot\"}");
     QTest::newRow("truncated") << QByteArray(R"({"type":"requestSnapshot")");
     QTest::newRow("misspelled literal") << QByteArray(R"({"type":"requestSnapshot","x":tru})");
-    QTest::newRow("nesting 200 deep") << QByteArray(R"({"type":"requestSnapshot","x":)") + QByteArray(200, '[')
-            + QByteArray(200, ']') + "}";
+    QTest::newRow("nesting 600 deep") << QByteArray(R"({"type":"requestSnapshot","x":)") + QByteArray(600, '[')
+            + QByteArray(600, ']') + "}";
     QTest::newRow("nesting 100000 deep, unbalanced") << QByteArray(100000, '[');
 }
 
