@@ -27,7 +27,7 @@ QString LoginShell::userDatabaseShell()
     passwd entry {};
     passwd* result = nullptr;
     while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == ERANGE
-           && buffer.size() < 1024 * 1024)
+        && buffer.size() < 1024 * 1024)
         buffer.resize(buffer.size() * 2);
     if (!result || !result->pw_shell)
         return {};
@@ -36,12 +36,12 @@ QString LoginShell::userDatabaseShell()
 
 QString LoginShell::resolve(const QProcessEnvironment& environment)
 {
-    return resolve(environment, &LoginShell::userDatabaseShell,
-                   [](const QString& path) { return QFileInfo::exists(path); });
+    return resolve(
+        environment, &LoginShell::userDatabaseShell, [](const QString& path) { return QFileInfo::exists(path); });
 }
 
 QString LoginShell::resolve(const QProcessEnvironment& environment, const std::function<QString()>& userDatabaseShell,
-                            const std::function<bool(const QString&)>& fileExists)
+    const std::function<bool(const QString&)>& fileExists)
 {
     const QString fromEnvironment = environment.value(QStringLiteral("SHELL"));
     if (!fromEnvironment.isEmpty())

@@ -22,7 +22,7 @@ public:
     static QString resolve(const QProcessEnvironment& environment);
     // The same with the user database and the file system passed in (tests).
     static QString resolve(const QProcessEnvironment& environment, const std::function<QString()>& userDatabaseShell,
-                           const std::function<bool(const QString&)>& fileExists);
+        const std::function<bool(const QString&)>& fileExists);
 
     // resolve() of this process's environment, worked out on first use and
     // kept for the life of the process, as executables want it.

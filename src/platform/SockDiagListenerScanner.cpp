@@ -31,7 +31,10 @@ struct FdCloser {
     }
 };
 
-constexpr size_t alignedLength(size_t length) { return (length + NLMSG_ALIGNTO - 1) & ~size_t(NLMSG_ALIGNTO - 1); }
+constexpr size_t alignedLength(size_t length)
+{
+    return (length + NLMSG_ALIGNTO - 1) & ~size_t(NLMSG_ALIGNTO - 1);
+}
 constexpr size_t headerLength = alignedLength(sizeof(nlmsghdr));
 
 // Dumps the listening TCP sockets of one address family and adds the inodes

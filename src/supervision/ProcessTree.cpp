@@ -143,7 +143,10 @@ std::optional<ProcessInfo> ProcessTree::parseStat(const char* data, qsizetype si
     return info;
 }
 
-ProcessTree ProcessTree::snapshot() { return snapshotOf(QStringLiteral("/proc")); }
+ProcessTree ProcessTree::snapshot()
+{
+    return snapshotOf(QStringLiteral("/proc"));
+}
 
 ProcessTree ProcessTree::snapshotOf(const QString& procDir)
 {
@@ -311,8 +314,8 @@ QList<ProcessInfo> ProcessTree::alive(const QList<ProcessInfo>& processes)
     return survivors;
 }
 
-QList<ProcessInfo> ProcessTree::withEnvironment(const QList<ProcessInfo>& candidates, const QByteArray& name,
-                                                const QByteArray& value)
+QList<ProcessInfo> ProcessTree::withEnvironment(
+    const QList<ProcessInfo>& candidates, const QByteArray& name, const QByteArray& value)
 {
     QList<ProcessInfo> matching;
     if (name.isEmpty() || name.contains('='))
@@ -343,8 +346,9 @@ QList<ProcessInfo> ProcessTree::withEnvironment(const QList<ProcessInfo>& candid
             qsizetype end = environment.indexOf('\0', start);
             if (end < 0)
                 end = environment.size();
-            if (end - start == wanted.size() && std::memcmp(environment.constData() + start, wanted.constData(),
-                                                            static_cast<size_t>(wanted.size())) == 0) {
+            if (end - start == wanted.size()
+                && std::memcmp(environment.constData() + start, wanted.constData(), static_cast<size_t>(wanted.size()))
+                    == 0) {
                 matching.append(candidate);
                 break;
             }

@@ -70,8 +70,8 @@ public:
     // exits) leaves no parent chain and no shared group behind, but carries
     // the environment it was started with: a variable set per server finds
     // such orphans among the children this subreaper adopted.
-    static QList<ProcessInfo> withEnvironment(const QList<ProcessInfo>& candidates, const QByteArray& name,
-                                              const QByteArray& value);
+    static QList<ProcessInfo> withEnvironment(
+        const QList<ProcessInfo>& candidates, const QByteArray& name, const QByteArray& value);
 
 private:
     QList<ProcessInfo> m_processes;

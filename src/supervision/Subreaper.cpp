@@ -32,7 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 // Touched by the signal handler: plain values, set before the handler is installed.
 std::atomic<int> s_wakeFd { -1 };
-struct sigaction s_previousAction {};
+struct sigaction s_previousAction { };
 
 std::mutex s_mutex; // guards s_claimed
 QSet<pid_t> s_claimed;
@@ -161,11 +161,11 @@ bool Subreaper::install()
     s_retryTimer->setSingleShot(true);
     QObject::connect(s_retryTimer, &QTimer::timeout, app, [] { reapOrphans(); });
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_sigaction = handleSigchld;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_SIGINFO | SA_RESTART;
-    struct sigaction previous {};
+    struct sigaction previous { };
     if (::sigaction(SIGCHLD, nullptr, &previous) == 0) {
         s_previousAction = previous;
         action.sa_flags |= previous.sa_flags & SA_NOCLDSTOP;
@@ -180,7 +180,10 @@ bool Subreaper::install()
     return true;
 }
 
-bool Subreaper::isInstalled() { return s_installed.load(); }
+bool Subreaper::isInstalled()
+{
+    return s_installed.load();
+}
 
 void Subreaper::claim(pid_t pid)
 {
@@ -242,7 +245,10 @@ int Subreaper::reapOrphans()
     return reaped;
 }
 
-int Subreaper::reapedCount() { return s_reaped.load(); }
+int Subreaper::reapedCount()
+{
+    return s_reaped.load();
+}
 
 int Subreaper::endAllChildren(std::chrono::milliseconds grace)
 {

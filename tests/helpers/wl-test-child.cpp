@@ -182,8 +182,8 @@ void listenOn(long long port, bool v6)
     const std::string host = v6 ? "::1" : "127.0.0.1";
     if (rc != 0) {
         if (errno == EADDRINUSE)
-            writeLine(STDERR_FILENO,
-                      "Error: listen EADDRINUSE: address already in use " + host + ":" + std::to_string(port));
+            writeLine(
+                STDERR_FILENO, "Error: listen EADDRINUSE: address already in use " + host + ":" + std::to_string(port));
         else
             writeLine(STDERR_FILENO, std::string("Error: listen: ") + std::strerror(errno));
         ::_exit(1);
@@ -334,8 +334,8 @@ void run(const std::vector<std::string_view>& steps)
             if (i + 1 >= steps.size() || steps[i + 1] != "{")
                 usageError(std::string(name) + " must be followed by '{'");
             const size_t end = blockEnd(steps, i + 1);
-            const std::vector<std::string_view> inner(steps.begin() + static_cast<long>(i) + 2,
-                                                      steps.begin() + static_cast<long>(end) - 1);
+            const std::vector<std::string_view> inner(
+                steps.begin() + static_cast<long>(i) + 2, steps.begin() + static_cast<long>(end) - 1);
             forkGrandchild(inner, name == "setsid-grandchild");
             i = end - 1;
         } else if (name == "wait") {

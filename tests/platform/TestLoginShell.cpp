@@ -23,7 +23,10 @@ private:
     std::unique_ptr<Test::TestEnvironment> m_environment;
 };
 
-void TestLoginShell::initTestCase() { m_environment = std::make_unique<Test::TestEnvironment>(); }
+void TestLoginShell::initTestCase()
+{
+    m_environment = std::make_unique<Test::TestEnvironment>();
+}
 
 void TestLoginShell::resolve_data()
 {
@@ -35,8 +38,8 @@ void TestLoginShell::resolve_data()
 
     const QString none;
     QTest::newRow("SHELL wins") << true << u"/usr/bin/fish"_qs << u"/bin/bash"_qs << true << u"/usr/bin/fish"_qs;
-    QTest::newRow("SHELL is taken as it is") << true << u"relative/sh"_qs << u"/bin/bash"_qs << true
-                                             << u"relative/sh"_qs;
+    QTest::newRow("SHELL is taken as it is")
+        << true << u"relative/sh"_qs << u"/bin/bash"_qs << true << u"relative/sh"_qs;
     QTest::newRow("empty SHELL, user database") << true << none << u"/bin/bash"_qs << true << u"/bin/bash"_qs;
     QTest::newRow("no SHELL, user database") << false << none << u"/bin/bash"_qs << false << u"/bin/bash"_qs;
     QTest::newRow("no SHELL, empty database shell, zsh") << false << none << none << true << u"/bin/zsh"_qs;

@@ -126,7 +126,7 @@ void TestSockDiagListenerScanner::childAndGrandchildSharingTheSocketAreBothFound
     QVERIFY(port != 0);
     const QString portText = QString::number(port);
     auto child = startChild({ u"listen:"_qs + portText, u"listen6:"_qs + portText, u"grandchild"_qs, u"{"_qs,
-                              u"hold"_qs, u"}"_qs, u"hold"_qs });
+        u"hold"_qs, u"}"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const qint32 grandchild = readNumber(*child, "grandchild ");
     QVERIFY(grandchild > 0);

@@ -103,17 +103,17 @@ void TestProcessTree::parseStat_data()
         << proc(77, 1, 70, 70, 'Z', 55);
     QTest::newRow("negative tty") << QByteArray("5 (x) R 1 5 5 -1 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n") << true
                                   << proc(5, 1, 5, 5, 'R', 9);
-    QTest::newRow("cut before start time") << QByteArray("5 (x) R 1 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0")
-                                           << false << ProcessInfo {};
+    QTest::newRow("cut before start time")
+        << QByteArray("5 (x) R 1 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0") << false << ProcessInfo {};
     QTest::newRow("cut inside the name") << QByteArray("5 (xyz") << false << ProcessInfo {};
     QTest::newRow("empty") << QByteArray() << false << ProcessInfo {};
-    QTest::newRow("no pid") << QByteArray("(x) R 1 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n") << false
-                            << ProcessInfo {};
+    QTest::newRow("no pid") << QByteArray("(x) R 1 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n") << false << ProcessInfo {};
     QTest::newRow("letters in ppid") << QByteArray("5 (x) R 1a 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n") << false
                                      << ProcessInfo {};
     QTest::newRow("pid zero") << QByteArray("0 (x) R 1 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n") << false
                               << ProcessInfo {};
-    QTest::newRow("huge number") << QByteArray("5 (x) R 99999999999999999999999 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n")
+    QTest::newRow("huge number") << QByteArray(
+        "5 (x) R 99999999999999999999999 5 5 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9\n")
                                  << false << ProcessInfo {};
 }
 
@@ -138,15 +138,15 @@ void TestProcessTree::treeOf_data()
     // 50 is the app (in group/session 10 of its terminal), 100 a server it
     // started with setsid.
     const QList<ProcessInfo> base { proc(1, 0, 1, 1), proc(10, 1, 10, 10), proc(50, 10, 50, 10),
-                                    proc(100, 50, 100, 100), proc(200, 1, 200, 200) };
+        proc(100, 50, 100, 100), proc(200, 1, 200, 200) };
 
     QTest::newRow("lone root") << base << pid_t(100) << QList<ProcessInfo> {} << QList<pid_t> { 100 };
     QTest::newRow("children and grandchildren")
-        << (base + QList { proc(101, 100, 100, 100), proc(102, 101, 100, 100), proc(103, 102, 100, 100) })
-        << pid_t(100) << QList<ProcessInfo> {} << QList<pid_t> { 100, 101, 102, 103 };
+        << (base + QList { proc(101, 100, 100, 100), proc(102, 101, 100, 100), proc(103, 102, 100, 100) }) << pid_t(100)
+        << QList<ProcessInfo> {} << QList<pid_t> { 100, 101, 102, 103 };
     QTest::newRow("grandchild that called setsid, and its own child")
-        << (base + QList { proc(101, 100, 100, 100), proc(102, 101, 102, 102), proc(103, 102, 102, 102) })
-        << pid_t(100) << QList<ProcessInfo> {} << QList<pid_t> { 100, 101, 102, 103 };
+        << (base + QList { proc(101, 100, 100, 100), proc(102, 101, 102, 102), proc(103, 102, 102, 102) }) << pid_t(100)
+        << QList<ProcessInfo> {} << QList<pid_t> { 100, 101, 102, 103 };
     QTest::newRow("orphan still in the group (double fork, middle gone)")
         << (base + QList { proc(104, 1, 100, 100) }) << pid_t(100) << QList<ProcessInfo> {}
         << QList<pid_t> { 100, 104 };
@@ -157,25 +157,22 @@ void TestProcessTree::treeOf_data()
         << (QList { proc(1, 0, 1, 1), proc(50, 1, 50, 50), proc(104, 50, 100, 100), proc(105, 104, 100, 100) })
         << pid_t(100) << QList<ProcessInfo> {} << QList<pid_t> { 104, 105 };
     QTest::newRow("root gone, known setsid member and what it started since")
-        << (base.mid(0, 3) + QList { proc(106, 50, 106, 106, 'S', 7), proc(107, 106, 106, 106, 'S', 8) })
-        << pid_t(100) << QList { proc(106, 101, 106, 106, 'S', 7) } << QList<pid_t> { 106, 107 };
+        << (base.mid(0, 3) + QList { proc(106, 50, 106, 106, 'S', 7), proc(107, 106, 106, 106, 'S', 8) }) << pid_t(100)
+        << QList { proc(106, 101, 106, 106, 'S', 7) } << QList<pid_t> { 106, 107 };
     QTest::newRow("known pid reused by another process")
         << (base.mid(0, 3) + QList { proc(106, 50, 106, 106, 'S', 99) }) << pid_t(100)
         << QList { proc(106, 101, 106, 106, 'S', 7) } << QList<pid_t> {};
-    QTest::newRow("root in the app's group: the group is not the root's")
-        << QList { proc(1, 0, 1, 1), proc(50, 1, 50, 50), proc(60, 50, 50, 50), proc(61, 50, 50, 50),
-                   proc(62, 60, 50, 50) }
-        << pid_t(60) << QList<ProcessInfo> {} << QList<pid_t> { 60, 62 };
-    QTest::newRow("zombies are members too")
-        << (base + QList { proc(101, 100, 100, 100, 'Z') }) << pid_t(100) << QList<ProcessInfo> {}
-        << QList<pid_t> { 100, 101 };
+    QTest::newRow("root in the app's group: the group is not the root's") << QList {
+        proc(1, 0, 1, 1), proc(50, 1, 50, 50), proc(60, 50, 50, 50), proc(61, 50, 50, 50), proc(62, 60, 50, 50)
+    } << pid_t(60) << QList<ProcessInfo> {} << QList<pid_t> { 60, 62 };
+    QTest::newRow("zombies are members too") << (base + QList { proc(101, 100, 100, 100, 'Z') }) << pid_t(100)
+                                             << QList<ProcessInfo> {} << QList<pid_t> { 100, 101 };
     QTest::newRow("unknown root") << base << pid_t(4000) << QList<ProcessInfo> {} << QList<pid_t> {};
-    QTest::newRow("pid 0 never matches the kernel's threads")
-        << (base + QList { proc(2, 0, 0, 0), proc(3, 2, 0, 0) }) << pid_t(0) << QList<ProcessInfo> {}
-        << QList<pid_t> {};
+    QTest::newRow("pid 0 never matches the kernel's threads") << (base + QList { proc(2, 0, 0, 0), proc(3, 2, 0, 0) })
+                                                              << pid_t(0) << QList<ProcessInfo> {} << QList<pid_t> {};
     QTest::newRow("cycle in a broken table ends")
-        << (base + QList { proc(300, 301, 300, 300), proc(301, 300, 300, 300) }) << pid_t(300)
-        << QList<ProcessInfo> {} << QList<pid_t> { 300, 301 };
+        << (base + QList { proc(300, 301, 300, 300), proc(301, 300, 300, 300) }) << pid_t(300) << QList<ProcessInfo> {}
+        << QList<pid_t> { 300, 301 };
 }
 
 void TestProcessTree::treeOf()
@@ -191,7 +188,7 @@ void TestProcessTree::survivorsOf()
 {
     const ProcessTree now({ proc(10, 1, 10, 10, 'S', 5), proc(11, 10, 10, 10, 'Z', 6), proc(12, 1, 12, 12, 'S', 99) });
     const QList<ProcessInfo> earlier { proc(10, 1, 10, 10, 'S', 5), proc(11, 10, 10, 10, 'S', 6),
-                                       proc(12, 10, 10, 10, 'S', 7), proc(13, 10, 10, 10, 'S', 8) };
+        proc(12, 10, 10, 10, 'S', 7), proc(13, 10, 10, 10, 'S', 8) };
     // 11 became a zombie, 12 is another process with a reused pid, 13 is gone.
     QCOMPARE(pidsOf(now.survivorsOf(earlier)), QList<pid_t> { 10 });
 }
@@ -235,22 +232,19 @@ void TestProcessTree::realTreeIsFoundAndEnded_data()
     QTest::addColumn<int>("exitingMiddles");
     QTest::addColumn<bool>("ignoresTerm");
 
-    QTest::newRow("grandchild") << QStringList { u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs } << 1
-                                << 0 << false;
-    QTest::newRow("setsid grandchild")
-        << QStringList { u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs } << 1 << 0 << false;
-    QTest::newRow("double fork whose middle exits")
-        << QStringList { u"grandchild"_qs, u"{"_qs, u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:0"_qs,
-                         u"}"_qs, u"hold"_qs }
-        << 2 << 1 << false;
-    QTest::newRow("setsid grandchild with children of its own")
-        << QStringList { u"setsid-grandchild"_qs, u"{"_qs, u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
-                         u"hold"_qs, u"}"_qs, u"hold"_qs }
-        << 2 << 0 << false;
-    QTest::newRow("everyone ignores SIGTERM")
-        << QStringList { u"ignore-term"_qs, u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
-                         u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs }
-        << 2 << 0 << true;
+    QTest::newRow("grandchild") << QStringList { u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs } << 1 << 0
+                                << false;
+    QTest::newRow("setsid grandchild") << QStringList { u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
+        u"hold"_qs } << 1 << 0 << false;
+    QTest::newRow("double fork whose middle exits") << QStringList { u"grandchild"_qs, u"{"_qs, u"grandchild"_qs,
+        u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:0"_qs, u"}"_qs, u"hold"_qs }
+                                                    << 2 << 1 << false;
+    QTest::newRow("setsid grandchild with children of its own") << QStringList { u"setsid-grandchild"_qs, u"{"_qs,
+        u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs }
+                                                                << 2 << 0 << false;
+    QTest::newRow("everyone ignores SIGTERM") << QStringList { u"ignore-term"_qs, u"setsid-grandchild"_qs, u"{"_qs,
+        u"hold"_qs, u"}"_qs, u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs }
+                                              << 2 << 0 << true;
 }
 
 void TestProcessTree::realTreeIsFoundAndEnded()
@@ -272,8 +266,8 @@ void TestProcessTree::realTreeIsFoundAndEnded()
         expected.append(pid);
     if (exitingMiddles > 0) {
         const pid_t middle = forked.first();
-        QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::read(middle) || ProcessTree::read(middle)->hasEnded(),
-                                 Test::waitMs(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !ProcessTree::read(middle) || ProcessTree::read(middle)->hasEnded(), Test::waitMs(10000));
         expected.removeAll(middle);
     }
 
@@ -303,8 +297,8 @@ void TestProcessTree::orphanedMemberIsKilledThroughKnownList()
 {
     // The root ends at SIGTERM; its setsid child survives it and is reparented,
     // so only the list taken at SIGTERM still ties it to the server.
-    auto child = startChild({ u"setsid-grandchild"_qs, u"{"_qs, u"ignore-term"_qs, u"pid"_qs, u"hold"_qs, u"}"_qs,
-                              u"hold"_qs });
+    auto child = startChild(
+        { u"setsid-grandchild"_qs, u"{"_qs, u"ignore-term"_qs, u"pid"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const pid_t root = static_cast<pid_t>(child->processId());
     // "pid" is printed once SIGTERM is ignored.
@@ -315,8 +309,7 @@ void TestProcessTree::orphanedMemberIsKilledThroughKnownList()
     const QList<ProcessInfo> signalled = ProcessTree::signalTree(root, SIGTERM);
     QVERIFY(pidsOf(signalled).contains(orphan));
     QVERIFY(child->waitForFinished(Test::waitMs(10000)));
-    QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::read(orphan) && ProcessTree::read(orphan)->ppid != root,
-                             Test::waitMs(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::read(orphan) && ProcessTree::read(orphan)->ppid != root, Test::waitMs(10000));
     QCOMPARE(pidsOf(ProcessTree::alive(signalled)), QList<pid_t> { orphan });
     QVERIFY(ProcessTree::snapshot().treeOf(root).isEmpty());
 
@@ -328,7 +321,8 @@ void TestProcessTree::daemonizedOrphanIsFoundByEnvironment()
 {
     // Fork, setsid, fork again, middle exits: no parent chain and no shared
     // group or session lead back to the root. The environment still does.
-    const QByteArray tag = QByteArray::number(::getpid()) + "-" + QByteArray::number(QRandomGenerator::global()->generate());
+    const QByteArray tag
+        = QByteArray::number(::getpid()) + "-" + QByteArray::number(QRandomGenerator::global()->generate());
     auto startTagged = [](const QByteArray& value, const QStringList& steps) {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -340,8 +334,9 @@ void TestProcessTree::daemonizedOrphanIsFoundByEnvironment()
         process->start();
         return process;
     };
-    auto child = startTagged(tag, { u"setsid-grandchild"_qs, u"{"_qs, u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
-                                    u"exit:0"_qs, u"}"_qs, u"hold"_qs });
+    auto child = startTagged(tag,
+        { u"setsid-grandchild"_qs, u"{"_qs, u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:0"_qs, u"}"_qs,
+            u"hold"_qs });
     auto other = startTagged(tag + "x", { u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     QVERIFY(other->waitForStarted(Test::waitMs(10000)));
@@ -349,8 +344,8 @@ void TestProcessTree::daemonizedOrphanIsFoundByEnvironment()
     const QList<pid_t> forked = readNumbers(*child, "grandchild ", 2);
     QCOMPARE(forked.size(), 2);
     const pid_t daemon = forked.at(1);
-    QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::read(daemon) && ProcessTree::read(daemon)->ppid != forked.at(0),
-                             Test::waitMs(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        ProcessTree::read(daemon) && ProcessTree::read(daemon)->ppid != forked.at(0), Test::waitMs(10000));
     QVERIFY(!pidsOf(ProcessTree::snapshot().treeOf(root)).contains(daemon));
 
     const QList<ProcessInfo> tagged

@@ -102,8 +102,7 @@ void TestSubreaper::orphanIsAdoptedAndReaped()
     QCOMPARE(child->exitCode(), 7);
     Subreaper::release(static_cast<pid_t>(child->processId()));
 
-    QTRY_COMPARE_WITH_TIMEOUT(ProcessTree::read(orphan).value_or(ProcessInfo {}).ppid, ::getpid(),
-                              Test::waitMs(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(ProcessTree::read(orphan).value_or(ProcessInfo {}).ppid, ::getpid(), Test::waitMs(10000));
     QVERIFY(Subreaper::children().contains(orphan));
 
     const int reapedBefore = Subreaper::reapedCount();
@@ -151,7 +150,7 @@ void TestSubreaper::endAllChildrenLeavesNothingBehind()
     // One tree that ignores SIGTERM everywhere (one member in a session of its
     // own), one that ends at SIGTERM, and an adopted orphan.
     auto stubborn = startChild({ u"ignore-term"_qs, u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
-                                 u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
+        u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
     auto polite = startChild({ u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
     auto parentOfOrphan = startChild({ u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:0"_qs });
     QList<pid_t> everyone;
@@ -165,8 +164,8 @@ void TestSubreaper::endAllChildrenLeavesNothingBehind()
     everyone += readNumbers(*polite, "grandchild ", 1);
     const QList<pid_t> orphan = readNumbers(*parentOfOrphan, "grandchild ", 1);
     QCOMPARE(orphan.size(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(ProcessTree::read(orphan.first()).value_or(ProcessInfo {}).ppid, ::getpid(),
-                              Test::waitMs(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        ProcessTree::read(orphan.first()).value_or(ProcessInfo {}).ppid, ::getpid(), Test::waitMs(10000));
     everyone += orphan;
     QCOMPARE(everyone.size(), 6);
 
