@@ -73,8 +73,8 @@ private Q_SLOTS:
     void survivorsOf();
     void snapshotSkipsUnreadableEntries();
     void snapshotSeesThisProcess();
-    void realTreeIsFoundAndEnded_data();
-    void realTreeIsFoundAndEnded();
+    void wholeTreeEndsIncludingDescendantsThatLeftTheGroup_data();
+    void wholeTreeEndsIncludingDescendantsThatLeftTheGroup();
     void orphanedMemberIsKilledThroughKnownList();
     void daemonizedOrphanIsFoundByEnvironment();
     void neverSignalsOwnTree();
@@ -225,7 +225,7 @@ void TestProcessTree::snapshotSeesThisProcess()
     QVERIFY(tree.processes().size() > 1);
 }
 
-void TestProcessTree::realTreeIsFoundAndEnded_data()
+void TestProcessTree::wholeTreeEndsIncludingDescendantsThatLeftTheGroup_data()
 {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<int>("grandchildren");
@@ -247,7 +247,7 @@ void TestProcessTree::realTreeIsFoundAndEnded_data()
                                               << 2 << 0 << true;
 }
 
-void TestProcessTree::realTreeIsFoundAndEnded()
+void TestProcessTree::wholeTreeEndsIncludingDescendantsThatLeftTheGroup()
 {
     QFETCH(QStringList, steps);
     QFETCH(int, grandchildren);
