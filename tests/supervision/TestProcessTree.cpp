@@ -66,6 +66,7 @@ class TestProcessTree : public QObject {
 
 private Q_SLOTS:
     void initTestCase();
+    void cleanup();
     void parseStat_data();
     void parseStat();
     void treeOf_data();
@@ -80,13 +81,37 @@ private Q_SLOTS:
     void neverSignalsOwnTree();
 
 private:
+    // Remembers processes a test started, so a failing test leaves none behind.
+    void track(pid_t pid);
+    void track(const QList<pid_t>& pids);
+
     std::unique_ptr<Test::TestEnvironment> m_environment;
+    QList<ProcessInfo> m_started;
 };
 
 void TestProcessTree::initTestCase()
 {
     m_environment = std::make_unique<Test::TestEnvironment>();
     QVERIFY(QFile::exists(Test::program(QStringLiteral("wl-test-child"))));
+}
+
+void TestProcessTree::cleanup()
+{
+    for (const ProcessInfo& survivor : ProcessTree::alive(m_started))
+        ::kill(survivor.pid, SIGKILL);
+    m_started.clear();
+}
+
+void TestProcessTree::track(pid_t pid)
+{
+    if (const auto info = ProcessTree::read(pid))
+        m_started.append(*info);
+}
+
+void TestProcessTree::track(const QList<pid_t>& pids)
+{
+    for (const pid_t pid : pids)
+        track(pid);
 }
 
 void TestProcessTree::parseStat_data()
@@ -257,7 +282,9 @@ void TestProcessTree::wholeTreeEndsIncludingDescendantsThatLeftTheGroup()
     auto child = startChild(steps);
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const pid_t root = static_cast<pid_t>(child->processId());
+    track(root);
     const QList<pid_t> forked = readNumbers(*child, "grandchild ", grandchildren);
+    track(forked);
     QCOMPARE(forked.size(), grandchildren);
 
     // The middle of a double fork is gone (or a zombie) before the tree is taken.
@@ -303,6 +330,7 @@ void TestProcessTree::orphanedMemberIsKilledThroughKnownList()
     const pid_t root = static_cast<pid_t>(child->processId());
     // "pid" is printed once SIGTERM is ignored.
     const QList<pid_t> ready = readNumbers(*child, "pid ", 1);
+    track(ready);
     QCOMPARE(ready.size(), 1);
     const pid_t orphan = ready.first();
 
@@ -341,7 +369,9 @@ void TestProcessTree::daemonizedOrphanIsFoundByEnvironment()
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     QVERIFY(other->waitForStarted(Test::waitMs(10000)));
     const pid_t root = static_cast<pid_t>(child->processId());
+    track(root);
     const QList<pid_t> forked = readNumbers(*child, "grandchild ", 2);
+    track(forked);
     QCOMPARE(forked.size(), 2);
     const pid_t daemon = forked.at(1);
     QTRY_VERIFY_WITH_TIMEOUT(

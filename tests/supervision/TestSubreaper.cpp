@@ -67,6 +67,7 @@ class TestSubreaper : public QObject {
 
 private Q_SLOTS:
     void initTestCase();
+    void cleanup();
     void orphanIsAdoptedAndReaped();
     void claimedChildKeepsItsStatusForItsOwner();
     void childrenListsLiveChildrenOnly();
@@ -83,6 +84,12 @@ void TestSubreaper::initTestCase()
     QVERIFY(Subreaper::install());
     QVERIFY(Subreaper::install()); // idempotent
     QVERIFY(Subreaper::isInstalled());
+}
+
+void TestSubreaper::cleanup()
+{
+    // Adopted orphans are children here too, so a failing test leaves nothing behind.
+    Subreaper::endAllChildren(std::chrono::milliseconds(0));
 }
 
 void TestSubreaper::orphanIsAdoptedAndReaped()
