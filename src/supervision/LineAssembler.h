@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ErrorPattern.h"
+#include "LineClassifier.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -19,13 +20,20 @@ namespace Wardlamp {
 // across reads is kept whole, since only complete lines are decoded.
 //
 // One assembler per stream; not thread-safe. The sink is called as
-// sink(QByteArrayView line, bool ascii) with a view valid during the call;
-// empty lines are handed out too.
+// sink(QByteArrayView line, bool ascii, const LineHints* hints) with a view
+// valid during the call; empty lines are handed out too. When feed() is given
+// a classifier that has scanned the chunk, lines that lie whole inside the
+// chunk come with hints (error word, in-use wording); others come without.
+struct LineHints {
+    bool error = false;
+    bool mayMentionPort = false;
+};
+
 class LineAssembler {
 public:
     static constexpr qsizetype maxLineBytes = 64 * 1024;
 
-    template<typename Sink> void feed(QByteArrayView data, Sink&& sink);
+    template<typename Sink> void feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned = nullptr);
     template<typename Sink> void finish(Sink&& sink);
 
     qsizetype pendingBytes() const { return m_partial.size(); }
@@ -42,7 +50,7 @@ private:
     QByteArray m_repaired;
 };
 
-template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sink)
+template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned)
 {
     const char* const begin = data.data();
     const qsizetype size = data.size();
@@ -55,7 +63,15 @@ template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sin
             return;
         }
         const qsizetype end = static_cast<const char*>(found) - begin;
-        if (m_partial.isEmpty()) {
+        if (m_partial.isEmpty() && scanned && end - pos <= maxLineBytes && scanned->isAscii(pos, end)) {
+            // A trailing '\r' is a non-word byte outside both wordings: the
+            // hints of [pos, end) hold for the line without it.
+            const LineHints hints { scanned->isError(pos, end), scanned->mayMentionPort(pos, end) };
+            QByteArrayView line(begin + pos, end - pos);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            sink(line, true, &hints);
+        } else if (m_partial.isEmpty()) {
             deliver(QByteArrayView(begin + pos, end - pos), true, sink);
         } else {
             m_partial.append(begin + pos, end - pos);
@@ -100,12 +116,12 @@ template<typename Sink> void LineAssembler::deliver(QByteArrayView line, bool co
     if (complete && line.endsWith('\r'))
         line.chop(1);
     if (ErrorPattern::isAscii(line)) {
-        sink(line, true);
+        sink(line, true, static_cast<const LineHints*>(nullptr));
         return;
     }
     // Decoding replaces every invalid sequence with U+FFFD; valid text comes back unchanged.
     m_repaired = QString::fromUtf8(line).toUtf8();
-    sink(QByteArrayView(m_repaired), false);
+    sink(QByteArrayView(m_repaired), false, static_cast<const LineHints*>(nullptr));
 }
 
 } // namespace Wardlamp

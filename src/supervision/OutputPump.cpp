@@ -6,6 +6,7 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -40,7 +41,7 @@ OutputPump::OutputPump(Wake wake)
     ev.data.ptr = nullptr;
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_event, &ev);
     // Slack at the end lets the classifiers read a few bytes past a line.
-    m_buffer.resize(size_t(readSize) + 64);
+    m_buffer.resize(size_t(readSize + LineClassifier::readPastEnd));
     m_thread = std::thread([this] { loop(); });
 }
 
@@ -100,7 +101,13 @@ void OutputPump::loop()
     epoll_event events[64];
     std::vector<ProcessRun*> finished;
     while (!m_stopping) {
-        const int count = ::epoll_wait(m_epoll, events, 64, -1);
+        int timeout = -1;
+        if (!m_deferred.empty()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_lastWakeAt + wakeInterval
+                                                                           - std::chrono::steady_clock::now());
+            timeout = int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+        }
+        const int count = ::epoll_wait(m_epoll, events, 64, timeout);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -126,6 +133,13 @@ void OutputPump::loop()
             } else {
                 readStream(entry, source->kind, 4 * readSize, false);
             }
+        }
+        if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval) {
+            m_lastWakeAt = std::chrono::steady_clock::now();
+            std::vector<std::shared_ptr<ProcessRun>> due;
+            due.swap(m_deferred);
+            for (const auto& run : due)
+                m_wake(run);
         }
         for (ProcessRun* run : finished)
             m_entries.erase(run);
@@ -207,7 +221,7 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     if (m_staging.bytes.capacity() < 2 * readSize)
         m_staging.bytes.reserve(2 * readSize);
     const bool isStderr = kind == 1;
-    auto sink = [&](QByteArrayView line, bool ascii) { stage(run, isStderr, line, ascii); };
+    auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
 
     qsizetype total = 0;
     bool ended = false;
@@ -215,7 +229,8 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
         const ssize_t n = ::read(stream.fd, m_buffer.data(), size_t(readSize));
         if (n > 0) {
             total += n;
-            stream.assembler.feed(QByteArrayView(m_buffer.data(), n), sink);
+            m_classifier.scan(m_buffer.data(), n);
+            stream.assembler.feed(QByteArrayView(m_buffer.data(), n), sink, &m_classifier);
             // A short read means the pipe is empty for now; epoll reports the rest.
             if ((!drain && n < readSize) || total >= limit)
                 break;
@@ -238,7 +253,7 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     publish(entry, drain);
 }
 
-void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii)
+void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints)
 {
     if (line.isEmpty() || run.discard.load(std::memory_order_relaxed))
         return;
@@ -250,7 +265,12 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
         run.stderrStarted = true;
     }
     quint8 flags = isStderr ? RawLine::Stderr | RawLine::Error : 0;
-    if (ascii) {
+    if (hints) {
+        if (hints->error)
+            flags |= RawLine::Error;
+        if (hints->mayMentionPort)
+            flags |= RawLine::MaybePort;
+    } else if (ascii) {
         if (!isStderr && ErrorPattern::matchesAscii(line))
             flags |= RawLine::Error;
         if (PortInUse::mayMentionAscii(line))
@@ -289,8 +309,17 @@ void OutputPump::publish(Entry& entry, bool drain)
         unregisterStream(run, 0);
         unregisterStream(run, 1);
     }
-    if (wake)
+    if (!wake)
+        return;
+    // At most one wake-up of the main thread per interval: a child writing one
+    // line per write would otherwise cost a main-thread round trip per line.
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_lastWakeAt + wakeInterval) {
+        m_lastWakeAt = now;
         m_wake(entry.run);
+    } else {
+        m_deferred.push_back(entry.run);
+    }
 }
 
 void OutputPump::finish(Entry& entry)
@@ -303,7 +332,8 @@ void OutputPump::finish(Entry& entry)
         ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
         if (stream.fd < 0)
             continue;
-        stream.assembler.finish([&](QByteArrayView line, bool ascii) { stage(run, kind == 1, line, ascii); });
+        stream.assembler.finish(
+            [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, kind == 1, line, ascii, hints); });
         closeStream(run, kind);
     }
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, run.pidfd, nullptr);

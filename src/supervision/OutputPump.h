@@ -1,7 +1,9 @@
 #pragma once
 
+#include "LineClassifier.h"
 #include "ProcessRun.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,6 +34,8 @@ public:
     static constexpr qsizetype pauseBytes = 8 * 1024 * 1024;
     // Drain limit per pipe at exit, for a grandchild that keeps writing.
     static constexpr qsizetype drainLimit = 16 * 1024 * 1024;
+    // Minimum spacing of main-thread wake-ups (batches wait at most this long).
+    static constexpr std::chrono::milliseconds wakeInterval { 2 };
 
     explicit OutputPump(Wake wake);
     ~OutputPump(); // stops the thread; closes the pipes of runs still registered
@@ -59,7 +63,7 @@ private:
     void registerStream(Entry& entry, int kind);
     void unregisterStream(ProcessRun& run, int kind);
     void readStream(Entry& entry, int kind, qsizetype limit, bool drain);
-    void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii);
+    void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
     void closeStream(ProcessRun& run, int kind);
     void finish(Entry& entry);
     void publish(Entry& entry, bool drain);
@@ -78,6 +82,9 @@ private:
     std::unordered_map<ProcessRun*, std::unique_ptr<Entry>> m_entries;
     std::vector<char> m_buffer;
     PendingOutput m_staging;
+    LineClassifier m_classifier;
+    std::chrono::steady_clock::time_point m_lastWakeAt;
+    std::vector<std::shared_ptr<ProcessRun>> m_deferred; // runs whose wake-up waits for the interval
 };
 
 } // namespace Wardlamp::Detail

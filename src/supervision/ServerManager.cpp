@@ -533,12 +533,14 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     change.tap.reserve(change.tap.size() + count);
     std::optional<QString> firstError;
     bool portHandled = false;
+    // Stable while this loop runs: only this id's entry is ever looked up again.
+    quint64& lastSeq = m_lastSeq[id];
 
     for (std::size_t i = 0; i < count; ++i) {
         const Detail::RawLine& raw = output.lines[i];
         const QByteArrayView bytes = output.text(raw);
         const bool isError = raw.flags & Detail::RawLine::Error;
-        const quint64 seq = nextSeq(id);
+        const quint64 seq = ++lastSeq;
         if (change.count++ == 0)
             change.firstSeq = seq;
         change.tap.push_back(CapturedLine { seq, bytes, isError });

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QtGlobal>
+
+#include <vector>
+
+namespace Wardlamp {
+
+// Classifies the lines of one read at memory speed. scan() passes once over
+// the whole chunk with vector instructions and marks three sparse kinds of
+// position: bytes >= 0x80, places where a listed error word could begin (its
+// first two letters, any case), and places where "in use" or "eaddrinuse"
+// could be (the "n u" / "nus" in them). Per line, only those marks are then
+// checked, so a line costs a few bit tests instead of a pass over its bytes.
+//
+// The answers equal ErrorPattern::matchesAscii() and PortInUse::mayMentionAscii()
+// for ASCII lines; lines with a byte >= 0x80 are reported as such and left to
+// the caller (they take the regular expression). Not thread-safe per object;
+// one per output thread.
+class LineClassifier {
+public:
+    // Bytes that scan() may read past the end of the chunk (never used in results).
+    static constexpr qsizetype readPastEnd = 64;
+
+    // `data` must stay readable for readPastEnd bytes beyond `size`.
+    void scan(const char* data, qsizetype size);
+
+    // Facts about the line data[begin, end) of the last scanned chunk.
+    bool isAscii(qsizetype begin, qsizetype end) const;
+    bool isError(qsizetype begin, qsizetype end) const;
+    bool mayMentionPort(qsizetype begin, qsizetype end) const;
+
+    // Checks on one line alone, without scan(): error word at `pos` (a word
+    // start) / in-use wording around `pos`.
+    static bool errorWordAt(const char* line, qsizetype size, qsizetype pos);
+    static bool portWordingAt(const char* line, qsizetype size, qsizetype pos);
+
+private:
+    template<typename Check> bool anyVerified(const std::vector<quint64>& bits, qsizetype begin, qsizetype end,
+                                              Check&& check) const;
+
+    const char* m_data = nullptr;
+    qsizetype m_size = 0;
+    std::vector<quint64> m_nonAscii;
+    std::vector<quint64> m_errorCandidates;
+    std::vector<quint64> m_portCandidates;
+};
+
+} // namespace Wardlamp
