@@ -258,6 +258,72 @@ private Q_SLOTS:
         QCOMPARE(daemon.readAllStandardOutput(), QByteArray());
     }
 
+    // A crashed server with restartOnCrash comes back once (the second crash
+    // falls in the cooldown); --until-stopped waits for that restart instead
+    // of leaving while it is pending.
+    void untilStoppedWaitsForACrashRestart()
+    {
+        ServerConfig crashing = server(u"crashy"_s, child({ u"out:up"_s, u"exit:1"_s }));
+        crashing.restartOnCrash = true;
+        const QString file = writeServers({ crashing });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        const QString out = QString::fromUtf8(daemon.readAllStandardOutput());
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QCOMPARE(daemon.exitCode(), 1);
+        QCOMPARE(out.count(u" crashy | up\n"_s), 2);
+        QCOMPARE(out.count(u"\u21BB Auto-restarting\u2026"_s), 1);
+        QVERIFY2(err.contains(u"summary: crashy: error"_s), qPrintable(err));
+    }
+
+    void blankCommandIsAFailure()
+    {
+        const QString file = writeServers({ server(u"blank"_s, u"  \t "_s) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(10000)));
+        QCOMPARE(daemon.exitCode(), 1);
+        QVERIFY(daemon.readAllStandardOutput().contains(" blank ! No command configured.\n"));
+    }
+
+    void serversFromStandardInput()
+    {
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, u"-"_s, u"--until-stopped"_s });
+        QVERIFY(daemon.waitForStarted(waitMs(10000)));
+        daemon.write(ServerConfig::encodeList({ server(u"piped"_s, child({ u"out:from stdin"_s })) }));
+        daemon.closeWriteChannel();
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        QCOMPARE(daemon.exitCode(), 0);
+        QVERIFY(daemon.readAllStandardOutput().contains(" piped | from stdin\n"));
+    }
+
+    // A reader of the log that goes away (wardlampd | head) stops the printing,
+    // not the supervision: the server runs to its end and the run ends normally.
+    void readerGoneKeepsSupervising()
+    {
+        const QString done = m_environment->path(u"reader-gone.pid"_s);
+        QFile::remove(done);
+        const QString file = writeServers(
+            { server(u"chatty"_s, child({ u"lines:2000"_s, u"sleep:300"_s, u"lines:2000"_s, u"pidfile:"_s + done })) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s });
+        QVERIFY(daemon.waitForStarted(waitMs(10000)));
+        daemon.closeReadChannel(QProcess::StandardOutput);
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(daemon.exitCode(), 0);
+        QVERIFY(QFile::exists(done)); // the server got to its last step
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QVERIFY2(
+            err.contains(u"summary: chatty: stopped, 4002 lines, 0 error lines, last exit code 0"_s), qPrintable(err));
+    }
+
     void runsTheSavedListOrTheSeed()
     {
         // The saved list: its one server is not autostart; make it so.
