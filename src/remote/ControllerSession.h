@@ -19,7 +19,7 @@ namespace Wardlamp {
 // the content key and hands out the messages; counts those that do not open (the
 // sign of a wrong password); follows whether the desktop's agent is in the room.
 // A payload seen before is dropped (a relay replaying captured messages).
-// Owner: RemoteCommand; main thread.
+// Owner: ControllerCommand; main thread.
 class ControllerSession : public QObject {
     Q_OBJECT
 

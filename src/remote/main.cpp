@@ -1,7 +1,7 @@
 // wardlamp-remote: the controller side of a Wardlamp pairing in a terminal.
 #include "ExitCode.h"
 #include "PasswordInput.h"
-#include "RemoteCommand.h"
+#include "ControllerCommand.h"
 #include "RemoteOptions.h"
 
 #include "remotekit/PairingCredential.h"
@@ -83,9 +83,9 @@ int main(int argc, char** argv)
     if (room.isEmpty() || !key)
         return fail(ExitCode::badKey, QStringLiteral("cannot derive the keys from the pairing key"));
 
-    RemoteCommand command(options, room, *key, clientOptions);
-    QObject::connect(&command, &RemoteCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
+    ControllerCommand command(options, room, *key, clientOptions);
+    QObject::connect(&command, &ControllerCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
                      Qt::QueuedConnection);
-    QTimer::singleShot(0, &command, &RemoteCommand::run);
+    QTimer::singleShot(0, &command, &ControllerCommand::run);
     return app.exec();
 }

@@ -1,4 +1,4 @@
-#include "RemoteCommand.h"
+#include "ControllerCommand.h"
 
 #include "RemoteFormat.h"
 #include "ServerLookup.h"
@@ -28,7 +28,7 @@ namespace {
     }
 } // namespace
 
-RemoteCommand::RemoteCommand(RemoteOptions options, const QString& room, const ContentKey& key,
+ControllerCommand::ControllerCommand(RemoteOptions options, const QString& room, const ContentKey& key,
                              RelayClient::Options clientOptions, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options))
@@ -39,22 +39,22 @@ RemoteCommand::RemoteCommand(RemoteOptions options, const QString& room, const C
     m_deadline.setSingleShot(true);
     m_passwordGrace.setSingleShot(true);
     m_settle.setSingleShot(true);
-    QObject::connect(&m_deadline, &QTimer::timeout, this, &RemoteCommand::handleDeadline);
-    QObject::connect(&m_settle, &QTimer::timeout, this, &RemoteCommand::handleSettle);
+    QObject::connect(&m_deadline, &QTimer::timeout, this, &ControllerCommand::handleDeadline);
+    QObject::connect(&m_settle, &QTimer::timeout, this, &ControllerCommand::handleSettle);
     QObject::connect(&m_passwordGrace, &QTimer::timeout, this, [this] {
         if (m_session.openedCount() == 0)
             finish(ExitCode::wrongPassword,
                    tr("messages from the desktop cannot be opened: the password is wrong "
                       "(or the desktop uses another password or pairing key)"));
     });
-    QObject::connect(&m_session, &ControllerSession::connected, this, &RemoteCommand::handleConnected);
-    QObject::connect(&m_session, &ControllerSession::connectionLost, this, &RemoteCommand::handleConnectionLost);
-    QObject::connect(&m_session, &ControllerSession::agentPresenceChanged, this, &RemoteCommand::handlePresence);
-    QObject::connect(&m_session, &ControllerSession::unopenedMessage, this, &RemoteCommand::handleUnopened);
-    QObject::connect(&m_session, &ControllerSession::messageReceived, this, &RemoteCommand::handleMessage);
+    QObject::connect(&m_session, &ControllerSession::connected, this, &ControllerCommand::handleConnected);
+    QObject::connect(&m_session, &ControllerSession::connectionLost, this, &ControllerCommand::handleConnectionLost);
+    QObject::connect(&m_session, &ControllerSession::agentPresenceChanged, this, &ControllerCommand::handlePresence);
+    QObject::connect(&m_session, &ControllerSession::unopenedMessage, this, &ControllerCommand::handleUnopened);
+    QObject::connect(&m_session, &ControllerSession::messageReceived, this, &ControllerCommand::handleMessage);
 }
 
-void RemoteCommand::run()
+void ControllerCommand::run()
 {
     m_phase = m_options.command == RemoteOptions::Command::watch ? Phase::watching : Phase::awaitingSnapshot;
     if (m_phase == Phase::awaitingSnapshot)
@@ -62,7 +62,7 @@ void RemoteCommand::run()
     m_session.start();
 }
 
-void RemoteCommand::handleConnected()
+void ControllerCommand::handleConnected()
 {
     switch (m_phase) {
     case Phase::awaitingSnapshot:
@@ -81,13 +81,13 @@ void RemoteCommand::handleConnected()
     }
 }
 
-void RemoteCommand::handleConnectionLost(const QString& error)
+void ControllerCommand::handleConnectionLost(const QString& error)
 {
     if (m_phase == Phase::watching || m_phase == Phase::following)
         note(tr("connection to the relay lost (%1); reconnecting").arg(error));
 }
 
-void RemoteCommand::handlePresence(bool online)
+void ControllerCommand::handlePresence(bool online)
 {
     switch (m_phase) {
     case Phase::awaitingSnapshot:
@@ -106,13 +106,13 @@ void RemoteCommand::handlePresence(bool online)
     }
 }
 
-void RemoteCommand::handleUnopened()
+void ControllerCommand::handleUnopened()
 {
     if (m_session.openedCount() == 0 && !m_passwordGrace.isActive() && m_phase != Phase::done)
         m_passwordGrace.start(passwordGraceMs);
 }
 
-void RemoteCommand::handleMessage(const PeerMessage& message)
+void ControllerCommand::handleMessage(const PeerMessage& message)
 {
     m_passwordGrace.stop();
     switch (message.type) {
@@ -158,7 +158,7 @@ void RemoteCommand::handleMessage(const PeerMessage& message)
     }
 }
 
-void RemoteCommand::handleSettle()
+void ControllerCommand::handleSettle()
 {
     if (m_phase == Phase::awaitingSnapshot) {
         snapshotReady();
@@ -181,7 +181,7 @@ void RemoteCommand::handleSettle()
     m_phase = Phase::following;
 }
 
-void RemoteCommand::takeLines(const QList<WireLogLine>& lines)
+void ControllerCommand::takeLines(const QList<WireLogLine>& lines)
 {
     for (const WireLogLine& line : lines) {
         if (m_seenLines.contains(line.id))
@@ -198,7 +198,7 @@ void RemoteCommand::takeLines(const QList<WireLogLine>& lines)
         m_settle.start(backlogQuietMs);
 }
 
-void RemoteCommand::snapshotReady()
+void ControllerCommand::snapshotReady()
 {
     m_settle.stop();
     m_deadline.stop();
@@ -242,7 +242,7 @@ void RemoteCommand::snapshotReady()
     m_deadline.start(m_options.timeoutSeconds * 1000);
 }
 
-void RemoteCommand::handleDeadline()
+void ControllerCommand::handleDeadline()
 {
     const QString seconds = QString::number(m_options.timeoutSeconds);
     if (m_phase == Phase::awaitingAck) {
@@ -268,9 +268,9 @@ void RemoteCommand::handleDeadline()
     }
 }
 
-void RemoteCommand::note(const QString& text) { m_err << QStringLiteral("wardlamp-remote: ") << text << Qt::endl; }
+void ControllerCommand::note(const QString& text) { m_err << QStringLiteral("wardlamp-remote: ") << text << Qt::endl; }
 
-void RemoteCommand::finish(ExitCode code, const QString& message)
+void ControllerCommand::finish(ExitCode code, const QString& message)
 {
     if (m_phase == Phase::done)
         return;

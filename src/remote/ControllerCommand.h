@@ -22,7 +22,7 @@ namespace Wardlamp {
 // exit code: an unreachable relay, an absent desktop, a wrong password (messages
 // arrive but none opens), an unknown server. Emits finished() once.
 // Owner: main(); main thread.
-class RemoteCommand : public QObject {
+class ControllerCommand : public QObject {
     Q_OBJECT
 
 public:
@@ -37,7 +37,7 @@ public:
     static constexpr int backlogQuietMs = 300;
     static constexpr int backlogFirstMs = 2000;
 
-    RemoteCommand(RemoteOptions options, const QString& room, const ContentKey& key,
+    ControllerCommand(RemoteOptions options, const QString& room, const ContentKey& key,
                   RelayClient::Options clientOptions, QObject* parent = nullptr);
 
     void run();
