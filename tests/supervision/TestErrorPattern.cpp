@@ -1,0 +1,133 @@
+// The error pattern: the regular expression, its fast path over ASCII bytes and
+// the whole-read classifier must give the same answer for every line.
+
+#include "supervision/ErrorPattern.h"
+#include "supervision/LineClassifier.h"
+#include "TestEnvironment.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace Wardlamp;
+
+namespace {
+
+// What the output thread decides for a line that arrived whole in one read.
+bool classifiedAsError(const QByteArray& line)
+{
+    QByteArray chunk = line + '\n';
+    const qsizetype size = chunk.size();
+    chunk.append(QByteArray(LineClassifier::readPastEnd, 'x'));
+    LineClassifier classifier;
+    classifier.scan(chunk.constData(), size);
+    return classifier.isError(0, line.size());
+}
+
+} // namespace
+
+class TestErrorPattern : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { m_env = std::make_unique<Test::TestEnvironment>(); }
+
+    void matches_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("expected");
+        // Examples of the documented behaviour.
+        QTest::newRow("Error:") << QStringLiteral("Error: connect ECONNREFUSED 127.0.0.1:5432") << true;
+        QTest::newRow("[ERROR]") << QStringLiteral("[ERROR] db down") << true;
+        QTest::newRow("Unhandled rejection") << QStringLiteral("Unhandled rejection at promise") << true;
+        QTest::newRow("errors") << QStringLiteral("compiled with errors") << false;
+        QTest::newRow("0 errors") << QStringLiteral("webpack: 0 errors, 2 warnings") << false;
+        QTest::newRow("ErrorBoundary") << QStringLiteral("<ErrorBoundary> mounted") << false;
+        // Every word, any case, at the edges of the line.
+        QTest::newRow("exception") << QStringLiteral("java.lang.NullPointerException: x Exception") << true;
+        QTest::newRow("uncaught") << QStringLiteral("UNCAUGHT") << true;
+        QTest::newRow("econnrefused") << QStringLiteral("connect econnrefused") << true;
+        QTest::newRow("eaddrinuse") << QStringLiteral("listen EADDRINUSE: address already in use") << true;
+        QTest::newRow("fatal") << QStringLiteral("fatal.") << true;
+        QTest::newRow("panic") << QStringLiteral("thread 'main' Panic") << true;
+        QTest::newRow("traceback") << QStringLiteral("Traceback (most recent call last):") << true;
+        // Word boundaries: letters, digits and _ are word characters.
+        QTest::newRow("underscore after") << QStringLiteral("error_code=3") << false;
+        QTest::newRow("underscore before") << QStringLiteral("on_error") << false;
+        QTest::newRow("digit after") << QStringLiteral("error1") << false;
+        QTest::newRow("digit before") << QStringLiteral("2error") << false;
+        QTest::newRow("hyphen") << QStringLiteral("my-error-page") << true;
+        QTest::newRow("parentheses") << QStringLiteral("(error)") << true;
+        QTest::newRow("prefix of word") << QStringLiteral("panicked at") << false;
+        QTest::newRow("word inside word") << QStringLiteral("terrorist") << false;
+        QTest::newRow("tab") << QStringLiteral("level=\terror") << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("long line, word at the end")
+            << (QString(200, u'.') + QStringLiteral(" fatal")) << true;
+        QTest::newRow("long line, word across 16-byte blocks")
+            << (QString(13, u'x') + QStringLiteral(" exception ") + QString(40, u'y')) << true;
+        // Non-ASCII characters are non-word characters for \b...
+        QTest::newRow("accent before") << QStringLiteral("\u00e9error") << true;
+        QTest::newRow("accent after") << QStringLiteral("error\u00e9") << true;
+        QTest::newRow("accent inside") << QStringLiteral("err\u00f6r") << false;
+        QTest::newRow("fullwidth letters") << QStringLiteral("\uff25RROR") << false;
+        // ...but caseless matching folds U+017F LATIN SMALL LETTER LONG S to s.
+        QTest::newRow("long s") << QStringLiteral("eaddrinu\u017fe") << true;
+        QTest::newRow("replacement char") << QStringLiteral("\uFFFDerror\uFFFD") << true;
+    }
+
+    void matches()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, expected);
+        QCOMPARE(ErrorPattern::matches(line), expected);
+        const QByteArray utf8 = line.toUtf8();
+        QCOMPARE(ErrorPattern::matchesUtf8(utf8), expected);
+        if (ErrorPattern::isAscii(utf8)) {
+            QCOMPARE(ErrorPattern::matchesAscii(utf8), expected);
+            QCOMPARE(classifiedAsError(utf8), expected);
+        }
+    }
+
+    // Characters whose case folding reaches an ASCII letter take the expression:
+    // whatever it says, the UTF-8 entry point says too.
+    void nonAsciiLinesFollowTheExpression_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("kelvin sign") << QStringLiteral("tracebac\u212a");
+        QTest::newRow("long s") << QStringLiteral("econnrefu\u017fed");
+        QTest::newRow("dotless i") << QStringLiteral("eaddr\u0131nuse");
+        QTest::newRow("capital dotted I") << QStringLiteral("eaddr\u0130nuse");
+    }
+
+    void nonAsciiLinesFollowTheExpression()
+    {
+        QFETCH(QString, line);
+        QCOMPARE(ErrorPattern::matchesUtf8(line.toUtf8()), ErrorPattern::matches(line));
+    }
+
+    // Random lines built from fragments of the words: the fast paths agree with
+    // the expression on every one.
+    void fastPathsAgreeWithExpressionOnRandomLines()
+    {
+        static const char* const pieces[] = { "error", "Error", "ERR", "or", "exception", "uncaught", "unhandled",
+                                              "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa",
+                                              "tr", "un", "ea", "ex", "ec", "er", "_", "1", " ", ":", "-", ".",
+                                              "s", "x", "\t", "[", "]", "/", "fa", "in use", "e", "t" };
+        QRandomGenerator random(4242);
+        for (int i = 0; i < 20000; ++i) {
+            QByteArray line;
+            const int count = random.bounded(1, 12);
+            for (int k = 0; k < count; ++k)
+                line += pieces[random.bounded(int(std::size(pieces)))];
+            const bool expected = ErrorPattern::matches(QString::fromLatin1(line));
+            if (ErrorPattern::matchesAscii(line) != expected || classifiedAsError(line) != expected)
+                QFAIL(qPrintable(QStringLiteral("disagreement on: ") + QString::fromLatin1(line)));
+        }
+    }
+
+private:
+    std::unique_ptr<Test::TestEnvironment> m_env;
+};
+
+QTEST_GUILESS_MAIN(TestErrorPattern)
+#include "TestErrorPattern.moc"
