@@ -16,8 +16,8 @@ using namespace Wardlamp;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const ContentKey key = *ContentKey::fromBytes(QByteArray::fromHex(
-        "da4ef3b4ba7c15985a7af8caff5331b8d781438b8815eac74cb4d58b69679244"));
+    static const ContentKey key = *ContentKey::fromBytes(
+        QByteArray::fromHex("da4ef3b4ba7c15985a7af8caff5331b8d781438b8815eac74cb4d58b69679244"));
     const QString payload = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const auto opened = PeerMessage::opened(payload, key);
     if (opened) {
@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else {
         const RemoteCryptoError error = opened.error();
         WL_FUZZ_CHECK(error == RemoteCryptoError::sealFailed || error == RemoteCryptoError::incorrectSize
-                      || error == RemoteCryptoError::authenticationFailure
-                      || error == RemoteCryptoError::decodingFailed);
+            || error == RemoteCryptoError::authenticationFailure || error == RemoteCryptoError::decodingFailed);
     }
     return 0;
 }

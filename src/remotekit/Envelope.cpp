@@ -6,45 +6,47 @@
 namespace Wardlamp {
 
 namespace {
-    using Kind = Envelope::Kind;
+using Kind = Envelope::Kind;
 
-    constexpr RawTable<Kind, 7> kinds { {
-        { Kind::welcome, "welcome" },
-        { Kind::peerJoin, "peerJoin" },
-        { Kind::peerLeave, "peerLeave" },
-        { Kind::msg, "msg" },
-        { Kind::ping, "ping" },
-        { Kind::pong, "pong" },
-        // The one raw value that is not the case name.
-        { Kind::registerDevice, "register-device" },
-    } };
+constexpr RawTable<Kind, 7> kinds { {
+    { Kind::welcome, "welcome" },
+    { Kind::peerJoin, "peerJoin" },
+    { Kind::peerLeave, "peerLeave" },
+    { Kind::msg, "msg" },
+    { Kind::ping, "ping" },
+    { Kind::pong, "pong" },
+    // The one raw value that is not the case name.
+    { Kind::registerDevice, "register-device" },
+} };
 
-    std::optional<QStringList> asStringList(const Json::Value& value)
-    {
-        return WireCodec::asArrayOf<QString>(value, WireCodec::asString);
+std::optional<QStringList> asStringList(const Json::Value& value)
+{
+    return WireCodec::asArrayOf<QString>(value, WireCodec::asString);
+}
+
+void writeOptional(Json::Writer& writer, QLatin1String key, const std::optional<QString>& value)
+{
+    if (value) {
+        writer.key(key);
+        writer.string(*value);
     }
+}
 
-    void writeOptional(Json::Writer& writer, QLatin1String key, const std::optional<QString>& value)
-    {
-        if (value) {
-            writer.key(key);
-            writer.string(*value);
-        }
+void writeOptional(Json::Writer& writer, QLatin1String key, const std::optional<bool>& value)
+{
+    if (value) {
+        writer.key(key);
+        writer.boolean(*value);
     }
-
-    void writeOptional(Json::Writer& writer, QLatin1String key, const std::optional<bool>& value)
-    {
-        if (value) {
-            writer.key(key);
-            writer.boolean(*value);
-        }
-    }
+}
 } // namespace
 
-QLatin1String rawValue(Envelope::Kind kind) { return rawOf(kinds, kind); }
+QLatin1String rawValue(Envelope::Kind kind)
+{
+    return rawOf(kinds, kind);
+}
 
-template <>
-std::optional<Envelope::Kind> fromRawValue<Envelope::Kind>(QStringView raw)
+template <> std::optional<Envelope::Kind> fromRawValue<Envelope::Kind>(QStringView raw)
 {
     return caseOf(kinds, raw);
 }

@@ -32,8 +32,8 @@ struct Envelope {
     // The "msg" envelope that carries a sealed peer message: version 1, "cache"
     // true only when `cache` is set, "tag" with "notify" true only when a tag is
     // given.
-    static Envelope message(PeerRole role, QString payload, bool cache = false,
-                            std::optional<QString> tag = std::nullopt);
+    static Envelope message(
+        PeerRole role, QString payload, bool cache = false, std::optional<QString> tag = std::nullopt);
 
     QByteArray encode() const;
     // Nothing for anything but one JSON object with valid "v" and "kind" and
@@ -44,7 +44,6 @@ struct Envelope {
 };
 
 QLatin1String rawValue(Envelope::Kind kind);
-template <>
-std::optional<Envelope::Kind> fromRawValue<Envelope::Kind>(QStringView raw);
+template <> std::optional<Envelope::Kind> fromRawValue<Envelope::Kind>(QStringView raw);
 
 } // namespace Wardlamp

@@ -8,8 +8,7 @@ namespace Wardlamp {
 // A value or the reason there is none. For expected failures (decoding, opening a
 // payload) that callers handle as ordinary results; never thrown. T and E must be
 // different types.
-template <typename T, typename E>
-class Expected {
+template <typename T, typename E> class Expected {
 public:
     Expected(const T& value)
         : m_state(std::in_place_index<0>, value)

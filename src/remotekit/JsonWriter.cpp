@@ -8,36 +8,32 @@ namespace Wardlamp::Json {
 
 namespace {
 
-    constexpr char hexDigits[] = "0123456789abcdef";
+constexpr char hexDigits[] = "0123456789abcdef";
 
-    void appendEscapedUnit(QByteArray& out, char16_t unit)
-    {
-        const char escape[] = { '\\',
-                                'u',
-                                hexDigits[(unit >> 12) & 0xF],
-                                hexDigits[(unit >> 8) & 0xF],
-                                hexDigits[(unit >> 4) & 0xF],
-                                hexDigits[unit & 0xF] };
-        out.append(escape, sizeof escape);
-    }
+void appendEscapedUnit(QByteArray& out, char16_t unit)
+{
+    const char escape[] = { '\\', 'u', hexDigits[(unit >> 12) & 0xF], hexDigits[(unit >> 8) & 0xF],
+        hexDigits[(unit >> 4) & 0xF], hexDigits[unit & 0xF] };
+    out.append(escape, sizeof escape);
+}
 
-    void appendUtf8(QByteArray& out, char32_t code)
-    {
-        char bytes[4];
-        int n = 0;
-        if (code < 0x800) {
-            bytes[n++] = static_cast<char>(0xC0 | (code >> 6));
-        } else if (code < 0x10000) {
-            bytes[n++] = static_cast<char>(0xE0 | (code >> 12));
-            bytes[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        } else {
-            bytes[n++] = static_cast<char>(0xF0 | (code >> 18));
-            bytes[n++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            bytes[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        }
-        bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
-        out.append(bytes, n);
+void appendUtf8(QByteArray& out, char32_t code)
+{
+    char bytes[4];
+    int n = 0;
+    if (code < 0x800) {
+        bytes[n++] = static_cast<char>(0xC0 | (code >> 6));
+    } else if (code < 0x10000) {
+        bytes[n++] = static_cast<char>(0xE0 | (code >> 12));
+        bytes[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    } else {
+        bytes[n++] = static_cast<char>(0xF0 | (code >> 18));
+        bytes[n++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        bytes[n++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
     }
+    bytes[n++] = static_cast<char>(0x80 | (code & 0x3F));
+    out.append(bytes, n);
+}
 
 } // namespace
 
@@ -165,9 +161,8 @@ void Writer::string(QStringView text)
 
 void Writer::string(QLatin1String text)
 {
-    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
-    });
+    const bool plain
+        = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
     if (!plain) {
         string(QString(text));
         return;

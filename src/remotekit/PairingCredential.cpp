@@ -11,11 +11,11 @@
 namespace Wardlamp {
 
 namespace {
-    // Base64 text of secret bytes, wiped when it goes out of scope.
-    struct WipedText {
-        QByteArray bytes;
-        ~WipedText() { OPENSSL_cleanse(bytes.data(), std::size_t(bytes.size())); }
-    };
+// Base64 text of secret bytes, wiped when it goes out of scope.
+struct WipedText {
+    QByteArray bytes;
+    ~WipedText() { OPENSSL_cleanse(bytes.data(), std::size_t(bytes.size())); }
+};
 } // namespace
 
 std::optional<PairingCredential> PairingCredential::generate(const QString& name)

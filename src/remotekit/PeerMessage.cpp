@@ -9,51 +9,53 @@
 namespace Wardlamp {
 
 namespace {
-    using Type = PeerMessage::MessageType;
+using Type = PeerMessage::MessageType;
 
-    constexpr RawTable<Type, 8> messageTypes { {
-        { Type::snapshot, "snapshot" },
-        { Type::logAppend, "logAppend" },
-        { Type::statusChange, "statusChange" },
-        { Type::commandAck, "commandAck" },
-        { Type::notify, "notify" },
-        { Type::requestSnapshot, "requestSnapshot" },
-        { Type::subscribeLogs, "subscribeLogs" },
-        { Type::command, "command" },
-    } };
+constexpr RawTable<Type, 8> messageTypes { {
+    { Type::snapshot, "snapshot" },
+    { Type::logAppend, "logAppend" },
+    { Type::statusChange, "statusChange" },
+    { Type::commandAck, "commandAck" },
+    { Type::notify, "notify" },
+    { Type::requestSnapshot, "requestSnapshot" },
+    { Type::subscribeLogs, "subscribeLogs" },
+    { Type::command, "command" },
+} };
 
-    PeerMessage ofType(Type type)
-    {
-        PeerMessage message;
-        message.type = type;
-        return message;
-    }
+PeerMessage ofType(Type type)
+{
+    PeerMessage message;
+    message.type = type;
+    return message;
+}
 
-    std::optional<PeerMessage> readMessage(const Json::Value& value)
-    {
-        using namespace WireCodec;
-        if (value.type != Json::Value::Type::Object)
-            return std::nullopt;
-        PeerMessage message;
-        const auto asLines = [](const Json::Value& v) { return asArrayOf<WireLogLine>(v, readLogLine); };
-        if (!readRequired(value, QLatin1String("type"), asEnum<Type>, message.type)
-            || !readOptional(value, QLatin1String("serverId"), asUuid, message.serverId)
-            || !readOptional(value, QLatin1String("lines"), asLines, message.lines)
-            || !readOptional(value, QLatin1String("status"), asEnum<WireStatus>, message.status)
-            || !readOptional(value, QLatin1String("hasError"), asBool, message.hasError)
-            || !readOptional(value, QLatin1String("action"), asEnum<CommandAction>, message.action)
-            || !readOptional(value, QLatin1String("ok"), asBool, message.ok)
-            || !readOptional(value, QLatin1String("message"), asString, message.message)
-            || !readOptional(value, QLatin1String("snapshot"), readSnapshot, message.snapshotRecord))
-            return std::nullopt;
-        return message;
-    }
+std::optional<PeerMessage> readMessage(const Json::Value& value)
+{
+    using namespace WireCodec;
+    if (value.type != Json::Value::Type::Object)
+        return std::nullopt;
+    PeerMessage message;
+    const auto asLines = [](const Json::Value& v) { return asArrayOf<WireLogLine>(v, readLogLine); };
+    if (!readRequired(value, QLatin1String("type"), asEnum<Type>, message.type)
+        || !readOptional(value, QLatin1String("serverId"), asUuid, message.serverId)
+        || !readOptional(value, QLatin1String("lines"), asLines, message.lines)
+        || !readOptional(value, QLatin1String("status"), asEnum<WireStatus>, message.status)
+        || !readOptional(value, QLatin1String("hasError"), asBool, message.hasError)
+        || !readOptional(value, QLatin1String("action"), asEnum<CommandAction>, message.action)
+        || !readOptional(value, QLatin1String("ok"), asBool, message.ok)
+        || !readOptional(value, QLatin1String("message"), asString, message.message)
+        || !readOptional(value, QLatin1String("snapshot"), readSnapshot, message.snapshotRecord))
+        return std::nullopt;
+    return message;
+}
 } // namespace
 
-QLatin1String rawValue(PeerMessage::MessageType type) { return rawOf(messageTypes, type); }
+QLatin1String rawValue(PeerMessage::MessageType type)
+{
+    return rawOf(messageTypes, type);
+}
 
-template <>
-std::optional<PeerMessage::MessageType> fromRawValue<PeerMessage::MessageType>(QStringView raw)
+template <> std::optional<PeerMessage::MessageType> fromRawValue<PeerMessage::MessageType>(QStringView raw)
 {
     return caseOf(messageTypes, raw);
 }
@@ -82,8 +84,7 @@ PeerMessage PeerMessage::statusChange(const QUuid& serverId, WireStatus status, 
     return message;
 }
 
-PeerMessage PeerMessage::commandAck(const QUuid& serverId, CommandAction action, bool ok,
-                                    std::optional<QString> text)
+PeerMessage PeerMessage::commandAck(const QUuid& serverId, CommandAction action, bool ok, std::optional<QString> text)
 {
     PeerMessage message = ofType(Type::commandAck);
     message.serverId = serverId;
@@ -101,7 +102,10 @@ PeerMessage PeerMessage::notify(const QUuid& serverId, QString text)
     return message;
 }
 
-PeerMessage PeerMessage::requestSnapshot() { return ofType(Type::requestSnapshot); }
+PeerMessage PeerMessage::requestSnapshot()
+{
+    return ofType(Type::requestSnapshot);
+}
 
 PeerMessage PeerMessage::subscribeLogs(std::optional<QUuid> serverId)
 {

@@ -28,7 +28,16 @@ struct OpenedMessage;
 // reads every optional field whatever the type (a reader decides what it uses).
 // Optional fields are left out of the JSON when absent; null reads as absent.
 struct PeerMessage {
-    enum class MessageType { snapshot, logAppend, statusChange, commandAck, notify, requestSnapshot, subscribeLogs, command };
+    enum class MessageType {
+        snapshot,
+        logAppend,
+        statusChange,
+        commandAck,
+        notify,
+        requestSnapshot,
+        subscribeLogs,
+        command
+    };
 
     MessageType type = MessageType::requestSnapshot;
     std::optional<QUuid> serverId;
@@ -44,8 +53,8 @@ struct PeerMessage {
     static PeerMessage snapshot(Snapshot snapshot);
     static PeerMessage logAppend(const QUuid& serverId, QList<WireLogLine> lines);
     static PeerMessage statusChange(const QUuid& serverId, WireStatus status, bool hasError);
-    static PeerMessage commandAck(const QUuid& serverId, CommandAction action, bool ok,
-                                  std::optional<QString> message = std::nullopt);
+    static PeerMessage commandAck(
+        const QUuid& serverId, CommandAction action, bool ok, std::optional<QString> message = std::nullopt);
     static PeerMessage notify(const QUuid& serverId, QString message);
     static PeerMessage requestSnapshot();
     static PeerMessage subscribeLogs(std::optional<QUuid> serverId = std::nullopt);
@@ -75,7 +84,6 @@ struct OpenedMessage {
 };
 
 QLatin1String rawValue(PeerMessage::MessageType type);
-template <>
-std::optional<PeerMessage::MessageType> fromRawValue<PeerMessage::MessageType>(QStringView raw);
+template <> std::optional<PeerMessage::MessageType> fromRawValue<PeerMessage::MessageType>(QStringView raw);
 
 } // namespace Wardlamp

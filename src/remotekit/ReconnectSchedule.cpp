@@ -21,7 +21,10 @@ double ReconnectSchedule::jitterSeconds(quint64 r)
     return maxJitterSeconds * static_cast<double>(r) / static_cast<double>(drawLimit);
 }
 
-double ReconnectSchedule::delaySeconds(int attempt, quint64 r) { return backoffSeconds(attempt) + jitterSeconds(r); }
+double ReconnectSchedule::delaySeconds(int attempt, quint64 r)
+{
+    return backoffSeconds(attempt) + jitterSeconds(r);
+}
 
 std::chrono::milliseconds ReconnectSchedule::delay(int attempt, quint64 r, double timeScale)
 {

@@ -16,80 +16,82 @@ namespace Wardlamp {
 
 namespace {
 
-    struct KdfDeleter {
-        void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
-        void operator()(EVP_KDF_CTX* ctx) const { EVP_KDF_CTX_free(ctx); }
-        void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+struct KdfDeleter {
+    void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
+    void operator()(EVP_KDF_CTX* ctx) const { EVP_KDF_CTX_free(ctx); }
+    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+};
+
+// Fetched once and shared: an implicit fetch on every seal costs more than
+// sealing a short message. OpenSSL objects are safe to share between threads.
+EVP_KDF* hkdfAlgorithm()
+{
+    static EVP_KDF* const kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
+    return kdf;
+}
+
+EVP_CIPHER* gcmCipher()
+{
+    static EVP_CIPHER* const cipher = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
+    return cipher;
+}
+
+unsigned char* mutableBytes(QByteArrayView view)
+{
+    // OSSL_PARAM takes non-const pointers even for inputs it only reads.
+    return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(view.data()));
+}
+
+// HKDF-SHA256 (extract, then expand) into `out`.
+bool hkdf(unsigned char* out, std::size_t length, QByteArrayView inputKey, QByteArrayView salt, QByteArrayView info)
+{
+    EVP_KDF* algorithm = hkdfAlgorithm();
+    if (!algorithm)
+        return false;
+    std::unique_ptr<EVP_KDF_CTX, KdfDeleter> ctx(EVP_KDF_CTX_new(algorithm));
+    if (!ctx)
+        return false;
+    // Empty inputs are valid (an empty secret, an empty salt); never hand
+    // OpenSSL a null pointer for them, only a zero length.
+    static unsigned char empty = 0;
+    const auto pointer = [](QByteArrayView view) { return view.isEmpty() ? &empty : mutableBytes(view); };
+    char digest[] = "SHA256";
+    const OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, pointer(inputKey), std::size_t(inputKey.size())),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, pointer(salt), std::size_t(salt.size())),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, pointer(info), std::size_t(info.size())),
+        OSSL_PARAM_construct_end(),
     };
+    return EVP_KDF_derive(ctx.get(), out, length, params) == 1;
+}
 
-    // Fetched once and shared: an implicit fetch on every seal costs more than
-    // sealing a short message. OpenSSL objects are safe to share between threads.
-    EVP_KDF* hkdfAlgorithm()
+QByteArrayView latin1Bytes(QLatin1String text)
+{
+    return QByteArrayView(text.data(), text.size());
+}
+
+// A QByteArray that is wiped when it goes out of scope, for intermediate keys.
+class WipedBuffer {
+public:
+    explicit WipedBuffer(qsizetype size)
+        : m_bytes(size, '\0')
     {
-        static EVP_KDF* const kdf = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
-        return kdf;
     }
+    ~WipedBuffer() { OPENSSL_cleanse(m_bytes.data(), std::size_t(m_bytes.size())); }
+    WipedBuffer(const WipedBuffer&) = delete;
+    WipedBuffer& operator=(const WipedBuffer&) = delete;
 
-    EVP_CIPHER* gcmCipher()
-    {
-        static EVP_CIPHER* const cipher = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
-        return cipher;
-    }
+    unsigned char* data() { return reinterpret_cast<unsigned char*>(m_bytes.data()); }
+    QByteArrayView view() const { return m_bytes; }
+    std::size_t size() const { return std::size_t(m_bytes.size()); }
 
-    unsigned char* mutableBytes(QByteArrayView view)
-    {
-        // OSSL_PARAM takes non-const pointers even for inputs it only reads.
-        return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(view.data()));
-    }
+private:
+    QByteArray m_bytes;
+};
 
-    // HKDF-SHA256 (extract, then expand) into `out`.
-    bool hkdf(unsigned char* out, std::size_t length, QByteArrayView inputKey, QByteArrayView salt,
-              QByteArrayView info)
-    {
-        EVP_KDF* algorithm = hkdfAlgorithm();
-        if (!algorithm)
-            return false;
-        std::unique_ptr<EVP_KDF_CTX, KdfDeleter> ctx(EVP_KDF_CTX_new(algorithm));
-        if (!ctx)
-            return false;
-        // Empty inputs are valid (an empty secret, an empty salt); never hand
-        // OpenSSL a null pointer for them, only a zero length.
-        static unsigned char empty = 0;
-        const auto pointer = [](QByteArrayView view) { return view.isEmpty() ? &empty : mutableBytes(view); };
-        char digest[] = "SHA256";
-        const OSSL_PARAM params[] = {
-            OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, pointer(inputKey), std::size_t(inputKey.size())),
-            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, pointer(salt), std::size_t(salt.size())),
-            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, pointer(info), std::size_t(info.size())),
-            OSSL_PARAM_construct_end(),
-        };
-        return EVP_KDF_derive(ctx.get(), out, length, params) == 1;
-    }
-
-    QByteArrayView latin1Bytes(QLatin1String text) { return QByteArrayView(text.data(), text.size()); }
-
-    // A QByteArray that is wiped when it goes out of scope, for intermediate keys.
-    class WipedBuffer {
-    public:
-        explicit WipedBuffer(qsizetype size)
-            : m_bytes(size, '\0')
-        {
-        }
-        ~WipedBuffer() { OPENSSL_cleanse(m_bytes.data(), std::size_t(m_bytes.size())); }
-        WipedBuffer(const WipedBuffer&) = delete;
-        WipedBuffer& operator=(const WipedBuffer&) = delete;
-
-        unsigned char* data() { return reinterpret_cast<unsigned char*>(m_bytes.data()); }
-        QByteArrayView view() const { return m_bytes; }
-        std::size_t size() const { return std::size_t(m_bytes.size()); }
-
-    private:
-        QByteArray m_bytes;
-    };
-
-    // EVP update calls take an int length; feed larger inputs in pieces.
-    constexpr qsizetype maxChunk = qsizetype(1) << 30;
+// EVP update calls take an int length; feed larger inputs in pieces.
+constexpr qsizetype maxChunk = qsizetype(1) << 30;
 
 } // namespace
 
@@ -114,18 +116,18 @@ std::optional<ContentKey> RemoteCrypto::contentKey(const SecretBytes& secret, co
     if (password && !password->isEmpty()) {
         unsigned char passwordSalt[16];
         if (!hkdf(passwordSalt, sizeof passwordSalt, secret.view(), latin1Bytes(protocolSalt),
-                  latin1Bytes(passwordSaltLabel)))
+                latin1Bytes(passwordSaltLabel)))
             return std::nullopt;
         QByteArray utf8 = password->toUtf8();
         const int ok = PKCS5_PBKDF2_HMAC(utf8.constData(), int(utf8.size()), passwordSalt, sizeof passwordSalt,
-                                         pbkdf2Iterations, EVP_sha256(), int(stretched.size()), stretched.data());
+            pbkdf2Iterations, EVP_sha256(), int(stretched.size()), stretched.data());
         OPENSSL_cleanse(utf8.data(), std::size_t(utf8.size()));
         if (ok != 1) {
             qCCritical(lcRemoteKit, "PBKDF2 failed while deriving the content key");
             return std::nullopt;
         }
     } else if (!hkdf(stretched.data(), stretched.size(), secret.view(), latin1Bytes(protocolSalt),
-                     latin1Bytes(noPasswordLabel))) {
+                   latin1Bytes(noPasswordLabel))) {
         qCCritical(lcRemoteKit, "HKDF failed while deriving the content key");
         return std::nullopt;
     }
@@ -144,8 +146,8 @@ QString RemoteCrypto::notifyTag(NotifyKind kind, const ContentKey& key)
     unsigned char mac[32];
     std::size_t macLength = 0;
     if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, keyBytes.data(), keyBytes.size(),
-                   reinterpret_cast<const unsigned char*>(text.constData()), std::size_t(text.size()), mac, sizeof mac,
-                   &macLength)
+            reinterpret_cast<const unsigned char*>(text.constData()), std::size_t(text.size()), mac, sizeof mac,
+            &macLength)
         || macLength != sizeof mac) {
         qCCritical(lcRemoteKit, "HMAC failed while deriving a notification tag");
         return {};
@@ -244,8 +246,8 @@ std::optional<SecretBytes> RemoteCrypto::randomSecret(qsizetype count)
     return secret;
 }
 
-std::optional<QByteArray> RemoteCrypto::hkdfSha256(QByteArrayView inputKey, QByteArrayView salt, QByteArrayView info,
-                                                   qsizetype length)
+std::optional<QByteArray> RemoteCrypto::hkdfSha256(
+    QByteArrayView inputKey, QByteArrayView salt, QByteArrayView info, qsizetype length)
 {
     if (length <= 0)
         return std::nullopt;
@@ -264,7 +266,7 @@ std::optional<QByteArray> RemoteCrypto::hmacSha256(QByteArrayView key, QByteArra
     const unsigned char* messagePointer
         = message.isEmpty() ? &empty : reinterpret_cast<const unsigned char*>(message.data());
     if (!EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, keyPointer, std::size_t(key.size()), messagePointer,
-                   std::size_t(message.size()), reinterpret_cast<unsigned char*>(mac.data()), 32, &macLength)
+            std::size_t(message.size()), reinterpret_cast<unsigned char*>(mac.data()), 32, &macLength)
         || macLength != 32)
         return std::nullopt;
     return mac;

@@ -43,8 +43,8 @@ public:
 
     // An absent and an empty password are the same; any other text is used
     // exactly as given (UTF-8, no trimming). Nothing only if a primitive fails.
-    static std::optional<ContentKey> contentKey(const SecretBytes& secret,
-                                                const std::optional<QString>& password = std::nullopt);
+    static std::optional<ContentKey> contentKey(
+        const SecretBytes& secret, const std::optional<QString>& password = std::nullopt);
 
     // 32 lower-case hexadecimal characters; empty only if the library fails.
     static QString notifyTag(NotifyKind kind, const ContentKey& key);
@@ -65,8 +65,8 @@ public:
 
     // The primitives, exposed for known-answer tests. Nothing if the library
     // refuses the parameters.
-    static std::optional<QByteArray> hkdfSha256(QByteArrayView inputKey, QByteArrayView salt, QByteArrayView info,
-                                                qsizetype length);
+    static std::optional<QByteArray> hkdfSha256(
+        QByteArrayView inputKey, QByteArrayView salt, QByteArrayView info, qsizetype length);
     static std::optional<QByteArray> hmacSha256(QByteArrayView key, QByteArrayView message);
 };
 

@@ -8,7 +8,7 @@ namespace Wardlamp {
 
 SecretBytes::SecretBytes(QByteArrayView raw)
     : m_bytes(reinterpret_cast<const unsigned char*>(raw.data()),
-              reinterpret_cast<const unsigned char*>(raw.data()) + raw.size())
+        reinterpret_cast<const unsigned char*>(raw.data()) + raw.size())
 {
 }
 

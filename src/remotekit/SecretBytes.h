@@ -27,10 +27,7 @@ public:
     qsizetype size() const { return static_cast<qsizetype>(m_bytes.size()); }
     bool isEmpty() const { return m_bytes.empty(); }
     std::span<const unsigned char> bytes() const { return m_bytes; }
-    QByteArrayView view() const
-    {
-        return QByteArrayView(reinterpret_cast<const char*>(m_bytes.data()), size());
-    }
+    QByteArrayView view() const { return QByteArrayView(reinterpret_cast<const char*>(m_bytes.data()), size()); }
 
     // A copy of the bytes, for storing the secret. The caller owns the copy.
     QByteArray revealBytes() const;

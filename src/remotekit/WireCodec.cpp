@@ -3,13 +3,16 @@
 namespace Wardlamp::WireCodec {
 
 namespace {
-    bool isHex(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
+bool isHex(char16_t c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
 
-    void writeUuid(Json::Writer& writer, QLatin1String key, const QUuid& id)
-    {
-        writer.key(key);
-        writer.uuid(id);
-    }
+void writeUuid(Json::Writer& writer, QLatin1String key, const QUuid& id)
+{
+    writer.key(key);
+    writer.uuid(id);
+}
 } // namespace
 
 std::optional<QString> asString(const Json::Value& value)
@@ -182,37 +185,44 @@ void write(Json::Writer& writer, const Snapshot& snapshot)
 namespace Wardlamp {
 
 namespace {
-    template <typename Record>
-    std::optional<QByteArray> encodeRecord(const Record& record)
-    {
-        Json::Writer writer;
-        WireCodec::write(writer, record);
-        return writer.finish();
-    }
+template <typename Record> std::optional<QByteArray> encodeRecord(const Record& record)
+{
+    Json::Writer writer;
+    WireCodec::write(writer, record);
+    return writer.finish();
+}
 
-    template <typename Record, typename Read>
-    std::optional<Record> decodeRecord(QByteArrayView json, Read read)
-    {
-        const std::optional<Json::Value> document = Json::parse(json);
-        if (!document)
-            return std::nullopt;
-        return read(*document);
-    }
+template <typename Record, typename Read> std::optional<Record> decodeRecord(QByteArrayView json, Read read)
+{
+    const std::optional<Json::Value> document = Json::parse(json);
+    if (!document)
+        return std::nullopt;
+    return read(*document);
+}
 } // namespace
 
-std::optional<QByteArray> WireLogLine::encode() const { return encodeRecord(*this); }
+std::optional<QByteArray> WireLogLine::encode() const
+{
+    return encodeRecord(*this);
+}
 std::optional<WireLogLine> WireLogLine::decode(QByteArrayView json)
 {
     return decodeRecord<WireLogLine>(json, WireCodec::readLogLine);
 }
 
-std::optional<QByteArray> WireServer::encode() const { return encodeRecord(*this); }
+std::optional<QByteArray> WireServer::encode() const
+{
+    return encodeRecord(*this);
+}
 std::optional<WireServer> WireServer::decode(QByteArrayView json)
 {
     return decodeRecord<WireServer>(json, WireCodec::readServer);
 }
 
-std::optional<QByteArray> Snapshot::encode() const { return encodeRecord(*this); }
+std::optional<QByteArray> Snapshot::encode() const
+{
+    return encodeRecord(*this);
+}
 std::optional<Snapshot> Snapshot::decode(QByteArrayView json)
 {
     return decodeRecord<Snapshot>(json, WireCodec::readSnapshot);

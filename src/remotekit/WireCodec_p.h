@@ -25,8 +25,7 @@ std::optional<WireTime> asTime(const Json::Value& value);
 // Canonical 8-4-4-4-12 form only, either case, no braces.
 std::optional<QUuid> asUuid(const Json::Value& value);
 
-template <typename Enum>
-std::optional<Enum> asEnum(const Json::Value& value)
+template <typename Enum> std::optional<Enum> asEnum(const Json::Value& value)
 {
     if (value.type != Json::Value::Type::String)
         return std::nullopt;
@@ -63,8 +62,7 @@ bool readOptional(const Json::Value& object, QLatin1String key, Decode decode, s
     return true;
 }
 
-template <typename T, typename Decode>
-std::optional<QList<T>> asArrayOf(const Json::Value& value, Decode decode)
+template <typename T, typename Decode> std::optional<QList<T>> asArrayOf(const Json::Value& value, Decode decode)
 {
     if (value.type != Json::Value::Type::Array)
         return std::nullopt;

@@ -27,8 +27,7 @@ enum class CommandAction { start, stop, restart, clearLogs };
 enum class NotifyKind { error, crash, restart };
 
 // Every NotifyKind, in declaration order.
-inline constexpr std::array<NotifyKind, 3> allNotifyKinds { NotifyKind::error, NotifyKind::crash,
-                                                            NotifyKind::restart };
+inline constexpr std::array<NotifyKind, 3> allNotifyKinds { NotifyKind::error, NotifyKind::crash, NotifyKind::restart };
 
 QLatin1String rawValue(PeerRole role);
 QLatin1String rawValue(WireStatus status);
@@ -37,16 +36,11 @@ QLatin1String rawValue(NotifyKind kind);
 
 // The case whose raw value is exactly `raw`, or nothing. Specialised for every
 // protocol enumeration.
-template <typename Enum>
-std::optional<Enum> fromRawValue(QStringView raw);
+template <typename Enum> std::optional<Enum> fromRawValue(QStringView raw);
 
-template <>
-std::optional<PeerRole> fromRawValue<PeerRole>(QStringView raw);
-template <>
-std::optional<WireStatus> fromRawValue<WireStatus>(QStringView raw);
-template <>
-std::optional<CommandAction> fromRawValue<CommandAction>(QStringView raw);
-template <>
-std::optional<NotifyKind> fromRawValue<NotifyKind>(QStringView raw);
+template <> std::optional<PeerRole> fromRawValue<PeerRole>(QStringView raw);
+template <> std::optional<WireStatus> fromRawValue<WireStatus>(QStringView raw);
+template <> std::optional<CommandAction> fromRawValue<CommandAction>(QStringView raw);
+template <> std::optional<NotifyKind> fromRawValue<NotifyKind>(QStringView raw);
 
 } // namespace Wardlamp

@@ -69,7 +69,8 @@ void TestPairingCredential::roundTripsAnyName_data()
     QTest::newRow("plain") << QStringLiteral("Studio");
     QTest::newRow("non-ASCII") << QStringLiteral("J\u00f6rg\u2019s \u4e16\u754c \U0001F511");
     QTest::newRow("quotes, slashes, controls") << QStringLiteral("a\"b\\c/d\ne\x1b") + QChar(0);
-    QTest::newRow("bytes that base64 to + and /") << QStringLiteral("~~~!!!>>>").replace(QLatin1Char('!'), QLatin1Char('?'));
+    QTest::newRow("bytes that base64 to + and /")
+        << QStringLiteral("~~~!!!>>>").replace(QLatin1Char('!'), QLatin1Char('?'));
 }
 
 void TestPairingCredential::roundTripsAnyName()
@@ -100,20 +101,22 @@ void TestPairingCredential::parseAccepts_data()
     QTest::addColumn<QString>("name");
     const QString studio = QStringLiteral("Studio");
     QTest::newRow("canonical") << canonical << qint64(1) << studio;
-    QTest::newRow("leading and trailing white space") << QStringLiteral(" \t\r\n") + canonical + QStringLiteral("\n \t")
-                                                      << qint64(1) << studio;
-    QTest::newRow("Unicode spaces around") << QStringLiteral("\u00a0\u3000") + canonical + QStringLiteral("\u2029")
-                                           << qint64(1) << studio;
+    QTest::newRow("leading and trailing white space")
+        << QStringLiteral(" \t\r\n") + canonical + QStringLiteral("\n \t") << qint64(1) << studio;
+    QTest::newRow("Unicode spaces around")
+        << QStringLiteral("\u00a0\u3000") + canonical + QStringLiteral("\u2029") << qint64(1) << studio;
     const QByteArray json = R"({"v":1,"name":"Studio","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})";
     QTest::newRow("standard alphabet with padding")
         << QStringLiteral("WL1.") + QString::fromLatin1(json.toBase64()) << qint64(1) << studio;
-    QTest::newRow("version 2 is kept") << keyFromJson(R"({"v":2,"name":"Studio","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})")
+    QTest::newRow("version 2 is kept") << keyFromJson(
+        R"({"v":2,"name":"Studio","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})")
                                        << qint64(2) << studio;
-    QTest::newRow("negative version") << keyFromJson(R"({"v":-5,"name":"Studio","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})")
+    QTest::newRow("negative version") << keyFromJson(
+        R"({"v":-5,"name":"Studio","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})")
                                       << qint64(-5) << studio;
-    QTest::newRow("reordered keys, spaces, escaped slash, unknown key")
-        << keyFromJson(R"( { "x" : [1], "secret" : "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=" , "name" : "a\/b" , "v" : 1 } )")
-        << qint64(1) << QStringLiteral("a/b");
+    QTest::newRow("reordered keys, spaces, escaped slash, unknown key") << keyFromJson(
+        R"( { "x" : [1], "secret" : "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=" , "name" : "a\/b" , "v" : 1 } )")
+                                                                        << qint64(1) << QStringLiteral("a/b");
 }
 
 void TestPairingCredential::parseAccepts()
@@ -146,17 +149,25 @@ void TestPairingCredential::parseRejects_data()
     QTest::newRow("secret of 31 bytes") << keyFromJson(secretJson(31));
     QTest::newRow("secret of 33 bytes") << keyFromJson(secretJson(33));
     QTest::newRow("secret of 0 bytes") << keyFromJson(secretJson(0));
-    QTest::newRow("missing v") << keyFromJson(R"({"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
+    QTest::newRow("missing v") << keyFromJson(
+        R"({"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
     QTest::newRow("missing name") << keyFromJson(R"({"v":1,"secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
     QTest::newRow("missing secret") << keyFromJson(R"({"v":1,"name":"n"})");
-    QTest::newRow("name null") << keyFromJson(R"({"v":1,"name":null,"secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
-    QTest::newRow("v as text") << keyFromJson(R"({"v":"1","name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
-    QTest::newRow("v with a fraction") << keyFromJson(R"({"v":1.5,"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
-    QTest::newRow("secret in URL-safe base64") << keyFromJson(R"({"v":1,"name":"n","secret":"__________________________________________8="})");
-    QTest::newRow("secret without padding") << keyFromJson(R"({"v":1,"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"})");
-    QTest::newRow("secret with a line break") << keyFromJson("{\"v\":1,\"name\":\"n\",\"secret\":\"AAECAwQFBgcICQoLDA0ODxAREhMU\\nFRYXGBkaGxwdHh8=\"}");
+    QTest::newRow("name null") << keyFromJson(
+        R"({"v":1,"name":null,"secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
+    QTest::newRow("v as text") << keyFromJson(
+        R"({"v":"1","name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
+    QTest::newRow("v with a fraction") << keyFromJson(
+        R"({"v":1.5,"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="})");
+    QTest::newRow("secret in URL-safe base64")
+        << keyFromJson(R"({"v":1,"name":"n","secret":"__________________________________________8="})");
+    QTest::newRow("secret without padding")
+        << keyFromJson(R"({"v":1,"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"})");
+    QTest::newRow("secret with a line break")
+        << keyFromJson("{\"v\":1,\"name\":\"n\",\"secret\":\"AAECAwQFBgcICQoLDA0ODxAREhMU\\nFRYXGBkaGxwdHh8=\"}");
     QTest::newRow("secret as array") << keyFromJson(R"({"v":1,"name":"n","secret":[0,1,2]})");
-    QTest::newRow("duplicate secret") << keyFromJson(R"({"v":1,"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=","secret":"//////////////////////////////////////////8="})");
+    QTest::newRow("duplicate secret") << keyFromJson(
+        R"({"v":1,"name":"n","secret":"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=","secret":"//////////////////////////////////////////8="})");
 }
 
 void TestPairingCredential::parseRejects()

@@ -27,9 +27,15 @@ static_assert(!std::is_convertible_v<QString, SecretBytes>);
 
 namespace {
 
-QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(text);
+}
 
-SecretBytes secretOf(const char* hexText) { return SecretBytes(QByteArray::fromHex(hexText)); }
+SecretBytes secretOf(const char* hexText)
+{
+    return SecretBytes(QByteArray::fromHex(hexText));
+}
 
 const SecretBytes& testSecret()
 {
@@ -106,13 +112,16 @@ void TestRemoteCrypto::hkdfMatchesRfc5869_data()
         longInfo.append(char(0xb0 + i));
     }
     // RFC 5869, Appendix A: test cases 1-3 (HKDF with SHA-256).
-    QTest::newRow("RFC 5869 A.1") << QByteArray(22, '\x0b') << hex("000102030405060708090a0b0c")
-                                  << hex("f0f1f2f3f4f5f6f7f8f9")
-                                  << hex("3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865");
-    QTest::newRow("RFC 5869 A.2") << longIkm << longSalt << longInfo
-                                  << hex("b11e398dc80327a1c8e7f78c596a49344f012eda2d4efad8a050cc4c19afa97c59045a99cac7827271cb41c65e590e09da3275600c2f09b8367793a9aca3db71cc30c58179ec3e87c14c01d5c1f3434f1d87");
-    QTest::newRow("RFC 5869 A.3") << QByteArray(22, '\x0b') << QByteArray() << QByteArray()
-                                  << hex("8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8");
+    QTest::newRow("RFC 5869 A.1")
+        << QByteArray(22, '\x0b') << hex("000102030405060708090a0b0c") << hex("f0f1f2f3f4f5f6f7f8f9")
+        << hex("3cb25f25faacd57a90434f64d0362f2a2d2d0a90cf1a5a4c5db02d56ecc4c5bf34007208d5b887185865");
+    QTest::newRow("RFC 5869 A.2")
+        << longIkm << longSalt << longInfo
+        << hex("b11e398dc80327a1c8e7f78c596a49344f012eda2d4efad8a050cc4c19afa97c59045a99cac7827271cb41c65e590e09da32756"
+               "00c2f09b8367793a9aca3db71cc30c58179ec3e87c14c01d5c1f3434f1d87");
+    QTest::newRow("RFC 5869 A.3")
+        << QByteArray(22, '\x0b') << QByteArray() << QByteArray()
+        << hex("8da4e775a563c18f715f802a063c5a31b8a11f5c5ee1879ec3454e5f3c738d2d9d201395faa4b61a96c8");
 }
 
 void TestRemoteCrypto::hkdfMatchesRfc5869()
@@ -336,13 +345,16 @@ void TestRemoteCrypto::openedRejectsPayloadText_data()
     QTest::newRow("NUL") << QStringLiteral("QUJD") + QChar(0) + QStringLiteral("QUJ") << sealFailed;
     QTest::newRow("non-zero unused bits") << QStringLiteral("QR==") << sealFailed;
     QTest::newRow("empty text is 0 bytes") << QString() << int(RemoteCryptoError::incorrectSize);
-    QTest::newRow("27 bytes") << QString::fromLatin1(QByteArray(27, 'x').toBase64()) << int(RemoteCryptoError::incorrectSize);
-    QTest::newRow("authentic bytes, altered") << QStringLiteral("B") + good.mid(1) << int(RemoteCryptoError::authenticationFailure);
+    QTest::newRow("27 bytes") << QString::fromLatin1(QByteArray(27, 'x').toBase64())
+                              << int(RemoteCryptoError::incorrectSize);
+    QTest::newRow("authentic bytes, altered")
+        << QStringLiteral("B") + good.mid(1) << int(RemoteCryptoError::authenticationFailure);
     const auto notMessage = RemoteCrypto::seal(R"({"type":"unknown"})", key);
     QTest::newRow("authentic bytes, not a message")
         << QString::fromLatin1(notMessage->toBase64()) << int(RemoteCryptoError::decodingFailed);
     const auto array = RemoteCrypto::seal("[]", key);
-    QTest::newRow("authentic JSON array") << QString::fromLatin1(array->toBase64()) << int(RemoteCryptoError::decodingFailed);
+    QTest::newRow("authentic JSON array")
+        << QString::fromLatin1(array->toBase64()) << int(RemoteCryptoError::decodingFailed);
 }
 
 void TestRemoteCrypto::openedRejectsPayloadText()
@@ -368,8 +380,8 @@ void TestRemoteCrypto::sealedMessageOpensToEqualMessage()
     server.lastExitCode = 3;
     const QList<PeerMessage> messages {
         PeerMessage::snapshot(Snapshot { QStringLiteral("Studio"), { server }, WireTime { 1733700001000.5 } }),
-        PeerMessage::logAppend(server.id, { WireLogLine { QUuid::createUuid(), WireTime { 1500.5 },
-                                                          QStringLiteral("\x1b[1mbold\x1b[0m"), false } }),
+        PeerMessage::logAppend(server.id,
+            { WireLogLine { QUuid::createUuid(), WireTime { 1500.5 }, QStringLiteral("\x1b[1mbold\x1b[0m"), false } }),
         PeerMessage::commandAck(server.id, CommandAction::restart, false, QStringLiteral("not found")),
         PeerMessage::subscribeLogs(),
     };
@@ -381,8 +393,7 @@ void TestRemoteCrypto::sealedMessageOpensToEqualMessage()
         QVERIFY(opened);
         QCOMPARE(opened.value(), message);
         if (opened->snapshotRecord)
-            QCOMPARE(opened->snapshotRecord->servers.at(0).startedAt->toDateTime(),
-                     server.startedAt->toDateTime());
+            QCOMPARE(opened->snapshotRecord->servers.at(0).startedAt->toDateTime(), server.startedAt->toDateTime());
     }
 }
 
@@ -416,8 +427,8 @@ void TestRemoteCrypto::keyMaterialNeverPrintsItsBytes()
     QString printed;
     QDebug(&printed) << key << secret;
     QVERIFY2(!printed.contains(QLatin1String("AAAA")) && !printed.contains(QLatin1String("4141"))
-                 && !printed.contains(QLatin1String("BBBB")) && !printed.contains(QLatin1String("4242")),
-             qPrintable(printed));
+            && !printed.contains(QLatin1String("BBBB")) && !printed.contains(QLatin1String("4242")),
+        qPrintable(printed));
     QVERIFY(printed.contains(QLatin1String("redacted")));
     QVERIFY(!ContentKey::fromBytes(QByteArray(31, '\0')));
     QVERIFY(!ContentKey::fromBytes(QByteArray(33, '\0')));

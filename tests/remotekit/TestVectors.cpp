@@ -53,7 +53,10 @@ private:
 
 namespace {
 
-QByteArray hexBytes(const QJsonValue& value) { return QByteArray::fromHex(value.toString().toLatin1()); }
+QByteArray hexBytes(const QJsonValue& value)
+{
+    return QByteArray::fromHex(value.toString().toLatin1());
+}
 
 ContentKey keyOf(const QJsonObject& row)
 {
@@ -63,7 +66,10 @@ ContentKey keyOf(const QJsonObject& row)
     return *key;
 }
 
-QJsonObject asJson(const QByteArray& encoded) { return QJsonDocument::fromJson(encoded).object(); }
+QJsonObject asJson(const QByteArray& encoded)
+{
+    return QJsonDocument::fromJson(encoded).object();
+}
 
 } // namespace
 
@@ -127,10 +133,9 @@ void TestVectors::derivations()
         QByteArray pbkdf2(32, '\0');
         const QByteArray utf8 = password->toUtf8();
         QVERIFY(PKCS5_PBKDF2_HMAC(utf8.constData(), int(utf8.size()),
-                                  reinterpret_cast<const unsigned char*>(passwordSalt->constData()), 16,
-                                  RemoteCrypto::pbkdf2Iterations, EVP_sha256(), 32,
-                                  reinterpret_cast<unsigned char*>(pbkdf2.data()))
-                == 1);
+                    reinterpret_cast<const unsigned char*>(passwordSalt->constData()), 16,
+                    RemoteCrypto::pbkdf2Iterations, EVP_sha256(), 32, reinterpret_cast<unsigned char*>(pbkdf2.data()))
+            == 1);
         QCOMPARE(pbkdf2, stretched);
     } else {
         QVERIFY(row.value(QLatin1String("passwordSaltHex")).isNull());
@@ -153,8 +158,7 @@ void TestVectors::openOk()
     const ContentKey key = keyOf(row);
     const QString payload = row.value(QLatin1String("payload")).toString();
 
-    const auto plaintext
-        = RemoteCrypto::open(QByteArray::fromBase64(payload.toLatin1()), key);
+    const auto plaintext = RemoteCrypto::open(QByteArray::fromBase64(payload.toLatin1()), key);
     QVERIFY(plaintext);
     QCOMPARE(*plaintext, row.value(QLatin1String("plaintext")).toString().toUtf8());
 
@@ -203,8 +207,7 @@ void TestVectors::pairingOk()
 void TestVectors::pairingFail()
 {
     QFETCH(QJsonObject, row);
-    QCOMPARE(PairingCredential::parse(row.value(QLatin1String("text")).toString()),
-             std::optional<PairingCredential>());
+    QCOMPARE(PairingCredential::parse(row.value(QLatin1String("text")).toString()), std::optional<PairingCredential>());
 }
 
 void TestVectors::envelopeOk()

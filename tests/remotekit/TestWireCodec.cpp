@@ -43,13 +43,11 @@ QByteArray encoded(const PeerMessage& message)
 } // namespace
 
 namespace QTest {
-template <>
-char* toString(const PeerMessage& message)
+template <> char* toString(const PeerMessage& message)
 {
     return qstrdup(message.encode().value_or(QByteArray("<unencodable>")).constData());
 }
-template <>
-char* toString(const Envelope& envelope)
+template <> char* toString(const Envelope& envelope)
 {
     return qstrdup(envelope.encode().constData());
 }
@@ -163,23 +161,22 @@ void TestWireCodec::constructorsWriteExactlyTheirFields_data()
     const QByteArray id = "\"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B\"";
     const QUuid lowerId = QUuid::fromString(QLatin1String("6f1c2e4a-9b3d-4e5f-8a7b-1c2d3e4f5a6b"));
 
-    QTest::newRow("snapshot") << PeerMessage::snapshot(Snapshot { QStringLiteral("Studio"), {}, WireTime { 0 } })
-                              << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"Studio","servers":[],"generatedAt":0}})");
+    QTest::newRow("snapshot") << PeerMessage::snapshot(Snapshot { QStringLiteral("Studio"), {},
+        WireTime {
+            0 } }) << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"Studio","servers":[],"generatedAt":0}})");
     QTest::newRow("requestSnapshot") << PeerMessage::requestSnapshot() << QByteArray(R"({"type":"requestSnapshot"})");
-    QTest::newRow("commandAck without message")
-        << PeerMessage::commandAck(apiId, CommandAction::restart, true)
-        << QByteArray(R"({"type":"commandAck","serverId":)" + id + R"(,"action":"restart","ok":true})");
+    QTest::newRow("commandAck without message") << PeerMessage::commandAck(apiId, CommandAction::restart,
+        true) << QByteArray(R"({"type":"commandAck","serverId":)" + id + R"(,"action":"restart","ok":true})");
     QTest::newRow("commandAck with message")
         << PeerMessage::commandAck(apiId, CommandAction::clearLogs, false, QStringLiteral("not found"))
         << QByteArray(R"({"type":"commandAck","serverId":)" + id
-                      + R"(,"action":"clearLogs","ok":false,"message":"not found"})");
-    QTest::newRow("subscribeLogs without server") << PeerMessage::subscribeLogs()
-                                                  << QByteArray(R"({"type":"subscribeLogs"})");
+               + R"(,"action":"clearLogs","ok":false,"message":"not found"})");
+    QTest::newRow("subscribeLogs without server")
+        << PeerMessage::subscribeLogs() << QByteArray(R"({"type":"subscribeLogs"})");
     QTest::newRow("subscribeLogs with server, upper-cased")
         << PeerMessage::subscribeLogs(lowerId) << QByteArray(R"({"type":"subscribeLogs","serverId":)" + id + "}");
-    QTest::newRow("statusChange") << PeerMessage::statusChange(apiId, WireStatus::error, true)
-                                  << QByteArray(R"({"type":"statusChange","serverId":)" + id
-                                                + R"(,"status":"error","hasError":true})");
+    QTest::newRow("statusChange") << PeerMessage::statusChange(apiId, WireStatus::error,
+        true) << QByteArray(R"({"type":"statusChange","serverId":)" + id + R"(,"status":"error","hasError":true})");
     QTest::newRow("notify") << PeerMessage::notify(apiId, QStringLiteral("api crashed"))
                             << QByteArray(R"({"type":"notify","serverId":)" + id + R"(,"message":"api crashed"})");
     QTest::newRow("command") << PeerMessage::command(apiId, CommandAction::stop)
@@ -187,7 +184,7 @@ void TestWireCodec::constructorsWriteExactlyTheirFields_data()
     QTest::newRow("logAppend")
         << PeerMessage::logAppend(apiId, { WireLogLine { lineId, WireTime { 1500.5 }, QStringLiteral("a/b"), true } })
         << QByteArray(R"({"type":"logAppend","serverId":)" + id
-                      + R"(,"lines":[{"id":"C3A1B2D4-E5F6-4711-8899-AABBCCDDEEFF","date":1500.5,"text":"a/b","isError":true}]})");
+               + R"(,"lines":[{"id":"C3A1B2D4-E5F6-4711-8899-AABBCCDDEEFF","date":1500.5,"text":"a/b","isError":true}]})");
 }
 
 void TestWireCodec::constructorsWriteExactlyTheirFields()
@@ -205,9 +202,11 @@ void TestWireCodec::decodesGoodMessages_data()
 
     QTest::newRow("null serverId reads as absent")
         << QByteArray(R"({"type":"subscribeLogs","serverId":null})") << PeerMessage::subscribeLogs();
-    QTest::newRow("lower-case UUID") << QByteArray(R"({"type":"command","serverId":"6f1c2e4a-9b3d-4e5f-8a7b-1c2d3e4f5a6b","action":"stop"})")
+    QTest::newRow("lower-case UUID") << QByteArray(
+        R"({"type":"command","serverId":"6f1c2e4a-9b3d-4e5f-8a7b-1c2d3e4f5a6b","action":"stop"})")
                                      << PeerMessage::command(apiId, CommandAction::stop);
-    QTest::newRow("mixed-case UUID") << QByteArray(R"({"type":"command","serverId":"6f1C2E4a-9b3d-4E5F-8a7b-1c2d3e4f5a6B","action":"start"})")
+    QTest::newRow("mixed-case UUID") << QByteArray(
+        R"({"type":"command","serverId":"6f1C2E4a-9b3d-4E5F-8a7b-1c2d3e4f5a6B","action":"start"})")
                                      << PeerMessage::command(apiId, CommandAction::start);
     QTest::newRow("unknown keys at every level, nested deeply")
         << QByteArray(R"({"x":{"y":[1,{"z":null}]},"type":"requestSnapshot","extra":[[[[]]]],"n":-1.5e-3})")
@@ -219,7 +218,8 @@ void TestWireCodec::decodesGoodMessages_data()
     QTest::newRow("unknown value nested 500 deep")
         << QByteArray(R"({"x":)") + QByteArray(500, '[') + QByteArray(500, ']') + R"(,"type":"requestSnapshot"})"
         << PeerMessage::requestSnapshot();
-    QTest::newRow("keys spelled with escapes") << QByteArray(R"({"\u0074ype":"command","serverId":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","act\u0069on":"stop","\u00e9":1,"\u00e8":2})")
+    QTest::newRow("keys spelled with escapes") << QByteArray(
+        R"({"\u0074ype":"command","serverId":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","act\u0069on":"stop","\u00e9":1,"\u00e8":2})")
                                                << PeerMessage::command(apiId, CommandAction::stop);
     QTest::newRow("fields of other types are read too")
         << QByteArray(R"({"type":"requestSnapshot","ok":true,"action":"start"})") << [] {
@@ -236,14 +236,16 @@ void TestWireCodec::decodesGoodMessages_data()
     server.pid = 2147483647;
     server.lastExitCode = -2147483647 - 1;
     limits.servers = { server };
-    QTest::newRow("Int32 limits") << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"","servers":[{"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","name":"","command":"","status":"stopped","hasError":false,"pid":2147483647,"lastExitCode":-2147483648}],"generatedAt":1733700000000}})")
+    QTest::newRow("Int32 limits") << QByteArray(
+        R"({"type":"snapshot","snapshot":{"macName":"","servers":[{"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","name":"","command":"","status":"stopped","hasError":false,"pid":2147483647,"lastExitCode":-2147483648}],"generatedAt":1733700000000}})")
                                   << PeerMessage::snapshot(limits);
     WireServer whole = server;
     whole.pid = 4242;
     whole.lastExitCode = 100;
-    QTest::newRow("whole numbers written with a fraction or exponent")
-        << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"","servers":[{"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","name":"","command":"","status":"stopped","hasError":false,"pid":4242.0,"lastExitCode":1e2,"startedAt":null,"directory":null}],"generatedAt":1733700000000}})")
-        << PeerMessage::snapshot(Snapshot { QString(), { whole }, WireTime { 1733700000000 } });
+    QTest::newRow("whole numbers written with a fraction or exponent") << QByteArray(
+        R"({"type":"snapshot","snapshot":{"macName":"","servers":[{"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","name":"","command":"","status":"stopped","hasError":false,"pid":4242.0,"lastExitCode":1e2,"startedAt":null,"directory":null}],"generatedAt":1733700000000}})")
+                                                                       << PeerMessage::snapshot(Snapshot { QString(),
+                                                                              { whole }, WireTime { 1733700000000 } });
 }
 
 void TestWireCodec::decodesGoodMessages()
@@ -256,10 +258,11 @@ void TestWireCodec::decodesGoodMessages()
 void TestWireCodec::rejectsHostileMessages_data()
 {
     QTest::addColumn<QByteArray>("json");
-    const QByteArray server = R"({"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","name":"a","command":"b","status":"running","hasError":false)";
+    const QByteArray server
+        = R"({"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","name":"a","command":"b","status":"running","hasError":false)";
     const auto snapshotWith = [&](const QByteArray& serverTail) {
         return QByteArray(R"({"type":"snapshot","snapshot":{"macName":"m","servers":[)" + server + serverTail
-                          + R"(}],"generatedAt":0}})");
+            + R"(}],"generatedAt":0}})");
     };
     // The control row: the same snapshot decodes when nothing is wrong with it.
     QVERIFY(PeerMessage::decode(snapshotWith("")));
@@ -278,14 +281,22 @@ void TestWireCodec::rejectsHostileMessages_data()
     QTest::newRow("hasError as number") << snapshotWith(R"(,"hasError":1)");
     QTest::newRow("startedAt as text") << snapshotWith(R"(,"startedAt":"2024-01-01")");
     QTest::newRow("startedAt overflowing a double") << snapshotWith(R"(,"startedAt":1e400)");
-    QTest::newRow("required macName null") << QByteArray(R"({"type":"snapshot","snapshot":{"macName":null,"servers":[],"generatedAt":0}})");
-    QTest::newRow("required servers missing") << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"m","generatedAt":0}})");
-    QTest::newRow("servers not an array") << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"m","servers":{},"generatedAt":0}})");
-    QTest::newRow("log line without isError") << QByteArray(R"({"type":"logAppend","lines":[{"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","date":1,"text":"x"}]})");
-    QTest::newRow("serverId in braces") << QByteArray(R"({"type":"command","serverId":"{6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B}"})");
-    QTest::newRow("serverId without dashes") << QByteArray(R"({"type":"command","serverId":"6F1C2E4A9B3D4E5F8A7B1C2D3E4F5A6B"})");
-    QTest::newRow("serverId with a non-hex digit") << QByteArray(R"({"type":"command","serverId":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6G"})");
-    QTest::newRow("serverId with surrounding space") << QByteArray(R"({"type":"command","serverId":" 6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B"})");
+    QTest::newRow("required macName null")
+        << QByteArray(R"({"type":"snapshot","snapshot":{"macName":null,"servers":[],"generatedAt":0}})");
+    QTest::newRow("required servers missing")
+        << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"m","generatedAt":0}})");
+    QTest::newRow("servers not an array")
+        << QByteArray(R"({"type":"snapshot","snapshot":{"macName":"m","servers":{},"generatedAt":0}})");
+    QTest::newRow("log line without isError") << QByteArray(
+        R"({"type":"logAppend","lines":[{"id":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B","date":1,"text":"x"}]})");
+    QTest::newRow("serverId in braces") << QByteArray(
+        R"({"type":"command","serverId":"{6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B}"})");
+    QTest::newRow("serverId without dashes")
+        << QByteArray(R"({"type":"command","serverId":"6F1C2E4A9B3D4E5F8A7B1C2D3E4F5A6B"})");
+    QTest::newRow("serverId with a non-hex digit")
+        << QByteArray(R"({"type":"command","serverId":"6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6G"})");
+    QTest::newRow("serverId with surrounding space")
+        << QByteArray(R"({"type":"command","serverId":" 6F1C2E4A-9B3D-4E5F-8A7B-1C2D3E4F5A6B"})");
     QTest::newRow("serverId a number") << QByteArray(R"({"type":"command","serverId":7})");
     QTest::newRow("action outside the enumeration") << QByteArray(R"({"type":"command","action":"kill"})");
     QTest::newRow("a JSON array") << QByteArray(R"([{"type":"requestSnapshot"}])");
@@ -298,7 +309,8 @@ void TestWireCodec::rejectsHostileMessages_data()
     QTest::newRow("duplicate key") << QByteArray(R"({"type":"requestSnapshot","type":"command"})");
     QTest::newRow("duplicate key, one spelled with an escape")
         << QByteArray(R"({"type":"requestSnapshot","\u0074ype":"command"})");
-    QTest::newRow("duplicate non-ASCII key") << QByteArray("{\"type\":\"requestSnapshot\",\"\xc3\xa9\":1,\"\\u00e9\":2}");
+    QTest::newRow("duplicate non-ASCII key")
+        << QByteArray("{\"type\":\"requestSnapshot\",\"\xc3\xa9\":1,\"\\u00e9\":2}");
     QTest::newRow("duplicate unknown key among many")
         << QByteArray(R"({"type":"requestSnapshot","a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"i":9,"a":0})");
     QTest::newRow("raw NUL inside a string") << QByteArray("{\"type\":\"notify\",\"message\":\"a\0b\"}", 31);
@@ -355,15 +367,15 @@ void TestWireCodec::timestampsAreMillisecondsWithFractions()
     QFETCH(QByteArray, date);
     QFETCH(double, ms);
     QFETCH(QByteArray, written);
-    const QByteArray json = R"({"type":"logAppend","lines":[{"id":"C3A1B2D4-E5F6-4711-8899-AABBCCDDEEFF","date":)" + date
-        + R"(,"text":"","isError":false}]})";
+    const QByteArray json = R"({"type":"logAppend","lines":[{"id":"C3A1B2D4-E5F6-4711-8899-AABBCCDDEEFF","date":)"
+        + date + R"(,"text":"","isError":false}]})";
     const std::optional<PeerMessage> message = PeerMessage::decode(json);
     QVERIFY(message && message->lines && message->lines->size() == 1);
     QCOMPARE(message->lines->at(0).date.msSinceEpoch, ms);
     QVERIFY(encoded(*message).contains(QByteArray(R"("date":)" + written + ",")));
     if (ms == 1500.5)
         QCOMPARE(message->lines->at(0).date.toDateTime(),
-                 QDateTime::fromMSecsSinceEpoch(1501, Qt::UTC)); // rounded to the millisecond
+            QDateTime::fromMSecsSinceEpoch(1501, Qt::UTC)); // rounded to the millisecond
     if (ms == 0)
         QCOMPARE(message->lines->at(0).date.toDateTime(), QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC));
 }
@@ -391,7 +403,8 @@ void TestWireCodec::fullSnapshotRoundTrips()
 void TestWireCodec::controlCharactersAreEscapedAndRoundTrip()
 {
     QString text = QStringLiteral("\x1b[31mred\x1b[0m tab\t cr\r bell\a del\x7f nel") + QChar(0x85)
-        + QStringLiteral(" ls") + QChar(0x2028) + QStringLiteral(" quote\" backslash\\ ") + QChar(0) + QStringLiteral("end");
+        + QStringLiteral(" ls") + QChar(0x2028) + QStringLiteral(" quote\" backslash\\ ") + QChar(0)
+        + QStringLiteral("end");
     text += QString::fromUtf8(" \xf0\x9f\x94\xa5 \xe2\x96\xb6\xef\xb8\x8e");
     QString all;
     for (char16_t c = 0; c < 0x20; ++c)
@@ -414,7 +427,8 @@ void TestWireCodec::loneSurrogateIsWrittenAsReplacementCharacter()
     // produce a message that no strict reader (ours included) accepts.
     const QString text = QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b") + QChar(0xDC00);
     const QByteArray json = encoded(PeerMessage::notify(apiId, text));
-    QVERIFY(json.contains("\"a\xef\xbf\xbd" "b\xef\xbf\xbd\""));
+    QVERIFY(json.contains("\"a\xef\xbf\xbd"
+                          "b\xef\xbf\xbd\""));
     const std::optional<PeerMessage> decoded = PeerMessage::decode(json);
     QVERIFY(decoded);
     QCOMPARE(decoded->message, std::optional<QString>(QStringLiteral("a\uFFFDb\uFFFD")));
@@ -432,20 +446,23 @@ void TestWireCodec::envelopeEncodesExactly_data()
 {
     QTest::addColumn<Envelope>("envelope");
     QTest::addColumn<QByteArray>("json");
-    QTest::newRow("snapshot message") << Envelope::message(PeerRole::agent, QStringLiteral("AAAA"), true)
-                                      << QByteArray(R"({"v":1,"kind":"msg","role":"agent","payload":"AAAA","cache":true})");
+    QTest::newRow("snapshot message") << Envelope::message(PeerRole::agent, QStringLiteral("AAAA"),
+        true) << QByteArray(R"({"v":1,"kind":"msg","role":"agent","payload":"AAAA","cache":true})");
     QTest::newRow("plain message") << Envelope::message(PeerRole::agent, QStringLiteral("AA+/"))
                                    << QByteArray(R"({"v":1,"kind":"msg","role":"agent","payload":"AA+/"})");
     QTest::newRow("notify message")
-        << Envelope::message(PeerRole::agent, QStringLiteral("AAAA"), false, QStringLiteral("d407a909daac15c0acd1a05b88c0042f"))
-        << QByteArray(R"({"v":1,"kind":"msg","role":"agent","payload":"AAAA","tag":"d407a909daac15c0acd1a05b88c0042f","notify":true})");
+        << Envelope::message(
+               PeerRole::agent, QStringLiteral("AAAA"), false, QStringLiteral("d407a909daac15c0acd1a05b88c0042f"))
+        << QByteArray(
+               R"({"v":1,"kind":"msg","role":"agent","payload":"AAAA","tag":"d407a909daac15c0acd1a05b88c0042f","notify":true})");
     Envelope registration;
     registration.kind = Envelope::Kind::registerDevice;
     registration.deviceToken = QStringLiteral("tok");
     registration.tags = QStringList { QStringLiteral("a"), QStringLiteral("b") };
     registration.online = false;
     QTest::newRow("register-device")
-        << registration << QByteArray(R"({"v":1,"kind":"register-device","online":false,"deviceToken":"tok","tags":["a","b"]})");
+        << registration
+        << QByteArray(R"({"v":1,"kind":"register-device","online":false,"deviceToken":"tok","tags":["a","b"]})");
 }
 
 void TestWireCodec::envelopeEncodesExactly()
@@ -463,8 +480,8 @@ void TestWireCodec::decodesGoodEnvelopes_data()
     Envelope welcome;
     welcome.kind = Envelope::Kind::welcome;
     welcome.online = true;
-    QTest::newRow("nulls and unknown keys") << QByteArray(R"({"kind":"welcome","v":1,"role":null,"online":true,"room":"x","payload":null})")
-                                            << welcome;
+    QTest::newRow("nulls and unknown keys")
+        << QByteArray(R"({"kind":"welcome","v":1,"role":null,"online":true,"room":"x","payload":null})") << welcome;
     Envelope future = welcome;
     future.v = 7;
     future.online.reset();
