@@ -1,6 +1,7 @@
 // ServerManager with real children: the scripted wl-test-child run through a
 // real login shell, real pipes, real signals.
 
+#include "platform/SockDiagListenerScanner.h"
 #include "supervision/ErrorAlertService.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ShellCommand.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -81,6 +83,62 @@ int readPidFile(const QString& path)
     return file.readAll().trimmed().toInt();
 }
 
+// A stray server holding a port: wl-test-child listening, plus a grandchild
+// that inherited the socket. Started with QProcess, outside the manager.
+class Holder {
+public:
+    explicit Holder(quint16 port) : m_port(port) { }
+    ~Holder()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(Test::waitMs(5000));
+        }
+        if (m_grandchild > 0)
+            ::kill(m_grandchild, SIGKILL);
+    }
+
+    bool start()
+    {
+        m_process.start(child(), { QStringLiteral("listen:") + QString::number(m_port), QStringLiteral("grandchild"),
+                                   QStringLiteral("{"), QStringLiteral("hold"), QStringLiteral("}"),
+                                   QStringLiteral("hold") });
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < Test::waitMs(5000)) {
+            m_process.waitForReadyRead(100);
+            m_output += m_process.readAllStandardOutput();
+            const qsizetype at = m_output.indexOf("grandchild ");
+            if (m_output.contains("listening ") && at >= 0 && m_output.indexOf('\n', at) > 0) {
+                m_grandchild = m_output.mid(at + 11, m_output.indexOf('\n', at) - at - 11).toInt();
+                m_pid = int(m_process.processId());
+                return true;
+            }
+        }
+        return false;
+    }
+    int pid() const { return m_pid; }
+    int grandchild() const { return m_grandchild; }
+
+private:
+    quint16 m_port;
+    QProcess m_process;
+    QByteArray m_output;
+    int m_pid = 0;
+    int m_grandchild = 0;
+};
+
+// A server that fails on the busy port. With exitFirst it exits at once;
+// otherwise it lingers 1.5 s after the message. Once the port is free, the
+// same command listens and stays.
+QString failingListenerCommand(quint16 port, bool exitFirst)
+{
+    if (exitFirst)
+        return childCommand({ QStringLiteral("listen:") + QString::number(port), QStringLiteral("hold") });
+    const QString script = QStringLiteral("\"$0\" listen:%1 hold || { \"$0\" sleep:1500; exit 1; }").arg(port);
+    return QStringLiteral("sh -c ") + ShellCommand::quoted(script) + u' ' + ShellCommand::quoted(child());
+}
+
 const QString started = QStringLiteral("\u25B6\uFE0E Started: ");
 const QString stopping = QStringLiteral("\u25A0 Stopping\u2026");
 const QString stopped = QStringLiteral("\u25A0 Stopped.");
@@ -100,7 +158,7 @@ private:
     std::unique_ptr<ErrorAlertService> m_alertService;
     QList<Alert> m_alerts;
 
-    std::unique_ptr<ServerManager> makeManager(const QString& shell = QStringLiteral("/bin/bash"))
+    std::unique_ptr<ServerManager> makeManager(const QString& shell = QStringLiteral("/bin/bash"), bool scanPorts = false)
     {
         m_alertService = std::make_unique<ErrorAlertService>();
         m_alerts.clear();
@@ -109,6 +167,8 @@ private:
         ServerManagerOptions options;
         options.loginShell = shell;
         options.alertService = m_alertService.get();
+        if (scanPorts)
+            options.listenerScanner = std::make_shared<SockDiagListenerScanner>();
         return std::make_unique<ServerManager>(options);
     }
 
@@ -577,6 +637,83 @@ private Q_SLOTS:
         QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
         QVERIFY(!QFile::exists(base.filePath(QStringLiteral("pwned"))));
         QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+    }
+
+    // Port recovery. A stray instance (listener plus a grandchild that inherited
+    // its socket) holds the port; the server fails with EADDRINUSE.
+    void portRecovery_data()
+    {
+        QTest::addColumn<bool>("exitFirst");
+        QTest::newRow("failing process exits before the port is freed") << true;
+        QTest::newRow("port freed while the failing process lives") << false;
+    }
+
+    void portRecovery()
+    {
+        QFETCH(bool, exitFirst);
+        const quint16 port = Test::freeTcpPort();
+        QVERIFY(port != 0);
+        Holder holder(port);
+        QVERIFY2(holder.start(), "the holder did not start listening");
+
+        auto manager = makeManager(QStringLiteral("/bin/bash"), true);
+        const ServerConfig config = server(failingListenerCommand(port, exitFirst));
+        QStringList seen;
+        std::optional<bool> processPresentWhenFreed;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines) {
+                seen.append(QString::fromUtf8(line.text));
+                if (seen.last().startsWith(QStringLiteral("Freed port")))
+                    processPresentWhenFreed = manager->state(config.id).pid.has_value();
+            }
+        });
+        manager->start(config);
+        const QString listening = QStringLiteral("listening ") + QString::number(port);
+        QTRY_VERIFY_WITH_TIMEOUT(seen.contains(listening), Test::waitMs(15000));
+
+        QStringList pids { QString::number(holder.pid()), QString::number(holder.grandchild()) };
+        std::sort(pids.begin(), pids.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+        const QString busy = QStringLiteral("Error: listen EADDRINUSE: address already in use 127.0.0.1:") + QString::number(port);
+        QCOMPARE(seen,
+                 (QStringList { started + config.command, busy,
+                                QStringLiteral("\u26A0\uFE0E Port %1 already in use \u2014 freeing it and restarting\u2026").arg(port),
+                                QStringLiteral("Freed port %1 (stopped PID %2).").arg(port).arg(pids.join(QStringLiteral(", "))),
+                                QStringLiteral("\u21BB Restarting\u2026"), started + config.command, listening }));
+        QCOMPARE(processPresentWhenFreed, std::optional<bool>(!exitFirst));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(holder.grandchild()), Test::waitMs(5000));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::running);
+        QVERIFY(!state.hasError);
+        QCOMPARE(m_alerts.size(), 1); // the EADDRINUSE line; the exit during recovery raises none
+    }
+
+    void stopDuringPortRecoveryCancelsRestart()
+    {
+        const quint16 port = Test::freeTcpPort();
+        Holder holder(port);
+        QVERIFY2(holder.start(), "the holder did not start listening");
+        auto manager = makeManager(QStringLiteral("/bin/bash"), true);
+        const ServerConfig config = server(failingListenerCommand(port, false));
+        QStringList seen;
+        bool stopped = false;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seen.append(QString::fromUtf8(line.text));
+        });
+        connect(manager.get(), &ServerManager::stateChanged, this, [&](const QUuid&) {
+            // Stop as soon as the recovery has begun, while the failing process lives.
+            if (!stopped && seen.filter(QStringLiteral("already in use \u2014")).size() == 1) {
+                stopped = true;
+                QMetaObject::invokeMethod(this, [&] { manager->stop(config); }, Qt::QueuedConnection);
+            }
+        });
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(!seen.filter(QStringLiteral("Freed port")).isEmpty(), Test::waitMs(10000));
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(seen.filter(QStringLiteral("\u25A0 Stopped.")).size(), 1);
+        QVERIFY(!seen.contains(QStringLiteral("\u21BB Restarting\u2026")));
+        QCOMPARE(seen.count(started + config.command), 1);
+        QCOMPARE(manager->state(config.id).status, ServerStatus::stopped);
     }
 
     void shutdownEndsEveryTree()
