@@ -137,7 +137,7 @@ TEST(RelayProgram, printsPortServesAndExitsCleanlyOnSigterm)
     relay.signal(SIGTERM);
     EXPECT_FALSE(controller.read().ok);
     EXPECT_EQ(controller.closeCode(), 1001);
-    EXPECT_FALSE(agent.read().ok);
+    while (agent.read().ok) { } // its welcome and the controller's peerJoin come first
     EXPECT_EQ(agent.closeCode(), 1001);
     EXPECT_EQ(relay.waitForExit(), 0);
 
