@@ -4,6 +4,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTest>
@@ -18,6 +20,7 @@ namespace {
 const QString serviceName = u"org.freedesktop.Notifications"_s;
 
 struct NotifyCall {
+    QString sender; // unique bus name of the caller
     QString app;
     uint replaces = 0;
     QString icon;
@@ -29,19 +32,30 @@ struct NotifyCall {
 };
 
 // A notification server of our own on the real session bus, so the test sees
-// exactly what went over the wire.
-class FakeNotifications : public QObject {
+// exactly what went over the wire. Other programs on the same bus (a daemon
+// another test runs) may notify too, so calls carry their sender.
+class FakeNotifications : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
     QList<NotifyCall> calls;
 
+    QList<NotifyCall> callsFrom(const QDBusConnection& bus) const
+    {
+        QList<NotifyCall> from;
+        for (const NotifyCall& call : calls) {
+            if (call.sender == bus.baseService())
+                from.append(call);
+        }
+        return from;
+    }
+
 public Q_SLOTS:
     uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary, const QString& body,
         const QStringList& actions, const QVariantMap& hints, int timeout)
     {
-        calls.append({ app, replaces, icon, summary, body, actions, hints, timeout });
+        calls.append({ message().service(), app, replaces, icon, summary, body, actions, hints, timeout });
         return uint(calls.size());
     }
     QStringList GetCapabilities() { return { u"body"_s }; }
@@ -85,8 +99,9 @@ private Q_SLOTS:
         const QString title = u"\u26A0\uFE0F 100% %s error"_s;
         const QString body = u"disk 100% full %s — 😀 e\u0301"_s;
         notifier.notify(title, body);
-        QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 1, Wardlamp::Test::waitMs(5000));
-        const NotifyCall& call = fake.calls.at(0);
+        const QDBusConnection ourBus = QDBusConnection::sessionBus();
+        QTRY_COMPARE_WITH_TIMEOUT(fake.callsFrom(ourBus).size(), 1, Wardlamp::Test::waitMs(5000));
+        const NotifyCall call = fake.callsFrom(ourBus).at(0);
         QCOMPARE(call.app, u"Wardlamp"_s);
         QCOMPARE(call.replaces, 0u);
         QCOMPARE(call.icon, QString(FreedesktopNotifier::iconName));
@@ -96,8 +111,8 @@ private Q_SLOTS:
         QCOMPARE(call.timeout, -1);
 
         notifier.notify(u"second"_s, QString());
-        QTRY_COMPARE_WITH_TIMEOUT(fake.calls.size(), 2, Wardlamp::Test::waitMs(5000));
-        QCOMPARE(fake.calls.at(1).summary, u"second"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(fake.callsFrom(ourBus).size(), 2, Wardlamp::Test::waitMs(5000));
+        QCOMPARE(fake.callsFrom(ourBus).at(1).summary, u"second"_s);
     }
 
     // With nobody serving notifications the call returns at once; nothing
