@@ -65,15 +65,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "wardlamp-relay: %s\n", failure->c_str());
         return 1;
     }
-    std::printf("listening on %s\n", server.localAddressText().c_str());
-    std::fflush(stdout);
-    RelayLog::line(std::string("listening on ") + server.localAddressText() + (parsed.options.useTls() ? " (wss)" : " (ws)"));
-
+    // Signals are caught before anyone can learn the address: a supervisor that stops
+    // the relay right after reading the first line still gets a clean exit.
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&server](const boost::system::error_code& error, int) {
         if (!error)
             server.shutdown();
     });
+    std::printf("listening on %s\n", server.localAddressText().c_str());
+    std::fflush(stdout);
+    RelayLog::line(std::string("listening on ") + server.localAddressText() + (parsed.options.useTls() ? " (wss)" : " (ws)"));
 
     io.run();
     RelayLog::line("stopped");
