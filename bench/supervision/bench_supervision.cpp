@@ -8,7 +8,8 @@
 //       per-batch tap, and stops the clock when the manager has published the
 //       batch holding the N-th line (linesAppended). Prints the time from the
 //       generator's own start (its --t0-file) and from start(), the number of
-//       linesAppended/linesCaptured emissions, and checks the kept log: the last
+//       linesAppended/linesCaptured emissions, the CPU time the whole process
+//       (main and I/O threads) spent meanwhile, and checks the kept log: the last
 //       2000 lines must be the generator's last 2000, in order.
 //
 //   bench_supervision stop --tree PATH [--ignore-term] [--orphan]
@@ -37,6 +38,7 @@
 #include <optional>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -54,6 +56,15 @@ long long realtimeMicros()
     timespec ts {};
     clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<long long>(ts.tv_sec) * 1000000LL + ts.tv_nsec / 1000;
+}
+
+// User + system time of this whole process (every thread), in microseconds.
+long long processCpuMicros()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000LL
+        + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
 }
 
 long long micros(SteadyClock::duration d)
@@ -117,6 +128,7 @@ int runIngest(const QStringList& args)
     quint64 lastSeqOfGenerator = 0;
     std::optional<SteadyClock::time_point> doneAt;
     long long doneRealtime = 0;
+    long long doneCpu = 0;
     bool reachedThisBatch = false;
 
     // The tap: every appended line, once per batch. Only a four-byte compare
@@ -148,6 +160,7 @@ int runIngest(const QStringList& args)
             if (reachedThisBatch && !doneAt && firstSeq + quint64(count) - 1 >= lastSeqOfGenerator) {
                 doneAt = SteadyClock::now();
                 doneRealtime = realtimeMicros();
+                doneCpu = processCpuMicros();
                 loop.quit();
             }
         });
@@ -161,6 +174,7 @@ int runIngest(const QStringList& args)
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
 
+    const long long cpuAtStart = processCpuMicros();
     const auto startedAt = SteadyClock::now();
     manager.start(config);
     loop.exec();
@@ -192,9 +206,9 @@ int runIngest(const QStringList& args)
     const bool ok = doneAt && generatorLines == lines && keptInOrder && lastIsLast
         && keptGenerator >= std::min<qint64>(lines, ServerManager::maxLogLines) - 2;
 
-    std::printf("from_t0_us=%lld from_start_us=%lld lines=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
+    std::printf("from_t0_us=%lld from_start_us=%lld cpu_us=%lld lines=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
                 "kept_generator=%d kept_in_order=%d last_is_last=%d ok=%d\n",
-        fromT0, fromStart, static_cast<long long>(generatorLines), static_cast<long long>(appendedEmissions),
+        fromT0, fromStart, doneAt ? doneCpu - cpuAtStart : -1, static_cast<long long>(generatorLines), static_cast<long long>(appendedEmissions),
         static_cast<long long>(capturedEmissions), static_cast<long long>(stateEmissions), state.logs.size(), keptGenerator, keptInOrder ? 1 : 0,
         lastIsLast ? 1 : 0, ok ? 1 : 0);
     std::fflush(stdout);

@@ -42,9 +42,10 @@ lineBytes=80
 gen=$bin/wl_bench_loggen
 tree=$bin/wl_bench_tree
 waitfile=$bin/wl_bench_waitfile
+cputime=$bin/wl_bench_cputime
 driver=$bin/bench_supervision
 daemon=$bin/wardlampd
-for tool in "$gen" "$tree" "$waitfile"; do
+for tool in "$gen" "$tree" "$waitfile" "$cputime"; do
     [ -x "$tool" ] || { echo "run.sh: $tool is not built" >&2; exit 1; }
 done
 
@@ -153,12 +154,13 @@ EOF
 run_raw() { # mode stream dir
     local mode=$1 stream=$2 d=$3 end
     if [ "$stream" = stdout ]; then
-        "$gen" --lines "$lines" --mode "$mode" --stream stdout --t0-file "$d/t0" | cat >/dev/null
+        "$gen" --lines "$lines" --mode "$mode" --stream stdout --t0-file "$d/t0" | "$cputime" "$d/cpu" cat >/dev/null
     else
-        "$gen" --lines "$lines" --mode "$mode" --stream stderr --t0-file "$d/t0" 2>&1 >/dev/null | cat >/dev/null
+        "$gen" --lines "$lines" --mode "$mode" --stream stderr --t0-file "$d/t0" 2>&1 >/dev/null |
+            "$cputime" "$d/cpu" cat >/dev/null
     fi
     end=$(now_us)
-    echo "$((end - $(cat "$d/t0"))) $lines"
+    echo "$((end - $(cat "$d/t0"))) $lines $(cat "$d/cpu")"
 }
 
 run_wardlamp() { # mode stream dir
@@ -168,8 +170,9 @@ run_wardlamp() { # mode stream dir
         echo "run.sh: bench_supervision ingest failed: $(tail -3 "$d/driver.err")" >&2
     fi
     # "from_t0_us=.. from_start_us=.. lines=.. signals=.. ... ok=0|1"
-    local fromT0 count signals fromStart ok
+    local fromT0 count signals fromStart ok cpu
     fromT0=$(sed -n 's/.*from_t0_us=\([0-9]*\).*/\1/p' <<<"$out")
+    cpu=$(sed -n 's/.*cpu_us=\([0-9]*\).*/\1/p' <<<"$out")
     fromStart=$(sed -n 's/.*from_start_us=\([0-9]*\).*/\1/p' <<<"$out")
     count=$(sed -n 's/.* lines=\([0-9]*\).*/\1/p' <<<"$out")
     signals=$(sed -n 's/.* signals=\([0-9]*\).*/\1/p' <<<"$out")
@@ -179,7 +182,7 @@ run_wardlamp() { # mode stream dir
         echo "run.sh: ServerManager run failed its checks: $out" >&2
         [ "${count:-0}" -ge "$lines" ] && count=$((lines - 1))
     fi
-    echo "${fromT0:--} ${count:-0} signals=${signals:-0} start=${fromStart:--}"
+    echo "${fromT0:--} ${count:-0} ${cpu:--} signals=${signals:-0} start=${fromStart:--}"
 }
 
 run_supervisord() { # mode stream dir
@@ -189,34 +192,36 @@ run_supervisord() { # mode stream dir
     pid=$!
     started+=("$pid")
     res=$("$waitfile" "$d/$([ "$stream" = stdout ] && echo out || echo err).log" --bytes $((lines * lineBytes)) \
-        --done-file "$d/done") || true
+        --done-file "$d/done" --cpu-pid "$pid" --start-file "$d/t0") || true
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
-    [ -f "$d/t0" ] || { echo "- 0"; return; }
-    read -r end count _ <<<"$res"
-    echo "$((end - $(cat "$d/t0"))) $((count / lineBytes))"
+    [ -f "$d/t0" ] || { echo "- 0 -"; return; }
+    local end count cpu
+    read -r end count _ cpu <<<"$res"
+    echo "$((end - $(cat "$d/t0"))) $((count / lineBytes)) $cpu"
 }
 
 run_concurrently() { # mode stream dir
     local mode=$1 stream=$2 d=$3 end count
-    "$npmPrefix/node_modules/.bin/concurrently" \
+    "$cputime" "$d/cpu" "$npmPrefix/node_modules/.bin/concurrently" \
         "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" >"$d/out.log" 2>&1 || true
     end=$(now_us)
     count=$(grep -c '^\[0\] seq ' "$d/out.log" || true)
-    echo "$((end - $(cat "$d/t0"))) $count"
+    echo "$((end - $(cat "$d/t0"))) $count $(cat "$d/cpu")"
 }
 
 run_pm2() { # mode stream dir
-    local mode=$1 stream=$2 d=$3 name res end count
+    local mode=$1 stream=$2 d=$3 name res count
     name=gen-$RANDOM$RANDOM
     "$pm2bin" start "$gen" --name "$name" --no-autorestart --interpreter none -o "$d/out.log" -e "$d/err.log" -- \
         --lines "$lines" --mode "$mode" --stream "$stream" --t0-file "$d/t0" --done-file "$d/done" >/dev/null 2>&1
     res=$("$waitfile" "$d/$([ "$stream" = stdout ] && echo out || echo err).log" --bytes $((lines * lineBytes)) \
-        --done-file "$d/done") || true
+        --done-file "$d/done" --cpu-pid "$(cat "$PM2_HOME/pm2.pid" 2>/dev/null || echo 0)" --start-file "$d/t0") || true
     "$pm2bin" delete "$name" >/dev/null 2>&1 || true
-    [ -f "$d/t0" ] || { echo "- 0"; return; }
-    read -r end count _ <<<"$res"
-    echo "$((end - $(cat "$d/t0"))) $((count / lineBytes))"
+    [ -f "$d/t0" ] || { echo "- 0 -"; return; }
+    local end cpu
+    read -r end count _ cpu <<<"$res"
+    echo "$((end - $(cat "$d/t0"))) $((count / lineBytes)) $cpu"
 }
 
 bench_ingest() {
@@ -230,11 +235,13 @@ bench_ingest() {
     # Runs go round the tools (raw, wardlamp, supervisord, ...; then again), so
     # that a burst of load from elsewhere on the machine does not land on one tool.
     local -A result lost signalsOf startOf losses worst
-    local mode stream tool run d out t count extra
+    local -A cpuOf
+    local mode stream tool run d out t count cpu extra
     for mode in large line; do
         for stream in stdout stderr; do
             for tool in "${tools[@]}"; do
                 : >"$scratch/times.$tool"
+                : >"$scratch/cpu.$tool"
                 losses[$tool]=0
                 worst[$tool]=$lines
             done
@@ -244,8 +251,9 @@ bench_ingest() {
                 for tool in "${tools[@]}"; do
                     d=$(mktemp -d "$scratch/run.XXXXXX")
                     out=$("run_$tool" "$mode" "$stream" "$d")
-                    read -r t count extra <<<"$out"
+                    read -r t count cpu extra <<<"$out"
                     if [ "$t" != "-" ]; then echo "$t" >>"$scratch/times.$tool"; fi
+                    case "$cpu" in '' | - | -1) ;; *) echo "$cpu" >>"$scratch/cpu.$tool" ;; esac
                     if [ "${count:-0}" -lt "$lines" ]; then
                         losses[$tool]=$((losses[$tool] + 1))
                         [ "${count:-0}" -lt "${worst[$tool]}" ] && worst[$tool]=${count:-0}
@@ -259,6 +267,7 @@ bench_ingest() {
             done
             for tool in "${tools[@]}"; do
                 result[$mode.$stream.$tool]=$(median <"$scratch/times.$tool")
+                cpuOf[$mode.$stream.$tool]=$(median <"$scratch/cpu.$tool")
                 if [ "${losses[$tool]}" -gt 0 ]; then
                     lost[$mode.$stream.$tool]="lost lines in ${losses[$tool]}/$runs runs (worst: $((lines - worst[$tool])) missing)"
                 fi
@@ -289,6 +298,25 @@ bench_ingest() {
             printf '\n'
         done
     done
+    printf '\nCPU time of the reader/supervisor process alone (user+system; not moved by load elsewhere):\n'
+    printf '%-28s' "writes, stream"
+    for tool in "${tools[@]}"; do printf '%-22s' "${title[$tool]}"; done
+    printf '\n'
+    for mode in large line; do
+        for stream in stdout stderr; do
+            local label="1 MiB writes"
+            [ "$mode" = line ] && label="one line per write"
+            printf '%-28s' "$label, $stream"
+            for tool in "${tools[@]}"; do
+                printf '%-22s' "$(human "${cpuOf[$mode.$stream.$tool]}")"
+            done
+            printf '\n'
+        done
+    done
+    printf '(raw pipe: cat; ServerManager: the whole bench process from start(); supervisord: its python\n'
+    printf ' process from the generator start, 10 ms ticks; pm2: its God daemon, likewise; concurrently:\n'
+    printf ' the whole node process, start-up included)\n'
+
     printf '\nTargets for ServerManager: 1 MiB writes at most 1.50x the raw pipe, one line per write at most 1.20x.\n'
     if has "${tools[*]}" wardlamp; then
         for mode in large line; do
