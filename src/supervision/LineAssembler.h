@@ -23,7 +23,8 @@ namespace Wardlamp {
 // sink(QByteArrayView line, bool ascii, const LineHints* hints) with a view
 // valid during the call; empty lines are handed out too. When feed() is given
 // a classifier that has scanned the chunk, lines that lie whole inside the
-// chunk come with hints (error word, in-use wording); others come without.
+// chunk come with hints (error word, in-use wording) and point into `data`;
+// others come without, and may point into the assembler's own buffers.
 struct LineHints {
     bool error = false;
     bool mayMentionPort = false;
@@ -56,21 +57,31 @@ template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sin
     const qsizetype size = data.size();
     qsizetype pos = 0;
     while (pos < size) {
-        const void* found = std::memchr(begin + pos, '\n', size_t(size - pos));
-        if (!found) {
+        qsizetype end;
+        if (scanned) {
+            end = scanned->findNewline(pos);
+        } else {
+            const void* found = std::memchr(begin + pos, '\n', size_t(size - pos));
+            end = found ? static_cast<const char*>(found) - begin : -1;
+        }
+        if (end < 0) {
             m_partial.append(begin + pos, size - pos);
             splitOverlong(sink);
             return;
         }
-        const qsizetype end = static_cast<const char*>(found) - begin;
-        if (m_partial.isEmpty() && scanned && end - pos <= maxLineBytes && scanned->isAscii(pos, end)) {
-            // A trailing '\r' is a non-word byte outside both wordings: the
-            // hints of [pos, end) hold for the line without it.
-            const LineHints hints { scanned->isError(pos, end), scanned->mayMentionPort(pos, end) };
-            QByteArrayView line(begin + pos, end - pos);
-            if (line.endsWith('\r'))
-                line.chop(1);
-            sink(line, true, &hints);
+        if (m_partial.isEmpty() && scanned && end - pos <= maxLineBytes) {
+            const LineClassifier::Facts facts = scanned->facts(pos, end);
+            if (facts.ascii) {
+                // A trailing '\r' is a non-word byte outside both wordings: the
+                // facts of [pos, end) hold for the line without it.
+                const LineHints hints { facts.error, facts.mayMentionPort };
+                QByteArrayView line(begin + pos, end - pos);
+                if (line.endsWith('\r'))
+                    line.chop(1);
+                sink(line, true, &hints);
+            } else {
+                deliver(QByteArrayView(begin + pos, end - pos), true, sink);
+            }
         } else if (m_partial.isEmpty()) {
             deliver(QByteArrayView(begin + pos, end - pos), true, sink);
         } else {

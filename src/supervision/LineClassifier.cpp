@@ -49,95 +49,141 @@ bool isListedWord(const char* p, qsizetype length)
     }
 }
 
-#if !(defined(__x86_64__) || defined(__i386__))
-// Scalar marking for machines without the vector units used below.
-inline void markScalar(const char* d, qsizetype i, quint64* nonAscii, quint64* error, quint64* port)
-{
-    const char c0 = lower(d[i]);
-    const char c1 = lower(d[i + 1]);
-    const char c2 = lower(d[i + 2]);
-    const quint64 bit = quint64(1) << (i & 63);
-    const qsizetype word = i >> 6;
-    if (static_cast<unsigned char>(d[i]) >= 0x80)
-        nonAscii[word] |= bit;
-    const bool e = (c0 == 'e' && (c1 == 'r' || c1 == 'x' || c1 == 'c' || c1 == 'a')) || (c0 == 'u' && c1 == 'n')
-        || ((c0 == 'f' || c0 == 'p') && c1 == 'a') || (c0 == 't' && c1 == 'r');
-    if (e)
-        error[word] |= bit;
-    if (c0 == 'n' && ((d[i + 1] == ' ' && c2 == 'u') || (c1 == 'u' && c2 == 's')))
-        port[word] |= bit;
-}
-#endif
+using Marks = LineClassifier::Marks;
 
-#if WL_X86
-// The same marks, 32 bytes at a time. |0x20 folds A-Z onto a-z; other bytes
-// that land on a letter are not letters of the words, and candidates are
-// verified byte by byte anyway.
-#define WL_EQ256(v, c) _mm256_cmpeq_epi8((v), _mm256_set1_epi8(c))
-__attribute__((target("avx2"))) void markAvx2(const char* d, qsizetype size, quint64* nonAscii, quint64* error,
-                                              quint64* port)
+// The marks of one byte position, the definition the vector versions follow:
+// a byte >= 0x80; a line feed; the first two letters of a listed word (any
+// case: er ex ec ea un fa pa tr); the n of "n u" or "nus".
+[[maybe_unused]] void markScalar(const char* d, qsizetype words, Marks* out)
 {
-    const __m256i caseBit = _mm256_set1_epi8(0x20);
-    for (qsizetype i = 0; i < size; i += 32) {
-        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
-        const __m256i raw1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 1));
-        const __m256i raw2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i + 2));
-        const __m256i c0 = _mm256_or_si256(raw, caseBit);
-        const __m256i c1 = _mm256_or_si256(raw1, caseBit);
-        const __m256i c2 = _mm256_or_si256(raw2, caseBit);
-        const __m256i nextA = WL_EQ256(c1, 'a');
-        const __m256i nextR = WL_EQ256(c1, 'r');
-        const __m256i e = _mm256_and_si256(
-            WL_EQ256(c0, 'e'), _mm256_or_si256(_mm256_or_si256(nextR, WL_EQ256(c1, 'x')), _mm256_or_si256(WL_EQ256(c1, 'c'), nextA)));
-        const __m256i u = _mm256_and_si256(WL_EQ256(c0, 'u'), WL_EQ256(c1, 'n'));
-        const __m256i fp = _mm256_and_si256(_mm256_or_si256(WL_EQ256(c0, 'f'), WL_EQ256(c0, 'p')), nextA);
-        const __m256i t = _mm256_and_si256(WL_EQ256(c0, 't'), nextR);
-        const __m256i errorMask = _mm256_or_si256(_mm256_or_si256(e, u), _mm256_or_si256(fp, t));
-        const __m256i portMask = _mm256_and_si256(
-            WL_EQ256(c0, 'n'),
-            _mm256_or_si256(_mm256_and_si256(WL_EQ256(raw1, ' '), WL_EQ256(c2, 'u')), _mm256_and_si256(WL_EQ256(c1, 'u'), WL_EQ256(c2, 's'))));
-        const int shift = int(i & 63);
-        const qsizetype word = i >> 6;
-        nonAscii[word] |= quint64(quint32(_mm256_movemask_epi8(raw))) << shift;
-        error[word] |= quint64(quint32(_mm256_movemask_epi8(errorMask))) << shift;
-        port[word] |= quint64(quint32(_mm256_movemask_epi8(portMask))) << shift;
+    for (qsizetype w = 0; w < words; ++w) {
+        Marks marks {};
+        for (int b = 0; b < 64; ++b) {
+            const qsizetype i = w * 64 + b;
+            const char c0 = char(d[i] | 0x20);
+            const char c1 = char(d[i + 1] | 0x20);
+            const char c2 = char(d[i + 2] | 0x20);
+            const quint64 bit = quint64(1) << b;
+            if (static_cast<unsigned char>(d[i]) >= 0x80)
+                marks.nonAscii |= bit;
+            if (d[i] == '\n')
+                marks.newlines |= bit;
+            if ((c0 == 'e' && (c1 == 'r' || c1 == 'x' || c1 == 'c' || c1 == 'a')) || (c0 == 'u' && c1 == 'n')
+                || ((c0 == 'f' || c0 == 'p') && c1 == 'a') || (c0 == 't' && c1 == 'r'))
+                marks.errorCandidates |= bit;
+            if (c0 == 'n' && ((d[i + 1] == ' ' && c2 == 'u') || (c1 == 'u' && c2 == 's')))
+                marks.portCandidates |= bit;
+        }
+        out[w] = marks;
     }
 }
-#undef WL_EQ256
 
-void markSse2(const char* d, qsizetype size, quint64* nonAscii, quint64* error, quint64* port)
+#if WL_X86
+// |0x20 folds A-Z onto a-z; other bytes it turns into these letters are not
+// letters of the words, and every candidate is verified byte by byte anyway.
+__attribute__((target("avx512bw"))) void markAvx512(const char* d, qsizetype words, Marks* out)
+{
+    const __m512i caseBit = _mm512_set1_epi8(0x20);
+#define WL_EQ512(v, c) _mm512_cmpeq_epi8_mask((v), _mm512_set1_epi8(c))
+    for (qsizetype w = 0; w < words; ++w) {
+        const char* p = d + w * 64;
+        const __m512i raw = _mm512_loadu_si512(p);
+        const __m512i raw1 = _mm512_loadu_si512(p + 1);
+        const __m512i c0 = _mm512_or_si512(raw, caseBit);
+        const __m512i c1 = _mm512_or_si512(raw1, caseBit);
+        const __m512i c2 = _mm512_or_si512(_mm512_loadu_si512(p + 2), caseBit);
+        const quint64 nextA = WL_EQ512(c1, 'a');
+        const quint64 nextR = WL_EQ512(c1, 'r');
+        const quint64 error = (WL_EQ512(c0, 'e') & (nextR | WL_EQ512(c1, 'x') | WL_EQ512(c1, 'c') | nextA))
+            | (WL_EQ512(c0, 'u') & WL_EQ512(c1, 'n')) | ((WL_EQ512(c0, 'f') | WL_EQ512(c0, 'p')) & nextA)
+            | (WL_EQ512(c0, 't') & nextR);
+        const quint64 port = WL_EQ512(c0, 'n')
+            & ((WL_EQ512(raw1, ' ') & WL_EQ512(c2, 'u')) | (WL_EQ512(c1, 'u') & WL_EQ512(c2, 's')));
+        out[w] = Marks { WL_EQ512(raw, '\n'), _mm512_movepi8_mask(raw), error, port };
+    }
+#undef WL_EQ512
+}
+
+__attribute__((target("avx2"))) void markAvx2(const char* d, qsizetype words, Marks* out)
+{
+    const __m256i caseBit = _mm256_set1_epi8(0x20);
+#define WL_EQ256(v, c) _mm256_cmpeq_epi8((v), _mm256_set1_epi8(c))
+#define WL_MASK(v) quint64(quint32(_mm256_movemask_epi8(v)))
+    for (qsizetype w = 0; w < words; ++w) {
+        Marks marks {};
+        for (int half = 0; half < 2; ++half) {
+            const char* p = d + w * 64 + half * 32;
+            const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i raw1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+            const __m256i c0 = _mm256_or_si256(raw, caseBit);
+            const __m256i c1 = _mm256_or_si256(raw1, caseBit);
+            const __m256i c2 = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)), caseBit);
+            const __m256i nextA = WL_EQ256(c1, 'a');
+            const __m256i nextR = WL_EQ256(c1, 'r');
+            const __m256i e = _mm256_and_si256(
+                WL_EQ256(c0, 'e'),
+                _mm256_or_si256(_mm256_or_si256(nextR, WL_EQ256(c1, 'x')), _mm256_or_si256(WL_EQ256(c1, 'c'), nextA)));
+            const __m256i u = _mm256_and_si256(WL_EQ256(c0, 'u'), WL_EQ256(c1, 'n'));
+            const __m256i fp = _mm256_and_si256(_mm256_or_si256(WL_EQ256(c0, 'f'), WL_EQ256(c0, 'p')), nextA);
+            const __m256i t = _mm256_and_si256(WL_EQ256(c0, 't'), nextR);
+            const __m256i error = _mm256_or_si256(_mm256_or_si256(e, u), _mm256_or_si256(fp, t));
+            const __m256i port = _mm256_and_si256(
+                WL_EQ256(c0, 'n'), _mm256_or_si256(_mm256_and_si256(WL_EQ256(raw1, ' '), WL_EQ256(c2, 'u')),
+                                                   _mm256_and_si256(WL_EQ256(c1, 'u'), WL_EQ256(c2, 's'))));
+            const int shift = half * 32;
+            marks.newlines |= WL_MASK(WL_EQ256(raw, '\n')) << shift;
+            marks.nonAscii |= WL_MASK(raw) << shift;
+            marks.errorCandidates |= WL_MASK(error) << shift;
+            marks.portCandidates |= WL_MASK(port) << shift;
+        }
+        out[w] = marks;
+    }
+#undef WL_MASK
+#undef WL_EQ256
+}
+
+void markSse2(const char* d, qsizetype words, Marks* out)
 {
     const __m128i caseBit = _mm_set1_epi8(0x20);
     const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    for (qsizetype i = 0; i < size; i += 16) {
-        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-        const __m128i raw1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + 1));
-        const __m128i raw2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + 2));
-        const __m128i c0 = _mm_or_si128(raw, caseBit);
-        const __m128i c1 = _mm_or_si128(raw1, caseBit);
-        const __m128i c2 = _mm_or_si128(raw2, caseBit);
-        const __m128i nextA = eq(c1, 'a');
-        const __m128i nextR = eq(c1, 'r');
-        const __m128i e
-            = _mm_and_si128(eq(c0, 'e'), _mm_or_si128(_mm_or_si128(nextR, eq(c1, 'x')), _mm_or_si128(eq(c1, 'c'), nextA)));
-        const __m128i u = _mm_and_si128(eq(c0, 'u'), eq(c1, 'n'));
-        const __m128i fp = _mm_and_si128(_mm_or_si128(eq(c0, 'f'), eq(c0, 'p')), nextA);
-        const __m128i t = _mm_and_si128(eq(c0, 't'), nextR);
-        const __m128i errorMask = _mm_or_si128(_mm_or_si128(e, u), _mm_or_si128(fp, t));
-        const __m128i portMask = _mm_and_si128(
-            eq(c0, 'n'), _mm_or_si128(_mm_and_si128(eq(raw1, ' '), eq(c2, 'u')), _mm_and_si128(eq(c1, 'u'), eq(c2, 's'))));
-        const int shift = int(i & 63);
-        const qsizetype word = i >> 6;
-        nonAscii[word] |= quint64(quint32(_mm_movemask_epi8(raw))) << shift;
-        error[word] |= quint64(quint32(_mm_movemask_epi8(errorMask))) << shift;
-        port[word] |= quint64(quint32(_mm_movemask_epi8(portMask))) << shift;
+    const auto mask = [](__m128i v) { return quint64(quint32(_mm_movemask_epi8(v))); };
+    for (qsizetype w = 0; w < words; ++w) {
+        Marks marks {};
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const char* p = d + w * 64 + quarter * 16;
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i raw1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+            const __m128i c0 = _mm_or_si128(raw, caseBit);
+            const __m128i c1 = _mm_or_si128(raw1, caseBit);
+            const __m128i c2 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), caseBit);
+            const __m128i nextA = eq(c1, 'a');
+            const __m128i nextR = eq(c1, 'r');
+            const __m128i e = _mm_and_si128(eq(c0, 'e'),
+                                            _mm_or_si128(_mm_or_si128(nextR, eq(c1, 'x')), _mm_or_si128(eq(c1, 'c'), nextA)));
+            const __m128i u = _mm_and_si128(eq(c0, 'u'), eq(c1, 'n'));
+            const __m128i fp = _mm_and_si128(_mm_or_si128(eq(c0, 'f'), eq(c0, 'p')), nextA);
+            const __m128i t = _mm_and_si128(eq(c0, 't'), nextR);
+            const __m128i error = _mm_or_si128(_mm_or_si128(e, u), _mm_or_si128(fp, t));
+            const __m128i port = _mm_and_si128(
+                eq(c0, 'n'), _mm_or_si128(_mm_and_si128(eq(raw1, ' '), eq(c2, 'u')), _mm_and_si128(eq(c1, 'u'), eq(c2, 's'))));
+            const int shift = quarter * 16;
+            marks.newlines |= mask(eq(raw, '\n')) << shift;
+            marks.nonAscii |= mask(raw) << shift;
+            marks.errorCandidates |= mask(error) << shift;
+            marks.portCandidates |= mask(port) << shift;
+        }
+        out[w] = marks;
     }
 }
 
-bool hasAvx2()
+enum class Kernel { avx512, avx2, sse2 };
+
+Kernel bestKernel()
 {
-    static const bool supported = __builtin_cpu_supports("avx2");
-    return supported;
+    static const Kernel kernel = __builtin_cpu_supports("avx512bw") ? Kernel::avx512
+        : __builtin_cpu_supports("avx2")                             ? Kernel::avx2
+                                                                     : Kernel::sse2;
+    return kernel;
 }
 #endif
 
@@ -147,29 +193,35 @@ void LineClassifier::scan(const char* data, qsizetype size)
 {
     m_data = data;
     m_size = size;
-    // Vector steps may run up to one step past `size`; room for that word too.
-    const std::size_t words = std::size_t(size / 64 + 2);
-    m_nonAscii.assign(words, 0);
-    m_errorCandidates.assign(words, 0);
-    m_portCandidates.assign(words, 0);
+    // Whole 64-byte steps: the last one reads up to 66 bytes past the final full step.
+    const qsizetype words = (size + 63) / 64;
+    m_marks.resize(std::size_t(words + 1));
+    Marks* out = m_marks.data();
 #if WL_X86
-    if (hasAvx2())
-        markAvx2(data, size, m_nonAscii.data(), m_errorCandidates.data(), m_portCandidates.data());
-    else
-        markSse2(data, size, m_nonAscii.data(), m_errorCandidates.data(), m_portCandidates.data());
+    switch (bestKernel()) {
+    case Kernel::avx512:
+        markAvx512(data, words, out);
+        break;
+    case Kernel::avx2:
+        markAvx2(data, words, out);
+        break;
+    case Kernel::sse2:
+        markSse2(data, words, out);
+        break;
+    }
 #else
-    for (qsizetype i = 0; i < size; ++i)
-        markScalar(data, i, m_nonAscii.data(), m_errorCandidates.data(), m_portCandidates.data());
+    markScalar(data, words, out);
 #endif
+    m_marks[std::size_t(words)] = LineClassifier::Marks {};
 }
 
 template<typename Check>
-bool LineClassifier::anyVerified(const std::vector<quint64>& bits, qsizetype begin, qsizetype end, Check&& check) const
+bool LineClassifier::anyVerified(quint64 LineClassifier::Marks::*bits, qsizetype begin, qsizetype end, Check&& check) const
 {
     if (begin >= end)
         return false;
     for (qsizetype word = begin >> 6; word <= (end - 1) >> 6; ++word) {
-        quint64 mask = bits[std::size_t(word)];
+        quint64 mask = m_marks[std::size_t(word)].*bits;
         if (!mask)
             continue;
         const qsizetype base = word << 6;
@@ -187,22 +239,65 @@ bool LineClassifier::anyVerified(const std::vector<quint64>& bits, qsizetype beg
     return false;
 }
 
+qsizetype LineClassifier::findNewline(qsizetype from) const
+{
+    if (from >= m_size)
+        return -1;
+    qsizetype word = from >> 6;
+    quint64 mask = m_marks[std::size_t(word)].newlines & (~quint64(0) << (from & 63));
+    const qsizetype lastWord = (m_size - 1) >> 6;
+    while (!mask) {
+        if (++word > lastWord)
+            return -1;
+        mask = m_marks[std::size_t(word)].newlines;
+    }
+    const qsizetype pos = (word << 6) + __builtin_ctzll(mask);
+    return pos < m_size ? pos : -1;
+}
+
+LineClassifier::Facts LineClassifier::facts(qsizetype begin, qsizetype end) const
+{
+    Facts result;
+    if (begin >= end)
+        return result;
+    const char* line = m_data + begin;
+    const qsizetype size = end - begin;
+    for (qsizetype word = begin >> 6; word <= (end - 1) >> 6; ++word) {
+        const qsizetype base = word << 6;
+        quint64 range = ~quint64(0);
+        if (base < begin)
+            range &= ~quint64(0) << (begin - base);
+        if (end - base < 64)
+            range &= (quint64(1) << (end - base)) - 1;
+        const LineClassifier::Marks& marks = m_marks[std::size_t(word)];
+        if (marks.nonAscii & range) {
+            result.ascii = false;
+            return result;
+        }
+        for (quint64 mask = marks.errorCandidates & range; mask && !result.error; mask &= mask - 1)
+            result.error = errorWordAt(line, size, base + __builtin_ctzll(mask) - begin);
+        for (quint64 mask = marks.portCandidates & range; mask && !result.mayMentionPort; mask &= mask - 1)
+            result.mayMentionPort = portWordingAt(line, size, base + __builtin_ctzll(mask) - begin);
+    }
+    return result;
+}
+
 bool LineClassifier::isAscii(qsizetype begin, qsizetype end) const
 {
-    return !anyVerified(m_nonAscii, begin, end, [](qsizetype) { return true; });
+    return !anyVerified(&Marks::nonAscii, begin, end, [](qsizetype) { return true; });
 }
 
 bool LineClassifier::isError(qsizetype begin, qsizetype end) const
 {
     const char* line = m_data + begin;
-    return anyVerified(m_errorCandidates, begin, end,
+    return anyVerified(&Marks::errorCandidates, begin, end,
                        [&](qsizetype pos) { return errorWordAt(line, end - begin, pos - begin); });
 }
 
 bool LineClassifier::mayMentionPort(qsizetype begin, qsizetype end) const
 {
     const char* line = m_data + begin;
-    return anyVerified(m_portCandidates, begin, end,
+    return anyVerified(&Marks::portCandidates, begin, end,
                        [&](qsizetype pos) { return portWordingAt(line, end - begin, pos - begin); });
 }
 

@@ -21,10 +21,29 @@ namespace Wardlamp {
 class LineClassifier {
 public:
     // Bytes that scan() may read past the end of the chunk (never used in results).
-    static constexpr qsizetype readPastEnd = 64;
+    static constexpr qsizetype readPastEnd = 80;
 
     // `data` must stay readable for readPastEnd bytes beyond `size`.
     void scan(const char* data, qsizetype size);
+
+    // The marks of 64 bytes of the chunk, side by side for locality.
+    struct Marks {
+        quint64 newlines;
+        quint64 nonAscii;
+        quint64 errorCandidates;
+        quint64 portCandidates;
+    };
+
+    // Position of the first line feed at or after `from`, or -1.
+    qsizetype findNewline(qsizetype from) const;
+
+    struct Facts {
+        bool ascii = true;
+        bool error = false; // only meaningful when ascii
+        bool mayMentionPort = false; // only meaningful when ascii
+    };
+    // All three facts of data[begin, end) in one pass over the marks.
+    Facts facts(qsizetype begin, qsizetype end) const;
 
     // Facts about the line data[begin, end) of the last scanned chunk.
     bool isAscii(qsizetype begin, qsizetype end) const;
@@ -37,14 +56,11 @@ public:
     static bool portWordingAt(const char* line, qsizetype size, qsizetype pos);
 
 private:
-    template<typename Check> bool anyVerified(const std::vector<quint64>& bits, qsizetype begin, qsizetype end,
-                                              Check&& check) const;
+    template<typename Check> bool anyVerified(quint64 Marks::*bits, qsizetype begin, qsizetype end, Check&& check) const;
 
     const char* m_data = nullptr;
     qsizetype m_size = 0;
-    std::vector<quint64> m_nonAscii;
-    std::vector<quint64> m_errorCandidates;
-    std::vector<quint64> m_portCandidates;
+    std::vector<Marks> m_marks;
 };
 
 } // namespace Wardlamp

@@ -40,8 +40,6 @@ OutputPump::OutputPump(Wake wake)
     ev.events = EPOLLIN;
     ev.data.ptr = nullptr;
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_event, &ev);
-    // Slack at the end lets the classifiers read a few bytes past a line.
-    m_buffer.resize(size_t(readSize + LineClassifier::readPastEnd));
     m_thread = std::thread([this] { loop(); });
 }
 
@@ -218,24 +216,32 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
     if (stream.fd < 0)
         return;
-    if (m_staging.bytes.capacity() < 2 * readSize)
-        m_staging.bytes.reserve(2 * readSize);
     const bool isStderr = kind == 1;
     auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
 
     qsizetype total = 0;
     bool ended = false;
     for (;;) {
-        const ssize_t n = ::read(stream.fd, m_buffer.data(), size_t(readSize));
+        // Read straight into the batch: lines that arrive whole are not copied again.
+        reserveStaging(readSize + LineClassifier::readPastEnd);
+        const qsizetype base = m_staging.bytes.size();
+        m_staging.bytes.resize(base + readSize);
+        m_chunk = m_staging.bytes.data() + base;
+        const ssize_t n = ::read(stream.fd, m_chunk, size_t(readSize));
+        // Shrinking keeps the capacity, so the classifier may still read past the end.
+        m_staging.bytes.resize(base + std::max<qsizetype>(n, 0));
         if (n > 0) {
             total += n;
-            m_classifier.scan(m_buffer.data(), n);
-            stream.assembler.feed(QByteArrayView(m_buffer.data(), n), sink, &m_classifier);
+            m_classifier.scan(m_chunk, n);
+            stream.assembler.feed(QByteArrayView(m_chunk, n), sink, &m_classifier);
+            m_chunk = nullptr;
+            mergeSideLines();
             // A short read means the pipe is empty for now; epoll reports the rest.
             if ((!drain && n < readSize) || total >= limit)
                 break;
             continue;
         }
+        m_chunk = nullptr;
         if (n == 0) {
             ended = true;
             break;
@@ -248,9 +254,53 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     }
     if (ended) {
         stream.assembler.finish(sink);
+        mergeSideLines();
         closeStream(run, kind);
     }
     publish(entry, drain);
+}
+
+void OutputPump::reserveStaging(qsizetype extra)
+{
+    const qsizetype needed = m_staging.bytes.size() + extra;
+    if (m_staging.bytes.capacity() >= needed)
+        return;
+    if (m_staging.bytes.isEmpty() && m_staging.lines.empty()) {
+        // Take a buffer the main thread has finished with: its pages are mapped already.
+        std::lock_guard lock(m_recycleMutex);
+        while (!m_recycled.empty()) {
+            PendingOutput spare = std::move(m_recycled.back());
+            m_recycled.pop_back();
+            if (spare.bytes.capacity() >= needed) {
+                spare.clear();
+                std::swap(m_staging.bytes, spare.bytes);
+                std::swap(m_staging.lines, spare.lines);
+                return;
+            }
+        }
+    }
+    m_staging.bytes.reserve(std::max(needed, m_staging.bytes.size() + 4 * readSize));
+}
+
+void OutputPump::recycle(PendingOutput&& output)
+{
+    if (output.bytes.capacity() < readSize || !output.bytes.isDetached())
+        return;
+    std::lock_guard lock(m_recycleMutex);
+    if (m_recycled.size() < 2)
+        m_recycled.push_back(std::move(output));
+}
+
+void OutputPump::mergeSideLines()
+{
+    if (m_sideLines.empty())
+        return;
+    const auto base = quint32(m_staging.bytes.size());
+    m_staging.bytes.append(m_side);
+    for (std::size_t index : m_sideLines)
+        m_staging.lines[index].offset += base;
+    m_side.resize(0);
+    m_sideLines.clear();
 }
 
 void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints)
@@ -281,10 +331,18 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
             flags |= RawLine::Error;
     }
     RawLine raw;
-    raw.offset = quint32(m_staging.bytes.size());
     raw.length = quint32(line.size());
     raw.flags = flags;
-    m_staging.bytes.append(line.data(), line.size());
+    if (hints && m_chunk) {
+        // Lines with hints lie in the chunk, which is part of the batch already.
+        raw.offset = quint32(line.data() - m_staging.bytes.constData());
+    } else {
+        // Others (assembled, repaired, cut) are copied aside and joined after
+        // the chunk: appending now could move the chunk being read.
+        raw.offset = quint32(m_side.size());
+        m_side.append(line.data(), line.size());
+        m_sideLines.push_back(m_staging.lines.size());
+    }
     m_staging.lines.push_back(raw);
 }
 
@@ -334,6 +392,7 @@ void OutputPump::finish(Entry& entry)
             continue;
         stream.assembler.finish(
             [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, kind == 1, line, ascii, hints); });
+        mergeSideLines();
         closeStream(run, kind);
     }
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, run.pidfd, nullptr);

@@ -45,6 +45,8 @@ public:
     void add(const std::shared_ptr<ProcessRun>& run);
     // Everything queued for the run; resumes reading a paused run.
     PendingOutput take(const std::shared_ptr<ProcessRun>& run);
+    // Gives a taken batch's buffers back for reuse (main thread, after use).
+    void recycle(PendingOutput&& output);
 
 private:
     enum class Command { Add, Resume };
@@ -65,6 +67,8 @@ private:
     void readStream(Entry& entry, int kind, qsizetype limit, bool drain);
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
     void closeStream(ProcessRun& run, int kind);
+    void reserveStaging(qsizetype extra);
+    void mergeSideLines();
     void finish(Entry& entry);
     void publish(Entry& entry, bool drain);
 
@@ -80,8 +84,12 @@ private:
 
     // Output thread only.
     std::unordered_map<ProcessRun*, std::unique_ptr<Entry>> m_entries;
-    std::vector<char> m_buffer;
-    PendingOutput m_staging;
+    PendingOutput m_staging; // lines read since the last publish()
+    char* m_chunk = nullptr; // the read being assembled, inside m_staging.bytes
+    QByteArray m_side; // lines that are not in the chunk, joined after it
+    std::vector<std::size_t> m_sideLines;
+    std::mutex m_recycleMutex;
+    std::vector<PendingOutput> m_recycled;
     LineClassifier m_classifier;
     std::chrono::steady_clock::time_point m_lastWakeAt;
     std::vector<std::shared_ptr<ProcessRun>> m_deferred; // runs whose wake-up waits for the interval

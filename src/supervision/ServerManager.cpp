@@ -513,9 +513,11 @@ void ServerManager::handleOutput(const std::shared_ptr<Detail::ProcessRun>& run)
         if (output.finished)
             handleRunFinished(run, output.status, output.bySignal);
     }
-    if (output.finished && m_liveRuns.isEmpty())
+    const bool finished = output.finished;
+    m_pump->recycle(std::move(output));
+    if (finished && m_liveRuns.isEmpty())
         Q_EMIT allProcessesExited();
-    if (output.finished)
+    if (finished)
         checkShutdownFinished();
 }
 
