@@ -375,7 +375,7 @@ void ServerManager::scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>
                                        std::chrono::milliseconds grace)
 {
     // The timer keeps the run: descendants may outlive the root and its exit handling.
-    QTimer::singleShot(grace, this, [this, run] {
+    QTimer::singleShot(grace, Qt::PreciseTimer, this, [this, run] {
         // Whatever of the tree survived the grace period, root or descendant.
         if (!run->finished || !ProcessTree::alive(run->signalled).isEmpty())
             signalTree(run, SIGKILL);
@@ -463,7 +463,7 @@ void ServerManager::shutdown(std::chrono::milliseconds grace)
     const auto runs = m_liveRuns;
     for (const auto& run : runs)
         signalTree(run, SIGTERM);
-    QTimer::singleShot(grace, this, [this] {
+    QTimer::singleShot(grace, Qt::PreciseTimer, this, [this] {
         const auto remaining = m_liveRuns;
         for (const auto& run : remaining)
             signalTree(run, SIGKILL);
@@ -472,7 +472,9 @@ void ServerManager::shutdown(std::chrono::milliseconds grace)
     });
     for (const auto& run : runs)
         m_shutdown->processes.append(run->signalled);
-    checkShutdownFinished();
+    // Reported from the event loop even when nothing runs, so a caller that
+    // connects right after this call still hears it.
+    QMetaObject::invokeMethod(this, [this] { checkShutdownFinished(); }, Qt::QueuedConnection);
 }
 
 void ServerManager::checkShutdownFinished()
@@ -492,7 +494,7 @@ void ServerManager::checkShutdownFinished()
 
 void ServerManager::scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay)
 {
-    QTimer::singleShot(delay, this, [this, config] {
+    QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, config] {
         if (!m_shutdown)
             start(config);
     });
