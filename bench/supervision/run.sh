@@ -85,7 +85,7 @@ median() {
 ms() { awk -v us="$1" 'BEGIN { if (us == "-") print "-"; else printf "%.0f ms", us / 1000 }'; }
 secs() { awk -v us="$1" 'BEGIN { if (us == "-") print "-"; else printf "%.2f s", us / 1000000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2fx", a / b }'; }
-human() { if [ "$1" -ge 500000 ]; then secs "$1"; else ms "$1"; fi; }
+human() { if [ "$1" = - ]; then echo -; elif [ "$1" -ge 500000 ]; then secs "$1"; else ms "$1"; fi; }
 
 section() { printf '\n== %s ==\n' "$1"; }
 
@@ -338,6 +338,8 @@ bench_ingest() {
 # 2 and 3. Memory and idle wake-ups of the daemon beside supervisord
 # ---------------------------------------------------------------------------
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+# "anon A KiB, file F KiB": private heap/stack versus mapped files (libraries, mostly shared).
+rss_split() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d KiB, file-backed %d KiB", a, f }' "/proc/$1/status" 2>/dev/null; }
 
 # Voluntary + involuntary context switches of every thread of a process.
 ctx_switches() {
@@ -392,13 +394,20 @@ bench_memory_idle() {
         svDone+=("$d/sv-done.$i")
     done
     echo "[$servers]" >"$d/servers.json"
+    # The same ten servers writing nothing: what the daemon costs before any line.
+    sed 's/--lines 2000/--lines 0/g; s/wl-done/wl-empty-done/g' "$d/servers.json" >"$d/empty.json"
 
     # Both supervisors run side by side, with the same ten children each.
-    local wpid="" svpid=""
+    local wpid="" svpid="" epid=""
     if [ -x "$daemon" ]; then
         "$daemon" --servers "$d/servers.json" --quiet >"$d/daemon.out" 2>"$d/daemon.err" &
         wpid=$!
         started+=("$wpid")
+        if [ "$want_memory" = 1 ]; then
+            "$daemon" --servers "$d/empty.json" --quiet >/dev/null 2>"$d/empty.err" &
+            epid=$!
+            started+=("$epid")
+        fi
     fi
     if command -v supervisord >/dev/null && has "$peers" supervisord; then
         supervisord_conf "$d" "${svspecs[@]}" >"$d/sv.conf"
@@ -412,18 +421,20 @@ bench_memory_idle() {
     if [ -n "$svpid" ]; then
         wait_files 10 "${svDone[@]}" || echo "(not every supervisord program ran)"
     fi
-    local wrss="" svrss=""
+    local wrss="" svrss="" erss=""
     [ -n "$wpid" ] && wrss=$(settle_rss "$wpid")
+    [ -n "$epid" ] && erss=$(settle_rss "$epid")
     [ -n "$svpid" ] && svrss=$(settle_rss "$svpid")
 
     if [ "$want_memory" = 1 ]; then
         section "2. Memory: 10 servers that wrote 2000 lines each (VmRSS of the supervisor process itself)"
         if [ -n "$wpid" ]; then
-            printf '%-14s %10s\n' wardlampd "$wrss KiB"
+            printf '%-14s %10s   (%s)\n' wardlampd "$wrss KiB" "$(rss_split "$wpid")"
+            [ -n "$epid" ] && printf '%-14s %10s   (%s; the same servers writing no line)\n' "" "$erss KiB" "$(rss_split "$epid")"
         else
             echo "wardlampd      (not built)"
         fi
-        [ -n "$svpid" ] && printf '%-14s %10s   (the python process)\n' supervisord "$svrss KiB"
+        [ -n "$svpid" ] && printf '%-14s %10s   (%s; the python process)\n' supervisord "$svrss KiB" "$(rss_split "$svpid")"
         if [ -n "$wpid" ] && [ -n "$svpid" ]; then
             printf 'wardlampd / supervisord = %s   (target: at most 0.33x)\n' "$(ratio "$wrss" "$svrss")"
         fi
@@ -449,10 +460,10 @@ bench_memory_idle() {
 
     # End both supervisors and check that each took its children along.
     local pid
-    for pid in $wpid $svpid; do
+    for pid in $wpid $epid $svpid; do
         kill "$pid" 2>/dev/null || true
     done
-    for pid in $wpid $svpid; do
+    for pid in $wpid $epid $svpid; do
         wait "$pid" 2>/dev/null || true
     done
     sleep 0.5
