@@ -62,11 +62,11 @@ void Daemon::start()
         m_printer.setServerName(server.id, server.name);
         autostart += server.autostart ? 1 : 0;
     }
-    say(u"%1 server(s)%2, %3 to start"_s.arg(servers.size())
-            .arg(m_options.serversFile      ? u" from "_s + *m_options.serversFile
-                    : m_store.isEphemeral() ? u" from WL_SEED_SERVERS"_s
-                                            : QString())
-            .arg(autostart));
+    const QString source = m_options.serversFile ? u"from "_s + *m_options.serversFile
+        : m_store.isEphemeral()                  ? u"from WL_SEED_SERVERS"_s
+                                                 : u"saved"_s;
+    // One arg() call: a path may hold "%1" itself.
+    say(u"%1 server(s) %2, %3 to start"_s.arg(QString::number(servers.size()), source, QString::number(autostart)));
     m_manager.startAutostartServers(servers);
     if (m_options.untilStopped && !m_manager.anyProcessAlive())
         checkSettled();
@@ -135,11 +135,13 @@ void Daemon::checkSettled()
 void Daemon::handleSignal(int signalNumber)
 {
     if (m_stopping) {
-        say(u"%1: already stopping, waiting for the servers to end"_s.arg(signalName(signalNumber)));
+        // Asked twice: do not wait out the grace period.
+        say(u"%1 again: SIGKILL to every server now"_s.arg(signalName(signalNumber)));
+        m_manager.shutdown(std::chrono::milliseconds(0));
         return;
     }
-    say(u"%1: stopping every server (SIGTERM, SIGKILL after %2 ms)"_s.arg(signalName(signalNumber))
-            .arg(m_options.grace.count()));
+    say(u"%1: stopping every server (SIGTERM, SIGKILL after %2 ms)"_s.arg(
+        signalName(signalNumber), QString::number(m_options.grace.count())));
     beginShutdown();
 }
 

@@ -421,6 +421,32 @@ private Q_SLOTS:
         QCOMPARE(readFile(m_settingsPath), m_savedBytes);
     }
 
+    // A second signal does not wait out a long grace period.
+    void secondSignalKillsAtOnce()
+    {
+        const QString pidFile = m_environment->path(u"stubborn.pid"_s);
+        QFile::remove(pidFile);
+        const QString file
+            = writeServers({ server(u"stubborn"_s, child({ u"ignore-term"_s, u"pidfile:"_s + pidFile, u"hold"_s })) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--grace"_s, u"600"_s });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidFile), waitMs(20000));
+        const qint64 pid = pidFrom(pidFile);
+
+        QByteArray err;
+        ::kill(pid_t(daemon.processId()), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += daemon.readAllStandardError()).contains("stopping every server"), waitMs(10000));
+        QVERIFY(processExists(pid)); // it ignores SIGTERM and the grace is long
+        ::kill(pid_t(daemon.processId()), SIGINT);
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+        QCOMPARE(daemon.exitCode(), 0);
+        QVERIFY(!processExists(pid));
+        err += daemon.readAllStandardError();
+        QVERIFY2(err.contains("SIGINT again: SIGKILL to every server now"), err.constData());
+    }
+
 private:
     QString program() const { return Wardlamp::Test::program(u"wardlampd"_s); }
 
