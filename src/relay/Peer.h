@@ -27,6 +27,9 @@ public:
     virtual void close(std::uint16_t code, std::string_view reason) = 0;
     // Drops the TCP connection at once: for a peer that does not read what it is sent.
     virtual void abort() = 0;
+    // Called by the idle sweep with its tick count: a peer silent for 2 ticks is
+    // pinged, one silent for 4 is dropped.
+    virtual void checkIdle(std::uint64_t sweep) = 0;
 };
 
 } // namespace Wardlamp

@@ -41,11 +41,18 @@ void PeerSession<Stream>::start(Request request)
     const RelayOptions& options = m_slot.context().options;
     // The websocket stream runs its own timers; the TCP stream's would cut long-lived connections.
     beast::get_lowest_layer(m_ws).expires_never();
+    // Beast's own idle timer would be re-armed on every message; the relay's idle sweep
+    // (RelayServer) costs nothing per message. Beast keeps the handshake and close limits.
     websocket::stream_base::timeout timeout;
     timeout.handshake_timeout = closeHandshakeTimeout;
-    timeout.idle_timeout = options.idleTimeout;
-    timeout.keep_alive_pings = true; // a peer that answers pings is not idle
+    timeout.idle_timeout = websocket::stream_base::none();
+    timeout.keep_alive_pings = false;
     m_ws.set_option(timeout);
+    m_lastActiveSweep = m_slot.context().idleSweep;
+    // Pings, pongs and close frames count as activity (Beast answers pings itself).
+    m_ws.control_callback([this](websocket::frame_type, std::string_view) {
+        m_lastActiveSweep = m_slot.context().idleSweep;
+    });
     m_ws.set_option(websocket::stream_base::decorator(
         [](websocket::response_type& response) { response.set(beast::http::field::server, "wardlamp-relay"); }));
     m_ws.read_message_max(options.maxFrameBytes);
@@ -98,6 +105,7 @@ void PeerSession<Stream>::handleRead(beast::error_code error)
         finish();
         return;
     }
+    m_lastActiveSweep = m_slot.context().idleSweep;
     handleMessage();
     readNext();
 }
@@ -197,6 +205,22 @@ void PeerSession<Stream>::abort()
     auto& socket = beast::get_lowest_layer(m_ws).socket();
     socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
     socket.close(ignored);
+}
+
+template <class Stream>
+void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
+{
+    if (m_closing)
+        return;
+    const std::uint64_t silent = sweep - m_lastActiveSweep;
+    if (silent >= 4) {
+        RelayLog::line("idle-timeout room=" + std::string(RelayLog::shortRoom(m_roomId)) + " role="
+            + std::string(toString(m_role)) + " from=" + m_address);
+        abort();
+    } else if (silent >= 2 && !m_pinging) {
+        m_pinging = true;
+        m_ws.async_ping({}, [self = this->shared_from_this()](beast::error_code) { self->m_pinging = false; });
+    }
 }
 
 template <class Stream>

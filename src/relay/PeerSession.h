@@ -41,6 +41,7 @@ public:
     bool send(Frame frame) override;
     void close(std::uint16_t code, std::string_view reason) override;
     void abort() override;
+    void checkIdle(std::uint64_t sweep) override;
 
 private:
     void handleAccept(boost::beast::error_code error);
@@ -68,6 +69,8 @@ private:
     bool m_writing = false;
     bool m_closing = false; // close or abort requested: nothing more is sent
     bool m_finished = false;
+    bool m_pinging = false;
+    std::uint64_t m_lastActiveSweep = 0; // the idle sweep tick of the last frame received
 };
 
 using PlainPeerSession = PeerSession<boost::beast::tcp_stream>;

@@ -26,6 +26,7 @@ struct RelayContext {
     RoomRegistry rooms;
     std::optional<boost::asio::ssl::context> tls; // set when serving wss://
     bool shuttingDown = false;
+    std::uint64_t idleSweep = 0; // ticks of the idle sweep, every idleTimeout / 4
 };
 
 } // namespace Wardlamp

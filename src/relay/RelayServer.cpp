@@ -6,6 +6,8 @@
 
 #include <boost/beast/websocket/rfc6455.hpp>
 
+#include <algorithm>
+
 namespace Wardlamp {
 
 namespace net = boost::asio;
@@ -20,11 +22,13 @@ RelayServer::RelayServer(net::io_context& io, RelayOptions options)
     : m_io(io)
     , m_context(std::make_shared<RelayContext>(std::move(options)))
     , m_shutdownTimer(io)
+    , m_idleTimer(io)
 {
 }
 
 RelayServer::~RelayServer()
 {
+    m_idleTimer.cancel();
     if (m_listener)
         m_listener->stop();
     // Sessions still queued in the io_context keep the context alive; the rooms must
@@ -56,6 +60,7 @@ std::optional<std::string> RelayServer::start()
     if (auto failure = m_listener->open(tcp::endpoint(address, options.listenPort)))
         return failure;
     m_listener->start();
+    scheduleIdleSweep();
     return std::nullopt;
 }
 
@@ -77,6 +82,7 @@ void RelayServer::shutdown()
     RelayLog::line("shutdown connections=" + std::to_string(m_context->stats.connections));
     if (m_listener)
         m_listener->stop();
+    m_idleTimer.cancel();
     m_context->rooms.closeAll(boost::beast::websocket::close_code::going_away, "relay shutting down");
     waitForConnectionsToClose(std::chrono::steady_clock::now() + shutdownGrace);
 }
@@ -94,6 +100,22 @@ void RelayServer::waitForConnectionsToClose(std::chrono::steady_clock::time_poin
     m_shutdownTimer.async_wait([this, deadline](boost::system::error_code error) {
         if (!error)
             waitForConnectionsToClose(deadline);
+    });
+}
+
+// One timer for all peers: every quarter of the idle timeout, silent peers are
+// pinged (after two ticks) or dropped (after four), so a peer that sends nothing,
+// not even a pong, is closed between 3/4 and 1 idle timeout after its last frame.
+void RelayServer::scheduleIdleSweep()
+{
+    const auto interval = std::max<std::chrono::milliseconds>(m_context->options.idleTimeout / 4, std::chrono::milliseconds(10));
+    m_idleTimer.expires_after(interval);
+    m_idleTimer.async_wait([this](boost::system::error_code error) {
+        if (error || m_context->shuttingDown)
+            return;
+        ++m_context->idleSweep;
+        m_context->rooms.checkIdle(m_context->idleSweep);
+        scheduleIdleSweep();
     });
 }
 

@@ -44,11 +44,13 @@ public:
 
 private:
     void waitForConnectionsToClose(std::chrono::steady_clock::time_point deadline);
+    void scheduleIdleSweep();
 
     boost::asio::io_context& m_io;
     std::shared_ptr<RelayContext> m_context;
     std::shared_ptr<Listener> m_listener;
     boost::asio::steady_timer m_shutdownTimer;
+    boost::asio::steady_timer m_idleTimer;
 };
 
 } // namespace Wardlamp

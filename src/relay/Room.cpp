@@ -110,6 +110,15 @@ void Room::detachAll()
     m_cached.reset();
 }
 
+void Room::checkIdle(std::uint64_t sweep)
+{
+    // Copies: a peer dropped here leaves later, but keep the walk independent of that.
+    if (auto agent = m_agent)
+        agent->checkIdle(sweep);
+    for (const auto& controller : std::vector<std::shared_ptr<Peer>>(m_controllers))
+        controller->checkIdle(sweep);
+}
+
 void Room::deliver(const std::shared_ptr<Peer>& to, const Frame& frame)
 {
     if (to->send(frame)) {

@@ -43,6 +43,7 @@ public:
     void closeAll(std::uint16_t code, std::string_view reason);
     // Forgets every peer without telling anyone (the relay is being torn down).
     void detachAll();
+    void checkIdle(std::uint64_t sweep);
 
 private:
     void deliver(const std::shared_ptr<Peer>& to, const Frame& frame);

@@ -46,6 +46,12 @@ void RoomRegistry::closeAll(std::uint16_t code, std::string_view reason)
         room->closeAll(code, reason);
 }
 
+void RoomRegistry::checkIdle(std::uint64_t sweep)
+{
+    for (const auto& [id, room] : m_rooms)
+        room->checkIdle(sweep);
+}
+
 void RoomRegistry::detachAll()
 {
     for (const auto& [id, room] : m_rooms)

@@ -31,6 +31,7 @@ public:
     void closeAll(std::uint16_t code, std::string_view reason);
     // Breaks every room ↔ peer reference (teardown without an io thread).
     void detachAll();
+    void checkIdle(std::uint64_t sweep);
 
 private:
     std::size_t m_maxControllers;

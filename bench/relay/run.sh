@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Side-by-side benchmark of wardlamp-relay and a minimal relay on Node's `ws`.
+# Usage: bench/relay/run.sh [BUILD_DIR] [ROOMS ...]     (default: build, 1000 10000)
+# Needs wardlamp-relay and wl_relay_loadgen built in BUILD_DIR/bin, node and npm.
+# Each room is one agent and one controller (2 connections); the agents send ~1 KiB
+# "msg" envelopes. Figures: forwarded messages per second at saturation, p50/p99
+# latency at a paced 20,000 msg/s, and relay RSS per connection
+# ((RSS with all connections after the paced phase - RSS before any) / connections).
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${1:-build}"
+shift || true
+rooms_list=("${@:-1000 10000}")
+[[ $# -eq 0 ]] && rooms_list=(1000 10000)
+bin="$build/bin"
+relay="$bin/wardlamp-relay"
+loadgen="$bin/wl_relay_loadgen"
+rate="${WL_BENCH_RATE:-20000}"
+paced="${WL_BENCH_PACED_SECONDS:-8}"
+saturation="${WL_BENCH_SATURATION_SECONDS:-8}"
+for tool in "$relay" "$loadgen"; do
+    [[ -x "$tool" ]] || { echo "run.sh: $tool is not built" >&2; exit 1; }
+done
+command -v node >/dev/null && command -v npm >/dev/null || { echo "run.sh: node and npm are needed" >&2; exit 1; }
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+npm install --silent --no-audit --no-fund --prefix "$work/npm" ws >/dev/null 2>&1 \
+    || { echo "run.sh: npm install ws failed" >&2; exit 1; }
+ws_version="$(node -e "console.log(require('$work/npm/node_modules/ws/package.json').version)")"
+
+# Descriptors: each relay holds 2 per room, and so does the load generator. Root may
+# lift the hard limit (the relays inherit it); otherwise the soft one goes up to it.
+max_rooms=0
+for rooms in "${rooms_list[@]}"; do (( rooms > max_rooms )) && max_rooms=$rooms; done
+if (( EUID == 0 )); then
+    ulimit -Hn $((max_rooms * 2 + 4096)) 2>/dev/null || true
+fi
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+hard="$(ulimit -Hn)"
+
+start_relay() { # name rooms -> sets relay_pid, relay_port
+    local name="$1" rooms="$2" out="$work/$1.out"
+    : >"$out"
+    if [[ "$name" == wardlamp-relay ]]; then
+        "$relay" --listen 127.0.0.1:0 --max-connections $((rooms * 2 + 100)) --idle-timeout 600 \
+            >"$out" 2>/dev/null &
+    else
+        NODE_PATH="$work/npm/node_modules" node "$here/node-relay.js" 127.0.0.1:0 >"$out" 2>/dev/null &
+    fi
+    relay_pid=$!
+    pids+=("$relay_pid")
+    for _ in $(seq 1 200); do
+        grep -q '^listening on' "$out" && break
+        sleep 0.05
+    done
+    relay_port="$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$out" | head -1)"
+    [[ -n "$relay_port" ]] || { echo "run.sh: $name did not start" >&2; exit 1; }
+}
+
+results="$work/results.txt"
+: >"$results"
+for rooms in "${rooms_list[@]}"; do
+    need=$((rooms * 2 + 64))
+    if [[ "$hard" != unlimited ]] && (( need > hard )); then
+        echo "run.sh: descriptor hard limit $hard is below $need for $rooms rooms; skipping" >&2
+        continue
+    fi
+    for name in wardlamp-relay node-ws; do
+        start_relay "$name" "$rooms"
+        sleep 0.3
+        json="$("$loadgen" --connect "127.0.0.1:$relay_port" --rooms "$rooms" --threads 2 --rate "$rate" \
+            --paced-seconds "$paced" --saturation-seconds "$saturation" --relay-pid "$relay_pid" || echo '{}')"
+        echo "$name $rooms $json" >>"$results"
+        kill "$relay_pid" 2>/dev/null || true
+        wait "$relay_pid" 2>/dev/null || true
+    done
+done
+
+python3 - "$results" "$ws_version" "$rate" <<'PY'
+import json, sys
+rows = {}
+for line in open(sys.argv[1]):
+    name, rooms, text = line.split(' ', 2)
+    try:
+        rows[(name, int(rooms))] = json.loads(text)
+    except ValueError:
+        rows[(name, int(rooms))] = {}
+print(f"Relay benchmark: rooms of 1 agent + 1 controller, ~1 KiB msg envelopes, loopback; node ws {sys.argv[2]}")
+print(f"{'relay':<16}{'conns':>7}{'msgs/s (sat.)':>15}{'relay CPU':>10}{'msgs/CPU-s':>12}{'p50 us':>9}{'p99 us':>9}{'@ msg/s':>9}{'RSS/conn B':>12}{'RSS MiB':>9}")
+for rooms in sorted({r for _, r in rows}):
+    for name in ('wardlamp-relay', 'node-ws'):
+        r = rows.get((name, rooms), {})
+        if not r:
+            print(f"{name:<16}{rooms*2:>7}   (failed)")
+            continue
+        paced, sat = r['paced'], r['saturation']
+        achieved = paced['received'] / max(1, paced['sent']) * paced['rate']
+        print(f"{name:<16}{r['connections']:>7}{sat['msgs_per_s']:>15.0f}{sat['relay_cpu_share']*100:>9.0f}%{sat['msgs_per_relay_cpu_s']:>12.0f}{paced['p50_us']:>9.0f}{paced['p99_us']:>9.0f}"
+              f"{achieved:>9.0f}{r['rss_per_connection_bytes']:>12.0f}{r['rss_loaded_kb']/1024:>9.1f}")
+    a, b = rows.get(('wardlamp-relay', rooms)), rows.get(('node-ws', rooms))
+    if a and b:
+        print(f"  ratio at {rooms*2} connections: throughput x{a['saturation']['msgs_per_s']/max(1,b['saturation']['msgs_per_s']):.2f}, "
+              f"per relay CPU second x{a['saturation']['msgs_per_relay_cpu_s']/max(1,b['saturation']['msgs_per_relay_cpu_s']):.2f}, "
+              f"memory per connection x{a['rss_per_connection_bytes']/max(1,b['rss_per_connection_bytes']):.2f} of node")
+PY
