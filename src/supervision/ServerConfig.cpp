@@ -68,10 +68,9 @@ std::optional<QUuid> parseUuid(QStringView text)
         if (hyphenPlace ? text[i] != u'-' : !isHexDigit(text[i]))
             return std::nullopt;
     }
-    const QUuid id = QUuid::fromString(text);
-    // Cannot fail after the check above unless the text is the nil UUID, which
-    // is a valid textual form and kept as such.
-    return id;
+    // The text is well formed now, so this cannot fail; the nil UUID is a
+    // valid text and comes back as the null QUuid.
+    return QUuid::fromString(text);
 }
 
 std::optional<QUrl> ServerConfig::tunnelURL() const
