@@ -27,12 +27,12 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
-#include <sstream>
-#include <unistd.h>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace net = boost::asio;
@@ -219,21 +219,23 @@ private:
         std::snprintf(roomId, sizeof roomId, "%032x", m_first + static_cast<int>(index / 2));
         const std::string target
             = std::string("/connect?room=") + roomId + "&role=" + (isAgent ? "agent" : "controller");
-        connection.ws.next_layer().async_connect(m_endpoint, [this, &connection, target, &room, isAgent](beast::error_code error) {
-            if (error)
-                return fail("connect", error);
-            connection.ws.next_layer().set_option(tcp::no_delay(true));
-            connection.ws.auto_fragment(false);
-            connection.ws.async_handshake(m_shared.settings.host, target, [this, &connection, &room, isAgent](beast::error_code e) {
-                if (e)
-                    return fail("handshake", e);
-                connection.open = true;
-                ++m_connected;
-                readLoop(connection, room, isAgent);
-                if (m_nextToConnect < m_rooms.size() * 2)
-                    connectNext();
+        connection.ws.next_layer().async_connect(
+            m_endpoint, [this, &connection, target, &room, isAgent](beast::error_code error) {
+                if (error)
+                    return fail("connect", error);
+                connection.ws.next_layer().set_option(tcp::no_delay(true));
+                connection.ws.auto_fragment(false);
+                connection.ws.async_handshake(
+                    m_shared.settings.host, target, [this, &connection, &room, isAgent](beast::error_code e) {
+                        if (e)
+                            return fail("handshake", e);
+                        connection.open = true;
+                        ++m_connected;
+                        readLoop(connection, room, isAgent);
+                        if (m_nextToConnect < m_rooms.size() * 2)
+                            connectNext();
+                    });
             });
-        });
     }
 
     void fail(const char* what, beast::error_code error)
@@ -244,17 +246,18 @@ private:
 
     void readLoop(Connection& connection, RoomPair& room, bool isAgent)
     {
-        connection.ws.async_read(connection.buffer, [this, &connection, &room, isAgent](beast::error_code error, std::size_t) {
-            if (error) {
-                if (m_shared.phase.load() != Phase::Done)
-                    fail("read", error);
-                return;
-            }
-            if (!isAgent)
-                handleReceived(connection, room);
-            connection.buffer.clear();
-            readLoop(connection, room, isAgent);
-        });
+        connection.ws.async_read(
+            connection.buffer, [this, &connection, &room, isAgent](beast::error_code error, std::size_t) {
+                if (error) {
+                    if (m_shared.phase.load() != Phase::Done)
+                        fail("read", error);
+                    return;
+                }
+                if (!isAgent)
+                    handleReceived(connection, room);
+                connection.buffer.clear();
+                readLoop(connection, room, isAgent);
+            });
     }
 
     void handleReceived(Connection& connection, RoomPair& room)
@@ -288,7 +291,8 @@ private:
             std::chrono::duration_cast<std::chrono::nanoseconds>(m_pacedStart.time_since_epoch()).count());
         while (m_pacedSent < due) {
             // The scheduled time of this message, not the moment the loop got to it.
-            const auto scheduled = baseNs + static_cast<std::uint64_t>(static_cast<double>(m_pacedSent) / m_threadRate * 1e9);
+            const auto scheduled
+                = baseNs + static_cast<std::uint64_t>(static_cast<double>(m_pacedSent) / m_threadRate * 1e9);
             RoomPair& room = m_rooms[m_roundRobin++ % m_rooms.size()];
             queueSend(*room.agent, scheduled);
             ++m_pacedSent;
@@ -411,7 +415,8 @@ int main(int argc, char** argv)
     std::vector<std::thread> threads;
     std::vector<std::unique_ptr<net::executor_work_guard<net::io_context::executor_type>>> guards;
     for (auto& worker : workers) {
-        guards.push_back(std::make_unique<net::executor_work_guard<net::io_context::executor_type>>(worker->io().get_executor()));
+        guards.push_back(
+            std::make_unique<net::executor_work_guard<net::io_context::executor_type>>(worker->io().get_executor()));
         net::post(worker->io(), [w = worker.get()] { w->connectAll(); });
         threads.emplace_back([w = worker.get()] { w->io().run(); });
     }
@@ -487,8 +492,10 @@ int main(int argc, char** argv)
     }
     const int connections = s.rooms * 2;
     std::printf("{\"rooms\":%d,\"connections\":%d,\"connect_seconds\":%.2f,"
-                "\"paced\":{\"rate\":%.0f,\"sent\":%" PRIu64 ",\"received\":%" PRIu64 ",\"p50_us\":%.0f,\"p99_us\":%.0f,\"max_us\":%.0f},"
-                "\"saturation\":{\"msgs_per_s\":%.0f,\"p50_us\":%.0f,\"p99_us\":%.0f,\"relay_cpu_share\":%.2f,\"msgs_per_relay_cpu_s\":%.0f},"
+                "\"paced\":{\"rate\":%.0f,\"sent\":%" PRIu64 ",\"received\":%" PRIu64
+                ",\"p50_us\":%.0f,\"p99_us\":%.0f,\"max_us\":%.0f},"
+                "\"saturation\":{\"msgs_per_s\":%.0f,\"p50_us\":%.0f,\"p99_us\":%.0f,\"relay_cpu_share\":%.2f,\"msgs_"
+                "per_relay_cpu_s\":%.0f},"
                 "\"rss_idle_kb\":%ld,\"rss_loaded_kb\":%ld,\"rss_saturated_kb\":%ld,\"rss_per_connection_bytes\":%.0f,"
                 "\"failures\":%d}\n",
         s.rooms, connections, connectSeconds, s.rate, pacedSent, pacedReceived, paced.percentile(0.50),

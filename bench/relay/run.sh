@@ -66,10 +66,11 @@ start_relay() { # name rooms -> sets relay_pid, relay_port
 results="$work/results.txt"
 : >"$results"
 for rooms in "${rooms_list[@]}"; do
-    need=$((rooms * 2 + 64))
+    need=$((rooms * 2 + 100))
     if [[ "$hard" != unlimited ]] && (( need > hard )); then
-        echo "run.sh: descriptor hard limit $hard is below $need for $rooms rooms; skipping" >&2
-        continue
+        fitting=$(((hard - 100) / 2))
+        echo "run.sh: the descriptor hard limit $hard cannot hold $((rooms * 2)) connections per process; running $fitting rooms instead" >&2
+        rooms=$fitting
     fi
     for name in wardlamp-relay node-ws; do
         start_relay "$name" "$rooms"

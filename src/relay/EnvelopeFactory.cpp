@@ -7,19 +7,22 @@ namespace Wardlamp {
 
 namespace {
 
-    Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<bool> online)
-    {
-        boost::json::object envelope;
-        envelope["v"] = 1;
-        envelope["kind"] = kind;
-        if (role)
-            envelope["role"] = toString(*role);
-        if (online)
-            envelope["online"] = *online;
-        return std::make_shared<const std::string>(boost::json::serialize(envelope));
-    }
+Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<bool> online)
+{
+    boost::json::object envelope;
+    envelope["v"] = 1;
+    envelope["kind"] = kind;
+    if (role)
+        envelope["role"] = toString(*role);
+    if (online)
+        envelope["online"] = *online;
+    return std::make_shared<const std::string>(boost::json::serialize(envelope));
+}
 
-    std::size_t index(PeerRole role) { return role == PeerRole::Agent ? 0 : 1; }
+std::size_t index(PeerRole role)
+{
+    return role == PeerRole::Agent ? 0 : 1;
+}
 
 } // namespace
 
@@ -34,7 +37,8 @@ Frame EnvelopeFactory::welcome(PeerRole receiver, bool online)
 
 Frame EnvelopeFactory::peerJoin(PeerRole role)
 {
-    static const Frame frames[2] = { build("peerJoin", PeerRole::Agent, {}), build("peerJoin", PeerRole::Controller, {}) };
+    static const Frame frames[2]
+        = { build("peerJoin", PeerRole::Agent, {}), build("peerJoin", PeerRole::Controller, {}) };
     return frames[index(role)];
 }
 

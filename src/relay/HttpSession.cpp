@@ -17,19 +17,18 @@ namespace beast = boost::beast;
 namespace http = boost::beast::http;
 
 namespace {
-    constexpr std::size_t maxHeaderBytes = 8 * 1024;
-    constexpr auto lingerTimeout = std::chrono::seconds(2);
+constexpr std::size_t maxHeaderBytes = 8 * 1024;
+constexpr auto lingerTimeout = std::chrono::seconds(2);
 
-    template <class Stream>
-    constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
+template <class Stream> constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
 
-    std::optional<std::string_view> header(const http::request<http::empty_body>& request, std::string_view name)
-    {
-        const auto it = request.find(name);
-        if (it == request.end())
-            return std::nullopt;
-        return it->value();
-    }
+std::optional<std::string_view> header(const http::request<http::empty_body>& request, std::string_view name)
+{
+    const auto it = request.find(name);
+    if (it == request.end())
+        return std::nullopt;
+    return it->value();
+}
 } // namespace
 
 template <class Stream>
@@ -41,16 +40,14 @@ HttpSession<Stream>::HttpSession(Stream stream, ConnectionSlot slot, std::string
 {
 }
 
-template <class Stream>
-HttpSession<Stream>::~HttpSession() = default;
+template <class Stream> HttpSession<Stream>::~HttpSession() = default;
 
-template <class Stream>
-void HttpSession<Stream>::start()
+template <class Stream> void HttpSession<Stream>::start()
 {
     beast::get_lowest_layer(m_stream).expires_after(m_slot.context().options.idleTimeout);
     if constexpr (isTls<Stream>) {
-        m_stream.async_handshake(boost::asio::ssl::stream_base::server,
-            [self = this->shared_from_this()](beast::error_code error) {
+        m_stream.async_handshake(
+            boost::asio::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code error) {
                 if (error) {
                     RelayLog::line("tls-failed from=" + self->m_address + " error=" + error.message());
                     return;
@@ -62,8 +59,7 @@ void HttpSession<Stream>::start()
     }
 }
 
-template <class Stream>
-void HttpSession<Stream>::readRequest()
+template <class Stream> void HttpSession<Stream>::readRequest()
 {
     m_parser.emplace();
     m_parser->header_limit(maxHeaderBytes);
@@ -72,8 +68,7 @@ void HttpSession<Stream>::readRequest()
         [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleRequest(error); });
 }
 
-template <class Stream>
-void HttpSession<Stream>::handleRequest(beast::error_code error)
+template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_code error)
 {
     if (error == http::error::end_of_stream || error == beast::error::timeout
         || error == boost::asio::error::connection_reset || error == boost::asio::error::eof)
@@ -132,8 +127,7 @@ void HttpSession<Stream>::handleRequest(beast::error_code error)
     peer->start(m_parser->release());
 }
 
-template <class Stream>
-void HttpSession<Stream>::respond(http::status status, std::string body)
+template <class Stream> void HttpSession<Stream>::respond(http::status status, std::string body)
 {
     const auto& request = m_parser->get();
     m_response = {};
@@ -147,12 +141,12 @@ void HttpSession<Stream>::respond(http::status status, std::string body)
     m_response.prepare_payload();
     if (status == http::status::ok && request.method() == http::verb::head)
         m_response.body().clear(); // Content-Length stays that of the GET answer
-    http::async_write(m_stream, m_response,
-        [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleResponseWritten(error); });
+    http::async_write(m_stream, m_response, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+        self->handleResponseWritten(error);
+    });
 }
 
-template <class Stream>
-void HttpSession<Stream>::handleResponseWritten(beast::error_code error)
+template <class Stream> void HttpSession<Stream>::handleResponseWritten(beast::error_code error)
 {
     if (error)
         return;
@@ -160,7 +154,9 @@ void HttpSession<Stream>::handleResponseWritten(beast::error_code error)
     if constexpr (isTls<Stream>) {
         m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) {
             beast::error_code ignored;
-            beast::get_lowest_layer(self->m_stream).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+            beast::get_lowest_layer(self->m_stream)
+                .socket()
+                .shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
             self->drainUntilClosed();
         });
     } else {
@@ -172,11 +168,10 @@ void HttpSession<Stream>::handleResponseWritten(beast::error_code error)
 
 // Reads what the client still sends until it closes (or the linger timeout), so
 // closing never resets a connection whose answer the client has not read yet.
-template <class Stream>
-void HttpSession<Stream>::drainUntilClosed()
+template <class Stream> void HttpSession<Stream>::drainUntilClosed()
 {
-    beast::get_lowest_layer(m_stream).async_read_some(boost::asio::buffer(m_drain),
-        [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+    beast::get_lowest_layer(m_stream).async_read_some(
+        boost::asio::buffer(m_drain), [self = this->shared_from_this()](beast::error_code error, std::size_t) {
             if (!error)
                 self->drainUntilClosed();
         });

@@ -21,8 +21,7 @@ namespace Wardlamp {
 // or answered and closed: TLS handshake when serving wss://, one HTTP request read
 // within the idle timeout, then /healthz, the upgrade, or a one-line error. Plain
 // and TLS streams are instantiated in HttpSession.cpp. io thread only.
-template <class Stream>
-class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
+template <class Stream> class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
     // `overloaded`: the relay is at its connection limit; the request gets 503 whatever it asks.
     HttpSession(Stream stream, ConnectionSlot slot, std::string address, bool overloaded);

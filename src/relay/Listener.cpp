@@ -10,16 +10,16 @@ namespace net = boost::asio;
 using tcp = boost::asio::ip::tcp;
 
 namespace {
-    // Connections past the limit still get a readable 503 up to this many; beyond, a plain close.
-    constexpr std::size_t overloadMargin = 64;
-    constexpr auto acceptRetryDelay = std::chrono::milliseconds(50);
+// Connections past the limit still get a readable 503 up to this many; beyond, a plain close.
+constexpr std::size_t overloadMargin = 64;
+constexpr auto acceptRetryDelay = std::chrono::milliseconds(50);
 
-    std::string describe(const tcp::endpoint& endpoint)
-    {
-        const auto address = endpoint.address();
-        std::string text = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
-        return text + ":" + std::to_string(endpoint.port());
-    }
+std::string describe(const tcp::endpoint& endpoint)
+{
+    const auto address = endpoint.address();
+    std::string text = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    return text + ":" + std::to_string(endpoint.port());
+}
 } // namespace
 
 Listener::Listener(net::io_context& io, std::shared_ptr<RelayContext> context)
@@ -51,7 +51,10 @@ tcp::endpoint Listener::localEndpoint() const
     return m_acceptor.local_endpoint(ignored);
 }
 
-void Listener::start() { acceptNext(); }
+void Listener::start()
+{
+    acceptNext();
+}
 
 void Listener::stop()
 {

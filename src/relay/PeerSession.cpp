@@ -17,13 +17,14 @@ namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
 
 namespace {
-    constexpr auto closeHandshakeTimeout = std::chrono::seconds(10);
-    // Compact the send queue's vector once this many written slots sit at its front.
-    constexpr std::size_t queueCompactThreshold = 64;
+constexpr auto closeHandshakeTimeout = std::chrono::seconds(10);
+// Compact the send queue's vector once this many written slots sit at its front.
+constexpr std::size_t queueCompactThreshold = 64;
 } // namespace
 
 template <class Stream>
-PeerSession<Stream>::PeerSession(Stream stream, ConnectionSlot slot, std::string address, PeerRole role, std::string room)
+PeerSession<Stream>::PeerSession(
+    Stream stream, ConnectionSlot slot, std::string address, PeerRole role, std::string room)
     : m_ws(std::move(stream))
     , m_slot(std::move(slot))
     , m_address(std::move(address))
@@ -32,11 +33,9 @@ PeerSession<Stream>::PeerSession(Stream stream, ConnectionSlot slot, std::string
 {
 }
 
-template <class Stream>
-PeerSession<Stream>::~PeerSession() = default;
+template <class Stream> PeerSession<Stream>::~PeerSession() = default;
 
-template <class Stream>
-void PeerSession<Stream>::start(Request request)
+template <class Stream> void PeerSession<Stream>::start(Request request)
 {
     const RelayOptions& options = m_slot.context().options;
     // The websocket stream runs its own timers; the TCP stream's would cut long-lived connections.
@@ -50,9 +49,8 @@ void PeerSession<Stream>::start(Request request)
     m_ws.set_option(timeout);
     m_lastActiveSweep = m_slot.context().idleSweep;
     // Pings, pongs and close frames count as activity (Beast answers pings itself).
-    m_ws.control_callback([this](websocket::frame_type, std::string_view) {
-        m_lastActiveSweep = m_slot.context().idleSweep;
-    });
+    m_ws.control_callback(
+        [this](websocket::frame_type, std::string_view) { m_lastActiveSweep = m_slot.context().idleSweep; });
     m_ws.set_option(websocket::stream_base::decorator(
         [](websocket::response_type& response) { response.set(beast::http::field::server, "wardlamp-relay"); }));
     m_ws.read_message_max(options.maxFrameBytes);
@@ -60,8 +58,7 @@ void PeerSession<Stream>::start(Request request)
     m_ws.async_accept(request, beast::bind_front_handler(&PeerSession::handleAccept, this->shared_from_this()));
 }
 
-template <class Stream>
-void PeerSession<Stream>::handleAccept(beast::error_code error)
+template <class Stream> void PeerSession<Stream>::handleAccept(beast::error_code error)
 {
     if (error) {
         RelayLog::line("handshake-failed from=" + m_address + " error=" + error.message());
@@ -76,8 +73,8 @@ void PeerSession<Stream>::handleAccept(beast::error_code error)
     auto room = context.rooms.acquire(m_roomId);
     if (!room->join(this->shared_from_this())) {
         context.rooms.releaseIfEmpty(room);
-        RelayLog::line("reject room=" + std::string(RelayLog::shortRoom(m_roomId)) + " from=" + m_address
-            + " reason=room-full");
+        RelayLog::line(
+            "reject room=" + std::string(RelayLog::shortRoom(m_roomId)) + " from=" + m_address + " reason=room-full");
         close(websocket::close_code::try_again_later, "room is full");
         readNext();
         return;
@@ -87,8 +84,7 @@ void PeerSession<Stream>::handleAccept(beast::error_code error)
     readNext();
 }
 
-template <class Stream>
-void PeerSession<Stream>::readNext()
+template <class Stream> void PeerSession<Stream>::readNext()
 {
     m_incoming.clear();
     m_incomingBuffer.emplace(m_incoming, m_slot.context().options.maxFrameBytes + 1);
@@ -96,8 +92,7 @@ void PeerSession<Stream>::readNext()
         [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleRead(error); });
 }
 
-template <class Stream>
-void PeerSession<Stream>::handleRead(beast::error_code error)
+template <class Stream> void PeerSession<Stream>::handleRead(beast::error_code error)
 {
     if (error) {
         // Closed by the peer, too large (Beast has sent 1009), bad UTF-8 or framing,
@@ -110,8 +105,7 @@ void PeerSession<Stream>::handleRead(beast::error_code error)
     readNext();
 }
 
-template <class Stream>
-void PeerSession<Stream>::handleMessage()
+template <class Stream> void PeerSession<Stream>::handleMessage()
 {
     RelayContext& context = m_slot.context();
     // A binary frame is taken like a text one when it holds an envelope: JSON parsing
@@ -133,8 +127,7 @@ void PeerSession<Stream>::handleMessage()
     }
 }
 
-template <class Stream>
-bool PeerSession<Stream>::send(Frame frame)
+template <class Stream> bool PeerSession<Stream>::send(Frame frame)
 {
     if (m_closing)
         return true; // going away: swallowed, not an overflow
@@ -149,8 +142,7 @@ bool PeerSession<Stream>::send(Frame frame)
     return true;
 }
 
-template <class Stream>
-void PeerSession<Stream>::writeNext()
+template <class Stream> void PeerSession<Stream>::writeNext()
 {
     if (m_closing || m_queueHead == m_queue.size()) {
         m_queue.clear();
@@ -170,8 +162,7 @@ void PeerSession<Stream>::writeNext()
         [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleWrite(error); });
 }
 
-template <class Stream>
-void PeerSession<Stream>::handleWrite(beast::error_code error)
+template <class Stream> void PeerSession<Stream>::handleWrite(beast::error_code error)
 {
     if (m_queueHead < m_queue.size()) {
         m_queuedBytes -= m_queue[m_queueHead]->size();
@@ -186,8 +177,7 @@ void PeerSession<Stream>::handleWrite(beast::error_code error)
     writeNext();
 }
 
-template <class Stream>
-void PeerSession<Stream>::close(std::uint16_t code, std::string_view reason)
+template <class Stream> void PeerSession<Stream>::close(std::uint16_t code, std::string_view reason)
 {
     if (m_closing)
         return;
@@ -197,8 +187,7 @@ void PeerSession<Stream>::close(std::uint16_t code, std::string_view reason)
     m_ws.async_close(closeReason, [self = this->shared_from_this()](beast::error_code) {});
 }
 
-template <class Stream>
-void PeerSession<Stream>::abort()
+template <class Stream> void PeerSession<Stream>::abort()
 {
     m_closing = true;
     beast::error_code ignored;
@@ -207,15 +196,14 @@ void PeerSession<Stream>::abort()
     socket.close(ignored);
 }
 
-template <class Stream>
-void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
+template <class Stream> void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
 {
     if (m_closing)
         return;
     const std::uint64_t silent = sweep - m_lastActiveSweep;
     if (silent >= 4) {
-        RelayLog::line("idle-timeout room=" + std::string(RelayLog::shortRoom(m_roomId)) + " role="
-            + std::string(toString(m_role)) + " from=" + m_address);
+        RelayLog::line("idle-timeout room=" + std::string(RelayLog::shortRoom(m_roomId))
+            + " role=" + std::string(toString(m_role)) + " from=" + m_address);
         abort();
     } else if (silent >= 2 && !m_pinging) {
         m_pinging = true;
@@ -223,8 +211,7 @@ void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
     }
 }
 
-template <class Stream>
-void PeerSession<Stream>::finish()
+template <class Stream> void PeerSession<Stream>::finish()
 {
     if (m_finished)
         return;

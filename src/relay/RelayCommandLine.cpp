@@ -8,33 +8,33 @@ namespace Wardlamp {
 
 namespace {
 
-    std::optional<std::uint64_t> parseUnsigned(std::string_view text, std::uint64_t min, std::uint64_t max)
-    {
-        std::uint64_t value = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < min || value > max)
-            return std::nullopt;
-        return value;
-    }
+std::optional<std::uint64_t> parseUnsigned(std::string_view text, std::uint64_t min, std::uint64_t max)
+{
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
 
-    // "HOST:PORT", "[V6]:PORT" or ":PORT" (all interfaces).
-    bool parseListen(std::string_view text, RelayOptions& options)
-    {
-        const auto colon = text.rfind(':');
-        if (colon == std::string_view::npos)
-            return false;
-        std::string_view host = text.substr(0, colon);
-        const auto port = parseUnsigned(text.substr(colon + 1), 0, std::numeric_limits<std::uint16_t>::max());
-        if (!port)
-            return false;
-        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
-        else if (host.find(':') != std::string_view::npos)
-            return false; // a bare IPv6 address is ambiguous without brackets
-        options.listenAddress = host.empty() ? std::string("0.0.0.0") : std::string(host);
-        options.listenPort = static_cast<std::uint16_t>(*port);
-        return true;
-    }
+// "HOST:PORT", "[V6]:PORT" or ":PORT" (all interfaces).
+bool parseListen(std::string_view text, RelayOptions& options)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos)
+        return false;
+    std::string_view host = text.substr(0, colon);
+    const auto port = parseUnsigned(text.substr(colon + 1), 0, std::numeric_limits<std::uint16_t>::max());
+    if (!port)
+        return false;
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    else if (host.find(':') != std::string_view::npos)
+        return false; // a bare IPv6 address is ambiguous without brackets
+    options.listenAddress = host.empty() ? std::string("0.0.0.0") : std::string(host);
+    options.listenPort = static_cast<std::uint16_t>(*port);
+    return true;
+}
 
 } // namespace
 

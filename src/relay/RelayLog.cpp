@@ -9,10 +9,13 @@
 namespace Wardlamp {
 
 namespace {
-    std::atomic<bool> s_enabled { true };
+std::atomic<bool> s_enabled { true };
 }
 
-void RelayLog::setEnabled(bool enabled) { s_enabled = enabled; }
+void RelayLog::setEnabled(bool enabled)
+{
+    s_enabled = enabled;
+}
 
 void RelayLog::line(std::string_view text)
 {

@@ -14,8 +14,8 @@ namespace net = boost::asio;
 using tcp = boost::asio::ip::tcp;
 
 namespace {
-    constexpr auto shutdownGrace = std::chrono::seconds(5);
-    constexpr auto shutdownPoll = std::chrono::milliseconds(10);
+constexpr auto shutdownGrace = std::chrono::seconds(5);
+constexpr auto shutdownPoll = std::chrono::milliseconds(10);
 } // namespace
 
 RelayServer::RelayServer(net::io_context& io, RelayOptions options)
@@ -64,7 +64,10 @@ std::optional<std::string> RelayServer::start()
     return std::nullopt;
 }
 
-tcp::endpoint RelayServer::localEndpoint() const { return m_listener ? m_listener->localEndpoint() : tcp::endpoint(); }
+tcp::endpoint RelayServer::localEndpoint() const
+{
+    return m_listener ? m_listener->localEndpoint() : tcp::endpoint();
+}
 
 std::string RelayServer::localAddressText() const
 {
@@ -108,7 +111,8 @@ void RelayServer::waitForConnectionsToClose(std::chrono::steady_clock::time_poin
 // not even a pong, is closed between 3/4 and 1 idle timeout after its last frame.
 void RelayServer::scheduleIdleSweep()
 {
-    const auto interval = std::max<std::chrono::milliseconds>(m_context->options.idleTimeout / 4, std::chrono::milliseconds(10));
+    const auto interval
+        = std::max<std::chrono::milliseconds>(m_context->options.idleTimeout / 4, std::chrono::milliseconds(10));
     m_idleTimer.expires_after(interval);
     m_idleTimer.async_wait([this](boost::system::error_code error) {
         if (error || m_context->shuttingDown)
@@ -119,8 +123,14 @@ void RelayServer::scheduleIdleSweep()
     });
 }
 
-const RelayStats& RelayServer::stats() const { return m_context->stats; }
+const RelayStats& RelayServer::stats() const
+{
+    return m_context->stats;
+}
 
-const RelayOptions& RelayServer::options() const { return m_context->options; }
+const RelayOptions& RelayServer::options() const
+{
+    return m_context->options;
+}
 
 } // namespace Wardlamp

@@ -6,50 +6,50 @@ namespace Wardlamp {
 
 namespace {
 
-    constexpr std::size_t roomLength = 32;
+constexpr std::size_t roomLength = 32;
 
-    int hexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
-    // application/x-www-form-urlencoded decoding; a broken escape is kept literally,
-    // which then fails validation like any other wrong value.
-    std::string percentDecode(std::string_view text)
-    {
-        std::string out;
-        out.reserve(text.size());
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i];
-            if (c == '+') {
-                out.push_back(' ');
-            } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-                out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-                i += 2;
-            } else {
-                out.push_back(c);
-            }
+// application/x-www-form-urlencoded decoding; a broken escape is kept literally,
+// which then fails validation like any other wrong value.
+std::string percentDecode(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            out.push_back(' ');
+        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(c);
         }
-        return out;
     }
+    return out;
+}
 
-    // Last segment of the path, so "/connect", "/relay/connect" and "/a/b/connect" all match.
-    std::string_view lastSegment(std::string_view path)
-    {
-        const auto slash = path.rfind('/');
-        return slash == std::string_view::npos ? path : path.substr(slash + 1);
-    }
+// Last segment of the path, so "/connect", "/relay/connect" and "/a/b/connect" all match.
+std::string_view lastSegment(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
 
-    RequestRouter::Decision badRequest(std::string reason)
-    {
-        return { RequestRouter::Action::BadRequest, {}, PeerRole::Controller, std::move(reason) };
-    }
+RequestRouter::Decision badRequest(std::string reason)
+{
+    return { RequestRouter::Action::BadRequest, {}, PeerRole::Controller, std::move(reason) };
+}
 
 } // namespace
 

@@ -11,8 +11,8 @@
 namespace Wardlamp {
 
 namespace {
-    // Private-use close code: this agent connection was replaced by a newer one.
-    constexpr std::uint16_t closeReplaced = 4000;
+// Private-use close code: this agent connection was replaced by a newer one.
+constexpr std::uint16_t closeReplaced = 4000;
 } // namespace
 
 Room::Room(std::string id, std::size_t maxControllers, RelayStats& stats)

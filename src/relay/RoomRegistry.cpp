@@ -11,7 +11,10 @@ RoomRegistry::RoomRegistry(std::size_t maxControllersPerRoom, RelayStats& stats)
 {
 }
 
-RoomRegistry::~RoomRegistry() { detachAll(); }
+RoomRegistry::~RoomRegistry()
+{
+    detachAll();
+}
 
 std::shared_ptr<Room> RoomRegistry::find(const std::string& id) const
 {

@@ -74,7 +74,8 @@ int main(int argc, char** argv)
     });
     std::printf("listening on %s\n", server.localAddressText().c_str());
     std::fflush(stdout);
-    RelayLog::line(std::string("listening on ") + server.localAddressText() + (parsed.options.useTls() ? " (wss)" : " (ws)"));
+    RelayLog::line(
+        std::string("listening on ") + server.localAddressText() + (parsed.options.useTls() ? " (wss)" : " (ws)"));
 
     io.run();
     RelayLog::line("stopped");

@@ -7,7 +7,10 @@ namespace Wardlamp::RelayTest {
 
 // A generous wait, scaled by WL_TIMEOUT_FACTOR (default 1) for loaded machines.
 std::chrono::milliseconds waitFor(std::chrono::milliseconds base);
-inline std::chrono::milliseconds defaultWait() { return waitFor(std::chrono::seconds(10)); }
+inline std::chrono::milliseconds defaultWait()
+{
+    return waitFor(std::chrono::seconds(10));
+}
 
 // A valid room identifier derived from `seed` (32 lower-case hexadecimal characters).
 std::string roomId(unsigned seed);

@@ -21,8 +21,8 @@ TEST_P(Inspection, readsOrRefuses)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Inspection,
-    testing::Values(
-        Row { "msgFromAgent", R"({"v":1,"kind":"msg","role":"agent","payload":"QUJD"})", Facts { "msg", "agent", false } },
+    testing::Values(Row { "msgFromAgent", R"({"v":1,"kind":"msg","role":"agent","payload":"QUJD"})",
+                        Facts { "msg", "agent", false } },
         Row { "cachedSnapshot", R"({"v":1,"kind":"msg","role":"agent","payload":"x","cache":true})",
             Facts { "msg", "agent", true } },
         Row { "cacheFalse", R"({"cache":false,"kind":"msg","v":1})", Facts { "msg", std::nullopt, false } },
@@ -49,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Inspection,
 TEST(EnvelopeInspector, largePayloadBeyondStackBufferIsRead)
 {
     const std::string payload(3 * 1024 * 1024, 'A');
-    const auto facts = EnvelopeInspector::inspect(R"({"v":1,"kind":"msg","payload":")" + payload + R"(","cache":true})");
+    const auto facts
+        = EnvelopeInspector::inspect(R"({"v":1,"kind":"msg","payload":")" + payload + R"(","cache":true})");
     ASSERT_TRUE(facts);
     EXPECT_TRUE(facts->cache);
 }

@@ -38,31 +38,27 @@ TEST_P(AcceptedArguments, fillOptions)
 
 INSTANTIATE_TEST_SUITE_P(Table, AcceptedArguments,
     testing::Values(AcceptedRow { "defaults", {}, RelayOptions {} },
-        AcceptedRow { "listenPortZero", { "--listen", "127.0.0.1:0" },
-            with([](RelayOptions& o) { o.listenPort = 0; }) },
-        AcceptedRow { "listenEqualsForm", { "--listen=0.0.0.0:443" },
-            with([](RelayOptions& o) {
-                o.listenAddress = "0.0.0.0";
-                o.listenPort = 443;
-            }) },
-        AcceptedRow { "listenIpv6Bracketed", { "--listen", "[::1]:9000" },
-            with([](RelayOptions& o) {
-                o.listenAddress = "::1";
-                o.listenPort = 9000;
-            }) },
-        AcceptedRow { "listenAllInterfaces", { "--listen", ":8081" },
-            with([](RelayOptions& o) {
-                o.listenAddress = "0.0.0.0";
-                o.listenPort = 8081;
-            }) },
-        AcceptedRow { "tlsPair", { "--tls-cert", "c.pem", "--tls-key=k.pem" },
-            with([](RelayOptions& o) {
-                o.tlsCertificateFile = "c.pem";
-                o.tlsKeyFile = "k.pem";
-            }) },
+        AcceptedRow {
+            "listenPortZero", { "--listen", "127.0.0.1:0" }, with([](RelayOptions& o) { o.listenPort = 0; }) },
+        AcceptedRow { "listenEqualsForm", { "--listen=0.0.0.0:443" }, with([](RelayOptions& o) {
+                         o.listenAddress = "0.0.0.0";
+                         o.listenPort = 443;
+                     }) },
+        AcceptedRow { "listenIpv6Bracketed", { "--listen", "[::1]:9000" }, with([](RelayOptions& o) {
+                         o.listenAddress = "::1";
+                         o.listenPort = 9000;
+                     }) },
+        AcceptedRow { "listenAllInterfaces", { "--listen", ":8081" }, with([](RelayOptions& o) {
+                         o.listenAddress = "0.0.0.0";
+                         o.listenPort = 8081;
+                     }) },
+        AcceptedRow { "tlsPair", { "--tls-cert", "c.pem", "--tls-key=k.pem" }, with([](RelayOptions& o) {
+                         o.tlsCertificateFile = "c.pem";
+                         o.tlsKeyFile = "k.pem";
+                     }) },
         AcceptedRow { "limits",
-            { "--max-frame-bytes", "4096", "--max-controllers", "2", "--max-connections", "50", "--idle-timeout",
-                "5", "--send-queue-bytes", "8192" },
+            { "--max-frame-bytes", "4096", "--max-controllers", "2", "--max-connections", "50", "--idle-timeout", "5",
+                "--send-queue-bytes", "8192" },
             with([](RelayOptions& o) {
                 o.maxFrameBytes = 4096;
                 o.maxControllersPerRoom = 2;

@@ -45,8 +45,8 @@ TEST_F(RelayContract, msgPassesBothWaysByteForByte)
     EXPECT_EQ(agent.read().data, controllerJoined);
 
     // Unusual but valid JSON: key order, spaces, escaped "/", unknown keys, unicode escapes.
-    const std::string fromController
-        = " { \"payload\" : \"ab\\/cd+==\", \"kind\":\"msg\" ,\"v\":1, \"role\":\"controller\", \"x\":[1,{\"y\":\"\\u00e9\"}] } ";
+    const std::string fromController = " { \"payload\" : \"ab\\/cd+==\", \"kind\":\"msg\" ,\"v\":1, "
+                                       "\"role\":\"controller\", \"x\":[1,{\"y\":\"\\u00e9\"}] } ";
     ASSERT_TRUE(controller.sendText(fromController));
     const auto atAgent = agent.read();
     EXPECT_EQ(atAgent.data, fromController);
@@ -257,27 +257,25 @@ TEST_P(RefusedUpgrades, answerStatusWithOneLine)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RefusedUpgrades,
-    testing::Values(
-        RefusalRow { "missingRoom", "/connect", { { "X-WL-Role", "agent" } }, 400,
-            "missing room: send the X-WL-Room header or the room query parameter\n" },
-        RefusalRow { "upperCaseRoom", "/connect", { { "X-WL-Room", "ABCDEF0123456789ABCDEF0123456789" }, { "X-WL-Role", "agent" } },
-            400, "invalid room: expected 32 lower-case hexadecimal characters\n" },
+    testing::Values(RefusalRow { "missingRoom", "/connect", { { "X-WL-Role", "agent" } }, 400,
+                        "missing room: send the X-WL-Room header or the room query parameter\n" },
+        RefusalRow { "upperCaseRoom", "/connect",
+            { { "X-WL-Room", "ABCDEF0123456789ABCDEF0123456789" }, { "X-WL-Role", "agent" } }, 400,
+            "invalid room: expected 32 lower-case hexadecimal characters\n" },
         RefusalRow { "missingRole", "/connect", { { "X-WL-Room", roomId(3) } }, 400,
             "missing role: send the X-WL-Role header or the role query parameter\n" },
         RefusalRow { "unknownRole", "/connect", { { "X-WL-Room", roomId(3) }, { "X-WL-Role", "admin" } }, 400,
             "invalid role: expected \"agent\" or \"controller\"\n" },
         RefusalRow { "badQueryRoom", "/connect?room=xyz&role=agent", {}, 400,
             "invalid room: expected 32 lower-case hexadecimal characters\n" },
-        RefusalRow { "otherPath", "/socket", { { "X-WL-Room", roomId(3) }, { "X-WL-Role", "agent" } }, 404,
-            "not found\n" }),
+        RefusalRow {
+            "otherPath", "/socket", { { "X-WL-Room", roomId(3) }, { "X-WL-Role", "agent" } }, 404, "not found\n" }),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(RelayHttp, healthzAndPlainRequests)
 {
     InProcessRelay relay;
-    auto get = [&](const std::string& line) {
-        return rawExchange(relay.port(), line + "\r\nHost: x\r\n\r\n");
-    };
+    auto get = [&](const std::string& line) { return rawExchange(relay.port(), line + "\r\nHost: x\r\n\r\n"); };
     const auto health = get("GET /healthz HTTP/1.1");
     EXPECT_EQ(statusOf(health), 200);
     EXPECT_EQ(bodyOf(health), "ok");

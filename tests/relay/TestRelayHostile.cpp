@@ -193,7 +193,8 @@ TEST(RelayLoad, floodFromOneControllerKeepsTheRoomWorking)
             break;
         const auto start = message.data.find("\"payload\":\"") + 11;
         const int sequence = std::stoi(message.data.substr(start));
-        intact = intact && sequence > last && message.data == msgEnvelope("controller", std::to_string(sequence) + ":" + payload);
+        intact = intact && sequence > last
+            && message.data == msgEnvelope("controller", std::to_string(sequence) + ":" + payload);
         last = sequence;
         if (!markerSent && last == floodCount - 1) {
             ASSERT_TRUE(flood.get());

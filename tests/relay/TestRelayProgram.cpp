@@ -6,8 +6,8 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket.hpp>
@@ -169,8 +169,8 @@ TEST(RelayProgram, helpAndArgumentErrors)
         EXPECT_EQ(wrong.allStderr(), "wardlamp-relay: --max-connections expects a number from 1 to 10000000\n");
     }
     {
-        RelayProcess missingFiles({ "--listen", "127.0.0.1:0", "--tls-cert", "/nonexistent/c.pem", "--tls-key",
-            "/nonexistent/k.pem" });
+        RelayProcess missingFiles(
+            { "--listen", "127.0.0.1:0", "--tls-cert", "/nonexistent/c.pem", "--tls-key", "/nonexistent/k.pem" });
         EXPECT_EQ(missingFiles.waitForExit(), 1);
         EXPECT_EQ(missingFiles.allStderr().rfind("wardlamp-relay: cannot load the TLS certificate or key", 0), 0u);
     }
@@ -198,20 +198,22 @@ TEST(RelayProgram, servesWssWithACertificate)
     beast::get_lowest_layer(ws).expires_after(defaultWait());
     beast::flat_buffer buffer;
     std::string welcome;
-    beast::get_lowest_layer(ws).async_connect({ boost::asio::ip::make_address("127.0.0.1"), port }, [&](beast::error_code e1) {
-        ASSERT_FALSE(e1) << e1.message();
-        ws.next_layer().async_handshake(boost::asio::ssl::stream_base::client, [&](beast::error_code e2) {
-            ASSERT_FALSE(e2) << e2.message();
-            ws.async_handshake("127.0.0.1", "/connect?room=" + roomId(4) + "&role=controller", [&](beast::error_code e3) {
-                ASSERT_FALSE(e3) << e3.message();
-                ws.async_read(buffer, [&](beast::error_code e4, std::size_t) {
-                    ASSERT_FALSE(e4) << e4.message();
-                    welcome = beast::buffers_to_string(buffer.data());
-                    beast::get_lowest_layer(ws).close();
-                });
+    beast::get_lowest_layer(ws).async_connect(
+        { boost::asio::ip::make_address("127.0.0.1"), port }, [&](beast::error_code e1) {
+            ASSERT_FALSE(e1) << e1.message();
+            ws.next_layer().async_handshake(boost::asio::ssl::stream_base::client, [&](beast::error_code e2) {
+                ASSERT_FALSE(e2) << e2.message();
+                ws.async_handshake(
+                    "127.0.0.1", "/connect?room=" + roomId(4) + "&role=controller", [&](beast::error_code e3) {
+                        ASSERT_FALSE(e3) << e3.message();
+                        ws.async_read(buffer, [&](beast::error_code e4, std::size_t) {
+                            ASSERT_FALSE(e4) << e4.message();
+                            welcome = beast::buffers_to_string(buffer.data());
+                            beast::get_lowest_layer(ws).close();
+                        });
+                    });
             });
         });
-    });
     io.run();
     EXPECT_EQ(welcome, R"({"v":1,"kind":"welcome","role":"controller","online":false})");
 

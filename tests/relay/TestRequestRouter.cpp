@@ -15,15 +15,21 @@ struct Row {
     RequestRouter::Decision expected;
 };
 
-RequestRouter::Request upgrade(std::string_view target, std::optional<std::string_view> roomHeader,
-    std::optional<std::string_view> roleHeader)
+RequestRouter::Request upgrade(
+    std::string_view target, std::optional<std::string_view> roomHeader, std::optional<std::string_view> roleHeader)
 {
     return { "GET", target, roomHeader, roleHeader, true };
 }
 
-RequestRouter::Decision connect(PeerRole role) { return { Action::Connect, std::string(room), role, {} }; }
+RequestRouter::Decision connect(PeerRole role)
+{
+    return { Action::Connect, std::string(room), role, {} };
+}
 
-RequestRouter::Decision bad(const char* reason) { return { Action::BadRequest, {}, PeerRole::Controller, reason }; }
+RequestRouter::Decision bad(const char* reason)
+{
+    return { Action::BadRequest, {}, PeerRole::Controller, reason };
+}
 
 const char* const missingRoom = "missing room: send the X-WL-Room header or the room query parameter";
 const char* const invalidRoom = "invalid room: expected 32 lower-case hexadecimal characters";
@@ -38,13 +44,13 @@ TEST_P(Routing, decides)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Routing,
-    testing::Values(
-        Row { "headersAgent", upgrade("/connect", room, "agent"), connect(PeerRole::Agent) },
+    testing::Values(Row { "headersAgent", upgrade("/connect", room, "agent"), connect(PeerRole::Agent) },
         Row { "headersController", upgrade("/connect", room, "controller"), connect(PeerRole::Controller) },
         Row { "underProxyPrefix", upgrade("/relay/v1/connect", room, "agent"), connect(PeerRole::Agent) },
         Row { "queryForm", upgrade("/connect?room=0123456789abcdef0123456789abcdef&role=controller", {}, {}),
             connect(PeerRole::Controller) },
-        Row { "queryPercentEncoded", upgrade("/x/connect?role=%63ontroller&room=0123456789abcdef0123456789abcdef", {}, {}),
+        Row { "queryPercentEncoded",
+            upgrade("/x/connect?role=%63ontroller&room=0123456789abcdef0123456789abcdef", {}, {}),
             connect(PeerRole::Controller) },
         Row { "headerWinsOverQuery", upgrade("/connect?role=controller", room, "agent"), connect(PeerRole::Agent) },
         Row { "noRoom", upgrade("/connect", {}, "agent"), bad(missingRoom) },
@@ -56,7 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Routing,
         Row { "noRole", upgrade("/connect", room, {}), bad(missingRole) },
         Row { "capitalisedRole", upgrade("/connect", room, "Agent"), bad(invalidRole) },
         Row { "unknownRole", upgrade("/connect", room, "observer"), bad(invalidRole) },
-        Row { "notAnUpgrade", { "GET", "/connect", room, "agent", false }, bad("expected a WebSocket upgrade request") },
+        Row {
+            "notAnUpgrade", { "GET", "/connect", room, "agent", false }, bad("expected a WebSocket upgrade request") },
         Row { "postToConnect", { "POST", "/connect", room, "agent", true },
             { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } },
         Row { "connectNotLastSegment", upgrade("/connect/extra", room, "agent"),
@@ -67,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Routing,
             { Action::NotFound, {}, PeerRole::Controller, "not found" } },
         Row { "root", { "GET", "/", {}, {}, false }, { Action::NotFound, {}, PeerRole::Controller, "not found" } },
         Row { "health", { "GET", "/healthz", {}, {}, false }, { Action::Health, {}, PeerRole::Controller, {} } },
-        Row { "healthHead", { "HEAD", "/relay/healthz", {}, {}, false }, { Action::Health, {}, PeerRole::Controller, {} } },
+        Row { "healthHead", { "HEAD", "/relay/healthz", {}, {}, false },
+            { Action::Health, {}, PeerRole::Controller, {} } },
         Row { "healthDelete", { "DELETE", "/healthz", {}, {}, false },
             { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } }),
     [](const auto& row) { return std::string(row.param.name); });

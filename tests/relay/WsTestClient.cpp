@@ -24,10 +24,12 @@ WsTestClient::WsTestClient()
     });
 }
 
-WsTestClient::~WsTestClient() { drop(); }
+WsTestClient::~WsTestClient()
+{
+    drop();
+}
 
-template <class Op>
-bool WsTestClient::run(Op&& start)
+template <class Op> bool WsTestClient::run(Op&& start)
 {
     bool done = false;
     beast::error_code result;
@@ -48,8 +50,8 @@ bool WsTestClient::run(Op&& start)
     return !result;
 }
 
-bool WsTestClient::connect(std::uint16_t port, const std::string& target,
-    const std::vector<std::pair<std::string, std::string>>& headers)
+bool WsTestClient::connect(
+    std::uint16_t port, const std::string& target, const std::vector<std::pair<std::string, std::string>>& headers)
 {
     const tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"), port);
     if (!run([&](auto done) {
@@ -168,7 +170,9 @@ void WsTestClient::close()
 {
     if (!m_ws.is_open())
         return;
-    run([&](auto done) { m_ws.async_close(websocket::close_code::normal, [done](beast::error_code error) { done(error); }); });
+    run([&](auto done) {
+        m_ws.async_close(websocket::close_code::normal, [done](beast::error_code error) { done(error); });
+    });
 }
 
 void WsTestClient::drop()
@@ -194,15 +198,16 @@ std::string rawExchange(std::uint16_t port, const std::string& request)
         auto buffer = std::make_shared<std::array<char, 4096>>();
         auto readMore = std::make_shared<std::function<void()>>();
         *readMore = [&, buffer, readMore] {
-            stream.async_read_some(boost::asio::buffer(*buffer), [&, buffer, readMore](beast::error_code readError, std::size_t n) {
-                response.append(buffer->data(), n);
-                if (readError) {
-                    finished = true;
-                    *readMore = nullptr;
-                    return;
-                }
-                (*readMore)();
-            });
+            stream.async_read_some(
+                boost::asio::buffer(*buffer), [&, buffer, readMore](beast::error_code readError, std::size_t n) {
+                    response.append(buffer->data(), n);
+                    if (readError) {
+                        finished = true;
+                        *readMore = nullptr;
+                        return;
+                    }
+                    (*readMore)();
+                });
         };
         (*readMore)();
     });

@@ -30,8 +30,8 @@ public:
 
     // Opens the upgrade to `target` with `headers`. On a refused upgrade, httpStatus()
     // and httpBody() hold the relay's answer.
-    bool connect(std::uint16_t port, const std::string& target,
-        const std::vector<std::pair<std::string, std::string>>& headers);
+    bool connect(
+        std::uint16_t port, const std::string& target, const std::vector<std::pair<std::string, std::string>>& headers);
     // The usual form: "/connect" with X-WL-Room and X-WL-Role.
     bool join(std::uint16_t port, const std::string& room, const std::string& role);
 
@@ -57,8 +57,7 @@ public:
     void drop();
 
 private:
-    template <class Op>
-    bool run(Op&& start);
+    template <class Op> bool run(Op&& start);
 
     boost::asio::io_context m_io;
     boost::beast::websocket::stream<boost::beast::tcp_stream> m_ws;
