@@ -716,6 +716,42 @@ private Q_SLOTS:
         QCOMPARE(manager->state(config.id).status, ServerStatus::stopped);
     }
 
+    // With the cooldown's clock moved past 5 s between crashes, every crash is
+    // restarted: the limit comes from the clock seam, not from wall time.
+    void crashRestartAgainOnceCooldownHasPassed()
+    {
+        m_alertService = std::make_unique<ErrorAlertService>();
+        m_alerts.clear();
+        ServerManagerOptions options;
+        options.loginShell = QStringLiteral("/bin/bash");
+        options.alertService = m_alertService.get();
+        auto fakeNow = std::chrono::steady_clock::time_point(1000s);
+        options.clock = [&fakeNow] { return fakeNow += 6s; };
+        ServerManager manager(options);
+        const ServerConfig config = server(childCommand({ QStringLiteral("exit:3") }), true);
+        int restarts = 0;
+        connect(&manager, &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                restarts += QString::fromUtf8(line.text) == QStringLiteral("\u21BB Auto-restarting\u2026");
+        });
+        manager.start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(restarts >= 3, Test::waitMs(15000));
+        manager.shutdown(100ms);
+        QSignalSpy finished(&manager, &ServerManager::shutdownFinished);
+        QVERIFY(finished.wait(Test::waitMs(5000)));
+    }
+
+    void destroyingTheManagerEndsItsChildren()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        manager->start(config);
+        const int pid = *manager->state(config.id).pid;
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
+        manager.reset();
+        QVERIFY(processGone(pid));
+    }
+
     void shutdownEndsEveryTree()
     {
         auto manager = makeManager();
