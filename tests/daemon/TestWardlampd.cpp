@@ -278,6 +278,29 @@ private Q_SLOTS:
         QVERIFY2(err.contains(u"summary: crashy: error"_s), qPrintable(err));
     }
 
+    // A server that finds its port taken is started again once the port is
+    // freed; --until-stopped waits for that second run.
+    void untilStoppedWaitsForAPortRecovery()
+    {
+        const quint16 port = Wardlamp::Test::freeTcpPort();
+        QVERIFY(port != 0);
+        QProcess blocker;
+        blocker.start(Wardlamp::Test::program(u"wl-test-child"_s), { u"listen:%1"_s.arg(port), u"hold"_s });
+        QVERIFY(blocker.waitForReadyRead(waitMs(10000)));
+        QVERIFY(blocker.readAllStandardOutput().startsWith("listening"));
+
+        const QString file = writeServers({ server(u"bind"_s, child({ u"listen:%1"_s.arg(port), u"exit:0"_s })) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        const QString out = QString::fromUtf8(daemon.readAllStandardOutput());
+        QVERIFY2(out.contains(u" bind ! Error: listen EADDRINUSE"_s), qPrintable(out));
+        QVERIFY2(out.contains(u" bind | listening %1\n"_s.arg(port)), qPrintable(out));
+        QCOMPARE(daemon.exitCode(), 0);
+        QVERIFY(blocker.waitForFinished(waitMs(10000))); // the daemon freed the port
+    }
+
     void blankCommandIsAFailure()
     {
         const QString file = writeServers({ server(u"blank"_s, u"  \t "_s) });
