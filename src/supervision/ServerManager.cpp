@@ -251,6 +251,8 @@ void ServerManager::flushChanges()
     const QDateTime date = changes->date.value_or(QDateTime());
     for (const QUuid& id : std::as_const(changes->order)) {
         const Changes::Server& change = changes->servers[id];
+        if (change.tap.empty() && !change.cleared && change.count == 0 && !change.stateChanged)
+            continue;
         if (!change.tap.empty())
             Q_EMIT linesCaptured(id, LineBatch { date, std::span<const CapturedLine>(change.tap) });
         if (change.cleared)
@@ -259,6 +261,13 @@ void ServerManager::flushChanges()
             Q_EMIT linesAppended(id, change.firstSeq, change.count);
         if (change.stateChanged)
             Q_EMIT stateChanged(id);
+    }
+    // Keep the largest tap buffer for the next batch.
+    for (Changes::Server& change : changes->servers) {
+        if (change.tap.capacity() > m_spareTap.capacity()) {
+            change.tap.clear();
+            m_spareTap.swap(change.tap);
+        }
     }
 }
 
@@ -534,6 +543,8 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     ServerRuntimeState& target = ensureEntry(id);
     Changes::Server& change = m_changes->server(id);
     change.stateChanged = true;
+    if (change.tap.empty())
+        change.tap.swap(m_spareTap); // keeps its pages: no fresh memory per batch
     change.tap.reserve(change.tap.size() + count);
     std::optional<QString> firstError;
     bool portHandled = false;

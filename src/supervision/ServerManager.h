@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <vector>
 
 namespace Wardlamp {
 
@@ -185,6 +186,7 @@ private:
     // operation ends.
     int m_scopeDepth = 0;
     std::unique_ptr<Changes> m_changes;
+    std::vector<CapturedLine> m_spareTap;
 };
 
 } // namespace Wardlamp
