@@ -40,8 +40,8 @@ void setUp(QCommandLineParser& parser)
     parser.setApplicationDescription(
         u"Runs the configured development servers without a desktop: starts those marked autostart and prints "
         "every log line of every server on standard output as \"HH:mm:ss NAME | TEXT\" (error lines: "
-        "\"HH:mm:ss NAME ! TEXT\"). SIGINT or SIGTERM stops every server (SIGTERM to its process group, SIGKILL "
-        "after the grace period) and exits once all of them are gone."_s);
+        "\"HH:mm:ss NAME ! TEXT\"). SIGINT, SIGTERM or SIGHUP stops every server (SIGTERM to its process tree, SIGKILL "
+        "after the grace period; a second signal sends SIGKILL at once) and exits once all of them are gone."_s);
     parser.addOptions(optionList());
 }
 
