@@ -22,8 +22,14 @@ constexpr std::array<bool, 256> wordTable = [] {
     return table;
 }();
 
-inline bool isWord(unsigned char c) { return wordTable[c]; }
-inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c | 0x20 : c; }
+inline bool isWord(unsigned char c)
+{
+    return wordTable[c];
+}
+inline unsigned char lower(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
+}
 
 bool equalsLower(const unsigned char* p, const char* word, int length)
 {
@@ -87,7 +93,10 @@ const QRegularExpression& ErrorPattern::expression()
     return regex;
 }
 
-bool ErrorPattern::matches(QStringView line) { return expression().match(line).hasMatch(); }
+bool ErrorPattern::matches(QStringView line)
+{
+    return expression().match(line).hasMatch();
+}
 
 bool ErrorPattern::isAscii(QByteArrayView bytes)
 {
@@ -135,8 +144,7 @@ bool ErrorPattern::matchesAscii(QByteArrayView line)
         const unsigned startMask = wordMask & ~((wordMask << 1) | (prevWord ? 1u : 0u)) & 0xffffu;
         if (startMask) {
             const __m128i e = _mm_and_si128(eq(lo, 'e'),
-                                            _mm_or_si128(_mm_or_si128(eq(lo2, 'r'), eq(lo2, 'x')),
-                                                         _mm_or_si128(eq(lo2, 'c'), eq(lo2, 'a'))));
+                _mm_or_si128(_mm_or_si128(eq(lo2, 'r'), eq(lo2, 'x')), _mm_or_si128(eq(lo2, 'c'), eq(lo2, 'a'))));
             const __m128i u = _mm_and_si128(eq(lo, 'u'), eq(lo2, 'n'));
             const __m128i fp = _mm_and_si128(_mm_or_si128(eq(lo, 'f'), eq(lo, 'p')), eq(lo2, 'a'));
             const __m128i t = _mm_and_si128(eq(lo, 't'), eq(lo2, 'r'));

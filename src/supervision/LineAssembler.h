@@ -34,8 +34,8 @@ class LineAssembler {
 public:
     static constexpr qsizetype maxLineBytes = 64 * 1024;
 
-    template<typename Sink> void feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned = nullptr);
-    template<typename Sink> void finish(Sink&& sink);
+    template <typename Sink> void feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned = nullptr);
+    template <typename Sink> void finish(Sink&& sink);
 
     qsizetype pendingBytes() const { return m_partial.size(); }
 
@@ -44,14 +44,14 @@ public:
     static qsizetype cutPosition(QByteArrayView line, qsizetype limit);
 
 private:
-    template<typename Sink> void deliver(QByteArrayView line, bool complete, Sink& sink);
-    template<typename Sink> void splitOverlong(Sink& sink);
+    template <typename Sink> void deliver(QByteArrayView line, bool complete, Sink& sink);
+    template <typename Sink> void splitOverlong(Sink& sink);
 
     QByteArray m_partial;
     QByteArray m_repaired;
 };
 
-template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned)
+template <typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned)
 {
     const char* const begin = data.data();
     const qsizetype size = data.size();
@@ -94,7 +94,7 @@ template<typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& sin
     }
 }
 
-template<typename Sink> void LineAssembler::finish(Sink&& sink)
+template <typename Sink> void LineAssembler::finish(Sink&& sink)
 {
     if (m_partial.isEmpty())
         return;
@@ -103,7 +103,7 @@ template<typename Sink> void LineAssembler::finish(Sink&& sink)
     deliver(line, false, sink);
 }
 
-template<typename Sink> void LineAssembler::splitOverlong(Sink& sink)
+template <typename Sink> void LineAssembler::splitOverlong(Sink& sink)
 {
     if (m_partial.size() <= maxLineBytes)
         return;
@@ -117,7 +117,7 @@ template<typename Sink> void LineAssembler::splitOverlong(Sink& sink)
     m_partial.remove(0, consumed);
 }
 
-template<typename Sink> void LineAssembler::deliver(QByteArrayView line, bool complete, Sink& sink)
+template <typename Sink> void LineAssembler::deliver(QByteArrayView line, bool complete, Sink& sink)
 {
     while (line.size() > maxLineBytes) {
         const qsizetype cut = cutPosition(line, maxLineBytes);

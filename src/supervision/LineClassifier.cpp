@@ -19,8 +19,14 @@ constexpr std::array<bool, 256> wordTable = [] {
     return table;
 }();
 
-inline bool isWord(char c) { return wordTable[static_cast<unsigned char>(c)]; }
-inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c | 0x20) : c; }
+inline bool isWord(char c)
+{
+    return wordTable[static_cast<unsigned char>(c)];
+}
+inline char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c | 0x20) : c;
+}
 
 bool equalsLower(const char* p, const char* word, qsizetype length)
 {
@@ -97,8 +103,8 @@ __attribute__((target("avx512bw"))) void markAvx512(const char* d, qsizetype wor
         const quint64 error = (WL_EQ512(c0, 'e') & (nextR | WL_EQ512(c1, 'x') | WL_EQ512(c1, 'c') | nextA))
             | (WL_EQ512(c0, 'u') & WL_EQ512(c1, 'n')) | ((WL_EQ512(c0, 'f') | WL_EQ512(c0, 'p')) & nextA)
             | (WL_EQ512(c0, 't') & nextR);
-        const quint64 port = WL_EQ512(c0, 'n')
-            & ((WL_EQ512(raw1, ' ') & WL_EQ512(c2, 'u')) | (WL_EQ512(c1, 'u') & WL_EQ512(c2, 's')));
+        const quint64 port
+            = WL_EQ512(c0, 'n') & ((WL_EQ512(raw1, ' ') & WL_EQ512(c2, 'u')) | (WL_EQ512(c1, 'u') & WL_EQ512(c2, 's')));
         out[w] = Marks { WL_EQ512(raw, '\n'), _mm512_movepi8_mask(raw), error, port };
     }
 #undef WL_EQ512
@@ -120,16 +126,15 @@ __attribute__((target("avx2"))) void markAvx2(const char* d, qsizetype words, Ma
             const __m256i c2 = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)), caseBit);
             const __m256i nextA = WL_EQ256(c1, 'a');
             const __m256i nextR = WL_EQ256(c1, 'r');
-            const __m256i e = _mm256_and_si256(
-                WL_EQ256(c0, 'e'),
+            const __m256i e = _mm256_and_si256(WL_EQ256(c0, 'e'),
                 _mm256_or_si256(_mm256_or_si256(nextR, WL_EQ256(c1, 'x')), _mm256_or_si256(WL_EQ256(c1, 'c'), nextA)));
             const __m256i u = _mm256_and_si256(WL_EQ256(c0, 'u'), WL_EQ256(c1, 'n'));
             const __m256i fp = _mm256_and_si256(_mm256_or_si256(WL_EQ256(c0, 'f'), WL_EQ256(c0, 'p')), nextA);
             const __m256i t = _mm256_and_si256(WL_EQ256(c0, 't'), nextR);
             const __m256i error = _mm256_or_si256(_mm256_or_si256(e, u), _mm256_or_si256(fp, t));
-            const __m256i port = _mm256_and_si256(
-                WL_EQ256(c0, 'n'), _mm256_or_si256(_mm256_and_si256(WL_EQ256(raw1, ' '), WL_EQ256(c2, 'u')),
-                                                   _mm256_and_si256(WL_EQ256(c1, 'u'), WL_EQ256(c2, 's'))));
+            const __m256i port = _mm256_and_si256(WL_EQ256(c0, 'n'),
+                _mm256_or_si256(_mm256_and_si256(WL_EQ256(raw1, ' '), WL_EQ256(c2, 'u')),
+                    _mm256_and_si256(WL_EQ256(c1, 'u'), WL_EQ256(c2, 's'))));
             const int shift = half * 32;
             marks.newlines |= WL_MASK(WL_EQ256(raw, '\n')) << shift;
             marks.nonAscii |= WL_MASK(raw) << shift;
@@ -158,14 +163,14 @@ void markSse2(const char* d, qsizetype words, Marks* out)
             const __m128i c2 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), caseBit);
             const __m128i nextA = eq(c1, 'a');
             const __m128i nextR = eq(c1, 'r');
-            const __m128i e = _mm_and_si128(eq(c0, 'e'),
-                                            _mm_or_si128(_mm_or_si128(nextR, eq(c1, 'x')), _mm_or_si128(eq(c1, 'c'), nextA)));
+            const __m128i e = _mm_and_si128(
+                eq(c0, 'e'), _mm_or_si128(_mm_or_si128(nextR, eq(c1, 'x')), _mm_or_si128(eq(c1, 'c'), nextA)));
             const __m128i u = _mm_and_si128(eq(c0, 'u'), eq(c1, 'n'));
             const __m128i fp = _mm_and_si128(_mm_or_si128(eq(c0, 'f'), eq(c0, 'p')), nextA);
             const __m128i t = _mm_and_si128(eq(c0, 't'), nextR);
             const __m128i error = _mm_or_si128(_mm_or_si128(e, u), _mm_or_si128(fp, t));
-            const __m128i port = _mm_and_si128(
-                eq(c0, 'n'), _mm_or_si128(_mm_and_si128(eq(raw1, ' '), eq(c2, 'u')), _mm_and_si128(eq(c1, 'u'), eq(c2, 's'))));
+            const __m128i port = _mm_and_si128(eq(c0, 'n'),
+                _mm_or_si128(_mm_and_si128(eq(raw1, ' '), eq(c2, 'u')), _mm_and_si128(eq(c1, 'u'), eq(c2, 's'))));
             const int shift = quarter * 16;
             marks.newlines |= mask(eq(raw, '\n')) << shift;
             marks.nonAscii |= mask(raw) << shift;
@@ -181,8 +186,8 @@ enum class Kernel { avx512, avx2, sse2 };
 Kernel bestKernel()
 {
     static const Kernel kernel = __builtin_cpu_supports("avx512bw") ? Kernel::avx512
-        : __builtin_cpu_supports("avx2")                             ? Kernel::avx2
-                                                                     : Kernel::sse2;
+        : __builtin_cpu_supports("avx2")                            ? Kernel::avx2
+                                                                    : Kernel::sse2;
     return kernel;
 }
 #endif
@@ -215,8 +220,9 @@ void LineClassifier::scan(const char* data, qsizetype size)
     m_marks[std::size_t(words)] = LineClassifier::Marks {};
 }
 
-template<typename Check>
-bool LineClassifier::anyVerified(quint64 LineClassifier::Marks::*bits, qsizetype begin, qsizetype end, Check&& check) const
+template <typename Check>
+bool LineClassifier::anyVerified(
+    quint64 LineClassifier::Marks::*bits, qsizetype begin, qsizetype end, Check&& check) const
 {
     if (begin >= end)
         return false;
@@ -291,14 +297,14 @@ bool LineClassifier::isError(qsizetype begin, qsizetype end) const
 {
     const char* line = m_data + begin;
     return anyVerified(&Marks::errorCandidates, begin, end,
-                       [&](qsizetype pos) { return errorWordAt(line, end - begin, pos - begin); });
+        [&](qsizetype pos) { return errorWordAt(line, end - begin, pos - begin); });
 }
 
 bool LineClassifier::mayMentionPort(qsizetype begin, qsizetype end) const
 {
     const char* line = m_data + begin;
     return anyVerified(&Marks::portCandidates, begin, end,
-                       [&](qsizetype pos) { return portWordingAt(line, end - begin, pos - begin); });
+        [&](qsizetype pos) { return portWordingAt(line, end - begin, pos - begin); });
 }
 
 bool LineClassifier::errorWordAt(const char* line, qsizetype size, qsizetype pos)

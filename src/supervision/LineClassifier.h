@@ -56,7 +56,8 @@ public:
     static bool portWordingAt(const char* line, qsizetype size, qsizetype pos);
 
 private:
-    template<typename Check> bool anyVerified(quint64 Marks::*bits, qsizetype begin, qsizetype end, Check&& check) const;
+    template <typename Check>
+    bool anyVerified(quint64 Marks::*bits, qsizetype begin, qsizetype end, Check&& check) const;
 
     const char* m_data = nullptr;
     qsizetype m_size = 0;

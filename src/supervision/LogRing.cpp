@@ -21,8 +21,8 @@ const LogLine& LogRing::at(int index) const
 int LogRing::indexAfterSeq(quint64 seq) const
 {
     // Sequence numbers grow along the ring, so a binary search finds the spot.
-    const auto it = std::upper_bound(begin(), end(), seq,
-                                     [](quint64 value, const LogLine& line) { return value < line.seq; });
+    const auto it
+        = std::upper_bound(begin(), end(), seq, [](quint64 value, const LogLine& line) { return value < line.seq; });
     return int(it - begin());
 }
 

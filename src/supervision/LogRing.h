@@ -16,7 +16,10 @@ class LogRing {
 public:
     static constexpr int defaultCapacity = 2000;
 
-    LogRing() : LogRing(defaultCapacity) { }
+    LogRing()
+        : LogRing(defaultCapacity)
+    {
+    }
     explicit LogRing(int capacity);
 
     int capacity() const { return m_capacity; }
@@ -51,20 +54,53 @@ public:
         using reference = const LogLine&;
 
         const_iterator() = default;
-        const_iterator(const LogRing* ring, int index) : m_ring(ring), m_index(index) { }
+        const_iterator(const LogRing* ring, int index)
+            : m_ring(ring)
+            , m_index(index)
+        {
+        }
         reference operator*() const { return m_ring->at(m_index); }
         pointer operator->() const { return &m_ring->at(m_index); }
         reference operator[](difference_type n) const { return m_ring->at(m_index + int(n)); }
-        const_iterator& operator++() { ++m_index; return *this; }
-        const_iterator operator++(int) { auto old = *this; ++m_index; return old; }
-        const_iterator& operator--() { --m_index; return *this; }
-        const_iterator operator--(int) { auto old = *this; --m_index; return old; }
-        const_iterator& operator+=(difference_type n) { m_index += int(n); return *this; }
-        const_iterator& operator-=(difference_type n) { m_index -= int(n); return *this; }
+        const_iterator& operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            auto old = *this;
+            ++m_index;
+            return old;
+        }
+        const_iterator& operator--()
+        {
+            --m_index;
+            return *this;
+        }
+        const_iterator operator--(int)
+        {
+            auto old = *this;
+            --m_index;
+            return old;
+        }
+        const_iterator& operator+=(difference_type n)
+        {
+            m_index += int(n);
+            return *this;
+        }
+        const_iterator& operator-=(difference_type n)
+        {
+            m_index -= int(n);
+            return *this;
+        }
         friend const_iterator operator+(const_iterator it, difference_type n) { return it += n; }
         friend const_iterator operator+(difference_type n, const_iterator it) { return it += n; }
         friend const_iterator operator-(const_iterator it, difference_type n) { return it -= n; }
-        friend difference_type operator-(const const_iterator& a, const const_iterator& b) { return a.m_index - b.m_index; }
+        friend difference_type operator-(const const_iterator& a, const const_iterator& b)
+        {
+            return a.m_index - b.m_index;
+        }
         friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.m_index == b.m_index; }
         friend auto operator<=>(const const_iterator& a, const const_iterator& b) { return a.m_index <=> b.m_index; }
 

@@ -64,7 +64,10 @@ OutputPump::~OutputPump()
     ::close(m_epoll);
 }
 
-void OutputPump::add(const std::shared_ptr<ProcessRun>& run) { post(Command::Add, run); }
+void OutputPump::add(const std::shared_ptr<ProcessRun>& run)
+{
+    post(Command::Add, run);
+}
 
 PendingOutput OutputPump::take(const std::shared_ptr<ProcessRun>& runPtr)
 {
@@ -101,8 +104,8 @@ void OutputPump::loop()
     while (!m_stopping) {
         int timeout = -1;
         if (!m_deferred.empty()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_lastWakeAt + wakeInterval
-                                                                           - std::chrono::steady_clock::now());
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                m_lastWakeAt + wakeInterval - std::chrono::steady_clock::now());
             timeout = int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
         }
         const int count = ::epoll_wait(m_epoll, events, 64, timeout);
@@ -217,7 +220,8 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     if (stream.fd < 0)
         return;
     const bool isStderr = kind == 1;
-    auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
+    auto sink
+        = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
 
     qsizetype total = 0;
     bool ended = false;
@@ -390,8 +394,9 @@ void OutputPump::finish(Entry& entry)
         ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
         if (stream.fd < 0)
             continue;
-        stream.assembler.finish(
-            [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, kind == 1, line, ascii, hints); });
+        stream.assembler.finish([&](QByteArrayView line, bool ascii, const LineHints* hints) {
+            stage(run, kind == 1, line, ascii, hints);
+        });
         mergeSideLines();
         closeStream(run, kind);
     }

@@ -22,7 +22,10 @@ const QRegularExpression& colonPattern()
     return re;
 }
 
-inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c | 0x20 : c; }
+inline unsigned char lower(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
+}
 
 bool equalsLowerAt(const unsigned char* data, qsizetype size, qsizetype at, const char* word)
 {
@@ -89,8 +92,8 @@ bool PortInUse::mayMentionAscii(QByteArrayView line)
             return _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)), caseBit);
         };
         const __m128i hit = _mm_and_si128(_mm_cmpeq_epi8(load(i), _mm_set1_epi8('u')),
-                                          _mm_and_si128(_mm_cmpeq_epi8(load(i + 1), _mm_set1_epi8('s')),
-                                                        _mm_cmpeq_epi8(load(i + 2), _mm_set1_epi8('e'))));
+            _mm_and_si128(
+                _mm_cmpeq_epi8(load(i + 1), _mm_set1_epi8('s')), _mm_cmpeq_epi8(load(i + 2), _mm_set1_epi8('e'))));
         unsigned mask = unsigned(_mm_movemask_epi8(hit));
         while (mask) {
             if (useMatchesAt(data, size, i + __builtin_ctz(mask)))

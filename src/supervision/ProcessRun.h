@@ -35,7 +35,10 @@ struct PendingOutput {
     int status = 0; // exit code, or the signal number when bySignal
     bool bySignal = false;
 
-    QByteArrayView text(const RawLine& line) const { return QByteArrayView(bytes.constData() + line.offset, line.length); }
+    QByteArrayView text(const RawLine& line) const
+    {
+        return QByteArrayView(bytes.constData() + line.offset, line.length);
+    }
     bool isEmpty() const { return lines.empty() && !finished; }
     void clear()
     {

@@ -22,12 +22,20 @@ namespace {
 class Fd {
 public:
     Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) { }
+    explicit Fd(int fd)
+        : m_fd(fd)
+    {
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
     int get() const { return m_fd; }
-    int release() { const int fd = m_fd; m_fd = -1; return fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     void reset(int fd = -1)
     {
         if (m_fd >= 0)
@@ -84,8 +92,7 @@ QList<QByteArray> ProcessSpawner::environmentWithout(const QList<QByteArray>& na
 }
 
 ProcessSpawner::Result ProcessSpawner::spawnImpl(const QByteArray& program, const QList<QByteArray>& arguments,
-                                                 const QList<QByteArray>& removedEnvironment, void* context,
-                                                 void (*onForked)(void*, int))
+    const QList<QByteArray>& removedEnvironment, void* context, void (*onForked)(void*, int))
 {
     // Everything the child touches is built here, before fork().
     const QList<QByteArray> environment = environmentWithout(removedEnvironment);

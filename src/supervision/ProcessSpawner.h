@@ -32,12 +32,12 @@ public:
 
     // `beforeExecWait` runs in the parent right after fork(), before the
     // outcome of execve() is known (used to claim the pid for reaping).
-    template<typename OnForked>
+    template <typename OnForked>
     static Result spawn(const QByteArray& program, const QList<QByteArray>& arguments,
-                        const QList<QByteArray>& removedEnvironment, OnForked&& onForked)
+        const QList<QByteArray>& removedEnvironment, OnForked&& onForked)
     {
         return spawnImpl(program, arguments, removedEnvironment, &onForked,
-                         [](void* context, int pid) { (*static_cast<OnForked*>(context))(pid); });
+            [](void* context, int pid) { (*static_cast<OnForked*>(context))(pid); });
     }
 
     // The environment of this process without the variables named.
@@ -48,8 +48,7 @@ public:
 
 private:
     static Result spawnImpl(const QByteArray& program, const QList<QByteArray>& arguments,
-                            const QList<QByteArray>& removedEnvironment, void* context,
-                            void (*onForked)(void*, int));
+        const QList<QByteArray>& removedEnvironment, void* context, void (*onForked)(void*, int));
 };
 
 } // namespace Wardlamp

@@ -2,14 +2,14 @@
 
 namespace Wardlamp {
 
-bool RestartPolicy::canAutoRestart(std::optional<TimePoint> lastRestartAt, TimePoint now,
-                                   std::chrono::milliseconds cooldown)
+bool RestartPolicy::canAutoRestart(
+    std::optional<TimePoint> lastRestartAt, TimePoint now, std::chrono::milliseconds cooldown)
 {
     return !lastRestartAt || now - *lastRestartAt >= cooldown;
 }
 
-bool RestartPolicy::canRecoverPort(std::optional<TimePoint> lastRecoveryAt, TimePoint now,
-                                   std::chrono::milliseconds cooldown)
+bool RestartPolicy::canRecoverPort(
+    std::optional<TimePoint> lastRecoveryAt, TimePoint now, std::chrono::milliseconds cooldown)
 {
     return !lastRecoveryAt || now - *lastRecoveryAt >= cooldown;
 }

@@ -12,13 +12,13 @@ public:
 
     // An automatic crash restart is allowed when none happened yet, or the last
     // one is at least `cooldown` ago.
-    static bool canAutoRestart(std::optional<TimePoint> lastRestartAt, TimePoint now,
-                               std::chrono::milliseconds cooldown);
+    static bool canAutoRestart(
+        std::optional<TimePoint> lastRestartAt, TimePoint now, std::chrono::milliseconds cooldown);
 
     // A new port recovery may begin when none began yet, or the last one began
     // at least `cooldown` ago.
-    static bool canRecoverPort(std::optional<TimePoint> lastRecoveryAt, TimePoint now,
-                               std::chrono::milliseconds cooldown);
+    static bool canRecoverPort(
+        std::optional<TimePoint> lastRecoveryAt, TimePoint now, std::chrono::milliseconds cooldown);
 };
 
 } // namespace Wardlamp

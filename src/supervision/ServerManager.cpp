@@ -6,11 +6,11 @@
 #include "PortInUse.h"
 #include "ProcessRun.h"
 #include "ProcessSpawner.h"
+#include "ProcessTree.h"
 #include "RestartPolicy.h"
 #include "ServerManager_p.h"
-#include "ProcessTree.h"
-#include "Subreaper.h"
 #include "ShellCommand.h"
+#include "Subreaper.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -44,8 +44,8 @@ const QString textAutoRestarting = QStringLiteral("\u21BB Auto-restarting\u2026"
 const QString textRestarting = QStringLiteral("\u21BB Restarting\u2026");
 
 // Variables a server must never see: the pairing secret and its password.
-const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
-                                                QByteArrayLiteral("WL_REMOTE_PASSWORD") };
+const QList<QByteArray> scrubbedEnvironment
+    = { QByteArrayLiteral("WL_REMOTE_SECRET"), QByteArrayLiteral("WL_REMOTE_PASSWORD") };
 
 QString trimmedSpacesAndTabs(const QString& text)
 {
@@ -152,7 +152,10 @@ const ServerRuntimeState& ServerManager::state(const QUuid& id) const
     return it == m_states.constEnd() ? defaultState : *it;
 }
 
-bool ServerManager::anyRunning() const { return runningCount() > 0; }
+bool ServerManager::anyRunning() const
+{
+    return runningCount() > 0;
+}
 
 bool ServerManager::anyError() const
 {
@@ -173,13 +176,16 @@ int ServerManager::runningCount() const
     return count;
 }
 
-bool ServerManager::anyProcessAlive() const { return !m_liveRuns.isEmpty(); }
+bool ServerManager::anyProcessAlive() const
+{
+    return !m_liveRuns.isEmpty();
+}
 
 bool ServerManager::canAutoRestart(const QUuid& id) const
 {
     const auto it = m_lastRestartAt.constFind(id);
-    return RestartPolicy::canAutoRestart(it == m_lastRestartAt.constEnd() ? std::nullopt : std::optional(*it),
-                                         m_clock(), restartCooldown);
+    return RestartPolicy::canAutoRestart(
+        it == m_lastRestartAt.constEnd() ? std::nullopt : std::optional(*it), m_clock(), restartCooldown);
 }
 
 // --- change bookkeeping ----------------------------------------------------
@@ -227,8 +233,8 @@ LogLine ServerManager::makeLine(QString text, bool isError, quint64 seq)
     const quint64 high = m_random();
     const quint64 low = m_random();
     const QUuid id(uint(high >> 32), ushort(high >> 16), ushort((high & 0x0fff) | 0x4000),
-                   uchar(((low >> 56) & 0x3f) | 0x80), uchar(low >> 48), uchar(low >> 40), uchar(low >> 32),
-                   uchar(low >> 24), uchar(low >> 16), uchar(low >> 8), uchar(low));
+        uchar(((low >> 56) & 0x3f) | 0x80), uchar(low >> 48), uchar(low >> 40), uchar(low >> 32), uchar(low >> 24),
+        uchar(low >> 16), uchar(low >> 8), uchar(low));
     return LogLine { id, batchDate(), std::move(text), isError, seq };
 }
 
@@ -380,8 +386,7 @@ void ServerManager::signalTree(const std::shared_ptr<Detail::ProcessRun>& run, i
     }
 }
 
-void ServerManager::scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run,
-                                       std::chrono::milliseconds grace)
+void ServerManager::scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace)
 {
     // The timer keeps the run: descendants may outlive the root and its exit handling.
     QTimer::singleShot(grace, Qt::PreciseTimer, this, [this, run] {
@@ -483,7 +488,8 @@ void ServerManager::shutdown(std::chrono::milliseconds grace)
         m_shutdown->processes.append(run->signalled);
     // Reported from the event loop even when nothing runs, so a caller that
     // connects right after this call still hears it.
-    QMetaObject::invokeMethod(this, [this] { checkShutdownFinished(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { checkShutdownFinished(); }, Qt::QueuedConnection);
 }
 
 void ServerManager::checkShutdownFinished()
@@ -673,17 +679,17 @@ void ServerManager::handlePortInUse(const ServerConfig& config, int port)
         return;
     const auto last = m_lastPortRecoveryAt.constFind(id);
     const auto now = m_clock();
-    if (!RestartPolicy::canRecoverPort(last == m_lastPortRecoveryAt.constEnd() ? std::nullopt : std::optional(*last),
-                                       now, portRecoveryCooldown))
+    if (!RestartPolicy::canRecoverPort(
+            last == m_lastPortRecoveryAt.constEnd() ? std::nullopt : std::optional(*last), now, portRecoveryCooldown))
         return;
     m_portRecovering.insert(id);
     m_portFreed.remove(id);
     m_lastRestartAt.remove(id);
     m_lastPortRecoveryAt.insert(id, now);
     appendLine(id,
-               QStringLiteral("\u26A0\uFE0E Port ") + QString::number(port)
-                   + QStringLiteral(" already in use \u2014 freeing it and restarting\u2026"),
-               false);
+        QStringLiteral("\u26A0\uFE0E Port ") + QString::number(port)
+            + QStringLiteral(" already in use \u2014 freeing it and restarting\u2026"),
+        false);
 
     // The scan and the grace sleep block: they run on a pool thread and report
     // back through the post box, which drops the report once we are gone.
@@ -723,14 +729,14 @@ void ServerManager::handlePortFreed(const ServerConfig& config, int port, const 
         for (qint32 pid : pids)
             numbers.append(QString::number(pid));
         appendLine(id,
-                   QStringLiteral("Freed port ") + QString::number(port) + QStringLiteral(" (stopped PID ")
-                       + numbers.join(QStringLiteral(", ")) + QStringLiteral(")."),
-                   false);
+            QStringLiteral("Freed port ") + QString::number(port) + QStringLiteral(" (stopped PID ")
+                + numbers.join(QStringLiteral(", ")) + QStringLiteral(")."),
+            false);
     } else {
         appendLine(id,
-                   QStringLiteral("No listening process found on port ") + QString::number(port)
-                       + QStringLiteral("; retrying anyway."),
-                   false);
+            QStringLiteral("No listening process found on port ") + QString::number(port)
+                + QStringLiteral("; retrying anyway."),
+            false);
     }
     m_portFreed.insert(id);
     finishPortRecovery(config);

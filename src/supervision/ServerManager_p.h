@@ -13,9 +13,12 @@ namespace Wardlamp::Detail {
 // manager is being destroyed) nothing more is posted; calls already posted
 // are dropped with their receiver.
 struct PostBox {
-    explicit PostBox(QObject* target) : receiver(target) { }
+    explicit PostBox(QObject* target)
+        : receiver(target)
+    {
+    }
 
-    template<typename Functor> void post(Functor&& functor)
+    template <typename Functor> void post(Functor&& functor)
     {
         std::lock_guard lock(mutex);
         if (receiver)

@@ -1,9 +1,9 @@
 // The error pattern: the regular expression, its fast path over ASCII bytes and
 // the whole-read classifier must give the same answer for every line.
 
+#include "TestEnvironment.h"
 #include "supervision/ErrorPattern.h"
 #include "supervision/LineClassifier.h"
-#include "TestEnvironment.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -61,8 +61,7 @@ private Q_SLOTS:
         QTest::newRow("word inside word") << QStringLiteral("terrorist") << false;
         QTest::newRow("tab") << QStringLiteral("level=\terror") << true;
         QTest::newRow("empty") << QString() << false;
-        QTest::newRow("long line, word at the end")
-            << (QString(200, u'.') + QStringLiteral(" fatal")) << true;
+        QTest::newRow("long line, word at the end") << (QString(200, u'.') + QStringLiteral(" fatal")) << true;
         QTest::newRow("long line, word across 16-byte blocks")
             << (QString(13, u'x') + QStringLiteral(" exception ") + QString(40, u'y')) << true;
         // Non-ASCII characters are non-word characters for \b...
@@ -110,9 +109,8 @@ private Q_SLOTS:
     void fastPathsAgreeWithExpressionOnRandomLines()
     {
         static const char* const pieces[] = { "error", "Error", "ERR", "or", "exception", "uncaught", "unhandled",
-                                              "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa",
-                                              "tr", "un", "ea", "ex", "ec", "er", "_", "1", " ", ":", "-", ".",
-                                              "s", "x", "\t", "[", "]", "/", "fa", "in use", "e", "t" };
+            "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa", "tr", "un", "ea", "ex", "ec", "er", "_",
+            "1", " ", ":", "-", ".", "s", "x", "\t", "[", "]", "/", "fa", "in use", "e", "t" };
         QRandomGenerator random(4242);
         for (int i = 0; i < 20000; ++i) {
             QByteArray line;

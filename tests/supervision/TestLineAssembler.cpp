@@ -1,10 +1,10 @@
 // Line assembly across reads: line ends, UTF-8 repair, the length bound, and
 // the hinted path of whole lines in a scanned read.
 
+#include "TestEnvironment.h"
 #include "supervision/LineAssembler.h"
 #include "supervision/LineClassifier.h"
 #include "supervision/PortInUse.h"
-#include "TestEnvironment.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -51,26 +51,36 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("reads");
         QTest::addColumn<QList<QByteArray>>("lines");
         const QByteArray big(LineAssembler::maxLineBytes, 'x');
-        QTest::newRow("empty lines are handed out") << QList<QByteArray> { "a\n\nb\n" } << QList<QByteArray> { "a", "", "b" };
-        QTest::newRow("line split across reads") << QList<QByteArray> { "ab", "c", "d\ne" , "f\n" } << QList<QByteArray> { "abcd", "ef" };
+        QTest::newRow("empty lines are handed out")
+            << QList<QByteArray> { "a\n\nb\n" } << QList<QByteArray> { "a", "", "b" };
+        QTest::newRow("line split across reads")
+            << QList<QByteArray> { "ab", "c", "d\ne", "f\n" } << QList<QByteArray> { "abcd", "ef" };
         QTest::newRow("crlf") << QList<QByteArray> { "x\r\ny\r\n" } << QList<QByteArray> { "x", "y" };
-        QTest::newRow("crlf split across reads") << QList<QByteArray> { "x\r", "\ny\n" } << QList<QByteArray> { "x", "y" };
+        QTest::newRow("crlf split across reads")
+            << QList<QByteArray> { "x\r", "\ny\n" } << QList<QByteArray> { "x", "y" };
         QTest::newRow("lone cr stays") << QList<QByteArray> { "a\rb\n" } << QList<QByteArray> { "a\rb" };
-        QTest::newRow("final line without lf") << QList<QByteArray> { "one\ntail" } << QList<QByteArray> { "one", "tail" };
+        QTest::newRow("final line without lf")
+            << QList<QByteArray> { "one\ntail" } << QList<QByteArray> { "one", "tail" };
         QTest::newRow("final cr without lf stays") << QList<QByteArray> { "tail\r" } << QList<QByteArray> { "tail\r" };
-        QTest::newRow("utf8 split across reads") << QList<QByteArray> { "caf\xc3", "\xa9\n" } << QList<QByteArray> { "caf\xc3\xa9" };
+        QTest::newRow("utf8 split across reads")
+            << QList<QByteArray> { "caf\xc3", "\xa9\n" } << QList<QByteArray> { "caf\xc3\xa9" };
         QTest::newRow("4-byte char over three reads")
             << QList<QByteArray> { "\xf0\x9f", "\x98", "\x80!\n" } << QList<QByteArray> { "\xf0\x9f\x98\x80!" };
-        QTest::newRow("invalid byte replaced") << QList<QByteArray> { "a\xff" "b\n" } << QList<QByteArray> { "a\xef\xbf\xbd" "b" };
+        QTest::newRow("invalid byte replaced") << QList<QByteArray> { "a\xff"
+                                                                      "b\n" }
+                                               << QList<QByteArray> { "a\xef\xbf\xbd"
+                                                                      "b" };
         QTest::newRow("truncated sequence at line end")
             << QList<QByteArray> { "\xe2\x82\n" } << QList<QByteArray> { "\xef\xbf\xbd\xef\xbf\xbd" };
-        QTest::newRow("truncated sequence at stream end") << QList<QByteArray> { "ok\n\xc3" } << QList<QByteArray> { "ok", "\xef\xbf\xbd" };
+        QTest::newRow("truncated sequence at stream end")
+            << QList<QByteArray> { "ok\n\xc3" } << QList<QByteArray> { "ok", "\xef\xbf\xbd" };
         QTest::newRow("exactly the bound") << QList<QByteArray> { big + '\n' } << QList<QByteArray> { big };
         QTest::newRow("past the bound, one read")
             << QList<QByteArray> { big + "0123456789\n" } << QList<QByteArray> { big, "0123456789" };
         QTest::newRow("past the bound, no lf, many reads")
             << QList<QByteArray>(70, QByteArray(1000, 'y'))
-            << QList<QByteArray> { QByteArray(LineAssembler::maxLineBytes, 'y'), QByteArray(70000 - LineAssembler::maxLineBytes, 'y') };
+            << QList<QByteArray> { QByteArray(LineAssembler::maxLineBytes, 'y'),
+                   QByteArray(70000 - LineAssembler::maxLineBytes, 'y') };
         QTest::newRow("cut never tears a character")
             << QList<QByteArray> { QByteArray(LineAssembler::maxLineBytes - 1, 'a') + "\xc3\xa9z\n" }
             << QList<QByteArray> { QByteArray(LineAssembler::maxLineBytes - 1, 'a'), "\xc3\xa9z" };
@@ -110,9 +120,9 @@ private Q_SLOTS:
     void hintsMatchPerLineChecks()
     {
         const QList<QByteArray> reads { "start of a line that spans ", "reads: Error here\nplain line\n",
-                                        "Failed: port 3000 in use?\nuser=dev page=2 agent=x\nEADDRINUSE :80\n"
-                                        "half an err",
-                                        "or\n" };
+            "Failed: port 3000 in use?\nuser=dev page=2 agent=x\nEADDRINUSE :80\n"
+            "half an err",
+            "or\n" };
         LineAssembler assembler;
         LineClassifier classifier;
         int hinted = 0;

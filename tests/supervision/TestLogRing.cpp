@@ -1,8 +1,8 @@
 // The bounded log and the restart cooldowns.
 
+#include "TestEnvironment.h"
 #include "supervision/LogRing.h"
 #include "supervision/RestartPolicy.h"
-#include "TestEnvironment.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // Spotting an address-in-use message and its port.
 
+#include "TestEnvironment.h"
 #include "supervision/LineClassifier.h"
 #include "supervision/PortInUse.h"
-#include "TestEnvironment.h"
 
 #include <QtTest>
 
@@ -21,15 +21,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<OptionalInt>("port");
-        QTest::newRow("node, colon pattern") << QStringLiteral("Error: listen EADDRINUSE: address already in use :::3000") << OptionalInt(3000);
-        QTest::newRow("question, port pattern") << QStringLiteral("Failed to start server. Is port 3000 in use?") << OptionalInt(3000);
+        QTest::newRow("node, colon pattern")
+            << QStringLiteral("Error: listen EADDRINUSE: address already in use :::3000") << OptionalInt(3000);
+        QTest::newRow("question, port pattern")
+            << QStringLiteral("Failed to start server. Is port 3000 in use?") << OptionalInt(3000);
         QTest::newRow("eaddrinuse without number") << QStringLiteral("Error: EADDRINUSE") << OptionalInt();
         QTest::newRow("number not after colon") << QStringLiteral("EADDRINUSE 3000") << OptionalInt();
         QTest::newRow("no in-use wording") << QStringLiteral("port 3000 is free") << OptionalInt();
         QTest::newRow("port and in use") << QStringLiteral("Port 8080 is already in use") << OptionalInt(8080);
-        QTest::newRow("address in use with host") << QStringLiteral("bind: address already in use 127.0.0.1:5432") << OptionalInt(5432);
+        QTest::newRow("address in use with host")
+            << QStringLiteral("bind: address already in use 127.0.0.1:5432") << OptionalInt(5432);
         QTest::newRow("port word first") << QStringLiteral("PORT=4000 in use, see :5000") << OptionalInt(4000);
-        QTest::newRow("port word too far from number") << QStringLiteral("port is busy: 1234567 in use :8081") << OptionalInt(8081);
+        QTest::newRow("port word too far from number")
+            << QStringLiteral("port is busy: 1234567 in use :8081") << OptionalInt(8081);
         QTest::newRow("not range checked") << QStringLiteral("port 99999 in use") << OptionalInt(99999);
         QTest::newRow("six digits after colon") << QStringLiteral("EADDRINUSE :::123456") << OptionalInt();
         QTest::newRow("single digit") << QStringLiteral("address already in use :8") << OptionalInt();

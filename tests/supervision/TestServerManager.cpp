@@ -1,11 +1,11 @@
 // ServerManager with real children: the scripted wl-test-child run through a
 // real login shell, real pipes, real signals.
 
+#include "TestEnvironment.h"
 #include "platform/SockDiagListenerScanner.h"
 #include "supervision/ErrorAlertService.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ShellCommand.h"
-#include "TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +23,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString child() { return Test::program(QStringLiteral("wl-test-child")); }
+QString child()
+{
+    return Test::program(QStringLiteral("wl-test-child"));
+}
 
 // The shell command line running wl-test-child with the steps.
 QString childCommand(const QStringList& steps)
@@ -87,7 +90,10 @@ int readPidFile(const QString& path)
 // that inherited the socket. Started with QProcess, outside the manager.
 class Holder {
 public:
-    explicit Holder(quint16 port) : m_port(port) { }
+    explicit Holder(quint16 port)
+        : m_port(port)
+    {
+    }
     ~Holder()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -100,9 +106,9 @@ public:
 
     bool start()
     {
-        m_process.start(child(), { QStringLiteral("listen:") + QString::number(m_port), QStringLiteral("grandchild"),
-                                   QStringLiteral("{"), QStringLiteral("hold"), QStringLiteral("}"),
-                                   QStringLiteral("hold") });
+        m_process.start(child(),
+            { QStringLiteral("listen:") + QString::number(m_port), QStringLiteral("grandchild"), QStringLiteral("{"),
+                QStringLiteral("hold"), QStringLiteral("}"), QStringLiteral("hold") });
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < Test::waitMs(5000)) {
@@ -158,12 +164,14 @@ private:
     std::unique_ptr<ErrorAlertService> m_alertService;
     QList<Alert> m_alerts;
 
-    std::unique_ptr<ServerManager> makeManager(const QString& shell = QStringLiteral("/bin/bash"), bool scanPorts = false)
+    std::unique_ptr<ServerManager> makeManager(
+        const QString& shell = QStringLiteral("/bin/bash"), bool scanPorts = false)
     {
         m_alertService = std::make_unique<ErrorAlertService>();
         m_alerts.clear();
-        m_alertService->setCustomHandler(
-            [this](const ServerConfig& config, const QString& message) { m_alerts.append({ config.id, message }); });
+        m_alertService->setCustomHandler([this](const ServerConfig& config, const QString& message) {
+            m_alerts.append({ config.id, message });
+        });
         ServerManagerOptions options;
         options.loginShell = shell;
         options.alertService = m_alertService.get();
@@ -200,8 +208,8 @@ private Q_SLOTS:
         QVERIFY(state.startedAt.has_value());
         QCOMPARE(texts(state).value(0), started + config.command);
         QCOMPARE(changed.count(), 1); // one notification for the whole start
-        QTRY_COMPARE_WITH_TIMEOUT(texts(manager->state(config.id)).value(1), QStringLiteral("hello"),
-                                  Test::waitMs(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            texts(manager->state(config.id)).value(1), QStringLiteral("hello"), Test::waitMs(5000));
         QVERIFY(manager->anyRunning());
         QCOMPARE(manager->runningCount(), 1);
         QVERIFY(manager->anyProcessAlive());
@@ -263,11 +271,11 @@ private Q_SLOTS:
     void requestedStopOfTermIgnoringChildKillsAfterGrace()
     {
         auto manager = makeManager();
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:stubborn"), QStringLiteral("hold") }));
+        const ServerConfig config = server(
+            childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:stubborn"), QStringLiteral("hold") }));
         manager->start(config);
-        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("stubborn")),
-                                 Test::waitMs(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            texts(manager->state(config.id)).contains(QStringLiteral("stubborn")), Test::waitMs(5000));
         QElapsedTimer clock;
         clock.start();
         manager->stop(config);
@@ -280,10 +288,11 @@ private Q_SLOTS:
     void stderrLineIsErrorAndAlerts()
     {
         auto manager = makeManager();
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("err:nothing special here"), QStringLiteral("out:after"), QStringLiteral("hold") }));
+        const ServerConfig config = server(childCommand(
+            { QStringLiteral("err:nothing special here"), QStringLiteral("out:after"), QStringLiteral("hold") }));
         manager->start(config);
-        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("after")), Test::waitMs(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            texts(manager->state(config.id)).contains(QStringLiteral("after")), Test::waitMs(5000));
         const ServerRuntimeState& state = manager->state(config.id);
         QCOMPARE(errorTexts(state), QStringList { QStringLiteral("nothing special here") });
         QCOMPARE(state.status, ServerStatus::error);
@@ -297,9 +306,8 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         const ServerConfig config = server(childCommand({ QStringLiteral("out:0 errors"),
-                                                          QStringLiteral("out:ErrorBoundary mounted"),
-                                                          QStringLiteral("out:Error: connect ECONNREFUSED"),
-                                                          QStringLiteral("out:done"), QStringLiteral("hold") }));
+            QStringLiteral("out:ErrorBoundary mounted"), QStringLiteral("out:Error: connect ECONNREFUSED"),
+            QStringLiteral("out:done"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("done")), Test::waitMs(5000));
         QCOMPARE(errorTexts(manager->state(config.id)), QStringList { QStringLiteral("Error: connect ECONNREFUSED") });
@@ -388,13 +396,13 @@ private Q_SLOTS:
     void crashRestartHappensOnceWithinCooldown()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true);
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true);
         QStringList seen;
-        connect(manager.get(), &ServerManager::linesCaptured, this,
-                [&seen](const QUuid&, const LineBatch& batch) {
-                    for (const CapturedLine& line : batch.lines)
-                        seen.append(QString::fromUtf8(line.text));
-                });
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seen.append(QString::fromUtf8(line.text));
+        });
         manager->start(config);
         const QString crash = QStringLiteral("\u2716 Server exited with code 3");
         const QString autoRestart = QStringLiteral("\u21BB Auto-restarting\u2026");
@@ -414,19 +422,18 @@ private Q_SLOTS:
         auto manager = makeManager();
         const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
         QStringList seen;
-        connect(manager.get(), &ServerManager::linesCaptured, this,
-                [&seen](const QUuid&, const LineBatch& batch) {
-                    for (const CapturedLine& line : batch.lines)
-                        seen.append(QString::fromUtf8(line.text));
-                });
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seen.append(QString::fromUtf8(line.text));
+        });
         manager->start(config);
         const int firstPid = *manager->state(config.id).pid;
         QTRY_VERIFY_WITH_TIMEOUT(seen.contains(QStringLiteral("up")), Test::waitMs(5000));
         manager->restart(config);
         QTRY_COMPARE_WITH_TIMEOUT(seen.count(QStringLiteral("up")), 2, Test::waitMs(10000));
-        QCOMPARE(seen, (QStringList { started + config.command, QStringLiteral("up"), stopping,
-                                      QStringLiteral("\u25A0 Stopped (restarting\u2026)"), started + config.command,
-                                      QStringLiteral("up") }));
+        QCOMPARE(seen,
+            (QStringList { started + config.command, QStringLiteral("up"), stopping,
+                QStringLiteral("\u25A0 Stopped (restarting\u2026)"), started + config.command, QStringLiteral("up") }));
         const ServerRuntimeState& state = manager->state(config.id);
         QCOMPARE(state.status, ServerStatus::running);
         QVERIFY(state.pid && *state.pid != firstPid);
@@ -446,8 +453,8 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         // Prints and exits at once: all output must be handled before the exit.
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("bulk:1500:100"), QStringLiteral("raw:6c617374"), QStringLiteral("exit:0") }));
+        const ServerConfig config = server(childCommand(
+            { QStringLiteral("bulk:1500:100"), QStringLiteral("raw:6c617374"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         const QStringList lines = texts(manager->state(config.id));
@@ -463,14 +470,13 @@ private Q_SLOTS:
         auto manager = makeManager();
         // "ab" + pause + "c\r\n" + an é split between two writes + invalid byte.
         const ServerConfig config = server(childCommand({ QStringLiteral("raw:6162"), QStringLiteral("sleep:100"),
-                                                          QStringLiteral("raw:630d0a"), QStringLiteral("raw:c3"),
-                                                          QStringLiteral("sleep:100"), QStringLiteral("raw:a9ff0a"),
-                                                          QStringLiteral("exit:0") }));
+            QStringLiteral("raw:630d0a"), QStringLiteral("raw:c3"), QStringLiteral("sleep:100"),
+            QStringLiteral("raw:a9ff0a"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(texts(manager->state(config.id)),
-                 (QStringList { started + config.command, QStringLiteral("abc"), QStringLiteral("\u00e9\uFFFD"),
-                                QStringLiteral("\u25A0 Stopped (exit 0)") }));
+            (QStringList { started + config.command, QStringLiteral("abc"), QStringLiteral("\u00e9\uFFFD"),
+                QStringLiteral("\u25A0 Stopped (exit 0)") }));
     }
 
     void capEvictsOldestAndTapSeesEveryLine()
@@ -479,13 +485,12 @@ private Q_SLOTS:
         const ServerConfig config = server(childCommand({ QStringLiteral("bulk:5000"), QStringLiteral("exit:0") }));
         QList<quint64> seqs;
         int appended = 0;
-        connect(manager.get(), &ServerManager::linesCaptured, this,
-                [&seqs](const QUuid&, const LineBatch& batch) {
-                    for (const CapturedLine& line : batch.lines)
-                        seqs.append(line.seq);
-                });
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&seqs](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seqs.append(line.seq);
+        });
         connect(manager.get(), &ServerManager::linesAppended, this,
-                [&appended](const QUuid&, quint64, int count) { appended += count; });
+            [&appended](const QUuid&, quint64, int count) { appended += count; });
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(seqs.size(), 5002);
@@ -512,8 +517,8 @@ private Q_SLOTS:
         manager->start(config); // error status: a start replaces the live run
         const int secondPid = *manager->state(config.id).pid;
         QTRY_VERIFY_WITH_TIMEOUT(processGone(firstPid), Test::waitMs(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("second")),
-                                 Test::waitMs(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            texts(manager->state(config.id)).contains(QStringLiteral("second")), Test::waitMs(5000));
         manager->stop(config);
         QVERIFY(waitAllExited(*manager));
         const ServerRuntimeState& state = manager->state(config.id);
@@ -529,13 +534,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString inGroup = dir.filePath(QStringLiteral("in-group"));
         const QString ownSession = dir.filePath(QStringLiteral("own-session"));
-        const ServerConfig config = server(childCommand({ QStringLiteral("grandchild"), QStringLiteral("{"),
-                                                          QStringLiteral("pidfile:") + inGroup, QStringLiteral("hold"),
-                                                          QStringLiteral("}"), QStringLiteral("setsid-grandchild"),
-                                                          QStringLiteral("{"), QStringLiteral("ignore-term"),
-                                                          QStringLiteral("pidfile:") + ownSession,
-                                                          QStringLiteral("hold"), QStringLiteral("}"),
-                                                          QStringLiteral("hold") }));
+        const ServerConfig config = server(
+            childCommand({ QStringLiteral("grandchild"), QStringLiteral("{"), QStringLiteral("pidfile:") + inGroup,
+                QStringLiteral("hold"), QStringLiteral("}"), QStringLiteral("setsid-grandchild"), QStringLiteral("{"),
+                QStringLiteral("ignore-term"), QStringLiteral("pidfile:") + ownSession, QStringLiteral("hold"),
+                QStringLiteral("}"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(readPidFile(inGroup) > 0 && readPidFile(ownSession) > 0, Test::waitMs(5000));
         const int a = readPidFile(inGroup);
@@ -553,28 +556,29 @@ private Q_SLOTS:
         qputenv("WL_REMOTE_PASSWORD", "hunter2");
         qputenv("WL_REMOTE_ENABLED", "1");
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("env:WL_REMOTE_SECRET"),
-                                                          QStringLiteral("env:WL_REMOTE_PASSWORD"),
-                                                          QStringLiteral("env:WL_REMOTE_ENABLED"), QStringLiteral("exit:0") }));
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("env:WL_REMOTE_SECRET"), QStringLiteral("env:WL_REMOTE_PASSWORD"),
+                QStringLiteral("env:WL_REMOTE_ENABLED"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         qunsetenv("WL_REMOTE_SECRET");
         qunsetenv("WL_REMOTE_PASSWORD");
         qunsetenv("WL_REMOTE_ENABLED");
         const QStringList lines = texts(manager->state(config.id));
-        QCOMPARE(lines.mid(1, 3), (QStringList { QStringLiteral("<unset>"), QStringLiteral("<unset>"), QStringLiteral("1") }));
+        QCOMPARE(lines.mid(1, 3),
+            (QStringList { QStringLiteral("<unset>"), QStringLiteral("<unset>"), QStringLiteral("1") }));
     }
 
     void bashJobControlNoiseIsDropped()
     {
         auto manager = makeManager(QStringLiteral("/bin/bash"));
-        const ServerConfig config = server(childCommand(
-            { QStringLiteral("err:real problem"), QStringLiteral("err:bash: no job control in this shell"), QStringLiteral("exit:0") }));
+        const ServerConfig config = server(childCommand({ QStringLiteral("err:real problem"),
+            QStringLiteral("err:bash: no job control in this shell"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         // bash's own two lines came first and are gone; the child's identical text later stays.
         QCOMPARE(errorTexts(manager->state(config.id)),
-                 (QStringList { QStringLiteral("real problem"), QStringLiteral("bash: no job control in this shell") }));
+            (QStringList { QStringLiteral("real problem"), QStringLiteral("bash: no job control in this shell") }));
     }
 
     void zshRunsTheCommand()
@@ -586,7 +590,8 @@ private Q_SLOTS:
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(texts(manager->state(config.id)),
-                 (QStringList { started + config.command, QStringLiteral("from zsh"), QStringLiteral("\u25A0 Stopped (exit 0)") }));
+            (QStringList {
+                started + config.command, QStringLiteral("from zsh"), QStringLiteral("\u25A0 Stopped (exit 0)") }));
         QVERIFY(!manager->state(config.id).hasError);
     }
 
@@ -673,12 +678,13 @@ private Q_SLOTS:
 
         QStringList pids { QString::number(holder.pid()), QString::number(holder.grandchild()) };
         std::sort(pids.begin(), pids.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
-        const QString busy = QStringLiteral("Error: listen EADDRINUSE: address already in use 127.0.0.1:") + QString::number(port);
+        const QString busy
+            = QStringLiteral("Error: listen EADDRINUSE: address already in use 127.0.0.1:") + QString::number(port);
         QCOMPARE(seen,
-                 (QStringList { started + config.command, busy,
-                                QStringLiteral("\u26A0\uFE0E Port %1 already in use \u2014 freeing it and restarting\u2026").arg(port),
-                                QStringLiteral("Freed port %1 (stopped PID %2).").arg(port).arg(pids.join(QStringLiteral(", "))),
-                                QStringLiteral("\u21BB Restarting\u2026"), started + config.command, listening }));
+            (QStringList { started + config.command, busy,
+                QStringLiteral("\u26A0\uFE0E Port %1 already in use \u2014 freeing it and restarting\u2026").arg(port),
+                QStringLiteral("Freed port %1 (stopped PID %2).").arg(port).arg(pids.join(QStringLiteral(", "))),
+                QStringLiteral("\u21BB Restarting\u2026"), started + config.command, listening }));
         QCOMPARE(processPresentWhenFreed, std::optional<bool>(!exitFirst));
         QTRY_VERIFY_WITH_TIMEOUT(processGone(holder.grandchild()), Test::waitMs(5000));
         const ServerRuntimeState& state = manager->state(config.id);
@@ -704,7 +710,8 @@ private Q_SLOTS:
             // Stop as soon as the recovery has begun, while the failing process lives.
             if (!stopped && seen.filter(QStringLiteral("already in use \u2014")).size() == 1) {
                 stopped = true;
-                QMetaObject::invokeMethod(this, [&] { manager->stop(config); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [&] { manager->stop(config); }, Qt::QueuedConnection);
             }
         });
         manager->start(config);
@@ -756,8 +763,8 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         const ServerConfig a = server(childCommand({ QStringLiteral("hold") }));
-        const ServerConfig b
-            = server(childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:ready"), QStringLiteral("hold") }));
+        const ServerConfig b = server(
+            childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:ready"), QStringLiteral("hold") }));
         manager->start(a);
         manager->start(b);
         // An interactive shell ignores SIGTERM until it has exec'd the command.
