@@ -3,7 +3,6 @@
 #include "ErrorAlertService.h"
 #include "ListenerScanner.h"
 #include "OutputPump.h"
-#include "PortInUse.h"
 #include "ProcessRun.h"
 #include "ProcessSpawner.h"
 #include "ProcessTree.h"
@@ -14,14 +13,11 @@
 
 #include <QLoggingCategory>
 #include <QMetaObject>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <deque>
-#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,12 +32,6 @@ const QString textNoCommand = QStringLiteral("No command configured.");
 const QString textStarted = QStringLiteral("\u25B6\uFE0E Started: ");
 const QString textFailedToStart = QStringLiteral("Failed to start: ");
 const QString textStopping = QStringLiteral("\u25A0 Stopping\u2026");
-const QString textStopped = QStringLiteral("\u25A0 Stopped.");
-const QString textStoppedRestarting = QStringLiteral("\u25A0 Stopped (restarting\u2026)");
-const QString textStoppedExit0 = QStringLiteral("\u25A0 Stopped (exit 0)");
-const QString textServerPrefix = QStringLiteral("\u2716 Server ");
-const QString textAutoRestarting = QStringLiteral("\u21BB Auto-restarting\u2026");
-const QString textRestarting = QStringLiteral("\u21BB Restarting\u2026");
 
 // Variables a server must never see: the pairing secret and its password.
 const QList<QByteArray> scrubbedEnvironment
@@ -59,56 +49,6 @@ QString trimmedSpacesAndTabs(const QString& text)
 }
 
 } // namespace
-
-// Changes made while an operation runs, announced when the outermost one ends.
-struct ServerManager::Changes {
-    struct Server {
-        bool stateChanged = false;
-        bool cleared = false;
-        quint64 firstSeq = 0; // of the lines appended since the last clear in this batch
-        int count = 0;
-        std::vector<CapturedLine> tap;
-        std::deque<QByteArray> ownedTexts; // texts of status lines, referenced by `tap`
-    };
-    QList<QUuid> order;
-    QHash<QUuid, Server> servers;
-    std::optional<QDateTime> date;
-
-    Server& server(const QUuid& id)
-    {
-        auto it = servers.find(id);
-        if (it == servers.end()) {
-            order.append(id);
-            it = servers.insert(id, Server {});
-        }
-        return *it;
-    }
-};
-
-struct ServerManager::Shutdown {
-    QList<ProcessInfo> processes; // every process signalled on the way down
-    bool reported = false;
-};
-
-class ServerManager::ChangeScope {
-public:
-    explicit ChangeScope(ServerManager& manager)
-        : m_manager(manager)
-    {
-        if (m_manager.m_scopeDepth++ == 0)
-            m_manager.m_changes = std::make_unique<Changes>();
-    }
-    ~ChangeScope()
-    {
-        if (--m_manager.m_scopeDepth == 0)
-            m_manager.flushChanges();
-    }
-    ChangeScope(const ChangeScope&) = delete;
-    ChangeScope& operator=(const ChangeScope&) = delete;
-
-private:
-    ServerManager& m_manager;
-};
 
 ServerManager::ServerManager(Options options, QObject* parent)
     : QObject(parent)
@@ -513,252 +453,6 @@ void ServerManager::scheduleStart(const ServerConfig& config, std::chrono::milli
         if (!m_shutdown)
             start(config);
     });
-}
-
-// --- output and exits --------------------------------------------------------
-
-void ServerManager::handleOutput(const std::shared_ptr<Detail::ProcessRun>& run)
-{
-    Detail::PendingOutput output = m_pump->take(run);
-    if (output.isEmpty())
-        return;
-    const bool current = !run->discard.load() && m_processes.value(run->config.id) == run;
-    {
-        ChangeScope scope(*this);
-        if (current)
-            handleOutputLines(run, output);
-        if (output.finished)
-            handleRunFinished(run, output.status, output.bySignal);
-    }
-    const bool finished = output.finished;
-    m_pump->recycle(std::move(output));
-    if (finished && m_liveRuns.isEmpty())
-        Q_EMIT allProcessesExited();
-    if (finished)
-        checkShutdownFinished();
-}
-
-void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>& run, Detail::PendingOutput& output)
-{
-    const ServerConfig& config = run->config;
-    const QUuid& id = config.id;
-    const std::size_t count = output.lines.size();
-    if (count == 0)
-        return;
-
-    ServerRuntimeState& target = ensureEntry(id);
-    Changes::Server& change = m_changes->server(id);
-    change.stateChanged = true;
-    if (change.tap.empty())
-        change.tap.swap(m_spareTap); // keeps its pages: no fresh memory per batch
-    change.tap.reserve(change.tap.size() + count);
-    std::optional<QString> firstError;
-    bool portHandled = false;
-    // Stable while this loop runs: only this id's entry is ever looked up again.
-    quint64& lastSeq = m_lastSeq[id];
-
-    for (std::size_t i = 0; i < count; ++i) {
-        const Detail::RawLine& raw = output.lines[i];
-        const QByteArrayView bytes = output.text(raw);
-        const bool isError = raw.flags & Detail::RawLine::Error;
-        const quint64 seq = ++lastSeq;
-        if (change.count++ == 0)
-            change.firstSeq = seq;
-        change.tap.push_back(CapturedLine { seq, bytes, isError });
-
-        // A line followed by a full log's worth of lines in this same batch
-        // would be evicted at once: it is counted and tapped, never converted.
-        const bool kept = count - 1 - i < std::size_t(maxLogLines);
-        const bool needsText = kept || (isError && !firstError) || (raw.flags & Detail::RawLine::MaybePort);
-        QString text;
-        if (needsText)
-            text = QString::fromUtf8(bytes);
-        if (kept)
-            target.logs.append(makeLine(text, isError, seq));
-        if (isError) {
-            target.hasError = true;
-            if (target.status == ServerStatus::running)
-                target.status = ServerStatus::error;
-            if (!firstError)
-                firstError = text;
-        }
-        if (!portHandled && (raw.flags & Detail::RawLine::MaybePort)) {
-            if (const auto port = PortInUse::detect(text)) {
-                handlePortInUse(config, *port);
-                // Further port messages of this batch meet a running recovery or
-                // the same cooldown, and are ignored either way.
-                portHandled = true;
-            }
-        }
-    }
-    // The alert service lets one alert per server through every 30 s, so within
-    // one batch only the first error line can raise one.
-    if (firstError)
-        m_alerts->alert(config, *firstError);
-}
-
-void ServerManager::handleRunFinished(const std::shared_ptr<Detail::ProcessRun>& run, int status, bool bySignal)
-{
-    run->finished = true;
-    m_liveRuns.removeOne(run);
-    Subreaper::release(run->pid);
-    if (m_shutdown)
-        m_shutdown->processes.append(run->signalled);
-    if (m_processes.value(run->config.id) != run)
-        return; // a replaced run: its exit concerns nobody
-    handleTermination(run->config, status, bySignal);
-}
-
-void ServerManager::handleTermination(const ServerConfig& config, int status, bool bySignal)
-{
-    ChangeScope scope(*this);
-    const QUuid& id = config.id;
-    m_processes.remove(id);
-    if (ServerRuntimeState* target = entry(id)) {
-        target->pid.reset();
-        target->lastExitCode = status;
-        touch(id);
-    }
-
-    if (m_intentionalStops.remove(id)) {
-        m_portRecovering.remove(id);
-        m_portFreed.remove(id);
-        if (m_restartAfterStop.remove(id)) {
-            if (ServerRuntimeState* target = entry(id))
-                target->status = ServerStatus::stopped;
-            appendLine(id, textStoppedRestarting, false);
-            scheduleStart(config, std::chrono::milliseconds(0));
-            return;
-        }
-        if (ServerRuntimeState* target = entry(id)) {
-            target->status = ServerStatus::stopped;
-            target->hasError = false;
-        }
-        appendLine(id, textStopped, false);
-        return;
-    }
-
-    if (m_portRecovering.contains(id)) {
-        if (ServerRuntimeState* target = entry(id)) {
-            target->status = ServerStatus::stopped;
-            target->hasError = false;
-        }
-        finishPortRecovery(config);
-        return;
-    }
-
-    const bool hadError = state(id).hasError;
-    if (status == 0 && !bySignal) {
-        if (ServerRuntimeState* target = entry(id))
-            target->status = hadError ? ServerStatus::error : ServerStatus::stopped;
-        appendLine(id, textStoppedExit0, false);
-        return;
-    }
-    const QString reason = bySignal ? QStringLiteral("killed by signal ") + QString::number(status)
-                                    : QStringLiteral("exited with code ") + QString::number(status);
-    if (ServerRuntimeState* target = entry(id)) {
-        target->status = ServerStatus::error;
-        target->hasError = true;
-    }
-    appendLine(id, textServerPrefix + reason, true);
-    markError(config, QStringLiteral("Server ") + reason);
-    if (!config.restartOnCrash || !canAutoRestart(id))
-        return;
-    m_lastRestartAt.insert(id, m_clock());
-    appendLine(id, textAutoRestarting, false);
-    scheduleStart(config, crashRestartDelay);
-}
-
-// --- port recovery -----------------------------------------------------------
-
-void ServerManager::handlePortInUse(const ServerConfig& config, int port)
-{
-    ChangeScope scope(*this);
-    const QUuid& id = config.id;
-    if (m_portRecovering.contains(id))
-        return;
-    const auto last = m_lastPortRecoveryAt.constFind(id);
-    const auto now = m_clock();
-    if (!RestartPolicy::canRecoverPort(
-            last == m_lastPortRecoveryAt.constEnd() ? std::nullopt : std::optional(*last), now, portRecoveryCooldown))
-        return;
-    m_portRecovering.insert(id);
-    m_portFreed.remove(id);
-    m_lastRestartAt.remove(id);
-    m_lastPortRecoveryAt.insert(id, now);
-    appendLine(id,
-        QStringLiteral("\u26A0\uFE0E Port ") + QString::number(port)
-            + QStringLiteral(" already in use \u2014 freeing it and restarting\u2026"),
-        false);
-
-    // The scan and the grace sleep block: they run on a pool thread and report
-    // back through the post box, which drops the report once we are gone.
-    std::weak_ptr<Detail::PostBox> box = m_postBox;
-    std::shared_ptr<const ListenerScanner> scanner = m_scanner;
-    QThreadPool::globalInstance()->start([this, box, scanner, config, port] {
-        const QList<qint32> pids = freePort(scanner.get(), port);
-        if (const auto postBox = box.lock())
-            postBox->post([this, config, port, pids] { handlePortFreed(config, port, pids); });
-    });
-}
-
-QList<qint32> ServerManager::freePort(const ListenerScanner* scanner, int port)
-{
-    QList<qint32> pids;
-    if (scanner && port > 0 && port <= 65535)
-        pids = scanner->listeningPids(quint16(port));
-    pids.removeAll(qint32(::getpid()));
-    for (qint32 pid : std::as_const(pids))
-        ::kill(pid, SIGTERM);
-    if (!pids.isEmpty()) {
-        std::this_thread::sleep_for(portKillGrace);
-        for (qint32 pid : std::as_const(pids)) {
-            if (::kill(pid, 0) == 0)
-                ::kill(pid, SIGKILL);
-        }
-    }
-    return pids;
-}
-
-void ServerManager::handlePortFreed(const ServerConfig& config, int port, const QList<qint32>& pids)
-{
-    ChangeScope scope(*this);
-    const QUuid& id = config.id;
-    if (!pids.isEmpty()) {
-        QStringList numbers;
-        for (qint32 pid : pids)
-            numbers.append(QString::number(pid));
-        appendLine(id,
-            QStringLiteral("Freed port ") + QString::number(port) + QStringLiteral(" (stopped PID ")
-                + numbers.join(QStringLiteral(", ")) + QStringLiteral(")."),
-            false);
-    } else {
-        appendLine(id,
-            QStringLiteral("No listening process found on port ") + QString::number(port)
-                + QStringLiteral("; retrying anyway."),
-            false);
-    }
-    m_portFreed.insert(id);
-    finishPortRecovery(config);
-}
-
-void ServerManager::finishPortRecovery(const ServerConfig& config)
-{
-    ChangeScope scope(*this);
-    const QUuid& id = config.id;
-    if (!m_portRecovering.contains(id) || !m_portFreed.contains(id))
-        return;
-    if (m_processes.contains(id))
-        return; // the failing process has not exited yet; its exit comes back here
-    m_portRecovering.remove(id);
-    m_portFreed.remove(id);
-    if (ServerRuntimeState* target = entry(id)) {
-        target->status = ServerStatus::stopped;
-        target->hasError = false;
-        touch(id);
-    }
-    appendLine(id, textRestarting, false);
-    scheduleStart(config, portRestartDelay);
 }
 
 } // namespace Wardlamp
