@@ -59,7 +59,9 @@ using Marks = LineClassifier::Marks;
 
 // The marks of one byte position, the definition the vector versions follow:
 // a byte >= 0x80; a line feed; the first two letters of a listed word (any
-// case: er ex ec ea un fa pa tr); the n of "n u" or "nus".
+// case: er ex ec ea un fa pa tr; a kernel may narrow this to three letters);
+// the n of "n u" or "nus". Candidates only need to include every real match:
+// each one is verified byte by byte.
 [[maybe_unused]] void markScalar(const char* d, qsizetype words, Marks* out)
 {
     for (qsizetype w = 0; w < words; ++w) {
@@ -98,11 +100,15 @@ __attribute__((target("avx512bw"))) void markAvx512(const char* d, qsizetype wor
         const __m512i c0 = _mm512_or_si512(raw, caseBit);
         const __m512i c1 = _mm512_or_si512(raw1, caseBit);
         const __m512i c2 = _mm512_or_si512(_mm512_loadu_si512(p + 2), caseBit);
-        const quint64 nextA = WL_EQ512(c1, 'a');
-        const quint64 nextR = WL_EQ512(c1, 'r');
-        const quint64 error = (WL_EQ512(c0, 'e') & (nextR | WL_EQ512(c1, 'x') | WL_EQ512(c1, 'c') | nextA))
-            | (WL_EQ512(c0, 'u') & WL_EQ512(c1, 'n')) | ((WL_EQ512(c0, 'f') | WL_EQ512(c0, 'p')) & nextA)
-            | (WL_EQ512(c0, 't') & nextR);
+        // Here mask registers make a third letter cheap: err exc eco ead unc unh fat pan tra.
+        const quint64 a1 = WL_EQ512(c1, 'a');
+        const quint64 r1 = WL_EQ512(c1, 'r');
+        const quint64 error = (WL_EQ512(c0, 'e')
+                                  & ((r1 & WL_EQ512(c2, 'r')) | (WL_EQ512(c1, 'x') & WL_EQ512(c2, 'c'))
+                                      | (WL_EQ512(c1, 'c') & WL_EQ512(c2, 'o')) | (a1 & WL_EQ512(c2, 'd'))))
+            | (WL_EQ512(c0, 'u') & WL_EQ512(c1, 'n') & (WL_EQ512(c2, 'c') | WL_EQ512(c2, 'h')))
+            | (WL_EQ512(c0, 'f') & a1 & WL_EQ512(c2, 't')) | (WL_EQ512(c0, 'p') & a1 & WL_EQ512(c2, 'n'))
+            | (WL_EQ512(c0, 't') & r1 & WL_EQ512(c2, 'a'));
         const quint64 port
             = WL_EQ512(c0, 'n') & ((WL_EQ512(raw1, ' ') & WL_EQ512(c2, 'u')) | (WL_EQ512(c1, 'u') & WL_EQ512(c2, 's')));
         out[w] = Marks { WL_EQ512(raw, '\n'), _mm512_movepi8_mask(raw), error, port };
@@ -276,6 +282,8 @@ LineClassifier::Facts LineClassifier::facts(qsizetype begin, qsizetype end) cons
         if (end - base < 64)
             range &= (quint64(1) << (end - base)) - 1;
         const LineClassifier::Marks& marks = m_marks[std::size_t(word)];
+        if (!((marks.nonAscii | marks.errorCandidates | marks.portCandidates) & range))
+            continue;
         if (marks.nonAscii & range) {
             result.ascii = false;
             return result;
