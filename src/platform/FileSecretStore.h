@@ -12,7 +12,7 @@ namespace Wardlamp {
 // every write. A file that cannot be parsed is moved aside to "<path>.unreadable"
 // before the first write replaces it, so nothing is silently destroyed.
 // Main thread.
-class FileSecretStore final : public SecretStore {
+class FileSecretStore : public SecretStore {
 public:
     explicit FileSecretStore(QString path);
 

@@ -1,0 +1,432 @@
+#include "RemoteAgent.h"
+
+#include "AgentSnapshot.h"
+#include "PairingStore.h"
+#include "PushScheduler.h"
+#include "RemoteAgentLogging.h"
+#include "remotekit/PeerMessage.h"
+#include "remotekit/RemoteCrypto.h"
+#include "supervision/ServerManager.h"
+#include "supervision/ServerStore.h"
+
+#include <QFuture>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const char* yesNo(bool value)
+{
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+RemoteAgent::RemoteAgent(std::optional<QUrl> relayUrl, Options options, QObject* parent)
+    : QObject(parent)
+    , m_relayUrl(std::move(relayUrl))
+    , m_options(std::move(options))
+    , m_pushScheduler(new PushScheduler(m_options.pushDelay, m_options.maxPushDelay, this))
+    , m_replayGuard(m_options.replayMemory)
+{
+    qRegisterMetaType<Wardlamp::ConnectionState>();
+    connect(m_pushScheduler, &PushScheduler::due, this, [this] { pushSnapshot(false); });
+    m_passwordDebounce.setSingleShot(true);
+    m_passwordDebounce.setInterval(m_options.passwordDebounce);
+    connect(&m_passwordDebounce, &QTimer::timeout, this, &RemoteAgent::reconnect);
+}
+
+RemoteAgent::~RemoteAgent() = default;
+
+void RemoteAgent::configure(ServerStore& store, ServerManager& manager, PairingStore& pairing)
+{
+    if (m_configured) {
+        qCWarning(lcRemoteAgent, "configure called twice; ignored");
+        return;
+    }
+    m_configured = true;
+    m_store = &store;
+    m_manager = &manager;
+    m_pairing = &pairing;
+
+    m_lastEnabled = pairing.isEnabled();
+    m_lastSecret = pairing.secret();
+    m_lastPassword = pairing.password();
+    connect(&pairing, &PairingStore::enabledChanged, this, &RemoteAgent::handleEnabledChanged);
+    connect(&pairing, &PairingStore::secretChanged, this, &RemoteAgent::handleSecretChanged);
+    connect(&pairing, &PairingStore::passwordChanged, this, &RemoteAgent::handlePasswordChanged);
+    connect(&manager, &ServerManager::stateChanged, this, &RemoteAgent::schedulePush);
+    connect(&manager, &ServerManager::linesCaptured, this, &RemoteAgent::handleLinesCaptured, Qt::DirectConnection);
+    connect(&store, &ServerStore::serversChanged, this, &RemoteAgent::schedulePush);
+
+    reconnect();
+}
+
+void RemoteAgent::handleEnabledChanged(bool enabled)
+{
+    if (enabled == m_lastEnabled)
+        return;
+    m_lastEnabled = enabled;
+    reconnect();
+}
+
+void RemoteAgent::handleSecretChanged()
+{
+    const std::optional<SecretBytes> secret = m_pairing ? m_pairing->secret() : std::nullopt;
+    if (secret == m_lastSecret)
+        return;
+    m_lastSecret = secret;
+    // The secret that reconnect() itself creates is already being used.
+    if (!m_rebuilding)
+        reconnect();
+}
+
+void RemoteAgent::handlePasswordChanged(const QString& password)
+{
+    if (password == m_lastPassword)
+        return;
+    m_lastPassword = password;
+    m_passwordDebounce.start();
+}
+
+void RemoteAgent::setState(const ConnectionState& state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged(m_state);
+}
+
+void RemoteAgent::setControllerCount(qint64 count)
+{
+    if (count == m_controllerCount)
+        return;
+    m_controllerCount = count;
+    Q_EMIT controllerCountChanged(count);
+}
+
+void RemoteAgent::dropClient()
+{
+    if (!m_client)
+        return;
+    RelayClient* old = m_client;
+    m_client = nullptr;
+    old->disconnect();
+    QObject::disconnect(old, nullptr, this, nullptr);
+    old->deleteLater();
+}
+
+void RemoteAgent::reconnect()
+{
+    const quint64 generation = ++m_generation;
+    dropClient();
+    setControllerCount(0);
+    m_logs.reset();
+    m_lastSnapshotHash.reset();
+
+    if (!m_pairing || !m_pairing->isEnabled()) {
+        setState(ConnectionState::off());
+        return;
+    }
+
+    m_rebuilding = true;
+    m_pairing->ensureSecret();
+    m_rebuilding = false;
+    const std::optional<SecretBytes> secret = m_pairing->secret();
+    m_lastSecret = secret;
+    if (!secret) {
+        setState(ConnectionState::error(u"No pairing key"_s));
+        return;
+    }
+    if (!m_relayUrl) {
+        setState(ConnectionState::error(u"No relay address"_s));
+        return;
+    }
+
+    m_roomId = RemoteCrypto::roomId(*secret);
+    const QString password = m_pairing->password();
+    if (password.isEmpty()) {
+        auto key = RemoteCrypto::contentKey(*secret);
+        if (!key) {
+            setState(ConnectionState::error(u"Could not derive the content key"_s));
+            return;
+        }
+        startClient(generation, *key);
+        return;
+    }
+
+    // 200,000 PBKDF2 rounds: off the main thread. A later reconnect() bumps the
+    // generation, and this result is then thrown away.
+    setState(ConnectionState::connecting());
+    QtConcurrent::run([secret = *secret, password] { return RemoteCrypto::contentKey(secret, password); })
+        .then(this, [this, generation](const std::optional<ContentKey>& key) {
+            if (generation != m_generation)
+                return;
+            if (!key) {
+                setState(ConnectionState::error(u"Could not derive the content key"_s));
+                return;
+            }
+            startClient(generation, *key);
+        });
+}
+
+void RemoteAgent::startClient(quint64 generation, ContentKey key)
+{
+    Q_ASSERT(generation == m_generation);
+    if (!m_replayGuardKey || !(*m_replayGuardKey == key)) {
+        m_replayGuard.clear();
+        m_replayGuardKey = key;
+    }
+    m_contentKey = std::move(key);
+    auto* client = new RelayClient(*m_relayUrl, *m_roomId, PeerRole::agent, m_options.client, this);
+    m_client = client;
+    // Events of a client that a later reconnect() dropped must change nothing.
+    connect(client, &RelayClient::relayEvent, this, [this, client](const RelayClient::Event& event) {
+        if (client == m_client)
+            handleEvent(event);
+    });
+    setState(ConnectionState::connecting());
+    Q_EMIT clientCreated(client);
+    client->connect();
+}
+
+void RemoteAgent::handleEvent(const RelayClient::Event& event)
+{
+    switch (event.kind) {
+    case RelayClient::Event::Kind::disconnected:
+        if (m_state.kind != ConnectionState::Kind::off)
+            setState(ConnectionState::connecting());
+        break;
+    case RelayClient::Event::Kind::connected:
+        // The relay announces every controller already in the room to an agent
+        // that joins, so counting restarts here; a count carried over from the
+        // previous connection would be doubled by those announcements and never
+        // come back to zero.
+        setControllerCount(0);
+        setState(ConnectionState::online());
+        m_logs.reset();
+        m_lastSnapshotHash.reset();
+        pushSnapshot(true);
+        break;
+    case RelayClient::Event::Kind::envelope:
+        if (event.envelope)
+            handleEnvelope(*event.envelope);
+        break;
+    }
+}
+
+void RemoteAgent::handleEnvelope(const Envelope& envelope)
+{
+    switch (envelope.kind) {
+    case Envelope::Kind::peerJoin:
+        if (envelope.role != PeerRole::controller)
+            return;
+        setControllerCount(m_controllerCount + 1);
+        setState(ConnectionState::controllerConnected());
+        pushSnapshot(true);
+        sendLogBacklog(std::nullopt);
+        return;
+    case Envelope::Kind::peerLeave: {
+        if (envelope.role != PeerRole::controller)
+            return;
+        const qint64 remaining = m_controllerCount - 1;
+        setControllerCount(std::max<qint64>(remaining, 0));
+        if (remaining <= 0)
+            setState(ConnectionState::online());
+        return;
+    }
+    case Envelope::Kind::msg: {
+        if (!envelope.payload || !m_contentKey)
+            return;
+        auto opened = PeerMessage::openedWithNonce(*envelope.payload, *m_contentKey);
+        if (!opened)
+            return;
+        if (!m_replayGuard.accept(opened->nonce)) {
+            qCWarning(lcRemoteAgent, "dropped a message whose payload was already accepted (replayed)");
+            Q_EMIT replayRefused();
+            return;
+        }
+        handleMessage(opened->message);
+        return;
+    }
+    case Envelope::Kind::welcome:
+    case Envelope::Kind::ping:
+    case Envelope::Kind::pong:
+    case Envelope::Kind::registerDevice:
+        return;
+    }
+}
+
+void RemoteAgent::handleMessage(const PeerMessage& message)
+{
+    if (!m_manager || !m_store)
+        return;
+    switch (message.type) {
+    case PeerMessage::MessageType::command: {
+        if (!message.serverId || !message.action)
+            return;
+        const auto config = m_store->server(*message.serverId);
+        if (!config)
+            return;
+        switch (*message.action) {
+        case CommandAction::start:
+            m_manager->start(*config);
+            break;
+        case CommandAction::stop:
+            m_manager->stop(*config);
+            break;
+        case CommandAction::restart:
+            m_manager->restart(*config);
+            break;
+        case CommandAction::clearLogs:
+            m_manager->clearLogs(*message.serverId);
+            break;
+        }
+        if (m_client && m_contentKey)
+            m_client->sendMessage(PeerMessage::commandAck(*message.serverId, *message.action, true), *m_contentKey);
+        return;
+    }
+    case PeerMessage::MessageType::subscribeLogs:
+        sendLogBacklog(message.serverId);
+        return;
+    case PeerMessage::MessageType::requestSnapshot:
+        pushSnapshot(true);
+        return;
+    case PeerMessage::MessageType::snapshot:
+    case PeerMessage::MessageType::logAppend:
+    case PeerMessage::MessageType::statusChange:
+    case PeerMessage::MessageType::commandAck:
+    case PeerMessage::MessageType::notify:
+        return;
+    }
+}
+
+// --- publishing ---------------------------------------------------------------
+
+void RemoteAgent::schedulePush()
+{
+    m_pushScheduler->schedule();
+}
+
+std::optional<Snapshot> RemoteAgent::buildSnapshot() const
+{
+    if (!m_store || !m_manager || !m_pairing)
+        return std::nullopt;
+    return AgentSnapshot::build(m_pairing->macName(), m_store->servers(), m_manager->states(),
+                                QDateTime::currentDateTimeUtc());
+}
+
+void RemoteAgent::pushSnapshot(bool force)
+{
+    if (!m_client || !m_contentKey) {
+        qCCritical(lcRemoteAgent, "pushSnapshot skipped: client=%s, key=%s", yesNo(m_client), yesNo(m_contentKey.has_value()));
+        return;
+    }
+    const std::optional<Snapshot> snapshot = buildSnapshot();
+    if (!snapshot) {
+        qCCritical(lcRemoteAgent,
+                   "pushSnapshot skipped: buildSnapshot returned nil (store/manager/pairing not configured)");
+        return;
+    }
+    qCInfo(lcRemoteAgent, "pushSnapshot: %lld server(s), force=%s", qlonglong(snapshot->servers.size()),
+           yesNo(force));
+    // A forced push has done what a waiting one would do.
+    m_pushScheduler->cancel();
+
+    const quint64 hash = AgentSnapshot::hash(*snapshot);
+    if (force || !m_lastSnapshotHash || hash != *m_lastSnapshotHash) {
+        m_lastSnapshotHash = hash;
+        m_client->sendMessage(PeerMessage::snapshot(*snapshot), *m_contentKey, true);
+    }
+    announceStatusChanges(*snapshot, *m_client, *m_contentKey);
+    forwardNewLogs();
+}
+
+void RemoteAgent::announceStatusChanges(const Snapshot& snapshot, RelayClient& client, const ContentKey& key)
+{
+    for (const StatusAnnouncer::Announcement& announcement : m_announcer.update(snapshot)) {
+        client.sendMessage(PeerMessage::notify(announcement.serverId, announcement.text), key, false,
+                           RemoteCrypto::notifyTag(announcement.kind, key));
+        qCInfo(lcRemoteAgent, "notify [%s]: %s", rawValue(announcement.kind).data(),
+               qUtf8Printable(announcement.text));
+    }
+}
+
+void RemoteAgent::handleLinesCaptured(const QUuid& id, const LineBatch& batch)
+{
+    // Only lines a present controller is owed are kept; the rest are passed
+    // over at the next push.
+    if (!m_client || !m_contentKey || m_controllerCount < 1 || !m_manager)
+        return;
+    m_logs.capture(id, batch, m_manager->state(id).logs);
+}
+
+void RemoteAgent::forwardNewLogs()
+{
+    if (!m_client || !m_manager || !m_contentKey)
+        return;
+    const auto& states = m_manager->states();
+    for (auto it = states.cbegin(); it != states.cend(); ++it) {
+        if (m_controllerCount >= 1)
+            sendLines(it.key(), m_logs.take(it.key(), it->logs));
+        else
+            m_logs.passOver(it.key(), it->logs);
+    }
+    // Lines captured for a server whose entry is gone.
+    static const LogRing empty;
+    for (const QUuid& id : m_logs.pendingIds()) {
+        if (states.contains(id))
+            continue;
+        if (m_controllerCount >= 1)
+            sendLines(id, m_logs.take(id, empty));
+        else
+            m_logs.passOver(id, empty);
+    }
+}
+
+void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
+{
+    if (!m_client || !m_manager || !m_contentKey)
+        return;
+    const QList<QUuid> ids = serverId ? QList<QUuid> { *serverId } : m_manager->states().keys();
+    for (const QUuid& id : ids) {
+        const LogRing& logs = m_manager->state(id).logs;
+        if (logs.isEmpty())
+            continue;
+        const int first = std::max(0, logs.size() - recentLogBacklog);
+        QList<LogLine> lines;
+        lines.reserve(logs.size() - first);
+        for (int i = first; i < logs.size(); ++i)
+            lines.append(logs.at(i));
+        sendLines(id, lines);
+        m_logs.markSentThrough(id, logs.lastSeq());
+    }
+}
+
+void RemoteAgent::sendLines(const QUuid& id, const QList<LogLine>& lines)
+{
+    if (lines.isEmpty() || !m_client || !m_contentKey)
+        return;
+    QList<WireLogLine> chunk;
+    qsizetype chunkBytes = 0;
+    auto flush = [&] {
+        if (chunk.isEmpty())
+            return;
+        m_client->sendMessage(PeerMessage::logAppend(id, std::move(chunk)), *m_contentKey);
+        chunk = {};
+        chunkBytes = 0;
+    };
+    for (const LogLine& line : lines) {
+        const qsizetype bytes = line.text.size() * 3; // UTF-8 upper bound
+        if (!chunk.isEmpty() && (chunkBytes + bytes > maxAppendTextBytes || chunk.size() >= maxAppendLines))
+            flush();
+        chunk.append(AgentSnapshot::wireLine(line));
+        chunkBytes += bytes;
+    }
+    flush();
+}
+
+} // namespace Wardlamp
