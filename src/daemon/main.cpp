@@ -1,9 +1,12 @@
 // wardlampd: the servers of Wardlamp without a desktop. Builds the object graph,
 // runs the event loop, and exits with a status that says how the run ended.
 
+#include "agent/SecretStore.h"
 #include "daemon/Daemon.h"
 #include "daemon/DaemonOptions.h"
+#include "daemon/DaemonRemote.h"
 #include "daemon/LogPrinter.h"
+#include "daemon/RemoteCommand.h"
 #include "daemon/ServersFile.h"
 #include "daemon/SignalWatcher.h"
 #include "platform/FreedesktopNotifier.h"
@@ -76,6 +79,15 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(u"wardlampd"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(WL_VERSION));
 
+    // `wardlampd pair` and `wardlampd remote ...` set up remote access and exit.
+    if (RemoteCommand::handles(QCoreApplication::arguments())) {
+        const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        std::unique_ptr<QSettings> settings = SettingsLocation::open();
+        const auto secrets = DaemonRemote::openSecretStore(sessionBusAvailable(environment));
+        return RemoteCommand::run(QCoreApplication::arguments(), *settings, environment, *secrets,
+                                  RemoteCommand::standardIo());
+    }
+
     const auto parsed = DaemonOptions::parse(QCoreApplication::arguments());
     if (const QString* problem = std::get_if<QString>(&parsed)) {
         say(*problem + u" (see wardlampd --help)"_s);
@@ -131,6 +143,12 @@ int main(int argc, char* argv[])
     QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
 
     daemon.start();
+    // Remote access after the autostart servers, as the desktop app does it.
+    std::unique_ptr<DaemonRemote> remote;
+    if (DaemonRemote::wanted(*settings, environment)) {
+        remote = std::make_unique<DaemonRemote>(*settings, environment, sessionBusAvailable(environment), say);
+        remote->start(store, manager);
+    }
     const int code = app.exec();
     ErrorAlertService::shared().setNotifier(nullptr);
     return code;
