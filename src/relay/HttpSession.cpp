@@ -122,9 +122,15 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
         respond(http::status::service_unavailable, "room is full");
         return;
     }
-    auto peer = std::make_shared<PeerSession<Stream>>(
-        std::move(m_stream), std::move(m_slot), std::move(m_address), decision.role, decision.room);
-    peer->start(m_parser->release());
+    if constexpr (isTls<Stream>) {
+        auto peer = std::make_shared<TlsPeerSession>(
+            std::move(m_stream), std::move(m_slot), std::move(m_address), decision.role, decision.room);
+        peer->start(m_parser->release());
+    } else {
+        auto peer = std::make_shared<PlainPeerSession>(
+            m_stream.release_socket(), std::move(m_slot), std::move(m_address), decision.role, decision.room);
+        peer->start(m_parser->release());
+    }
 }
 
 template <class Stream> void HttpSession<Stream>::respond(http::status status, std::string body)

@@ -10,6 +10,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 
 #include <algorithm>
+#include <type_traits>
 
 namespace Wardlamp {
 
@@ -39,7 +40,8 @@ template <class Stream> void PeerSession<Stream>::start(Request request)
 {
     const RelayOptions& options = m_slot.context().options;
     // The websocket stream runs its own timers; the TCP stream's would cut long-lived connections.
-    beast::get_lowest_layer(m_ws).expires_never();
+    if constexpr (!std::is_same_v<Stream, boost::asio::ip::tcp::socket>)
+        beast::get_lowest_layer(m_ws).expires_never();
     // Beast's own idle timer would be re-armed on every message; the relay's idle sweep
     // (RelayServer) costs nothing per message. Beast keeps the handshake and close limits.
     websocket::stream_base::timeout timeout;
@@ -191,7 +193,12 @@ template <class Stream> void PeerSession<Stream>::abort()
 {
     m_closing = true;
     beast::error_code ignored;
-    auto& socket = beast::get_lowest_layer(m_ws).socket();
+    auto& socket = [this]() -> boost::asio::ip::tcp::socket& {
+        if constexpr (std::is_same_v<Stream, boost::asio::ip::tcp::socket>)
+            return m_ws.next_layer();
+        else
+            return beast::get_lowest_layer(m_ws).socket();
+    }();
     socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
     socket.close(ignored);
 }
@@ -226,7 +233,7 @@ template <class Stream> void PeerSession<Stream>::finish()
     }
 }
 
-template class PeerSession<beast::tcp_stream>;
+template class PeerSession<boost::asio::ip::tcp::socket>;
 template class PeerSession<beast::ssl_stream<beast::tcp_stream>>;
 
 } // namespace Wardlamp

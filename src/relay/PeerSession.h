@@ -4,6 +4,7 @@
 #include "Peer.h"
 
 #include <boost/asio/buffer.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/message.hpp>
@@ -73,7 +74,9 @@ private:
     std::uint64_t m_lastActiveSweep = 0; // the idle sweep tick of the last frame received
 };
 
-using PlainPeerSession = PeerSession<boost::beast::tcp_stream>;
+// Plain peers drop the TCP stream's own timers: the idle sweep and Beast's handshake
+// limits cover them, and every open connection is the smaller for it.
+using PlainPeerSession = PeerSession<boost::asio::ip::tcp::socket>;
 using TlsPeerSession = PeerSession<boost::beast::ssl_stream<boost::beast::tcp_stream>>;
 
 } // namespace Wardlamp
