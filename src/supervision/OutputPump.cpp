@@ -368,6 +368,7 @@ void OutputPump::publish(Entry& entry, bool drain)
         }
     }
     if (pause) {
+        qCDebug(lcPump) << "pid" << run.pid << "paused until the main thread catches up";
         unregisterStream(run, 0);
         unregisterStream(run, 1);
     }

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
@@ -503,6 +504,38 @@ private Q_SLOTS:
         // 5002 lines in all (start line, 5000, stop line): the last 2000 remain.
         QCOMPARE(state.logs.first().text, QStringLiteral("line 3002"));
         QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
+    }
+
+    // The main thread stalls on the first batch while the child writes 20 MB:
+    // the output thread stops reading at its limit, the child blocks, and once
+    // the main thread catches up every line arrives, in order.
+    void noLineLostUnderBackpressure()
+    {
+        auto manager = makeManager();
+        const int count = 200000;
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("bulk:%1:100").arg(count), QStringLiteral("exit:0") }));
+        int next = 1;
+        bool inOrder = true;
+        bool stalled = false;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            if (!stalled) {
+                stalled = true;
+                QThread::msleep(300); // a busy main thread, not a wait for an event
+            }
+            for (const CapturedLine& line : batch.lines) {
+                if (!line.text.startsWith("line "))
+                    continue;
+                const QByteArrayView digits = line.text.sliced(5, line.text.indexOf('.') - 5);
+                inOrder = inOrder && digits.toInt() == next;
+                ++next;
+            }
+        });
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        QVERIFY(inOrder);
+        QCOMPARE(next - 1, count);
+        QCOMPARE(texts(manager->state(config.id)).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
     }
 
     // A replaced run's late output and exit must not act on its replacement.
