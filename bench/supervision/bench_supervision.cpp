@@ -67,6 +67,69 @@ long long processCpuMicros()
         + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
 }
 
+// CPU time of every thread of this process, in microseconds, keyed by thread
+// id, with the thread's name. Read through the per-thread CPU clock (the clock
+// id the kernel derives from a thread id, as pthread_getcpuclockid does), which
+// has nanosecond resolution, unlike the tick counts in /proc.
+struct ThreadCpu {
+    pid_t tid = 0;
+    QByteArray name;
+    long long micros = 0;
+};
+
+std::vector<ThreadCpu> threadCpuTimes()
+{
+    std::vector<ThreadCpu> threads;
+    const QDir tasks(u"/proc/self/task"_s);
+    for (const QString& entry : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        ThreadCpu thread;
+        thread.tid = entry.toInt();
+        QFile comm(tasks.filePath(entry) + u"/comm"_s);
+        if (comm.open(QIODevice::ReadOnly))
+            thread.name = comm.readAll().trimmed();
+        const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(thread.tid) << 3) | 6u);
+        timespec ts {};
+        if (clock_gettime(clock, &ts) != 0)
+            continue;
+        thread.micros = static_cast<long long>(ts.tv_sec) * 1000000LL + ts.tv_nsec / 1000;
+        threads.push_back(thread);
+    }
+    return threads;
+}
+
+// "name:ms,name:ms" of what each thread spent between two readings. A thread
+// that kept the process's name is a plain std::thread: here that is the
+// manager's output thread, shown as "io".
+QByteArray threadCpuDelta(const std::vector<ThreadCpu>& before, const std::vector<ThreadCpu>& after)
+{
+    QByteArray mainName;
+    for (const ThreadCpu& thread : after) {
+        if (thread.tid == ::getpid())
+            mainName = thread.name;
+    }
+    QByteArray text;
+    for (const ThreadCpu& thread : after) {
+        long long base = 0;
+        for (const ThreadCpu& old : before) {
+            if (old.tid == thread.tid)
+                base = old.micros;
+        }
+        const long long spent = thread.micros - base;
+        if (spent < 100)
+            continue;
+        if (!text.isEmpty())
+            text += ',';
+        QByteArray name = thread.name;
+        name.replace(' ', '_');
+        if (thread.tid == ::getpid())
+            name = "main";
+        else if (name == mainName)
+            name = "io";
+        text += name + ':' + QByteArray::number(spent / 1000.0, 'f', 1);
+    }
+    return text;
+}
+
 long long micros(SteadyClock::duration d)
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
@@ -129,6 +192,7 @@ int runIngest(const QStringList& args)
     std::optional<SteadyClock::time_point> doneAt;
     long long doneRealtime = 0;
     long long doneCpu = 0;
+    std::vector<ThreadCpu> threadsAtDone;
     bool reachedThisBatch = false;
 
     // The tap: every appended line, once per batch. Only a four-byte compare
@@ -161,6 +225,7 @@ int runIngest(const QStringList& args)
                 doneAt = SteadyClock::now();
                 doneRealtime = realtimeMicros();
                 doneCpu = processCpuMicros();
+                threadsAtDone = threadCpuTimes();
                 loop.quit();
             }
         });
@@ -175,6 +240,7 @@ int runIngest(const QStringList& args)
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
 
     const long long cpuAtStart = processCpuMicros();
+    const std::vector<ThreadCpu> threadsAtStart = threadCpuTimes();
     const auto startedAt = SteadyClock::now();
     manager.start(config);
     loop.exec();
@@ -207,10 +273,10 @@ int runIngest(const QStringList& args)
         && keptGenerator >= std::min<qint64>(lines, ServerManager::maxLogLines) - 2;
 
     std::printf("from_t0_us=%lld from_start_us=%lld cpu_us=%lld lines=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
-                "kept_generator=%d kept_in_order=%d last_is_last=%d ok=%d\n",
+                "kept_generator=%d kept_in_order=%d last_is_last=%d ok=%d thread_cpu_ms=%s\n",
         fromT0, fromStart, doneAt ? doneCpu - cpuAtStart : -1, static_cast<long long>(generatorLines), static_cast<long long>(appendedEmissions),
         static_cast<long long>(capturedEmissions), static_cast<long long>(stateEmissions), state.logs.size(), keptGenerator, keptInOrder ? 1 : 0,
-        lastIsLast ? 1 : 0, ok ? 1 : 0);
+        lastIsLast ? 1 : 0, ok ? 1 : 0, threadCpuDelta(threadsAtStart, threadsAtDone).constData());
     std::fflush(stdout);
 
     shutDown(manager, std::chrono::milliseconds(500), 10000);
