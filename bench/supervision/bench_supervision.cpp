@@ -4,9 +4,9 @@
 //
 //   bench_supervision ingest --command CMD --lines N [--t0-file PATH] [--timeout-ms T]
 //       Starts a server whose command is CMD (a log generator writing N lines
-//       "seq NNNNNNN ..."), counts every captured generator line through the
-//       per-batch tap, and stops the clock when the manager has published the
-//       batch holding the N-th line (linesAppended). Prints the time from the
+//       "seq NNNNNNN ..."), counts the captured generator lines through the
+//       per-batch tap (by their sequence numbers), and stops the clock when the
+//       manager has published the batch holding the N-th line (linesAppended). Prints the time from the
 //       generator's own start (its --t0-file) and from start(), the number of
 //       linesAppended/linesCaptured emissions, the CPU time the whole process
 //       (main and I/O threads) spent meanwhile, and checks the kept log: the last
@@ -195,22 +195,46 @@ int runIngest(const QStringList& args)
     std::vector<ThreadCpu> threadsAtDone;
     bool reachedThisBatch = false;
 
-    // The tap: every appended line, once per batch. Only a four-byte compare
-    // per line, so the observer costs the manager next to nothing.
+    // The tap: every appended line, once per batch. The observer must cost the
+    // manager next to nothing, so it does not visit every line: it finds the
+    // generator's first line ("seq 0000000") once, then looks only at the last
+    // few lines of each batch (an exit line may follow the output). Every
+    // appended line takes the next sequence number, so
+    // seq(last) - seq(first) + 1 is the number of lines between them, and a
+    // line lost or doubled anywhere shows as a count other than N.
+    const QByteArray lastText = QByteArray("seq ") + QByteArray::number(lines - 1).rightJustified(7, '0');
+    std::optional<quint64> firstSeqOfGenerator;
+    qint64 tappedLines = 0;
+    const auto isGeneratorLine = [](const CapturedLine& line) {
+        return line.text.size() >= 4 && std::memcmp(line.text.data(), "seq ", 4) == 0;
+    };
     QObject::connect(
         &manager, &ServerManager::linesCaptured, &manager,
         [&](const QUuid& id, const LineBatch& batch) {
             if (id != config.id)
                 return;
             ++capturedEmissions;
-            for (const CapturedLine& line : batch.lines) {
-                if (line.text.size() >= 4 && std::memcmp(line.text.data(), "seq ", 4) == 0) {
-                    ++generatorLines;
-                    lastSeqOfGenerator = line.seq;
+            tappedLines += qint64(batch.lines.size());
+            if (!firstSeqOfGenerator) {
+                for (const CapturedLine& line : batch.lines) {
+                    if (isGeneratorLine(line)) {
+                        firstSeqOfGenerator = line.seq;
+                        break;
+                    }
                 }
             }
-            if (generatorLines >= lines && !doneAt)
-                reachedThisBatch = true;
+            const size_t tail = std::min<size_t>(batch.lines.size(), 4);
+            for (size_t i = batch.lines.size(); i > batch.lines.size() - tail; --i) {
+                const CapturedLine& line = batch.lines[i - 1];
+                if (!isGeneratorLine(line))
+                    continue;
+                lastSeqOfGenerator = line.seq;
+                if (firstSeqOfGenerator)
+                    generatorLines = qint64(lastSeqOfGenerator - *firstSeqOfGenerator + 1);
+                if (line.text.startsWith(QByteArrayView(lastText)) && !doneAt)
+                    reachedThisBatch = true;
+                break;
+            }
         },
         Qt::DirectConnection);
 
@@ -272,9 +296,9 @@ int runIngest(const QStringList& args)
     const bool ok = doneAt && generatorLines == lines && keptInOrder && lastIsLast
         && keptGenerator >= std::min<qint64>(lines, ServerManager::maxLogLines) - 2;
 
-    std::printf("from_t0_us=%lld from_start_us=%lld cpu_us=%lld lines=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
+    std::printf("from_t0_us=%lld from_start_us=%lld cpu_us=%lld lines=%lld tapped=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
                 "kept_generator=%d kept_in_order=%d last_is_last=%d ok=%d thread_cpu_ms=%s\n",
-        fromT0, fromStart, doneAt ? doneCpu - cpuAtStart : -1, static_cast<long long>(generatorLines), static_cast<long long>(appendedEmissions),
+        fromT0, fromStart, doneAt ? doneCpu - cpuAtStart : -1, static_cast<long long>(generatorLines), static_cast<long long>(tappedLines), static_cast<long long>(appendedEmissions),
         static_cast<long long>(capturedEmissions), static_cast<long long>(stateEmissions), state.logs.size(), keptGenerator, keptInOrder ? 1 : 0,
         lastIsLast ? 1 : 0, ok ? 1 : 0, threadCpuDelta(threadsAtStart, threadsAtDone).constData());
     std::fflush(stdout);
