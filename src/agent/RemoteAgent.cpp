@@ -122,6 +122,7 @@ void RemoteAgent::dropClient()
 void RemoteAgent::reconnect()
 {
     const quint64 generation = ++m_generation;
+    m_pushScheduler->cancel();
     dropClient();
     setControllerCount(0);
     m_logs.reset();
@@ -308,6 +309,11 @@ void RemoteAgent::handleMessage(const PeerMessage& message)
 
 void RemoteAgent::schedulePush()
 {
+    // Without a client every push would only be skipped (and logged as such):
+    // remote access is off, or a connection is still being set up, whose
+    // `connected` forces a push anyway.
+    if (!m_client)
+        return;
     m_pushScheduler->schedule();
 }
 

@@ -32,7 +32,9 @@ struct RemoteAgentOptions {
     // Handed to every RelayClient (tests shorten its delays).
     RelayClient::Options client;
     std::chrono::milliseconds pushDelay { 200 }; // trailing delay after the last change
-    std::chrono::milliseconds maxPushDelay { 1000 }; // at most this long after the first waiting change
+    // At most this long after the first waiting change, so a steady stream of
+    // changes still reaches controllers within a second (sending included).
+    std::chrono::milliseconds maxPushDelay { 900 };
     std::chrono::milliseconds passwordDebounce { 400 };
     int replayMemory = 4096; // nonces of accepted payloads remembered per content key
 };

@@ -1,0 +1,178 @@
+#include "RelayProcess.h"
+#include "TestController.h"
+#include "TestEnvironment.h"
+
+#include "remotekit/PairingCredential.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <memory>
+
+using namespace Wardlamp;
+using namespace Wardlamp::Test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+// wardlampd's remote access from the terminal: the settings commands, the
+// pairing key it prints (and keeps across runs), and a daemon that joins the
+// relay and reports its connection state as a controller comes and goes.
+class TestRemoteAccessDaemon : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_env = std::make_unique<TestEnvironment>();
+        QVERIFY(m_relay.start());
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_daemon.state() != QProcess::NotRunning) {
+            m_daemon.terminate();
+            if (!m_daemon.waitForFinished(waitMs(15000)))
+                m_daemon.kill();
+        }
+    }
+
+    void settingsCommands()
+    {
+        QCOMPARE(wardlampd({ u"remote"_s, u"name"_s, u"Build"_s, u"box"_s }).exitCode, 0);
+        QFile passwordFile(m_env->path(u"password.txt"_s));
+        QVERIFY(passwordFile.open(QIODevice::WriteOnly));
+        passwordFile.write(" two words \n");
+        passwordFile.close();
+        QCOMPARE(wardlampd({ u"remote"_s, u"password"_s, u"--file"_s, passwordFile.fileName() }).exitCode, 0);
+        QCOMPARE(wardlampd({ u"remote"_s, u"relay"_s, m_relay.url().toString() }).exitCode, 0);
+        QCOMPARE(wardlampd({ u"remote"_s, u"enable"_s }).exitCode, 0);
+
+        const Run status = wardlampd({ u"remote"_s, u"status"_s });
+        QCOMPARE(status.exitCode, 0);
+        QVERIFY2(status.out.contains(u"remote access: on"_s), qPrintable(status.out));
+        QVERIFY(status.out.contains(u"computer name: Build box"_s));
+        QVERIFY(status.out.contains(u"relay: "_s + m_relay.url().toString()));
+        QVERIFY(status.out.contains(u"password: set"_s));
+        // The password never shows.
+        QVERIFY(!status.out.contains(u"two words"_s));
+    }
+
+    void badInputIsRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("relay not ws") << QStringList { u"remote"_s, u"relay"_s, u"http://example.org"_s };
+        QTest::newRow("empty name") << QStringList { u"remote"_s, u"name"_s, u"  "_s };
+        QTest::newRow("password on the command line") << QStringList { u"remote"_s, u"password"_s, u"hunter2"_s };
+        QTest::newRow("missing password file") << QStringList { u"remote"_s, u"password"_s, u"--file"_s, u"/nonexistent/pw"_s };
+        QTest::newRow("unknown verb") << QStringList { u"remote"_s, u"frobnicate"_s };
+        QTest::newRow("pair with junk") << QStringList { u"pair"_s, u"--now"_s };
+    }
+    void badInputIsRefused()
+    {
+        QFETCH(QStringList, arguments);
+        const Run run = wardlampd(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.startsWith(u"wardlampd: "_s));
+        // Nothing changed.
+        QVERIFY(wardlampd({ u"remote"_s, u"status"_s }).out.contains(u"computer name: Build box"_s));
+    }
+
+    void pairPrintsAKeyThatStays()
+    {
+        const Run first = wardlampd({ u"pair"_s });
+        QCOMPARE(first.exitCode, 0);
+        const auto key = pairingKeyIn(first.out);
+        QVERIFY2(key, qPrintable(first.out));
+        QCOMPARE(key->name, u"Build box"_s);
+        // The QR code: rows of half blocks, all of one width.
+        const QStringList rows = first.out.split(u'\n').filter(QRegularExpression(u"^[█▀▄ ]{21,}$"_s));
+        QVERIFY(rows.size() > 10);
+        QCOMPARE(*pairingKeyIn(wardlampd({ u"pair"_s }).out), *key);
+
+        const Run rotated = wardlampd({ u"pair"_s, u"--rotate"_s });
+        QCOMPARE(rotated.exitCode, 0);
+        const auto fresh = pairingKeyIn(rotated.out);
+        QVERIFY(fresh);
+        QVERIFY(!(fresh->secret == key->secret));
+        QCOMPARE(*pairingKeyIn(wardlampd({ u"pair"_s }).out), *fresh);
+        m_credential = *fresh;
+    }
+
+    void daemonReportsItsConnection()
+    {
+        QVERIFY(!m_credential.secret.isEmpty());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"WL_SEED_SERVERS"_s, u"[]"_s);
+        m_daemon.setProcessEnvironment(env);
+        m_daemon.setProgram(program(u"wardlampd"_s));
+        m_daemon.start();
+        QVERIFY(m_daemon.waitForStarted(waitMs(10000)));
+        QVERIFY2(waitForDaemonLine(u"remote access: Online"_s), qPrintable(m_daemonErr));
+
+        TestController controller(m_relay.url(), m_credential.secret, u" two words "_s);
+        QVERIFY(controller.join());
+        QVERIFY2(waitForDaemonLine(u"remote access: Controller connected"_s), qPrintable(m_daemonErr));
+        const auto snapshot = controller.waitFor([](const auto& r) {
+            return r.message.type == PeerMessage::MessageType::snapshot;
+        });
+        QVERIFY(snapshot);
+        QCOMPARE(snapshot->message.snapshotRecord->macName, u"Build box"_s);
+        controller.leave();
+        m_daemonErr.clear();
+        QVERIFY2(waitForDaemonLine(u"remote access: Online"_s), qPrintable(m_daemonErr));
+        // Nothing secret on the daemon's output.
+        QVERIFY(!m_daemonErr.contains(u"two words"_s));
+        QVERIFY(!m_daemonErr.contains(m_credential.encoded()));
+    }
+
+private:
+    Run wardlampd(const QStringList& arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        process.setProcessEnvironment(env);
+        process.start(program(u"wardlampd"_s), arguments);
+        process.closeWriteChannel();
+        process.waitForFinished(waitMs(30000));
+        return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
+    }
+
+    static std::optional<PairingCredential> pairingKeyIn(const QString& out)
+    {
+        const QRegularExpressionMatch match = QRegularExpression(u"^WL1\\.[A-Za-z0-9_-]+$"_s,
+                                                                 QRegularExpression::MultilineOption)
+                                                  .match(out);
+        return match.hasMatch() ? PairingCredential::parse(match.captured()) : std::nullopt;
+    }
+
+    bool waitForDaemonLine(const QString& line)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                m_daemonErr += QString::fromUtf8(m_daemon.readAllStandardError());
+                m_daemon.readAllStandardOutput();
+                return m_daemonErr.contains(line);
+            },
+            waitMs(20000));
+    }
+
+    std::unique_ptr<TestEnvironment> m_env;
+    RelayProcess m_relay;
+    QProcess m_daemon;
+    QString m_daemonErr;
+    PairingCredential m_credential;
+};
+
+QTEST_GUILESS_MAIN(TestRemoteAccessDaemon)
+#include "TestRemoteAccessDaemon.moc"
