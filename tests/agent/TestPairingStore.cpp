@@ -23,7 +23,7 @@ QString hexOf(const std::optional<SecretBytes>& secret)
     return secret ? RemoteCrypto::hexString(secret->view()) : u"<none>"_s;
 }
 
-// Writes secrets through a second store object, as an earlier process would have.
+// The file store, recording which accounts were written.
 class SecretStoreWithEcho : public FileSecretStore {
 public:
     using FileSecretStore::FileSecretStore;
