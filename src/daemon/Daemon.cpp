@@ -17,12 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A crashed server with restartOnCrash starts again after crashRestartDelay;
-// a port recovery restarts after the listener grace and the restart delay.
-// Waiting this long after the last exit means no restart is still on its way.
-constexpr auto settleDelay = ServerManager::crashRestartDelay + ServerManager::portKillGrace
-    + ServerManager::portRestartDelay + std::chrono::milliseconds(500);
-
 void say(const QString& line)
 {
     writeToStandardError(QString(u"wardlampd: "_s + line + u'\n').toUtf8());
@@ -44,13 +38,10 @@ Daemon::Daemon(
     , m_manager(manager)
     , m_printer(printer)
 {
-    m_settleTimer.setSingleShot(true);
-    connect(&m_settleTimer, &QTimer::timeout, this, &Daemon::checkSettled);
-
     // The batch views are valid only during the call: direct connection.
     connect(&m_manager, &ServerManager::linesCaptured, this, &Daemon::handleLinesCaptured, Qt::DirectConnection);
     connect(&m_manager, &ServerManager::stateChanged, this, &Daemon::handleStateChanged);
-    connect(&m_manager, &ServerManager::allProcessesExited, this, &Daemon::handleAllProcessesExited);
+    connect(&m_manager, &ServerManager::idle, this, &Daemon::checkSettled);
     connect(&m_manager, &ServerManager::shutdownFinished, this, &Daemon::handleShutdownFinished, Qt::QueuedConnection);
 }
 
@@ -68,7 +59,7 @@ void Daemon::start()
     // One arg() call: a path may hold "%1" itself.
     say(u"%1 server(s) %2, %3 to start"_s.arg(QString::number(servers.size()), source, QString::number(autostart)));
     m_manager.startAutostartServers(servers);
-    if (m_options.untilStopped && !m_manager.anyProcessAlive())
+    if (m_options.untilStopped && m_manager.isIdle())
         checkSettled();
 }
 
@@ -91,43 +82,12 @@ void Daemon::handleStateChanged(const QUuid& id)
     m_lastStatus.insert(id, state.status);
     if (statusChanged && m_options.quiet)
         m_printer.printStatus(id, QDateTime::currentDateTime(), state.status, state.lastExitCode);
-    if (m_manager.anyProcessAlive())
-        m_settleTimer.stop();
-}
-
-void Daemon::handleAllProcessesExited()
-{
-    if (!m_options.untilStopped || m_stopping)
-        return;
-    if (mayStillRestart())
-        m_settleTimer.start(settleDelay);
-    else
-        checkSettled();
-}
-
-bool Daemon::mayStillRestart() const
-{
-    for (const ServerConfig& server : m_store.servers()) {
-        if (!m_manager.states().contains(server.id))
-            continue;
-        if (server.restartOnCrash)
-            return true;
-        // A port recovery in progress announces itself with this line and starts the server again.
-        const LogRing& logs = m_manager.state(server.id).logs;
-        for (int i = logs.size() - 1; i >= 0; --i) {
-            const QString& text = logs.at(i).text;
-            if (text.startsWith(u"\u25B6\uFE0E Started: "_s))
-                break;
-            if (text.startsWith(u"\u26A0\uFE0E Port "_s))
-                return true;
-        }
-    }
-    return false;
 }
 
 void Daemon::checkSettled()
 {
-    if (m_stopping || m_manager.anyProcessAlive())
+    // Idle: no process, all output handled, and no restart on its way.
+    if (!m_options.untilStopped || m_stopping || !m_manager.isIdle())
         return;
     beginShutdown();
 }
@@ -148,7 +108,6 @@ void Daemon::handleSignal(int signalNumber)
 void Daemon::beginShutdown()
 {
     m_stopping = true;
-    m_settleTimer.stop();
     m_manager.shutdown(m_options.grace);
 }
 

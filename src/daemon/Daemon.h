@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QTimer>
 #include <QUuid>
 
 namespace Wardlamp {
@@ -48,9 +47,7 @@ Q_SIGNALS:
 private:
     void handleLinesCaptured(const QUuid& id, const LineBatch& batch);
     void handleStateChanged(const QUuid& id);
-    void handleAllProcessesExited();
     void checkSettled();
-    bool mayStillRestart() const;
     void beginShutdown();
     void handleShutdownFinished();
     void writeSummary();
@@ -61,7 +58,6 @@ private:
     LogPrinter& m_printer;
     QHash<QUuid, Tally> m_tallies;
     QHash<QUuid, ServerStatus> m_lastStatus;
-    QTimer m_settleTimer;
     bool m_stopping = false;
     int m_exitCode = 0;
 };

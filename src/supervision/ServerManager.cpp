@@ -121,6 +121,19 @@ bool ServerManager::anyProcessAlive() const
     return !m_liveRuns.isEmpty();
 }
 
+bool ServerManager::hasScheduledStarts() const
+{
+    // A recovery whose failing process has gone always ends in a start; one
+    // whose process is still there counts as alive anyway.
+    return m_pendingStarts > 0 || !m_portRecovering.isEmpty();
+}
+
+void ServerManager::checkIdle()
+{
+    if (isIdle())
+        Q_EMIT idle();
+}
+
 bool ServerManager::canAutoRestart(const QUuid& id) const
 {
     const auto it = m_lastRestartAt.constFind(id);
@@ -385,7 +398,8 @@ void ServerManager::startAutostartServers(const QList<ServerConfig>& servers)
 void ServerManager::stopAll()
 {
     for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it) {
-        if (it.value()->finishedReading)
+        // finishedReading belongs to the output thread; this flag is the one we may read here.
+        if (it.value()->reaped.load())
             continue;
         m_intentionalStops.insert(it.key());
         signalTree(it.value(), SIGTERM);
@@ -449,9 +463,13 @@ void ServerManager::checkShutdownFinished()
 
 void ServerManager::scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay)
 {
+    ++m_pendingStarts;
     QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, config] {
+        --m_pendingStarts;
         if (!m_shutdown)
             start(config);
+        // The start may have been refused or failed to launch.
+        checkIdle();
     });
 }
 

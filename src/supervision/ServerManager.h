@@ -90,6 +90,15 @@ public:
     // exit and last output have not yet been handled. allProcessesExited() is
     // emitted when this turns false.
     bool anyProcessAlive() const;
+    // True while a start is on its way: a delayed start (crash restart,
+    // restart after a requested stop, restart after a port recovery) is
+    // waiting for its timer, or a port recovery that ends in a start is
+    // under way.
+    bool hasScheduledStarts() const;
+    // No process alive, every exit and line handled, and no start on its way:
+    // nothing changes any more unless someone calls an operation. idle() is
+    // emitted each time this turns true.
+    bool isIdle() const { return !anyProcessAlive() && !hasScheduledStarts(); }
 
     // --- operations (main thread; never throw) -----------------------------
     void start(const ServerConfig& config);
@@ -128,6 +137,8 @@ Q_SIGNALS:
     // batch's views are valid only during the call.
     void linesCaptured(const QUuid& id, const Wardlamp::LineBatch& batch);
     void allProcessesExited();
+    // isIdle() turned true (emitted after allProcessesExited when both apply).
+    void idle();
     void shutdownFinished();
 
 private:
@@ -156,6 +167,7 @@ private:
     void handlePortFreed(const ServerConfig& config, int port, const QList<qint32>& pids);
     void finishPortRecovery(const ServerConfig& config);
     void checkShutdownFinished();
+    void checkIdle();
     // Runs on a pool thread: SIGTERM to the port's listeners (not this
     // process), SIGKILL to survivors after portKillGrace; returns whom it signalled.
     static QList<qint32> freePort(const ListenerScanner* scanner, int port);
@@ -179,6 +191,7 @@ private:
     QSet<QUuid> m_portRecovering;
     QSet<QUuid> m_portFreed;
     QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPortRecoveryAt;
+    int m_pendingStarts = 0; // delayed starts whose timer has not fired yet
     struct Shutdown;
     std::unique_ptr<Shutdown> m_shutdown; // every process signalled by shutdown()
 

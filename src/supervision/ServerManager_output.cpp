@@ -36,8 +36,10 @@ void ServerManager::handleOutput(const std::shared_ptr<Detail::ProcessRun>& run)
     }
     const bool finished = output.finished;
     m_pump->recycle(std::move(output));
-    if (finished && m_liveRuns.isEmpty())
+    if (finished && m_liveRuns.isEmpty()) {
         Q_EMIT allProcessesExited();
+        checkIdle();
+    }
     if (finished)
         checkShutdownFinished();
 }

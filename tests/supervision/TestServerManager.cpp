@@ -781,6 +781,71 @@ private Q_SLOTS:
         QVERIFY(finished.wait(Test::waitMs(5000)));
     }
 
+    // The exit that a delayed start follows leaves no process alive, yet the
+    // manager is not idle: idle() comes once, after the last run, never in the
+    // gap before a crash restart, a restart after stop or a port recovery's restart.
+    void idleWaitsForScheduledStarts_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<int>("starts");
+        QTest::newRow("crash restart") << QStringLiteral("crash") << 2;
+        QTest::newRow("restart after a requested stop") << QStringLiteral("restart") << 2;
+        QTest::newRow("port recovery") << QStringLiteral("port") << 2;
+    }
+
+    void idleWaitsForScheduledStarts()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(int, starts);
+        const quint16 port = scenario == QStringLiteral("port") ? Test::freeTcpPort() : 0;
+        std::unique_ptr<Holder> holder;
+        if (port != 0) {
+            holder = std::make_unique<Holder>(port);
+            QVERIFY2(holder->start(), "the holder did not start listening");
+        }
+        auto manager = makeManager(QStringLiteral("/bin/bash"), port != 0);
+        const ServerConfig config = scenario == QStringLiteral("crash")
+            ? server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true)
+            : scenario == QStringLiteral("port") ? server(failingListenerCommand(port, true))
+                                                 : server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        QStringList seen;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seen.append(QString::fromUtf8(line.text));
+        });
+        QList<int> startsAtIdle;
+        connect(manager.get(), &ServerManager::idle, this, [&] {
+            QVERIFY(manager->isIdle());
+            startsAtIdle.append(int(seen.count(started + config.command)));
+        });
+        int exitsWithStartPending = 0;
+        connect(manager.get(), &ServerManager::allProcessesExited, this, [&] {
+            if (seen.count(started + config.command) < starts) {
+                exitsWithStartPending += manager->hasScheduledStarts() ? 1 : 0;
+                QVERIFY(!manager->isIdle());
+            }
+        });
+        QVERIFY(manager->isIdle());
+        manager->start(config);
+        QVERIFY(!manager->isIdle());
+        if (scenario == QStringLiteral("restart")) {
+            QTRY_VERIFY_WITH_TIMEOUT(seen.contains(QStringLiteral("up")), Test::waitMs(5000));
+            manager->restart(config);
+        }
+        if (scenario != QStringLiteral("crash")) {
+            // The second run holds: stop it once it is up.
+            const QString ready = scenario == QStringLiteral("port") ? QStringLiteral("listening ") + QString::number(port)
+                                                                    : QStringLiteral("up");
+            QTRY_VERIFY_WITH_TIMEOUT(
+                seen.count(started + config.command) == starts && seen.last() == ready, Test::waitMs(15000));
+            manager->stop(config);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(startsAtIdle.size(), 1, Test::waitMs(15000));
+        QCOMPARE(startsAtIdle, QList<int> { starts });
+        QCOMPARE(exitsWithStartPending, 1);
+        QVERIFY(!manager->hasScheduledStarts());
+    }
+
     void destroyingTheManagerEndsItsChildren()
     {
         auto manager = makeManager();
