@@ -422,6 +422,7 @@ void OutputPump::finish(Entry& entry)
     }
     m_staging.finished = true;
     run.finishedReading = true;
+    run.reaped.store(true);
     publish(entry, true);
 }
 

@@ -79,6 +79,9 @@ public:
 
     // Set by the main thread when the run was replaced: its output is read and dropped.
     std::atomic<bool> discard { false };
+    // Set by the output thread once it has collected the exit status: the pid
+    // is no longer ours (the main thread learns it later, with the last output).
+    std::atomic<bool> reaped { false };
 
     // Output thread only.
     struct Stream {
