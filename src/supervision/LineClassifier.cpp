@@ -1,6 +1,7 @@
 #include "LineClassifier.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -187,7 +188,7 @@ void markSse2(const char* d, qsizetype words, Marks* out)
     }
 }
 
-enum class Kernel { avx512, avx2, sse2 };
+using Kernel = LineClassifier::Kernel;
 
 Kernel bestKernel()
 {
@@ -197,6 +198,8 @@ Kernel bestKernel()
     return kernel;
 }
 #endif
+
+std::atomic<LineClassifier::Kernel> s_forcedKernel { LineClassifier::Kernel::automatic };
 
 } // namespace
 
@@ -208,8 +211,13 @@ void LineClassifier::scan(const char* data, qsizetype size)
     const qsizetype words = (size + 63) / 64;
     m_marks.resize(std::size_t(words + 1));
     Marks* out = m_marks.data();
+    Kernel kernel = s_forcedKernel.load(std::memory_order_relaxed);
 #if WL_X86
-    switch (bestKernel()) {
+    if (kernel == Kernel::automatic)
+        kernel = bestKernel();
+#endif
+    switch (kernel) {
+#if WL_X86
     case Kernel::avx512:
         markAvx512(data, words, out);
         break;
@@ -219,11 +227,39 @@ void LineClassifier::scan(const char* data, qsizetype size)
     case Kernel::sse2:
         markSse2(data, words, out);
         break;
-    }
-#else
-    markScalar(data, words, out);
 #endif
+    default:
+        markScalar(data, words, out);
+        break;
+    }
     m_marks[std::size_t(words)] = LineClassifier::Marks {};
+}
+
+bool LineClassifier::supports(Kernel kernel)
+{
+    switch (kernel) {
+    case Kernel::automatic:
+    case Kernel::scalar:
+        return true;
+#if WL_X86
+    case Kernel::avx512:
+        return __builtin_cpu_supports("avx512bw");
+    case Kernel::avx2:
+        return __builtin_cpu_supports("avx2");
+    case Kernel::sse2:
+        return true;
+#endif
+    default:
+        return false;
+    }
+}
+
+bool LineClassifier::forceKernel(Kernel kernel)
+{
+    if (!supports(kernel))
+        return false;
+    s_forcedKernel.store(kernel, std::memory_order_relaxed);
+    return true;
 }
 
 template <typename Check>

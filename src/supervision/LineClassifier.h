@@ -26,6 +26,15 @@ public:
     // `data` must stay readable for readPastEnd bytes beyond `size`.
     void scan(const char* data, qsizetype size);
 
+    // The marking code scan() runs. `automatic` is the best one the CPU has;
+    // tests force each of the others in turn, so every one is checked on a
+    // machine that would only ever run the best.
+    enum class Kernel { automatic, avx512, avx2, sse2, scalar };
+    static bool supports(Kernel kernel);
+    // Process-wide; for tests. Returns false (and changes nothing) when the
+    // CPU cannot run the kernel.
+    static bool forceKernel(Kernel kernel);
+
     // The marks of 64 bytes of the chunk, side by side for locality.
     struct Marks {
         quint64 newlines;
