@@ -150,6 +150,9 @@ int main(int argc, char* argv[])
         remote->start(store, manager);
     }
     const int code = app.exec();
+    // Nothing outlives the daemon: whatever a server left behind (a daemonised
+    // grandchild the manager never saw) ends with it.
+    Subreaper::endAllChildren(options.grace);
     ErrorAlertService::shared().setNotifier(nullptr);
     return code;
 }
