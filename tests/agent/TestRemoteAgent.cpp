@@ -116,6 +116,10 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::online(), waitMs(10000));
         QCOMPARE(clients.size(), 1);
         QCOMPARE(states.first().first().value<ConnectionState>(), ConnectionState::connecting());
+        // Assigning the same flag again rebuilds nothing.
+        m_rig->pairing.setEnabled(true);
+        QCOMPARE(clients.size(), 1);
+        QCOMPARE(m_rig->agent.state(), ConnectionState::online());
 
         m_rig->pairing.setEnabled(false);
         QCOMPARE(m_rig->agent.state(), ConnectionState::off());
