@@ -247,6 +247,32 @@ private Q_SLOTS:
         QCOMPARE(readFile(m_settingsPath), m_savedBytes);
     }
 
+    // A server that daemonises (new session, then a fork whose parent exits)
+    // leaves an orphan outside every tree the supervisor knows; it still does
+    // not outlive wardlampd.
+    void daemonisedOrphanDoesNotOutliveTheDaemon()
+    {
+        const QString file = writeServers({ server(u"forker"_s,
+            child({ u"setsid-grandchild"_s, u"{"_s, u"grandchild"_s, u"{"_s, u"hold"_s, u"}"_s, u"}"_s, u"wait"_s,
+                u"out:left"_s })) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s, u"--grace"_s, u"0.5"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        const QString out = QString::fromUtf8(daemon.readAllStandardOutput());
+        const QRegularExpression grandchild(u" forker \\| grandchild (\\d+)\n"_s);
+        qint64 orphan = 0;
+        for (auto it = grandchild.globalMatch(out); it.hasNext();)
+            orphan = it.next().captured(1).toLongLong();
+        QVERIFY2(orphan > 0, qPrintable(out));
+        QVERIFY2(out.contains(u" forker | left\n"_s), qPrintable(out));
+        const bool gone = QTest::qWaitFor([&] { return !processExists(orphan); }, waitMs(5000));
+        if (!gone)
+            ::kill(pid_t(orphan), SIGKILL);
+        QVERIFY2(gone, qPrintable(u"orphan %1 survived wardlampd"_s.arg(orphan)));
+        QCOMPARE(daemon.exitCode(), 0);
+    }
+
     void untilStoppedWithNothingToStart()
     {
         const QString file = writeServers({ server(u"idle"_s, child({ u"out:never"_s }), false) });
