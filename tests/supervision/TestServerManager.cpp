@@ -79,6 +79,18 @@ bool processGone(int pid)
     return close > 0 && data.size() > close + 2 && data[close + 2] == 'Z';
 }
 
+// What the descriptors open in this process right now refer to, sorted.
+QStringList openDescriptors()
+{
+    QStringList targets;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        targets.append(fd.symLinkTarget().isEmpty() ? QFile::symLinkTarget(fd.filePath()) : fd.symLinkTarget());
+    // The listing's own descriptor is open while it is read.
+    targets.sort();
+    return targets;
+}
+
 int readPidFile(const QString& path)
 {
     QFile file(path);
@@ -844,6 +856,45 @@ private Q_SLOTS:
         QCOMPARE(startsAtIdle, QList<int> { starts });
         QCOMPARE(exitsWithStartPending, 1);
         QVERIFY(!manager->hasScheduledStarts());
+    }
+
+    // Pipes and pidfds are closed on every path: a normal exit, a crash, a
+    // requested stop, a run replaced while alive, and a shell that cannot be
+    // started at all.
+    void noDescriptorLeaks()
+    {
+        const auto cycle = [this] {
+            auto manager = makeManager();
+            const ServerConfig exits = server(childCommand({ QStringLiteral("out:a"), QStringLiteral("exit:0") }));
+            const ServerConfig crashes = server(childCommand({ QStringLiteral("err:b"), QStringLiteral("exit:2") }));
+            const ServerConfig held = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+            manager->start(exits);
+            manager->start(crashes);
+            manager->start(held);
+            QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(held.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
+            manager->clearLogs(held.id); // running, so the next start is refused...
+            manager->markError(held, QStringLiteral("x")); // ...until it shows an error: then it replaces the run
+            manager->start(held);
+            QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(held.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
+            manager->stop(held);
+            QVERIFY(waitAllExited(*manager));
+            auto broken = makeManager(QStringLiteral("/nonexistent/shell"));
+            broken->start(exits);
+            QCOMPARE(broken->state(exits.id).status, ServerStatus::error);
+        };
+        cycle(); // whatever Qt opens once for good
+        if (QTest::currentTestFailed())
+            return;
+        // A pending forced kill keeps its run (and pidfd) until its grace has
+        // passed, even when the manager has gone; after that nothing is left.
+        QTRY_VERIFY_WITH_TIMEOUT(openDescriptors().filter(QStringLiteral("pidfd")).isEmpty(), Test::waitMs(10000));
+        const QStringList before = openDescriptors();
+        for (int i = 0; i < 3; ++i) {
+            cycle();
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), before, Test::waitMs(10000));
     }
 
     void destroyingTheManagerEndsItsChildren()
