@@ -4,6 +4,7 @@
 #include "TestEnvironment.h"
 #include "supervision/ErrorPattern.h"
 #include "supervision/LineClassifier.h"
+#include "supervision/PortInUse.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -164,6 +165,48 @@ private Q_SLOTS:
             if (ErrorPattern::matchesAscii(line) != expected || !wrong.isEmpty())
                 QFAIL(qPrintable(QStringLiteral("disagreement on: ") + QString::fromLatin1(line) + QStringLiteral(" (")
                     + wrong.join(u',') + u')'));
+        }
+    }
+
+    // The same random lines back to back in one chunk, so that words and line
+    // ends fall on every position of the kernels' 16-, 32- and 64-byte blocks.
+    void everyKernelAgreesAcrossBlockBoundaries()
+    {
+        static const char* const pieces[] = { "error", "Error", "ERR", "or", "exception", "uncaught", "unhandled",
+            "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa", "tr", "un", "ea", "ex", "ec", "er", "_",
+            "1", " ", ":", "-", ".", "s", "x", "\t", "[", "]", "/", "fa", "in use", "port", "e", "t", "\r" };
+        QRandomGenerator random(777);
+        QByteArray chunk;
+        QList<QPair<qsizetype, qsizetype>> lines;
+        while (chunk.size() < 256 * 1024) {
+            const qsizetype begin = chunk.size();
+            const int count = random.bounded(0, 16);
+            for (int k = 0; k < count; ++k)
+                chunk += pieces[random.bounded(int(std::size(pieces)))];
+            lines.append({ begin, chunk.size() });
+            chunk += '\n';
+        }
+        const qsizetype size = chunk.size();
+        chunk.append(QByteArray(LineClassifier::readPastEnd, 'r'));
+        for (const LineClassifier::Kernel kernel : kernels) {
+            if (!LineClassifier::forceKernel(kernel))
+                continue;
+            LineClassifier classifier;
+            classifier.scan(chunk.constData(), size);
+            LineClassifier::forceKernel(LineClassifier::Kernel::automatic);
+            for (const auto& [begin, end] : std::as_const(lines)) {
+                const QByteArray line = chunk.mid(begin, end - begin);
+                QCOMPARE(classifier.findNewline(begin), end);
+                const bool error = ErrorPattern::matches(QString::fromLatin1(line));
+                const bool port = PortInUse::mayMentionAscii(line);
+                const LineClassifier::Facts facts = classifier.facts(begin, end);
+                if (facts.error != error || classifier.isError(begin, end) != error || facts.mayMentionPort != port
+                    || !facts.ascii)
+                    QFAIL(qPrintable(QStringLiteral("%1 disagrees at offset %2 on: %3")
+                                         .arg(QString::fromLatin1(kernelName(kernel)))
+                                         .arg(begin)
+                                         .arg(QString::fromLatin1(line))));
+            }
         }
     }
 
