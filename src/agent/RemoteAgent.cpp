@@ -177,10 +177,9 @@ void RemoteAgent::reconnect()
 void RemoteAgent::startClient(quint64 generation, ContentKey key)
 {
     Q_ASSERT(generation == m_generation);
-    if (!m_replayGuardKey || !(*m_replayGuardKey == key)) {
-        m_replayGuard.clear();
-        m_replayGuardKey = key;
-    }
+    Q_UNUSED(generation);
+    // The replay memory outlives connections and keys: a password changed and
+    // changed back brings an old key back, and with it captured payloads.
     m_contentKey = std::move(key);
     auto* client = new RelayClient(*m_relayUrl, *m_roomId, PeerRole::agent, m_options.client, this);
     m_client = client;

@@ -36,7 +36,7 @@ struct RemoteAgentOptions {
     // changes still reaches controllers within a second (sending included).
     std::chrono::milliseconds maxPushDelay { 900 };
     std::chrono::milliseconds passwordDebounce { 400 };
-    int replayMemory = 4096; // nonces of accepted payloads remembered per content key
+    int replayMemory = 4096; // nonces of the last accepted payloads, whatever their key
 };
 
 // The desktop side of remote access: joins the relay room of the pairing secret
@@ -52,9 +52,9 @@ struct RemoteAgentOptions {
 // Invariants: at most one RelayClient, replaced on every reconnect(); events of
 // a replaced client are ignored; a content key derivation (200,000 PBKDF2
 // rounds with a password) runs on a worker thread and a newer reconnect()
-// supersedes one still running; an accepted payload nonce is never accepted
-// again under the same content key; every log line reaches a present
-// controller once, in order.
+// supersedes one still running; the nonce of an accepted payload is not
+// accepted again (the last replayMemory nonces, across reconnections); every
+// log line reaches a present controller once, in order.
 class RemoteAgent : public QObject {
     Q_OBJECT
 
@@ -126,7 +126,6 @@ private:
     PushScheduler* m_pushScheduler;
     StatusAnnouncer m_announcer;
     ReplayGuard m_replayGuard;
-    std::optional<ContentKey> m_replayGuardKey;
 
     // Change de-duplication of the pairing subscriptions.
     bool m_lastEnabled = false;

@@ -460,6 +460,13 @@ private Q_SLOTS:
         QCOMPARE(controller->ofType(Type::commandAck).size(), 2);
         QCOMPARE(cleared.size(), 1);
         QCOMPARE(refused.size(), 1);
+
+        // Nor after the agent reconnects.
+        m_rig->agent.reconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::controllerConnected(), waitMs(10000));
+        controller->sendEnvelope(captured);
+        QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 2, waitMs(10000));
+        QCOMPARE(cleared.size(), 1);
     }
 
     void passwordDerivationKeepsTheLoopRunningAndDebounces()
