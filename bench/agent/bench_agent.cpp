@@ -227,16 +227,17 @@ int main(int argc, char* argv[])
         std::lock_guard lock(controller.mutex);
         std::printf("latency  %5d lines every 500 ms: p50 %7.1f ms   p99 %7.1f ms   max %7.1f ms  "
                     "(targets p50 <= 220, p99 <= 300)\n",
-                    latencyLines, percentile(controller.latenciesMs, 0.50), percentile(controller.latenciesMs, 0.99),
-                    percentile(controller.latenciesMs, 1.0));
+            latencyLines, percentile(controller.latenciesMs, 0.50), percentile(controller.latenciesMs, 0.99),
+            percentile(controller.latenciesMs, 1.0));
     } else {
         std::printf("latency: only %d of %d lines arrived\n", controller.received.load(), latencyLines);
     }
     if (runLines(burstLines, 50)) {
         std::lock_guard lock(controller.mutex);
-        std::printf("burst    %5d lines every  50 ms: p50 %7.1f ms   p99 %7.1f ms   max %7.1f ms  (target max <= 1100)\n",
-                    burstLines, percentile(controller.latenciesMs, 0.50), percentile(controller.latenciesMs, 0.99),
-                    percentile(controller.latenciesMs, 1.0));
+        std::printf(
+            "burst    %5d lines every  50 ms: p50 %7.1f ms   p99 %7.1f ms   max %7.1f ms  (target max <= 1100)\n",
+            burstLines, percentile(controller.latenciesMs, 0.50), percentile(controller.latenciesMs, 0.99),
+            percentile(controller.latenciesMs, 1.0));
     } else {
         std::printf("burst: only %d of %d lines arrived\n", controller.received.load(), burstLines);
     }
@@ -259,10 +260,11 @@ int main(int argc, char* argv[])
 
     std::printf("cpu      %5d lines (%s): main thread %.1f ms with a controller, %.1f ms with remote access off;"
                 " agent share %.1f ms per 10,000 lines\n",
-                cpuLines, forwarded ? "all forwarded" : qPrintable(u"%1 forwarded"_s.arg(forwardedCount)), withAgent,
-                withoutAgent, (withAgent - withoutAgent) * 10000.0 / std::max(cpuLines, 1));
+        cpuLines, forwarded ? "all forwarded" : qPrintable(u"%1 forwarded"_s.arg(forwardedCount)), withAgent,
+        withoutAgent, (withAgent - withoutAgent) * 10000.0 / std::max(cpuLines, 1));
 
-    QMetaObject::invokeMethod(&controller, [&controller] { controller.stop(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &controller, [&controller] { controller.stop(); }, Qt::BlockingQueuedConnection);
     controllerThread.quit();
     controllerThread.wait();
     rig.manager.shutdown(std::chrono::milliseconds(500));

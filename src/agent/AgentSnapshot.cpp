@@ -79,7 +79,7 @@ WireLogLine AgentSnapshot::wireLine(const LogLine& line)
 }
 
 Snapshot AgentSnapshot::build(const QString& macName, const QList<ServerConfig>& servers,
-                              const QHash<QUuid, ServerRuntimeState>& states, const QDateTime& now)
+    const QHash<QUuid, ServerRuntimeState>& states, const QDateTime& now)
 {
     static const ServerRuntimeState defaultState;
     Snapshot snapshot;

@@ -25,7 +25,7 @@ public:
     static WireLogLine wireLine(const LogLine& line);
     // `states` without an entry for a server read as the default state.
     static Snapshot build(const QString& macName, const QList<ServerConfig>& servers,
-                          const QHash<QUuid, ServerRuntimeState>& states, const QDateTime& now);
+        const QHash<QUuid, ServerRuntimeState>& states, const QDateTime& now);
 
     // Covers the name and, per server in order, id, name, command, directory,
     // tunnel host name, status, error flag and pid (optional values with a

@@ -47,8 +47,8 @@ void LogForwarder::capture(const QUuid& id, const LineBatch& batch, const LogRin
             }
         }
         // Evicted within its own batch: it never had an id of its own.
-        pending.append(LogLine { QUuid::createUuid(), batch.date, QString::fromUtf8(captured.text),
-                                 captured.isError, captured.seq });
+        pending.append(LogLine {
+            QUuid::createUuid(), batch.date, QString::fromUtf8(captured.text), captured.isError, captured.seq });
     }
     if (pending.size() > maxPendingLines)
         pending.remove(0, pending.size() - maxPendingLines);

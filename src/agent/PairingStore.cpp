@@ -38,8 +38,8 @@ QString passwordFromBytes(const QByteArray& bytes)
 
 } // namespace
 
-PairingStore::PairingStore(QSettings& settings, const QProcessEnvironment& environment, SecretStore& secrets,
-                           QObject* parent)
+PairingStore::PairingStore(
+    QSettings& settings, const QProcessEnvironment& environment, SecretStore& secrets, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_secrets(secrets)

@@ -42,8 +42,8 @@ public:
     static constexpr QLatin1StringView secretAccount { "pairingSecret" };
     static constexpr qsizetype secretSize = 32;
 
-    PairingStore(QSettings& settings, const QProcessEnvironment& environment, SecretStore& secrets,
-                 QObject* parent = nullptr);
+    PairingStore(
+        QSettings& settings, const QProcessEnvironment& environment, SecretStore& secrets, QObject* parent = nullptr);
     ~PairingStore() override;
 
     bool isEnabled() const { return m_enabled; }

@@ -162,16 +162,17 @@ void RemoteAgent::reconnect()
     // 200,000 PBKDF2 rounds: off the main thread. A later reconnect() bumps the
     // generation, and this result is then thrown away.
     setState(ConnectionState::connecting());
-    QtConcurrent::run([secret = *secret, password] { return RemoteCrypto::contentKey(secret, password); })
-        .then(this, [this, generation](const std::optional<ContentKey>& key) {
-            if (generation != m_generation)
-                return;
-            if (!key) {
-                setState(ConnectionState::error(u"Could not derive the content key"_s));
-                return;
-            }
-            startClient(generation, *key);
-        });
+    QtConcurrent::run([secret = *secret, password] {
+        return RemoteCrypto::contentKey(secret, password);
+    }).then(this, [this, generation](const std::optional<ContentKey>& key) {
+        if (generation != m_generation)
+            return;
+        if (!key) {
+            setState(ConnectionState::error(u"Could not derive the content key"_s));
+            return;
+        }
+        startClient(generation, *key);
+    });
 }
 
 void RemoteAgent::startClient(quint64 generation, ContentKey key)
@@ -320,24 +321,24 @@ std::optional<Snapshot> RemoteAgent::buildSnapshot() const
 {
     if (!m_store || !m_manager || !m_pairing)
         return std::nullopt;
-    return AgentSnapshot::build(m_pairing->macName(), m_store->servers(), m_manager->states(),
-                                QDateTime::currentDateTimeUtc());
+    return AgentSnapshot::build(
+        m_pairing->macName(), m_store->servers(), m_manager->states(), QDateTime::currentDateTimeUtc());
 }
 
 void RemoteAgent::pushSnapshot(bool force)
 {
     if (!m_client || !m_contentKey) {
-        qCCritical(lcRemoteAgent, "pushSnapshot skipped: client=%s, key=%s", yesNo(m_client), yesNo(m_contentKey.has_value()));
+        qCCritical(
+            lcRemoteAgent, "pushSnapshot skipped: client=%s, key=%s", yesNo(m_client), yesNo(m_contentKey.has_value()));
         return;
     }
     const std::optional<Snapshot> snapshot = buildSnapshot();
     if (!snapshot) {
-        qCCritical(lcRemoteAgent,
-                   "pushSnapshot skipped: buildSnapshot returned nil (store/manager/pairing not configured)");
+        qCCritical(
+            lcRemoteAgent, "pushSnapshot skipped: buildSnapshot returned nil (store/manager/pairing not configured)");
         return;
     }
-    qCInfo(lcRemoteAgent, "pushSnapshot: %lld server(s), force=%s", qlonglong(snapshot->servers.size()),
-           yesNo(force));
+    qCInfo(lcRemoteAgent, "pushSnapshot: %lld server(s), force=%s", qlonglong(snapshot->servers.size()), yesNo(force));
     // A forced push has done what a waiting one would do.
     m_pushScheduler->cancel();
 
@@ -354,9 +355,8 @@ void RemoteAgent::announceStatusChanges(const Snapshot& snapshot, RelayClient& c
 {
     for (const StatusAnnouncer::Announcement& announcement : m_announcer.update(snapshot)) {
         client.sendMessage(PeerMessage::notify(announcement.serverId, announcement.text), key, false,
-                           RemoteCrypto::notifyTag(announcement.kind, key));
-        qCInfo(lcRemoteAgent, "notify [%s]: %s", rawValue(announcement.kind).data(),
-               qUtf8Printable(announcement.text));
+            RemoteCrypto::notifyTag(announcement.kind, key));
+        qCInfo(lcRemoteAgent, "notify [%s]: %s", rawValue(announcement.kind).data(), qUtf8Printable(announcement.text));
     }
 }
 

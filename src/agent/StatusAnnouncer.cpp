@@ -13,9 +13,8 @@ QList<StatusAnnouncer::Announcement> StatusAnnouncer::update(const Snapshot& sna
     for (const WireServer& server : snapshot.servers) {
         present.insert(server.id);
         const auto previous = m_lastStatuses.constFind(server.id);
-        const std::optional<WireStatus> old = previous == m_lastStatuses.cend()
-            ? std::nullopt
-            : std::optional<WireStatus>(*previous);
+        const std::optional<WireStatus> old
+            = previous == m_lastStatuses.cend() ? std::nullopt : std::optional<WireStatus>(*previous);
         m_lastStatuses.insert(server.id, server.status);
         if (!old || *old == server.status || server.status == WireStatus::stopped)
             continue;

@@ -19,8 +19,9 @@ bool DaemonRemote::wanted(const QSettings& settings, const QProcessEnvironment& 
     if (environment.contains(u"WL_REMOTE_ENABLED"_s))
         return EnvironmentValue::readBoolean(environment.value(u"WL_REMOTE_ENABLED"_s));
     const QVariant stored = settings.value(PairingStore::enabledKey);
-    return stored.typeId() == QMetaType::Bool ? stored.toBool()
-                                              : stored.toString().trimmed().compare(u"true"_s, Qt::CaseInsensitive) == 0;
+    return stored.typeId() == QMetaType::Bool
+        ? stored.toBool()
+        : stored.toString().trimmed().compare(u"true"_s, Qt::CaseInsensitive) == 0;
 }
 
 std::unique_ptr<SecretStore> DaemonRemote::openSecretStore(bool sessionBus)
@@ -30,8 +31,8 @@ std::unique_ptr<SecretStore> DaemonRemote::openSecretStore(bool sessionBus)
     return SecretStores::open();
 }
 
-DaemonRemote::DaemonRemote(QSettings& settings, const QProcessEnvironment& environment, bool sessionBus, Say say,
-                           QObject* parent)
+DaemonRemote::DaemonRemote(
+    QSettings& settings, const QProcessEnvironment& environment, bool sessionBus, Say say, QObject* parent)
     : QObject(parent)
     , m_say(std::move(say))
     , m_secrets(openSecretStore(sessionBus))
@@ -47,8 +48,8 @@ void DaemonRemote::start(ServerStore& store, ServerManager& manager)
 {
     const auto relay = m_agent->relayUrl();
     m_say(u"remote access on as \""_s + m_pairing->macName() + u"\" through "_s
-          + (relay ? relay->toString() : u"(no relay address)"_s) + u"; secrets in "_s + m_secrets->describe()
-          + u"; `wardlampd pair` shows the pairing key"_s);
+        + (relay ? relay->toString() : u"(no relay address)"_s) + u"; secrets in "_s + m_secrets->describe()
+        + u"; `wardlampd pair` shows the pairing key"_s);
     m_agent->configure(store, manager, *m_pairing);
 }
 

@@ -35,7 +35,7 @@ public:
     static std::unique_ptr<SecretStore> openSecretStore(bool sessionBus);
 
     DaemonRemote(QSettings& settings, const QProcessEnvironment& environment, bool sessionBus, Say say,
-                 QObject* parent = nullptr);
+        QObject* parent = nullptr);
     ~DaemonRemote() override;
 
     // Subscribes the agent and connects (after the autostart servers started).

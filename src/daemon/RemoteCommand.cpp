@@ -106,7 +106,7 @@ int pair(const QStringList& args, PairingStore& pairing, const RemoteCommand::Io
 }
 
 int status(PairingStore& pairing, QSettings& settings, const QProcessEnvironment& environment, SecretStore& secrets,
-           const RemoteCommand::Io& io)
+    const RemoteCommand::Io& io)
 {
     const auto relay = RelayEndpoint::resolve(environment, settings);
     QString text;
@@ -172,7 +172,7 @@ QString RemoteCommand::helpText()
 }
 
 int RemoteCommand::run(const QStringList& arguments, QSettings& settings, const QProcessEnvironment& environment,
-                       SecretStore& secrets, const Io& io)
+    SecretStore& secrets, const Io& io)
 {
     const QString command = arguments.value(1);
     const QStringList rest = arguments.mid(2);
@@ -194,7 +194,7 @@ int RemoteCommand::run(const QStringList& arguments, QSettings& settings, const 
             return usage(io, u"remote "_s + verb + u" takes no arguments"_s);
         pairing.setEnabled(verb == u"enable"_s);
         io.err(u"remote access "_s + (verb == u"enable"_s ? u"on"_s : u"off"_s)
-               + u"; it takes effect when wardlampd starts next"_s);
+            + u"; it takes effect when wardlampd starts next"_s);
         return DaemonExit::ok;
     }
     if (verb == u"name"_s) {

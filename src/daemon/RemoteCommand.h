@@ -36,7 +36,7 @@ public:
 
     // Runs it; returns the exit status (0 done, 2 bad usage or input).
     static int run(const QStringList& arguments, QSettings& settings, const QProcessEnvironment& environment,
-                   SecretStore& secrets, const Io& io);
+        SecretStore& secrets, const Io& io);
 
     static QString helpText();
     // The standard Io of a terminal program.

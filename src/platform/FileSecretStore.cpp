@@ -64,8 +64,8 @@ Expected<QByteArray, SecretStoreError> FileSecretStore::read(const QString& acco
         return SecretStoreError::notFound;
     if (!value.isString())
         return SecretStoreError::unavailable;
-    const auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded
+        = QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return SecretStoreError::unavailable;
     return *decoded;
@@ -76,7 +76,8 @@ bool FileSecretStore::write(const QString& account, const QByteArray& data)
     const QFileInfo info(m_path);
     if (!QDir().mkpath(info.absolutePath()))
         return false;
-    QFile::setPermissions(info.absolutePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        info.absolutePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     Loaded loaded = load(m_path);
     QJsonObject items;

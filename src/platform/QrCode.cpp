@@ -9,8 +9,8 @@ namespace Wardlamp {
 std::optional<QrCode> QrCode::encode(const QByteArray& message)
 {
     const std::unique_ptr<QRcode, decltype(&QRcode_free)> code(
-        QRcode_encodeData(int(message.size()), reinterpret_cast<const unsigned char*>(message.constData()), 0,
-                          QR_ECLEVEL_M),
+        QRcode_encodeData(
+            int(message.size()), reinterpret_cast<const unsigned char*>(message.constData()), 0, QR_ECLEVEL_M),
         &QRcode_free);
     if (!code || code->width <= 0)
         return std::nullopt;

@@ -23,8 +23,8 @@ std::unique_ptr<SecretStore> SecretStores::open(std::chrono::milliseconds timeou
     return open(QDBusConnection::sessionBus(), FileSecretStore::defaultPath(), timeout);
 }
 
-std::unique_ptr<SecretStore> SecretStores::open(const QDBusConnection& bus, const QString& fallbackPath,
-                                                std::chrono::milliseconds timeout)
+std::unique_ptr<SecretStore> SecretStores::open(
+    const QDBusConnection& bus, const QString& fallbackPath, std::chrono::milliseconds timeout)
 {
     if (secretServiceRegistered(bus)) {
         auto keychain = std::make_unique<KeychainSecretStore>(timeout);

@@ -16,8 +16,8 @@ namespace Wardlamp {
 class SecretStores {
 public:
     static std::unique_ptr<SecretStore> open(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    static std::unique_ptr<SecretStore> open(const QDBusConnection& bus, const QString& fallbackPath,
-                                             std::chrono::milliseconds timeout);
+    static std::unique_ptr<SecretStore> open(
+        const QDBusConnection& bus, const QString& fallbackPath, std::chrono::milliseconds timeout);
 
     // org.freedesktop.secrets currently has an owner on `bus`.
     static bool secretServiceRegistered(const QDBusConnection& bus);

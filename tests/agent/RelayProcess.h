@@ -15,7 +15,11 @@ public:
     // False (with a warning) when the relay did not say it listens in time.
     bool start();
     void stop();
-    bool restart() { stop(); return start(); }
+    bool restart()
+    {
+        stop();
+        return start();
+    }
 
     quint16 port() const { return m_port; }
     QUrl url() const;

@@ -26,8 +26,8 @@ Snapshot sample()
     state.status = ServerStatus::running;
     state.pid = 4242;
     state.startedAt = QDateTime::fromMSecsSinceEpoch(1700000000000, Qt::UTC);
-    return AgentSnapshot::build(u"Desk"_s, { config }, { { config.id, state } },
-                                QDateTime::fromMSecsSinceEpoch(1700000001000, Qt::UTC));
+    return AgentSnapshot::build(
+        u"Desk"_s, { config }, { { config.id, state } }, QDateTime::fromMSecsSinceEpoch(1700000001000, Qt::UTC));
 }
 
 using Edit = std::function<void(Snapshot&)>;
@@ -75,12 +75,10 @@ private Q_SLOTS:
         QTest::newRow("pid absent") << Edit([](Snapshot& s) { s.servers[0].pid.reset(); }) << true;
         QTest::newRow("pid") << Edit([](Snapshot& s) { s.servers[0].pid = 4243; }) << true;
         QTest::newRow("a second server") << Edit([](Snapshot& s) { s.servers.append(s.servers[0]); }) << true;
-        QTest::newRow("name and command shifted")
-            << Edit([](Snapshot& s) {
-                   s.servers[0].name = u"apibun"_s;
-                   s.servers[0].command = u" server.js"_s;
-               })
-            << true;
+        QTest::newRow("name and command shifted") << Edit([](Snapshot& s) {
+            s.servers[0].name = u"apibun"_s;
+            s.servers[0].command = u" server.js"_s;
+        }) << true;
         QTest::newRow("startedAt") << Edit([](Snapshot& s) { s.servers[0].startedAt = WireTime { 5 }; }) << false;
         QTest::newRow("lastExitCode") << Edit([](Snapshot& s) { s.servers[0].lastExitCode = 3; }) << false;
         QTest::newRow("generatedAt") << Edit([](Snapshot& s) { s.generatedAt = WireTime { 9 }; }) << false;

@@ -7,14 +7,15 @@
 
 namespace Wardlamp::Test {
 
-TestController::TestController(const QUrl& relay, const SecretBytes& secret, const std::optional<QString>& password,
-                               QObject* parent)
+TestController::TestController(
+    const QUrl& relay, const SecretBytes& secret, const std::optional<QString>& password, QObject* parent)
     : QObject(parent)
-    , m_client(std::make_unique<RelayClient>(relay, RemoteCrypto::roomId(secret), PeerRole::controller, [] {
-        RelayClient::Options options;
-        options.timeScale = 0.1; // quick reconnects after a relay restart
-        return options;
-    }()))
+    , m_client(std::make_unique<RelayClient>(relay, RemoteCrypto::roomId(secret), PeerRole::controller,
+          [] {
+              RelayClient::Options options;
+              options.timeScale = 0.1; // quick reconnects after a relay restart
+              return options;
+          }()))
     , m_key(*RemoteCrypto::contentKey(secret, password))
 {
     QObject::connect(m_client.get(), &RelayClient::relayEvent, this, [this](const RelayClient::Event& event) {
@@ -74,8 +75,8 @@ QList<TestController::Received> TestController::ofType(PeerMessage::MessageType 
     return result;
 }
 
-std::optional<TestController::Received>
-TestController::waitFor(const std::function<bool(const Received&)>& match, int from, int timeoutMs)
+std::optional<TestController::Received> TestController::waitFor(
+    const std::function<bool(const Received&)>& match, int from, int timeoutMs)
 {
     std::optional<Received> found;
     const bool arrived = QTest::qWaitFor(

@@ -28,7 +28,7 @@ public:
     };
 
     TestController(const QUrl& relay, const SecretBytes& secret, const std::optional<QString>& password = {},
-                   QObject* parent = nullptr);
+        QObject* parent = nullptr);
     ~TestController() override;
 
     // Connects and waits until the relay has accepted the connection.
@@ -44,8 +44,8 @@ public:
     int undecryptable() const { return m_undecryptable; }
     QList<Received> ofType(PeerMessage::MessageType type) const;
     // Waits until a message matching `match` arrives after index `from`.
-    std::optional<Received> waitFor(const std::function<bool(const Received&)>& match, int from = 0,
-                                    int timeoutMs = 10000);
+    std::optional<Received> waitFor(
+        const std::function<bool(const Received&)>& match, int from = 0, int timeoutMs = 10000);
     // Every log line of one server received in log appends, in arrival order.
     QList<QString> lineTexts(const QUuid& serverId) const;
     void clear() { m_received.clear(); }

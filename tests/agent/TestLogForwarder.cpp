@@ -29,8 +29,8 @@ public:
         for (int i = 0; i < count; ++i) {
             const quint64 seq = ++m_lastSeq;
             texts.push_back(QByteArray("line ") + QByteArray::number(seq));
-            ring.append(LogLine { QUuid::createUuid(), QDateTime::currentDateTimeUtc(), QString::fromUtf8(texts.back()),
-                                  false, seq });
+            ring.append(LogLine {
+                QUuid::createUuid(), QDateTime::currentDateTimeUtc(), QString::fromUtf8(texts.back()), false, seq });
         }
         for (size_t i = 0; i < texts.size(); ++i)
             captured.push_back(CapturedLine { m_lastSeq - quint64(count) + 1 + i, QByteArrayView(texts[i]), false });

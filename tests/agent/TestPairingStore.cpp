@@ -1,8 +1,8 @@
+#include "TestEnvironment.h"
 #include "agent/EnvironmentValue.h"
 #include "agent/PairingStore.h"
 #include "platform/FileSecretStore.h"
 #include "remotekit/RemoteCrypto.h"
-#include "TestEnvironment.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -119,11 +119,11 @@ private Q_SLOTS:
 
         const QString stored = u"ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100"_s;
         const QString envSecret = QString::fromLatin1(secretHex);
-        QTest::newRow("first run") << QVariant() << QVariant() << QString() << QVariant() << QStringList()
-                                   << false << u"<host>"_s << u"<none>"_s << QString() << QVariant() << QVariant();
+        QTest::newRow("first run") << QVariant() << QVariant() << QString() << QVariant() << QStringList() << false
+                                   << u"<host>"_s << u"<none>"_s << QString() << QVariant() << QVariant();
         QTest::newRow("stored values") << QVariant(true) << QVariant(u"Studio"_s) << stored << QVariant(u"pw"_s)
-                                       << QStringList() << true << u"Studio"_s << stored << u"pw"_s
-                                       << QVariant(true) << QVariant(u"Studio"_s);
+                                       << QStringList() << true << u"Studio"_s << stored << u"pw"_s << QVariant(true)
+                                       << QVariant(u"Studio"_s);
         QTest::newRow("environment secret wins, password with it")
             << QVariant() << QVariant() << stored << QVariant(u"stored pw"_s)
             << QStringList { u"WL_REMOTE_SECRET="_s + envSecret, u"WL_REMOTE_PASSWORD=env pw"_s } << false
@@ -137,8 +137,8 @@ private Q_SLOTS:
             << QStringList { u"WL_REMOTE_SECRET=abc"_s, u"WL_REMOTE_PASSWORD=env pw"_s } << false << u"<host>"_s
             << stored << u"stored pw"_s << QVariant() << QVariant();
         QTest::newRow("bad pair ignored")
-            << QVariant() << QVariant() << stored << QVariant() << QStringList { u"WL_REMOTE_SECRET=zz00"_s }
-            << false << u"<host>"_s << stored << QString() << QVariant() << QVariant();
+            << QVariant() << QVariant() << stored << QVariant() << QStringList { u"WL_REMOTE_SECRET=zz00"_s } << false
+            << u"<host>"_s << stored << QString() << QVariant() << QVariant();
         QTest::newRow("empty secret is present")
             << QVariant() << QVariant() << stored << QVariant() << QStringList { u"WL_REMOTE_SECRET="_s } << false
             << u"<host>"_s << QString() << QString() << QVariant() << QVariant();
@@ -153,8 +153,8 @@ private Q_SLOTS:
             << false << u"<host>"_s << u"<none>"_s << QString() << QVariant(false) << QVariant();
         QTest::newRow("name by environment persists")
             << QVariant() << QVariant(u"Old"_s) << QString() << QVariant()
-            << QStringList { u"WL_REMOTE_MACNAME=Build box"_s } << false << u"Build box"_s << u"<none>"_s
-            << QString() << QVariant() << QVariant(u"Build box"_s);
+            << QStringList { u"WL_REMOTE_MACNAME=Build box"_s } << false << u"Build box"_s << u"<none>"_s << QString()
+            << QVariant() << QVariant(u"Build box"_s);
         QTest::newRow("password not UTF-8 reads empty")
             << QVariant() << QVariant() << stored << QVariant(QByteArray("\xff\xfe")) << QStringList() << false
             << u"<host>"_s << stored << QString() << QVariant() << QVariant();
@@ -184,8 +184,9 @@ private Q_SLOTS:
         if (!storedSecretHex.isEmpty())
             QVERIFY(earlier.write(u"pairingSecret"_s, QByteArray::fromHex(storedSecretHex.toLatin1())));
         if (storedPassword.isValid()) {
-            const QByteArray bytes = storedPassword.typeId() == QMetaType::QByteArray ? storedPassword.toByteArray()
-                                                                                      : storedPassword.toString().toUtf8();
+            const QByteArray bytes = storedPassword.typeId() == QMetaType::QByteArray
+                ? storedPassword.toByteArray()
+                : storedPassword.toString().toUtf8();
             QVERIFY(earlier.write(u"password"_s, bytes));
         }
 
@@ -272,7 +273,7 @@ private Q_SLOTS:
             QSignalSpy password(&store, &PairingStore::passwordChanged);
             // Subscribers read the new value when they hear of it.
             connect(&store, &PairingStore::passwordChanged, this,
-                    [&](const QString& value) { QCOMPARE(store.password(), value); });
+                [&](const QString& value) { QCOMPARE(store.password(), value); });
             store.setEnabled(true);
             store.setEnabled(true);
             store.setMacName(u"Desk"_s);

@@ -235,7 +235,6 @@ private Q_SLOTS:
             },
             from);
         QVERIFY2(after, qPrintable(logText(m_api.id)));
-
     }
 
     void unknownServerGetsNoReply()
@@ -319,9 +318,8 @@ private Q_SLOTS:
         QVERIFY(joinAndSettle(*controller));
         const ContentKey key = *RemoteCrypto::contentKey(*m_rig->pairing.secret());
         auto notifyFor = [&](const ServerConfig& config) {
-            return controller->waitFor([&](const auto& r) {
-                return isType(r, Type::notify) && r.message.serverId == config.id;
-            });
+            return controller->waitFor(
+                [&](const auto& r) { return isType(r, Type::notify) && r.message.serverId == config.id; });
         };
 
         m_rig->manager.start(m_api);
@@ -339,9 +337,9 @@ private Q_SLOTS:
         });
         QVERIFY(errored);
         QVERIFY2(errored->envelope.tag == RemoteCrypto::notifyTag(NotifyKind::error, key),
-                 qPrintable(*errored->message.message + u" crash tag: "_s
-                            + QString::number(errored->envelope.tag == RemoteCrypto::notifyTag(NotifyKind::crash, key))
-                            + u"\n"_s + logText(m_worker.id)));
+            qPrintable(*errored->message.message + u" crash tag: "_s
+                + QString::number(errored->envelope.tag == RemoteCrypto::notifyTag(NotifyKind::crash, key)) + u"\n"_s
+                + logText(m_worker.id)));
 
         // A process that exits with a failure: no pid left.
         m_rig->manager.start(m_crasher);
@@ -359,8 +357,8 @@ private Q_SLOTS:
             return isType(r, Type::snapshot) && r.message.snapshotRecord->servers[0].status == WireStatus::stopped;
         }));
         m_rig->agent.pushSnapshot(true);
-        QVERIFY(controller->waitFor([&](const auto& r) { return isType(r, Type::snapshot); },
-                                    int(controller->received().size())));
+        QVERIFY(controller->waitFor(
+            [&](const auto& r) { return isType(r, Type::snapshot); }, int(controller->received().size())));
         QCOMPARE(int(controller->ofType(Type::notify).size()), before);
     }
 
@@ -405,7 +403,7 @@ private Q_SLOTS:
         int sent = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, this,
-                [&] { m_rig->manager.appendLog(m_api.id, u"tick %1"_s.arg(sent++), false); });
+            [&] { m_rig->manager.appendLog(m_api.id, u"tick %1"_s.arg(sent++), false); });
         ticker.start(50);
         // 2.6 s of lines every 50 ms: at least two pushes arrive while it lasts.
         QTest::qWait(2600);
@@ -454,9 +452,8 @@ private Q_SLOTS:
         // been handled too (the relay keeps the order).
         controller->send(PeerMessage::command(m_api.id, CommandAction::start));
         QTRY_VERIFY_WITH_TIMEOUT(!controller->ofType(Type::commandAck).isEmpty()
-                                     && controller->ofType(Type::commandAck).last().message.action
-                                         == CommandAction::start,
-                                 waitMs(10000));
+                && controller->ofType(Type::commandAck).last().message.action == CommandAction::start,
+            waitMs(10000));
         QCOMPARE(controller->ofType(Type::commandAck).size(), 2);
         QCOMPARE(cleared.size(), 1);
         QCOMPARE(refused.size(), 1);
@@ -511,8 +508,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::connecting(), waitMs(10000));
         QVERIFY(m_relay.start());
         QTRY_VERIFY_WITH_TIMEOUT(m_rig->agent.state() == ConnectionState::online()
-                                     || m_rig->agent.state() == ConnectionState::controllerConnected(),
-                                 waitMs(20000));
+                || m_rig->agent.state() == ConnectionState::controllerConnected(),
+            waitMs(20000));
         // The same client came back by itself, and so does the controller.
         QCOMPARE(clients.size(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(controller->isConnected(), waitMs(20000));
@@ -554,7 +551,10 @@ private:
         }));
     }
 
-    void makeRig(const QList<ServerConfig>& servers = {}) { m_rig = std::make_unique<Rig>(m_dir->path(), m_relay.url(), servers); }
+    void makeRig(const QList<ServerConfig>& servers = {})
+    {
+        m_rig = std::make_unique<Rig>(m_dir->path(), m_relay.url(), servers);
+    }
 
     // An agent online with these servers, and a controller for its room (not
     // yet joined).

@@ -1,7 +1,7 @@
+#include "TestEnvironment.h"
 #include "platform/FileSecretStore.h"
 #include "platform/KeychainSecretStore.h"
 #include "platform/SecretStores.h"
-#include "TestEnvironment.h"
 
 #include <QDBusConnection>
 #include <QDir>
@@ -63,8 +63,8 @@ private Q_SLOTS:
     // the file is chosen at once, without waiting for any timeout.
     void fileFallbackWhenNoServiceAnswers()
     {
-        const QDBusConnection dead = QDBusConnection::connectToBus(
-            u"unix:path="_s + m_env->path(u"no-bus-here"_s), u"wardlamp-dead-bus"_s);
+        const QDBusConnection dead
+            = QDBusConnection::connectToBus(u"unix:path="_s + m_env->path(u"no-bus-here"_s), u"wardlamp-dead-bus"_s);
         QVERIFY(!dead.isConnected());
         QElapsedTimer timer;
         timer.start();
@@ -76,7 +76,7 @@ private Q_SLOTS:
         QVERIFY(store->write(u"pairingSecret"_s, "kept"));
         QCOMPARE(*SecretStores::open(dead, m_env->path(u"fallback/secrets"_s), std::chrono::seconds(1))
                       ->read(u"pairingSecret"_s),
-                 QByteArray("kept"));
+            QByteArray("kept"));
         QDBusConnection::disconnectFromBus(u"wardlamp-dead-bus"_s);
     }
 
@@ -85,8 +85,8 @@ private Q_SLOTS:
     {
         if (!SecretStores::secretServiceRegistered(QDBusConnection::sessionBus()))
             QSKIP("org.freedesktop.secrets is not registered on this session bus");
-        const auto chosen = SecretStores::open(QDBusConnection::sessionBus(), m_env->path(u"unused"_s),
-                                               std::chrono::seconds(Test::waitMs(10000) / 1000));
+        const auto chosen = SecretStores::open(
+            QDBusConnection::sessionBus(), m_env->path(u"unused"_s), std::chrono::seconds(Test::waitMs(10000) / 1000));
         QVERIFY(dynamic_cast<KeychainSecretStore*>(chosen.get()));
 
         KeychainSecretStore store(std::chrono::milliseconds(Test::waitMs(10000)));

@@ -73,7 +73,8 @@ private Q_SLOTS:
         QTest::newRow("relay not ws") << QStringList { u"remote"_s, u"relay"_s, u"http://example.org"_s };
         QTest::newRow("empty name") << QStringList { u"remote"_s, u"name"_s, u"  "_s };
         QTest::newRow("password on the command line") << QStringList { u"remote"_s, u"password"_s, u"hunter2"_s };
-        QTest::newRow("missing password file") << QStringList { u"remote"_s, u"password"_s, u"--file"_s, u"/nonexistent/pw"_s };
+        QTest::newRow("missing password file")
+            << QStringList { u"remote"_s, u"password"_s, u"--file"_s, u"/nonexistent/pw"_s };
         QTest::newRow("unknown verb") << QStringList { u"remote"_s, u"frobnicate"_s };
         QTest::newRow("pair with junk") << QStringList { u"pair"_s, u"--now"_s };
     }
@@ -122,9 +123,8 @@ private Q_SLOTS:
         TestController controller(m_relay.url(), m_credential.secret, u" two words "_s);
         QVERIFY(controller.join());
         QVERIFY2(waitForDaemonLine(u"remote access: Controller connected"_s), qPrintable(m_daemonErr));
-        const auto snapshot = controller.waitFor([](const auto& r) {
-            return r.message.type == PeerMessage::MessageType::snapshot;
-        });
+        const auto snapshot
+            = controller.waitFor([](const auto& r) { return r.message.type == PeerMessage::MessageType::snapshot; });
         QVERIFY(snapshot);
         QCOMPARE(snapshot->message.snapshotRecord->macName, u"Build box"_s);
         controller.leave();
@@ -145,14 +145,13 @@ private:
         process.closeWriteChannel();
         process.waitForFinished(waitMs(30000));
         return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                 QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
     }
 
     static std::optional<PairingCredential> pairingKeyIn(const QString& out)
     {
-        const QRegularExpressionMatch match = QRegularExpression(u"^WL1\\.[A-Za-z0-9_-]+$"_s,
-                                                                 QRegularExpression::MultilineOption)
-                                                  .match(out);
+        const QRegularExpressionMatch match
+            = QRegularExpression(u"^WL1\\.[A-Za-z0-9_-]+$"_s, QRegularExpression::MultilineOption).match(out);
         return match.hasMatch() ? PairingCredential::parse(match.captured()) : std::nullopt;
     }
 
