@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFileInfo>
 
 namespace Wardlamp {
 
@@ -20,6 +21,14 @@ bool SecretStores::secretServiceRegistered(const QDBusConnection& bus)
 
 std::unique_ptr<SecretStore> SecretStores::open(std::chrono::milliseconds timeout)
 {
+    // Without an address or the standard socket, asking for the session bus may
+    // autolaunch one (dbus-launch under X11), which in turn may activate a
+    // keyring that prompts: use the file instead.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const bool busThere = !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
+        || (!runtime.isEmpty() && QFileInfo::exists(runtime + u"/bus"_s));
+    if (!busThere)
+        return std::make_unique<FileSecretStore>(FileSecretStore::defaultPath());
     return open(QDBusConnection::sessionBus(), FileSecretStore::defaultPath(), timeout);
 }
 

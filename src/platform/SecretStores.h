@@ -12,7 +12,8 @@ namespace Wardlamp {
 // Chooses where the pairing secret and password live: the Secret Service when
 // it is registered on the session bus and answers a read in time, otherwise the
 // user-only file (FileSecretStore::defaultPath()). Never triggers D-Bus
-// activation of a keyring (which could raise a prompt nobody sees).
+// activation of a keyring (which could raise a prompt nobody sees), and
+// open() does not even connect to a session bus that is not already there.
 class SecretStores {
 public:
     static std::unique_ptr<SecretStore> open(std::chrono::milliseconds timeout = std::chrono::seconds(5));

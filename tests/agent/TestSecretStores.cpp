@@ -80,6 +80,28 @@ private Q_SLOTS:
         QDBusConnection::disconnectFromBus(u"wardlamp-dead-bus"_s);
     }
 
+    // No bus address and no standard socket: the file, without connecting
+    // (connecting could autolaunch a bus and a prompting keyring).
+    void fileWithoutASessionBus()
+    {
+        const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("XDG_RUNTIME_DIR", m_env->path(u"no-runtime"_s).toUtf8());
+        const auto store = SecretStores::open(std::chrono::seconds(30));
+        auto restore = [](const char* name, const QByteArray& value) {
+            if (value.isNull())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        };
+        restore("DBUS_SESSION_BUS_ADDRESS", address);
+        restore("XDG_RUNTIME_DIR", runtime);
+        auto* file = dynamic_cast<FileSecretStore*>(store.get());
+        QVERIFY(file);
+        QCOMPARE(file->path(), FileSecretStore::defaultPath());
+    }
+
     // Against the session's real gnome-keyring (scripts/run-tests starts one).
     void secretServiceRoundTrip()
     {
