@@ -268,6 +268,11 @@ void ServerManager::start(const ServerConfig& config)
         retireRun(old, replacedRunGracePeriod);
     m_intentionalStops.remove(id);
     m_restartAfterStop.remove(id);
+    // A port recovery under way belongs to the run it began in. Left in place
+    // it would wait for this new run's exit and take it for its own: a crash
+    // of the new run would pass unreported and be restarted as a recovery.
+    m_portRecovering.remove(id);
+    m_portFreed.remove(id);
 
     ServerRuntimeState& target = ensureEntry(id);
     const bool hadLines = !target.logs.isEmpty();

@@ -768,6 +768,41 @@ private Q_SLOTS:
         QCOMPARE(manager->state(config.id).status, ServerStatus::stopped);
     }
 
+    // A start during a port recovery (the server shows an error, so it is
+    // offered one) replaces the failing run; the recovery must not then claim
+    // the new run's exit as its own.
+    void startDuringPortRecoveryLeavesNewRunsCrashReported()
+    {
+        const quint16 port = Test::freeTcpPort();
+        Holder holder(port);
+        QVERIFY2(holder.start(), "the holder did not start listening");
+        auto manager = makeManager(QStringLiteral("/bin/bash"), true);
+        const ServerConfig config = server(failingListenerCommand(port, false));
+        ServerConfig second = config;
+        second.command = childCommand({ QStringLiteral("out:second"), QStringLiteral("exit:3") });
+        QStringList seen;
+        bool restarted = false;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seen.append(QString::fromUtf8(line.text));
+        });
+        connect(manager.get(), &ServerManager::stateChanged, this, [&](const QUuid&) {
+            if (!restarted && seen.filter(QStringLiteral("already in use \u2014")).size() == 1) {
+                restarted = true;
+                QMetaObject::invokeMethod(
+                    this, [&] { manager->start(second); }, Qt::QueuedConnection);
+            }
+        });
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(restarted && manager->isIdle(), Test::waitMs(15000));
+        QCOMPARE(seen.count(started + second.command), 1);
+        QVERIFY(seen.contains(QStringLiteral("\u2716 Server exited with code 3")));
+        QVERIFY(!seen.contains(QStringLiteral("\u21BB Restarting\u2026")));
+        QCOMPARE(seen.count(started + config.command), 1);
+        QCOMPARE(manager->state(config.id).status, ServerStatus::error);
+        QCOMPARE(manager->state(config.id).lastExitCode, std::optional<qint32>(3));
+    }
+
     // With the cooldown's clock moved past 5 s between crashes, every crash is
     // restarted: the limit comes from the clock seam, not from wall time.
     void crashRestartAgainOnceCooldownHasPassed()
