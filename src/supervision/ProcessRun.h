@@ -68,6 +68,9 @@ public:
     const int pidfd;
 
     // Main thread only.
+    // Value of the run's tag variable in its children's environment: finds
+    // descendants that daemonised away from the tree (setsid + double fork).
+    QByteArray tag;
     bool finished = false; // exit handled
     QList<ProcessInfo> signalled; // every process of the tree that was sent a signal
 

@@ -92,10 +92,12 @@ QList<QByteArray> ProcessSpawner::environmentWithout(const QList<QByteArray>& na
 }
 
 ProcessSpawner::Result ProcessSpawner::spawnImpl(const QByteArray& program, const QList<QByteArray>& arguments,
-    const QList<QByteArray>& removedEnvironment, void* context, void (*onForked)(void*, int))
+    const QList<QByteArray>& removedEnvironment, const QList<QByteArray>& addedEnvironment, void* context,
+    void (*onForked)(void*, int))
 {
     // Everything the child touches is built here, before fork().
-    const QList<QByteArray> environment = environmentWithout(removedEnvironment);
+    QList<QByteArray> environment = environmentWithout(removedEnvironment);
+    environment.append(addedEnvironment);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.constData()));
     for (const QByteArray& argument : arguments)

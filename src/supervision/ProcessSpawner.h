@@ -30,13 +30,15 @@ public:
     // errno of the failure (fork, pipe, execve, ...).
     using Result = std::variant<Child, int>;
 
-    // `beforeExecWait` runs in the parent right after fork(), before the
+    // The child's environment is this process's without `removedEnvironment`
+    // (names), plus `addedEnvironment` ("NAME=value" items).
+    // `onForked` runs in the parent right after fork(), before the
     // outcome of execve() is known (used to claim the pid for reaping).
     template <typename OnForked>
     static Result spawn(const QByteArray& program, const QList<QByteArray>& arguments,
-        const QList<QByteArray>& removedEnvironment, OnForked&& onForked)
+        const QList<QByteArray>& removedEnvironment, const QList<QByteArray>& addedEnvironment, OnForked&& onForked)
     {
-        return spawnImpl(program, arguments, removedEnvironment, &onForked,
+        return spawnImpl(program, arguments, removedEnvironment, addedEnvironment, &onForked,
             [](void* context, int pid) { (*static_cast<OnForked*>(context))(pid); });
     }
 
@@ -48,7 +50,8 @@ public:
 
 private:
     static Result spawnImpl(const QByteArray& program, const QList<QByteArray>& arguments,
-        const QList<QByteArray>& removedEnvironment, void* context, void (*onForked)(void*, int));
+        const QList<QByteArray>& removedEnvironment, const QList<QByteArray>& addedEnvironment, void* context,
+        void (*onForked)(void*, int));
 };
 
 } // namespace Wardlamp

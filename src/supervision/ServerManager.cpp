@@ -33,9 +33,12 @@ const QString textStarted = QStringLiteral("\u25B6\uFE0E Started: ");
 const QString textFailedToStart = QStringLiteral("Failed to start: ");
 const QString textStopping = QStringLiteral("\u25A0 Stopping\u2026");
 
-// Variables a server must never see: the pairing secret and its password.
-const QList<QByteArray> scrubbedEnvironment
-    = { QByteArrayLiteral("WL_REMOTE_SECRET"), QByteArrayLiteral("WL_REMOTE_PASSWORD") };
+// Variables a server must never see: the pairing secret and its password (and
+// a run tag inherited from whoever started us, replaced by the run's own).
+const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
+    QByteArrayLiteral("WL_REMOTE_PASSWORD"), QByteArrayLiteral("WARDLAMP_RUN_TAG") };
+// Marks every process of one run (see ServerManager::signalTree).
+const QByteArray runTagVariable = QByteArrayLiteral("WARDLAMP_RUN_TAG");
 
 QString trimmedSpacesAndTabs(const QString& text)
 {
@@ -296,12 +299,14 @@ void ServerManager::launch(const ServerConfig& config)
     for (const QString& argument : arguments)
         argv.append(argument.toUtf8());
     int forkedPid = -1;
-    const ProcessSpawner::Result result
-        = ProcessSpawner::spawn(m_loginShell.toLocal8Bit(), argv, scrubbedEnvironment, [&forkedPid](int pid) {
-              // Claimed before anything can reap it, so only we collect its status.
-              forkedPid = pid;
-              Subreaper::claim(pid);
-          });
+    // A value no other run shares: every process of this run inherits it.
+    const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const ProcessSpawner::Result result = ProcessSpawner::spawn(
+        m_loginShell.toLocal8Bit(), argv, scrubbedEnvironment, { runTagVariable + '=' + tag }, [&forkedPid](int pid) {
+            // Claimed before anything can reap it, so only we collect its status.
+            forkedPid = pid;
+            Subreaper::claim(pid);
+        });
     if (const int* error = std::get_if<int>(&result)) {
         if (forkedPid > 0)
             Subreaper::release(forkedPid);
@@ -315,6 +320,7 @@ void ServerManager::launch(const ServerConfig& config)
     }
     const auto& child = std::get<ProcessSpawner::Child>(result);
     auto run = std::make_shared<Detail::ProcessRun>(config, child.pid, child.pidfd, child.stdoutFd, child.stderrFd);
+    run->tag = tag;
     m_processes.insert(id, run);
     m_liveRuns.append(run);
     m_pump->add(run);
@@ -337,6 +343,14 @@ void ServerManager::signalTree(const std::shared_ptr<Detail::ProcessRun>& run, i
 {
     // The tree is taken afresh each time (a child may have forked since); the
     // members seen before stay part of it after the root has gone.
+    // Descendants that daemonised (setsid, then a double fork whose middle
+    // exited) have neither a parent chain to the root nor its group: they are
+    // found by the tag their environment inherited.
+    const ProcessTree snapshot = ProcessTree::snapshot();
+    for (const ProcessInfo& escaped : ProcessTree::withEnvironment(snapshot.processes(), runTagVariable, run->tag)) {
+        if (escaped.pid != ::getpid() && !run->signalled.contains(escaped))
+            run->signalled.append(escaped);
+    }
     const QList<ProcessInfo> members = ProcessTree::signalTree(run->pid, signal, run->signalled);
     for (const ProcessInfo& member : members) {
         if (!run->signalled.contains(member))

@@ -595,6 +595,25 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(b), Test::waitMs(8000));
     }
 
+    void daemonisedDescendantDoesNotOutliveStop()
+    {
+        // setsid, then a double fork whose middle exits: the survivor has no
+        // parent chain to the server and neither its group nor its session.
+        auto manager = makeManager();
+        QTemporaryDir dir;
+        const QString daemonPid = dir.filePath(QStringLiteral("daemon"));
+        const ServerConfig config = server(
+            childCommand({ QStringLiteral("setsid-grandchild"), QStringLiteral("{"), QStringLiteral("grandchild"),
+                QStringLiteral("{"), QStringLiteral("sleep:300"), QStringLiteral("pidfile:") + daemonPid,
+                QStringLiteral("hold"), QStringLiteral("}"), QStringLiteral("}"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(readPidFile(daemonPid) > 0, Test::waitMs(5000));
+        const int daemon = readPidFile(daemonPid);
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(daemon), Test::waitMs(5000));
+    }
+
     void childEnvironmentHasNoRemoteSecrets()
     {
         qputenv("WL_REMOTE_SECRET", "pairing-secret");
