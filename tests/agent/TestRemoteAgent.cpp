@@ -393,6 +393,23 @@ private Q_SLOTS:
         QCOMPARE(controller->lineTexts(m_api.id), expected);
     }
 
+    // Fault: all new lines in one append could exceed the relay's frame limit
+    // (1 MiB), and the relay then closes the connection, again at every
+    // reconnect; appends are split below it.
+    void longLinesArriveInAppendsBelowTheFrameLimit()
+    {
+        auto controller = connectedControllerWith({ m_api });
+        QVERIFY(joinAndSettle(*controller));
+        QSignalSpy states(&m_rig->agent, &RemoteAgent::stateChanged);
+        const QString filler(50000, u'x');
+        for (int i = 0; i < 30; ++i)
+            m_rig->manager.appendLog(m_api.id, QString::number(i) + filler, false);
+        QTRY_COMPARE_WITH_TIMEOUT(controller->lineTexts(m_api.id).size(), 30, waitMs(20000));
+        QCOMPARE(controller->lineTexts(m_api.id).last(), u"29"_s + filler);
+        QVERIFY(controller->ofType(Type::logAppend).size() > 1);
+        QCOMPARE(states.size(), 0);
+    }
+
     // Fault: a steady stream of changes under 0.2 s apart postponed the push
     // for as long as the stream lasted.
     void steadyStreamStillPushesEverySecond()
