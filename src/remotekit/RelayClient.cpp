@@ -21,8 +21,9 @@ namespace Wardlamp {
 // Owned by the RelayClient; its socket outlives it only long enough to finish a
 // closing handshake the client started.
 struct RelayConnection {
-    explicit RelayConnection(QObject* owner)
+    RelayConnection(QObject* owner, quint64 number)
         : client(owner)
+        , serial(number)
         , socket(new QWebSocket(QString(), QWebSocketProtocol::VersionLatest))
     {
         handshakeTimer.setSingleShot(true);
@@ -47,11 +48,11 @@ struct RelayConnection {
     static constexpr int lingerMs = 3000;
 
     QObject* client;
+    quint64 serial;
     QWebSocket* socket;
     QTimer handshakeTimer;
     bool opened = false;
     bool closedByUs = false;
-    bool inOwnClose = false; // signals emitted from inside our own close() are its echo, not failures
     bool closeSignalled = false;
     bool errorSignalled = false;
     bool awaitingPong = false;
@@ -132,39 +133,47 @@ void RelayClient::openSocket()
     m_reconnectTimer.stop();
     m_previous.reset();
 
-    auto connection = std::make_unique<RelayConnection>(this);
+    auto connection = std::make_unique<RelayConnection>(this, ++m_nextSerial);
     RelayConnection* c = connection.get();
+    const quint64 serial = c->serial;
     QWebSocket* socket = c->socket;
-    socket->setMaxAllowedIncomingMessageSize(maxIncomingMessageBytes);
-    socket->setMaxAllowedIncomingFrameSize(maxIncomingMessageBytes);
+    // No incoming size limit of our own: with one set, Qt 6.4.2 corrupts its heap when a
+    // message exceeds it (seen with a 17 MiB frame from a scripted server).
 
-    QObject::connect(socket, &QWebSocket::connected, this, [this, c] { handleOpened(c); });
-    QObject::connect(socket, &QWebSocket::disconnected, this, [this, c] {
-        handleFailure(c, Signal::closed,
-                      c->opened ? std::nullopt : std::optional<QString>(tr("connection closed before the handshake completed")));
-    });
-    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-                     [this, c](QAbstractSocket::SocketError) {
-                         QString text = c->socket->errorString();
-                         if (!c->tlsErrors.isEmpty())
-                             text += QStringLiteral(" (") + c->tlsErrors + QLatin1Char(')');
-                         handleFailure(c, Signal::error, text);
-                     });
+    // Every socket signal is handled from the event loop, never inside the socket's own
+    // processing: tearing a socket down from within its signal emission corrupts its
+    // state. A queued call names its connection by serial, so one that arrives after the
+    // connection was dropped finds nothing and does nothing.
+    constexpr auto queued = Qt::QueuedConnection;
+    QObject::connect(socket, &QWebSocket::connected, this, [this, serial] { handleOpened(serial); }, queued);
+    QObject::connect(
+        socket, &QWebSocket::disconnected, this, [this, serial] { handleFailure(serial, Signal::closed, std::nullopt); },
+        queued);
+    QObject::connect(
+        socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+        [this, serial](QAbstractSocket::SocketError) { handleFailure(serial, Signal::error, QString()); }, queued);
     QObject::connect(socket, &QWebSocket::sslErrors, this, [c](const QList<QSslError>& errors) {
         QStringList texts;
         for (const QSslError& error : errors)
             texts.append(error.errorString());
         c->tlsErrors = texts.join(QStringLiteral("; "));
     });
-    QObject::connect(socket, &QWebSocket::textMessageReceived, this,
-                     [this, c](const QString& text) { handleFrame(c, text.toUtf8()); });
-    QObject::connect(socket, &QWebSocket::binaryMessageReceived, this,
-                     [this, c](const QByteArray& bytes) { handleFrame(c, bytes); });
-    QObject::connect(socket, &QWebSocket::pong, this, [c] { c->awaitingPong = false; });
+    QObject::connect(
+        socket, &QWebSocket::textMessageReceived, this,
+        [this, serial](const QString& text) { handleFrame(serial, text.toUtf8()); }, queued);
+    QObject::connect(
+        socket, &QWebSocket::binaryMessageReceived, this,
+        [this, serial](const QByteArray& bytes) { handleFrame(serial, bytes); }, queued);
+    QObject::connect(
+        socket, &QWebSocket::pong, this,
+        [this, serial] {
+            if (RelayConnection* current = connectionFor(serial))
+                current->awaitingPong = false;
+        },
+        queued);
     // The handshake has no time limit of its own in this Qt version: enforce the request timeout.
-    QObject::connect(&c->handshakeTimer, &QTimer::timeout, this, [this, c] {
-        if (!c->opened)
-            handleFailure(c, Signal::error, tr("the relay did not complete the handshake in time"));
+    QObject::connect(&c->handshakeTimer, &QTimer::timeout, this, [this, serial] {
+        handleFailure(serial, Signal::error, tr("the relay did not complete the handshake in time"));
     });
 
     QNetworkRequest request(connectionUrl(m_endpoint));
@@ -182,9 +191,19 @@ void RelayClient::openSocket()
     socket->open(request);
 }
 
-void RelayClient::handleOpened(RelayConnection* connection)
+RelayConnection* RelayClient::connectionFor(quint64 serial) const
 {
-    if (!m_active || connection != m_current.get() || connection->opened)
+    if (m_current && m_current->serial == serial)
+        return m_current.get();
+    if (m_previous && m_previous->serial == serial)
+        return m_previous.get();
+    return nullptr;
+}
+
+void RelayClient::handleOpened(quint64 serial)
+{
+    RelayConnection* connection = connectionFor(serial);
+    if (!m_active || !connection || connection != m_current.get() || connection->opened)
         return;
     connection->opened = true;
     connection->handshakeTimer.stop();
@@ -194,9 +213,10 @@ void RelayClient::handleOpened(RelayConnection* connection)
     report(Event::connected());
 }
 
-void RelayClient::handleFailure(RelayConnection* connection, Signal signal, std::optional<QString> error)
+void RelayClient::handleFailure(quint64 serial, Signal signal, std::optional<QString> error)
 {
-    if (!m_active || connection->inOwnClose)
+    RelayConnection* connection = connectionFor(serial);
+    if (!m_active || !connection)
         return;
     const bool isCurrent = connection == m_current.get();
     // A second signal of the connection torn down last still counts, but only while no
@@ -213,15 +233,22 @@ void RelayClient::handleFailure(RelayConnection* connection, Signal signal, std:
     if (seen)
         return;
     seen = true;
+    if (signal == Signal::error && error && error->isEmpty()) {
+        error = connection->socket->errorString();
+        if (!connection->tlsErrors.isEmpty())
+            *error += QStringLiteral(" (") + connection->tlsErrors + QLatin1Char(')');
+    }
+    if (signal == Signal::closed && !connection->opened)
+        error = tr("connection closed before the handshake completed");
 
     qCDebug(lcRemoteKit) << "relay: connection lost:" << error.value_or(QStringLiteral("closed by the relay"));
     tearDown(std::move(error), true);
     scheduleReconnect();
 }
 
-void RelayClient::handleFrame(RelayConnection* connection, const QByteArray& bytes)
+void RelayClient::handleFrame(quint64 serial, const QByteArray& bytes)
 {
-    if (!m_active || connection != m_current.get())
+    if (!m_active || !m_current || m_current->serial != serial)
         return;
     std::optional<Envelope> envelope = Envelope::decode(bytes);
     if (!envelope)
@@ -236,7 +263,7 @@ void RelayClient::handleHeartbeat()
         return;
     if (c->awaitingPong) {
         // The previous ping was never answered: the relay is gone or the path is dead.
-        handleFailure(c, Signal::error, tr("the relay did not answer a ping"));
+        handleFailure(c->serial, Signal::error, tr("the relay did not answer a ping"));
         return;
     }
     c->awaitingPong = true;
@@ -250,14 +277,12 @@ void RelayClient::tearDown(std::optional<QString> error, bool reportIt)
         RelayConnection* c = m_current.get();
         c->handshakeTimer.stop();
         c->closedByUs = true;
-        // Moved aside first: whatever the close emits finds the client already without a connection.
         m_previous = std::move(m_current);
-        c->inOwnClose = true;
+        // The socket's own echo of this close (its `disconnected`) is not a failure: closedByUs.
         if (c->opened)
             c->socket->close(QWebSocketProtocol::CloseCodeGoingAway);
         else
             c->socket->abort();
-        c->inOwnClose = false;
     }
     if (reportIt)
         report(Event::disconnected(std::move(error)));

@@ -75,8 +75,6 @@ public:
 
     static constexpr int requestTimeoutMs = 60'000;
     static constexpr int heartbeatIntervalMs = 25'000;
-    // A hostile relay must not make the client buffer without bound.
-    static constexpr qint64 maxIncomingMessageBytes = 16 * 1024 * 1024;
 
     RelayClient(QUrl endpoint, QString room, PeerRole role, QObject* parent = nullptr);
     RelayClient(QUrl endpoint, QString room, PeerRole role, Options options, QObject* parent = nullptr);
@@ -121,9 +119,11 @@ private:
     enum class Signal { closed, error };
 
     void openSocket();
-    void handleOpened(RelayConnection* connection);
-    void handleFailure(RelayConnection* connection, Signal signal, std::optional<QString> error);
-    void handleFrame(RelayConnection* connection, const QByteArray& bytes);
+    // The current or last torn-down connection with this serial, if it still exists.
+    RelayConnection* connectionFor(quint64 serial) const;
+    void handleOpened(quint64 serial);
+    void handleFailure(quint64 serial, Signal signal, std::optional<QString> error);
+    void handleFrame(quint64 serial, const QByteArray& bytes);
     void handleHeartbeat();
     void tearDown(std::optional<QString> error, bool report);
     void scheduleReconnect();
@@ -137,6 +137,7 @@ private:
     Options m_options;
     bool m_active = false;
     int m_reconnectAttempt = 0;
+    quint64 m_nextSerial = 0;
     // The connection being opened or open; absent while waiting or idle.
     std::unique_ptr<RelayConnection> m_current;
     // The connection torn down last: a second failure signal of it still counts

@@ -101,6 +101,17 @@ public:
             }
         });
     }
+    // The server's sockets are deleted after the lists below are gone, and a socket being
+    // deleted still signals: cut every connection to this object first.
+    ~ScriptedRelay() override
+    {
+        QObject::disconnect(&server, nullptr, this, nullptr);
+        for (const auto& socket : sockets) {
+            if (socket)
+                QObject::disconnect(socket, nullptr, this, nullptr);
+        }
+    }
+
     QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(server.serverPort())); }
 
     QWebSocketServer server;
