@@ -40,6 +40,7 @@ class FakeNotifications : public QObject, protected QDBusContext {
 
 public:
     QList<NotifyCall> calls;
+    QStringList capabilities { u"body"_s };
 
     QList<NotifyCall> callsFrom(const QDBusConnection& bus) const
     {
@@ -58,7 +59,7 @@ public Q_SLOTS:
         calls.append({ message().service(), app, replaces, icon, summary, body, actions, hints, timeout });
         return uint(calls.size());
     }
-    QStringList GetCapabilities() { return { u"body"_s }; }
+    QStringList GetCapabilities() { return capabilities; }
     void CloseNotification(uint) { }
     QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
     {
@@ -113,6 +114,48 @@ private Q_SLOTS:
         notifier.notify(u"second"_s, QString());
         QTRY_COMPARE_WITH_TIMEOUT(fake.callsFrom(ourBus).size(), 2, Wardlamp::Test::waitMs(5000));
         QCOMPARE(fake.callsFrom(ourBus).at(1).summary, u"second"_s);
+    }
+
+    // A server that reads the body as markup gets it escaped, so a stack
+    // line such as "at Object.<anonymous>" is shown as written; one without
+    // markup gets the text untouched.
+    void bodyIsShownAsWritten_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("expectedBody");
+        QTest::newRow("body-markup") << QStringList { u"body"_s, u"body-markup"_s }
+                                     << u"at Object.&lt;anonymous&gt; &amp; &lt;b&gt;x&lt;/b&gt;"_s;
+        QTest::newRow("plain body") << QStringList { u"body"_s } << u"at Object.<anonymous> & <b>x</b>"_s;
+    }
+
+    void bodyIsShownAsWritten()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, expectedBody);
+        QDBusConnection fakeBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"fake-notifications"_s);
+        FakeNotifications fake;
+        fake.capabilities = capabilities;
+        QVERIFY(fakeBus.registerObject(u"/org/freedesktop/Notifications"_s, &fake,
+            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        QVERIFY(fakeBus.registerService(serviceName));
+        auto unregister = qScopeGuard([&] {
+            fakeBus.unregisterService(serviceName);
+            fakeBus.unregisterObject(u"/org/freedesktop/Notifications"_s);
+            QDBusConnection::disconnectFromBus(u"fake-notifications"_s);
+        });
+
+        FreedesktopNotifier notifier;
+        notifier.notify(u"t1"_s, u"at Object.<anonymous> & <b>x</b>"_s);
+        notifier.notify(u"t2"_s, u"at Object.<anonymous> & <b>x</b>"_s); // before and after the answer
+        const QDBusConnection ourBus = QDBusConnection::sessionBus();
+        QTRY_COMPARE_WITH_TIMEOUT(fake.callsFrom(ourBus).size(), 2, Wardlamp::Test::waitMs(5000));
+        notifier.notify(u"t3"_s, u"at Object.<anonymous> & <b>x</b>"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(fake.callsFrom(ourBus).size(), 3, Wardlamp::Test::waitMs(5000));
+        const QList<NotifyCall> calls = fake.callsFrom(ourBus);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(calls.at(i).summary, u"t%1"_s.arg(i + 1));
+            QCOMPARE(calls.at(i).body, expectedBody);
+        }
     }
 
     // With nobody serving notifications the call returns at once; nothing
