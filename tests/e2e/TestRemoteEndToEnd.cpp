@@ -68,12 +68,12 @@ void TestRemoteEndToEnd::initTestCase()
     const QJsonArray servers { QJsonObject {
         { u"id"_s, m_serverId.toString(QUuid::WithoutBraces).toUpper() },
         { u"name"_s, u"api"_s },
-        { u"command"_s, u"echo hello-from-api; exec sleep 600"_s },
+        { u"command"_s, u"echo hello-from-api; while :; do sleep 1; done"_s },
         { u"autostart"_s, true },
         { u"errorAlertEnabled"_s, false },
     } };
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"SHELL"_s, u"/bin/sh"_s);
+    env.insert(u"SHELL"_s, u"/bin/bash"_s);
     env.insert(u"WL_SEED_SERVERS"_s, QString::fromUtf8(QJsonDocument(servers).toJson(QJsonDocument::Compact)));
     env.insert(u"WL_REMOTE_ENABLED"_s, u"1"_s);
     env.insert(u"WL_REMOTE_SECRET"_s, QString::fromLatin1(credential.secret.revealBytes().toHex()));
