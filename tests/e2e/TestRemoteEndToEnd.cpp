@@ -68,7 +68,7 @@ void TestRemoteEndToEnd::initTestCase()
     const QJsonArray servers { QJsonObject {
         { u"id"_s, m_serverId.toString(QUuid::WithoutBraces).toUpper() },
         { u"name"_s, u"api"_s },
-        { u"command"_s, u"echo hello-from-api; while :; do sleep 1; done"_s },
+        { u"command"_s, u"sh -c 'echo hello-from-api; while :; do sleep 1; done'"_s },
         { u"autostart"_s, true },
         { u"errorAlertEnabled"_s, false },
     } };
