@@ -16,7 +16,7 @@ QString SettingsLocation::filePath()
 QString SettingsLocation::filePath(const QProcessEnvironment& environment, const QString& home)
 {
     QString configHome = environment.value(u"XDG_CONFIG_HOME"_s);
-    // The base directory specification ignores relative paths.
+    // XDG base directories must be absolute: a relative value is ignored.
     if (configHome.isEmpty() || QDir::isRelativePath(configHome))
         configHome = home + u"/.config"_s;
     return QDir::cleanPath(configHome + u"/wardlamp/wardlamp.conf"_s);

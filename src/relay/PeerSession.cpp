@@ -1,7 +1,7 @@
 #include "PeerSession.h"
 
 #include "EnvelopeFactory.h"
-#include "EnvelopeInspector.h"
+#include "EnvelopeReader.h"
 #include "RelayLog.h"
 #include "Room.h"
 
@@ -112,7 +112,7 @@ template <class Stream> void PeerSession<Stream>::handleMessage()
     RelayContext& context = m_slot.context();
     // A binary frame is taken like a text one when it holds an envelope: JSON parsing
     // validates its UTF-8, so it can go on as a text frame with the same bytes.
-    const auto facts = EnvelopeInspector::inspect(m_incoming);
+    const auto facts = EnvelopeReader::read(m_incoming);
     if (!facts || !m_room) {
         ++context.stats.framesDropped;
         return;

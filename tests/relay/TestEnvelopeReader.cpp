@@ -1,9 +1,9 @@
-#include "relay/EnvelopeInspector.h"
+#include "relay/EnvelopeReader.h"
 
 #include <gtest/gtest.h>
 
 using namespace Wardlamp;
-using Facts = EnvelopeInspector::Facts;
+using Facts = EnvelopeReader::Facts;
 
 namespace {
 
@@ -13,14 +13,14 @@ struct Row {
     std::optional<Facts> expected;
 };
 
-class Inspection : public testing::TestWithParam<Row> { };
+class EnvelopeTable : public testing::TestWithParam<Row> { };
 
-TEST_P(Inspection, readsOrRefuses)
+TEST_P(EnvelopeTable, readsOrRefuses)
 {
-    EXPECT_EQ(EnvelopeInspector::inspect(GetParam().text), GetParam().expected);
+    EXPECT_EQ(EnvelopeReader::read(GetParam().text), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Inspection,
+INSTANTIATE_TEST_SUITE_P(Table, EnvelopeTable,
     testing::Values(Row { "msgFromAgent", R"({"v":1,"kind":"msg","role":"agent","payload":"QUJD"})",
                         Facts { "msg", "agent", false } },
         Row { "cachedSnapshot", R"({"v":1,"kind":"msg","role":"agent","payload":"x","cache":true})",
@@ -46,11 +46,11 @@ INSTANTIATE_TEST_SUITE_P(Table, Inspection,
             std::nullopt }),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST(EnvelopeInspector, largePayloadBeyondStackBufferIsRead)
+TEST(EnvelopeReader, largePayloadBeyondStackBufferIsRead)
 {
     const std::string payload(3 * 1024 * 1024, 'A');
     const auto facts
-        = EnvelopeInspector::inspect(R"({"v":1,"kind":"msg","payload":")" + payload + R"(","cache":true})");
+        = EnvelopeReader::read(R"({"v":1,"kind":"msg","payload":")" + payload + R"(","cache":true})");
     ASSERT_TRUE(facts);
     EXPECT_TRUE(facts->cache);
 }

@@ -1,4 +1,4 @@
-#include "EnvelopeInspector.h"
+#include "EnvelopeReader.h"
 
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parser.hpp>
@@ -6,7 +6,7 @@
 
 namespace Wardlamp {
 
-std::optional<EnvelopeInspector::Facts> EnvelopeInspector::inspect(std::string_view text)
+std::optional<EnvelopeReader::Facts> EnvelopeReader::read(std::string_view text)
 {
     // Typical envelopes (a sealed snapshot or log batch) fit the stack buffer, so a
     // parse allocates nothing; larger ones spill to the heap and are freed at return.

@@ -8,7 +8,7 @@ namespace Wardlamp {
 
 // Reads the few envelope fields the relay acts on. The relay never rewrites an
 // envelope: it forwards the bytes it received, so this only decides.
-class EnvelopeInspector {
+class EnvelopeReader {
 public:
     struct Facts {
         std::string kind;
@@ -20,7 +20,7 @@ public:
 
     // A JSON object with a numeric "v" and a string "kind"; anything else (not JSON,
     // not an object, invalid UTF-8, no "kind") is no envelope.
-    static std::optional<Facts> inspect(std::string_view text);
+    static std::optional<Facts> read(std::string_view text);
 };
 
 } // namespace Wardlamp
