@@ -4,6 +4,7 @@
 #include "RemoteAgentLogging.h"
 #include "SecretStore.h"
 #include "remotekit/RemoteCrypto.h"
+#include "supervision/SettingsFlag.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -15,16 +16,6 @@ namespace Wardlamp {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Settings written by hand may hold anything; only a real true is true.
-bool readFlag(const QVariant& value)
-{
-    if (value.typeId() == QMetaType::Bool)
-        return value.toBool();
-    if (value.typeId() == QMetaType::QString)
-        return value.toString().trimmed().compare(u"true"_s, Qt::CaseInsensitive) == 0;
-    return false;
-}
 
 // UTF-8 text, or the empty text for bytes that are not valid UTF-8.
 QString passwordFromBytes(const QByteArray& bytes)
@@ -47,7 +38,7 @@ PairingStore::PairingStore(
     // The environment is read once, here; later changes to it mean nothing.
     const QProcessEnvironment env = environment;
 
-    m_enabled = readFlag(m_settings.value(enabledKey));
+    m_enabled = readSettingsFlag(m_settings.value(enabledKey));
     const QVariant storedName = m_settings.value(macNameKey);
     m_macName = storedName.isValid() ? storedName.toString() : defaultMacName();
 

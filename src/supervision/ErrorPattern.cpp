@@ -1,5 +1,7 @@
 #include "ErrorPattern.h"
 
+#include "AsciiWord.h"
+
 #include <QString>
 
 #include <array>
@@ -13,18 +15,9 @@ namespace Wardlamp {
 
 namespace {
 
-// \w of the expression: without Unicode properties only these bytes are word
-// characters; every non-ASCII character counts as a non-word character.
-constexpr std::array<bool, 256> wordTable = [] {
-    std::array<bool, 256> table {};
-    for (int c = 0; c < 256; ++c)
-        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    return table;
-}();
-
 inline bool isWord(unsigned char c)
 {
-    return wordTable[c];
+    return isAsciiWordByte(c);
 }
 inline unsigned char lower(unsigned char c)
 {

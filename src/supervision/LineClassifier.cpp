@@ -1,5 +1,7 @@
 #include "LineClassifier.h"
 
+#include "AsciiWord.h"
+
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -13,16 +15,9 @@ namespace Wardlamp {
 
 namespace {
 
-constexpr std::array<bool, 256> wordTable = [] {
-    std::array<bool, 256> table {};
-    for (int c = 0; c < 256; ++c)
-        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    return table;
-}();
-
 inline bool isWord(char c)
 {
-    return wordTable[static_cast<unsigned char>(c)];
+    return isAsciiWordByte(static_cast<unsigned char>(c));
 }
 inline char lower(char c)
 {
