@@ -6,8 +6,6 @@
 
 namespace Wardlamp {
 
-using namespace Qt::StringLiterals;
-
 AppSettings::AppSettings(QSettings& settings, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
