@@ -1,6 +1,6 @@
 #include "ErrorPattern.h"
 
-#include "AsciiWord.h"
+#include "ErrorWords.h"
 
 #include <QString>
 
@@ -19,39 +19,6 @@ inline bool isWord(unsigned char c)
 {
     return isAsciiWordByte(c);
 }
-inline unsigned char lower(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
-}
-
-bool equalsLower(const unsigned char* p, const char* word, int length)
-{
-    for (int i = 0; i < length; ++i) {
-        if (lower(p[i]) != static_cast<unsigned char>(word[i]))
-            return false;
-    }
-    return true;
-}
-
-// With \b on both sides, a listed word matches exactly when a whole run of
-// word characters equals it, ignoring case.
-bool isListedWord(const unsigned char* p, qsizetype length)
-{
-    switch (length) {
-    case 5:
-        return equalsLower(p, "error", 5) || equalsLower(p, "fatal", 5) || equalsLower(p, "panic", 5);
-    case 8:
-        return equalsLower(p, "uncaught", 8);
-    case 9:
-        return equalsLower(p, "exception", 9) || equalsLower(p, "unhandled", 9) || equalsLower(p, "traceback", 9);
-    case 10:
-        return equalsLower(p, "eaddrinuse", 10);
-    case 12:
-        return equalsLower(p, "econnrefused", 12);
-    default:
-        return false;
-    }
-}
 
 // Checks the word run starting at `start` (which begins a run).
 inline bool runMatches(const unsigned char* data, qsizetype size, qsizetype start)
@@ -59,7 +26,7 @@ inline bool runMatches(const unsigned char* data, qsizetype size, qsizetype star
     qsizetype end = start + 1;
     while (end < size && isWord(data[end]))
         ++end;
-    return isListedWord(data + start, end - start);
+    return isErrorWord(reinterpret_cast<const char*>(data + start), end - start);
 }
 
 bool matchesAsciiScalar(const unsigned char* data, qsizetype size, qsizetype from, bool previousIsWord)

@@ -1,6 +1,6 @@
 #include "LineClassifier.h"
 
-#include "AsciiWord.h"
+#include "ErrorWords.h"
 
 #include <array>
 #include <atomic>
@@ -18,37 +18,6 @@ namespace {
 inline bool isWord(char c)
 {
     return isAsciiWordByte(static_cast<unsigned char>(c));
-}
-inline char lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c | 0x20) : c;
-}
-
-bool equalsLower(const char* p, const char* word, qsizetype length)
-{
-    for (qsizetype i = 0; i < length; ++i) {
-        if (lower(p[i]) != word[i])
-            return false;
-    }
-    return true;
-}
-
-bool isListedWord(const char* p, qsizetype length)
-{
-    switch (length) {
-    case 5:
-        return equalsLower(p, "error", 5) || equalsLower(p, "fatal", 5) || equalsLower(p, "panic", 5);
-    case 8:
-        return equalsLower(p, "uncaught", 8);
-    case 9:
-        return equalsLower(p, "exception", 9) || equalsLower(p, "unhandled", 9) || equalsLower(p, "traceback", 9);
-    case 10:
-        return equalsLower(p, "eaddrinuse", 10);
-    case 12:
-        return equalsLower(p, "econnrefused", 12);
-    default:
-        return false;
-    }
 }
 
 using Marks = LineClassifier::Marks;
@@ -354,15 +323,15 @@ bool LineClassifier::errorWordAt(const char* line, qsizetype size, qsizetype pos
     qsizetype end = pos;
     while (end < size && isWord(line[end]))
         ++end;
-    return isListedWord(line + pos, end - pos);
+    return isErrorWord(line + pos, end - pos);
 }
 
 bool LineClassifier::portWordingAt(const char* line, qsizetype size, qsizetype pos)
 {
     // `pos` is the n of "in use" (one letter in) or of "eaddrinuse" (six in).
-    if (pos >= 1 && pos + 5 <= size && equalsLower(line + pos - 1, "in use", 6))
+    if (pos >= 1 && pos + 5 <= size && equalsIgnoringAsciiCase(line + pos - 1, "in use", 6))
         return true;
-    return pos >= 6 && pos + 4 <= size && equalsLower(line + pos - 6, "eaddrinuse", 10);
+    return pos >= 6 && pos + 4 <= size && equalsIgnoringAsciiCase(line + pos - 6, "eaddrinuse", 10);
 }
 
 } // namespace Wardlamp
