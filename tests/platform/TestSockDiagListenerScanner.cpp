@@ -1,5 +1,6 @@
 #include "platform/SockDiagListenerScanner.h"
 
+#include "TestChild.h"
 #include "TestEnvironment.h"
 
 #include <QFile>
@@ -17,16 +18,6 @@
 using namespace Wardlamp;
 
 namespace {
-
-std::unique_ptr<QProcess> startChild(const QStringList& steps)
-{
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(Test::program(QStringLiteral("wl-test-child")));
-    process->setArguments(steps);
-    process->setChildProcessModifier([] { ::setsid(); });
-    process->start();
-    return process;
-}
 
 // Reads stdout until a line starts with `prefix`; the number after it, or 0.
 int readNumber(QProcess& process, const QByteArray& prefix)
@@ -105,7 +96,7 @@ void TestSockDiagListenerScanner::findsListener_data()
 void TestSockDiagListenerScanner::findsListener()
 {
     QFETCH(QString, listenStep);
-    auto child = startChild({ listenStep, u"hold"_qs });
+    auto child = Test::startTestChild({ listenStep, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const quint16 port = static_cast<quint16>(readNumber(*child, "listening "));
     QVERIFY(port != 0);
@@ -125,7 +116,7 @@ void TestSockDiagListenerScanner::childAndGrandchildSharingTheSocketAreBothFound
     const quint16 port = Test::freeTcpPort();
     QVERIFY(port != 0);
     const QString portText = QString::number(port);
-    auto child = startChild({ u"listen:"_qs + portText, u"listen6:"_qs + portText, u"grandchild"_qs, u"{"_qs,
+    auto child = Test::startTestChild({ u"listen:"_qs + portText, u"listen6:"_qs + portText, u"grandchild"_qs, u"{"_qs,
         u"hold"_qs, u"}"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const qint32 grandchild = readNumber(*child, "grandchild ");
@@ -154,7 +145,7 @@ void TestSockDiagListenerScanner::portWithoutListenerGivesEmpty()
 void TestSockDiagListenerScanner::connectedSocketsAreNotListeners()
 {
     // A server's accepted connection shares its local port; only the listener counts.
-    auto child = startChild({ u"listen:0"_qs, u"hold"_qs });
+    auto child = Test::startTestChild({ u"listen:0"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const quint16 port = static_cast<quint16>(readNumber(*child, "listening "));
     QVERIFY(port != 0);
@@ -169,7 +160,7 @@ void TestSockDiagListenerScanner::connectedSocketsAreNotListeners()
 
 void TestSockDiagListenerScanner::listenerThatEndedIsGone()
 {
-    auto child = startChild({ u"listen6:0"_qs, u"hold"_qs });
+    auto child = Test::startTestChild({ u"listen6:0"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const quint16 port = static_cast<quint16>(readNumber(*child, "listening "));
     QVERIFY(port != 0);
@@ -181,7 +172,7 @@ void TestSockDiagListenerScanner::listenerThatEndedIsGone()
 
 void TestSockDiagListenerScanner::callsFromManyThreadsAgree()
 {
-    auto child = startChild({ u"listen:0"_qs, u"hold"_qs });
+    auto child = Test::startTestChild({ u"listen:0"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const quint16 port = static_cast<quint16>(readNumber(*child, "listening "));
     QVERIFY(port != 0);

@@ -1,5 +1,6 @@
 #include "supervision/ProcessTree.h"
 
+#include "TestChild.h"
 #include "TestEnvironment.h"
 
 #include <QDir>
@@ -28,17 +29,6 @@ QList<pid_t> pidsOf(const QList<ProcessInfo>& processes)
     for (const ProcessInfo& info : processes)
         pids.append(info.pid);
     return pids;
-}
-
-// A wl-test-child in a session of its own, as the supervisor starts servers.
-std::unique_ptr<QProcess> startChild(const QStringList& steps)
-{
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(Test::program(QStringLiteral("wl-test-child")));
-    process->setArguments(steps);
-    process->setChildProcessModifier([] { ::setsid(); });
-    process->start();
-    return process;
 }
 
 // Reads stdout lines until `count` lines starting with `prefix` have been seen;
@@ -279,7 +269,7 @@ void TestProcessTree::wholeTreeEndsIncludingDescendantsThatLeftTheGroup()
     QFETCH(int, exitingMiddles);
     QFETCH(bool, ignoresTerm);
 
-    auto child = startChild(steps);
+    auto child = Test::startTestChild(steps);
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const pid_t root = static_cast<pid_t>(child->processId());
     track(root);
@@ -324,7 +314,7 @@ void TestProcessTree::orphanedMemberIsKilledThroughKnownList()
 {
     // The root ends at SIGTERM; its setsid child survives it and is reparented,
     // so only the list taken at SIGTERM still ties it to the server.
-    auto child = startChild(
+    auto child = Test::startTestChild(
         { u"setsid-grandchild"_qs, u"{"_qs, u"ignore-term"_qs, u"pid"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const pid_t root = static_cast<pid_t>(child->processId());

@@ -2,6 +2,7 @@
 
 #include "supervision/ProcessTree.h"
 
+#include "TestChild.h"
 #include "TestEnvironment.h"
 
 #include <QFile>
@@ -16,16 +17,6 @@
 using namespace Wardlamp;
 
 namespace {
-
-std::unique_ptr<QProcess> startChild(const QStringList& steps)
-{
-    auto process = std::make_unique<QProcess>();
-    process->setProgram(Test::program(QStringLiteral("wl-test-child")));
-    process->setArguments(steps);
-    process->setChildProcessModifier([] { ::setsid(); });
-    process->start();
-    return process;
-}
 
 QList<pid_t> readNumbers(QProcess& process, const QByteArray& prefix, int count)
 {
@@ -96,7 +87,7 @@ void TestSubreaper::orphanIsAdoptedAndReaped()
 {
     // The child forks a grandchild and exits; the grandchild is reparented to
     // this process instead of init, and reaped here once it ends.
-    auto child = startChild({ u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:7"_qs });
+    auto child = Test::startTestChild({ u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:7"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     Subreaper::claim(static_cast<pid_t>(child->processId()));
     const QList<pid_t> forked = readNumbers(*child, "grandchild ", 1);
@@ -141,7 +132,7 @@ void TestSubreaper::claimedChildKeepsItsStatusForItsOwner()
 
 void TestSubreaper::childrenListsLiveChildrenOnly()
 {
-    auto child = startChild({ u"hold"_qs });
+    auto child = Test::startTestChild({ u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const pid_t pid = static_cast<pid_t>(child->processId());
     Subreaper::claim(pid);
@@ -156,10 +147,10 @@ void TestSubreaper::endAllChildrenLeavesNothingBehind()
 {
     // One tree that ignores SIGTERM everywhere (one member in a session of its
     // own), one that ends at SIGTERM, and an adopted orphan.
-    auto stubborn = startChild({ u"ignore-term"_qs, u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
+    auto stubborn = Test::startTestChild({ u"ignore-term"_qs, u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs,
         u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
-    auto polite = startChild({ u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
-    auto parentOfOrphan = startChild({ u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:0"_qs });
+    auto polite = Test::startTestChild({ u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"hold"_qs });
+    auto parentOfOrphan = Test::startTestChild({ u"setsid-grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:0"_qs });
     QList<pid_t> everyone;
     for (QProcess* process : { stubborn.get(), polite.get(), parentOfOrphan.get() }) {
         QVERIFY(process->waitForStarted(Test::waitMs(10000)));
