@@ -168,6 +168,27 @@ ProcessTree ProcessTree::snapshotOf(const QString& procDir)
     return ProcessTree(std::move(processes));
 }
 
+std::optional<QByteArray> ProcessTree::readProcFile(const char* path, qsizetype limit)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray content;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        content.append(buffer, n);
+        if (content.size() > limit)
+            break;
+    }
+    ::close(fd);
+    return content;
+}
+
 std::optional<ProcessInfo> ProcessTree::read(pid_t pid)
 {
     if (pid <= 0)
@@ -324,22 +345,10 @@ QList<ProcessInfo> ProcessTree::withEnvironment(
     for (const ProcessInfo& candidate : candidates) {
         char path[48];
         std::snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(candidate.pid));
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        const std::optional<QByteArray> read = readProcFile(path);
+        if (!read)
             continue;
-        QByteArray environment;
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            environment.append(buffer, n);
-            if (environment.size() > 4 * 1024 * 1024)
-                break; // far beyond any real environment
-        }
-        ::close(fd);
+        const QByteArray& environment = *read;
         // NUL-separated NAME=value entries; compare whole entries only.
         qsizetype start = 0;
         while (start < environment.size()) {

@@ -37,6 +37,9 @@ public:
     static ProcessTree snapshotOf(const QString& procDir);
     // One process, read directly; nothing when it does not exist (any more).
     static std::optional<ProcessInfo> read(pid_t pid);
+    // The whole content of a small /proc file (at most `limit` bytes kept);
+    // nothing when it cannot be opened.
+    static std::optional<QByteArray> readProcFile(const char* path, qsizetype limit = 4 * 1024 * 1024);
     // Parses the text of a /proc/<pid>/stat file.
     static std::optional<ProcessInfo> parseStat(const char* data, qsizetype size);
 

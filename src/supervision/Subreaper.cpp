@@ -76,22 +76,11 @@ std::optional<QList<pid_t>> childPidsFromTasks()
             continue;
         char path[sizeof(dirent::d_name) + 32];
         std::snprintf(path, sizeof path, "/proc/self/task/%s/children", entry->d_name);
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        const std::optional<QByteArray> text = ProcessTree::readProcFile(path);
+        if (!text)
             continue;
         anyRead = true;
-        QByteArray text;
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            text.append(buffer, n);
-        }
-        ::close(fd);
-        for (const QByteArray& field : text.split(' ')) {
+        for (const QByteArray& field : text->split(' ')) {
             bool ok = false;
             const int pid = field.trimmed().toInt(&ok);
             if (ok && pid > 0 && !pids.contains(pid))
