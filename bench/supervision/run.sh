@@ -345,6 +345,12 @@ bench_ingest() {
 # 2 and 3. Memory and idle wake-ups of the daemon beside supervisord
 # ---------------------------------------------------------------------------
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+# "RSS PSS USS" in KiB from smaps_rollup: USS is what the process holds alone
+# (private clean + dirty), PSS adds its share of pages it shares with others.
+mem_kib() {
+    awk '/^Rss:/ { r = $2 } /^Pss:/ { p = $2 } /^Private_(Clean|Dirty):/ { u += $2 }
+        END { printf "%d %d %d\n", r, p, u }' "/proc/$1/smaps_rollup" 2>/dev/null || echo "0 0 0"
+}
 # "anon A KiB, file F KiB": private heap/stack versus mapped files (libraries, mostly shared).
 rss_split() { awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d KiB, file-backed %d KiB", a, f }' "/proc/$1/status" 2>/dev/null; }
 
@@ -410,11 +416,6 @@ bench_memory_idle() {
         "$daemon" --servers "$d/servers.json" --quiet >"$d/daemon.out" 2>"$d/daemon.err" &
         wpid=$!
         started+=("$wpid")
-        if [ "$want_memory" = 1 ]; then
-            "$daemon" --servers "$d/empty.json" --quiet >/dev/null 2>"$d/empty.err" &
-            epid=$!
-            started+=("$epid")
-        fi
     fi
     if command -v supervisord >/dev/null && has "$peers" supervisord; then
         supervisord_conf "$d" "${svspecs[@]}" >"$d/sv.conf"
@@ -428,22 +429,45 @@ bench_memory_idle() {
     if [ -n "$svpid" ]; then
         wait_files 10 "${svDone[@]}" || echo "(not every supervisord program ran)"
     fi
-    local wrss="" svrss="" erss=""
-    [ -n "$wpid" ] && wrss=$(settle_rss "$wpid")
-    [ -n "$epid" ] && erss=$(settle_rss "$epid")
-    [ -n "$svpid" ] && svrss=$(settle_rss "$svpid")
+    [ -n "$wpid" ] && settle_rss "$wpid" >/dev/null
+    [ -n "$svpid" ] && settle_rss "$svpid" >/dev/null
 
     if [ "$want_memory" = 1 ]; then
-        section "2. Memory: 10 servers that wrote 2000 lines each (VmRSS of the supervisor process itself)"
+        local wmem=(- - -) emem=(- - -) svmem=(- - -) wsplit="" esplit="" svsplit=""
+        [ -n "$wpid" ] && read -r -a wmem <<<"$(mem_kib "$wpid")" && wsplit=$(rss_split "$wpid")
+        [ -n "$svpid" ] && read -r -a svmem <<<"$(mem_kib "$svpid")" && svsplit=$(rss_split "$svpid")
+        # The silent daemon runs after the others were measured, so that no
+        # second wardlampd shares (and halves) the libraries' PSS.
+        if [ -x "$daemon" ]; then
+            "$daemon" --servers "$d/empty.json" --quiet >/dev/null 2>"$d/empty.err" &
+            epid=$!
+            started+=("$epid")
+            local emptyDone=()
+            for i in $(seq 10); do emptyDone+=("$d/wl-empty-done.$i"); done
+            wait_files 10 "${emptyDone[@]}" || echo "(not every silent server started: $(tail -2 "$d/empty.err"))"
+            settle_rss "$epid" >/dev/null
+            read -r -a emem <<<"$(mem_kib "$epid")"
+            esplit=$(rss_split "$epid")
+            kill "$epid" 2>/dev/null || true
+            wait "$epid" 2>/dev/null || true
+            epid=""
+        fi
+        section "2. Memory: 10 servers that wrote 2000 lines each (the supervisor process itself, KiB)"
+        printf '%-30s %10s %10s %10s\n' "" RSS PSS "USS (private)"
         if [ -n "$wpid" ]; then
-            printf '%-14s %10s   (%s)\n' wardlampd "$wrss KiB" "$(rss_split "$wpid")"
-            [ -n "$epid" ] && printf '%-14s %10s   (%s; the same servers writing no line)\n' "" "$erss KiB" "$(rss_split "$epid")"
+            printf '%-30s %10s %10s %10s   (%s)\n' wardlampd "${wmem[@]}" "$wsplit"
+            [ -n "$esplit" ] && printf '%-30s %10s %10s %10s   (%s)\n' "wardlampd, servers silent" "${emem[@]}" "$esplit"
         else
             echo "wardlampd      (not built)"
         fi
-        [ -n "$svpid" ] && printf '%-14s %10s   (%s; the python process)\n' supervisord "$svrss KiB" "$(rss_split "$svpid")"
+        [ -n "$svpid" ] && printf '%-30s %10s %10s %10s   (%s; the python process)\n' supervisord "${svmem[@]}" "$svsplit"
         if [ -n "$wpid" ] && [ -n "$svpid" ]; then
-            printf 'wardlampd / supervisord = %s   (target: at most 0.33x)\n' "$(ratio "$wrss" "$svrss")"
+            printf '%-30s %10s %10s %10s   (target: RSS at most 0.33x)\n' "wardlampd / supervisord" \
+                "$(ratio "${wmem[0]}" "${svmem[0]}")" "$(ratio "${wmem[1]}" "${svmem[1]}")" "$(ratio "${wmem[2]}" "${svmem[2]}")"
+        fi
+        if [ -n "$wpid" ] && [ -n "$esplit" ]; then
+            printf 'wardlampd per kept line (20000 lines, RSS above the silent daemon): %s bytes\n' \
+                "$(( (wmem[0] - emem[0]) * 1024 / 20000 ))"
         fi
     fi
 
