@@ -52,70 +52,129 @@ using Marks = LineClassifier::Marks;
 }
 
 #if WL_X86
-// |0x20 folds A-Z onto a-z; other bytes it turns into these letters are not
-// letters of the words, and every candidate is verified byte by byte anyway.
-__attribute__((target("avx512bw"))) void markAvx512(const char* d, qsizetype words, Marks* out)
+// The vector kernels look at three bytes c0 c1 c2 at every position and keep
+// one bit per wording in each of six 16-byte tables, indexed by the low and
+// the high half of each byte: a position is a candidate for a wording when the
+// bit survives all six lookups. Upper case shares the tables with lower case
+// (high halves 4/6 and 5/7 carry the same bits); a byte >= 0x80 finds no bit.
+// A pair of halves may also admit a byte that is not one of the letters (the
+// tables describe products of sets), which only adds candidates: each one is
+// verified byte by byte.
+struct Trigram {
+    const char* first;
+    const char* second;
+    const char* third;
+};
+// Bits 0-6: the listed words by their first three letters (unc/unh share a
+// bit, as do fat/pan); bit 7: the n of "n u" (in use) and "nus" (eaddrinuse).
+constexpr Trigram trigrams[8] = {
+    { "e", "r", "r" },
+    { "e", "x", "c" },
+    { "e", "c", "o" },
+    { "e", "a", "d" },
+    { "u", "n", "ch" },
+    { "fp", "a", "tn" },
+    { "t", "r", "a" },
+    { "n", " u", "us" },
+};
+constexpr quint8 portBit = 0x80;
+
+// Each table four times over: one copy per 16-byte lane of a 512-bit register.
+struct NibbleTable {
+    std::array<quint8, 64> low {};
+    std::array<quint8, 64> high {};
+};
+
+constexpr NibbleTable nibbleTable(int letter)
 {
-    const __m512i caseBit = _mm512_set1_epi8(0x20);
-#define WL_EQ512(v, c) _mm512_cmpeq_epi8_mask((v), _mm512_set1_epi8(c))
+    NibbleTable table;
+    for (int bit = 0; bit < 8; ++bit) {
+        const Trigram& t = trigrams[bit];
+        const char* set = letter == 0 ? t.first : letter == 1 ? t.second : t.third;
+        for (const char* c = set; *c; ++c) {
+            const auto byte = static_cast<unsigned char>(*c);
+            for (int lane = 0; lane < 64; lane += 16) {
+                table.low[lane + (byte & 15)] |= quint8(1u << bit);
+                table.high[lane + (byte >> 4)] |= quint8(1u << bit);
+                if (byte >= 'a' && byte <= 'z')
+                    table.high[lane + (byte >> 4) - 2] |= quint8(1u << bit); // upper case
+            }
+        }
+    }
+    return table;
+}
+
+constexpr NibbleTable letterTables[3] = { nibbleTable(0), nibbleTable(1), nibbleTable(2) };
+
+__attribute__((target("avx512f,avx512bw"))) void markAvx512(const char* d, qsizetype words, Marks* out)
+{
+#define WL_TABLE512(t) _mm512_loadu_si512((t).data())
+    const __m512i low0 = WL_TABLE512(letterTables[0].low), high0 = WL_TABLE512(letterTables[0].high);
+    const __m512i low1 = WL_TABLE512(letterTables[1].low), high1 = WL_TABLE512(letterTables[1].high);
+    const __m512i low2 = WL_TABLE512(letterTables[2].low), high2 = WL_TABLE512(letterTables[2].high);
+#undef WL_TABLE512
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    const __m512i newline = _mm512_set1_epi8('\n');
+    const __m512i wordBits = _mm512_set1_epi8(char(~portBit));
+    const __m512i portBits = _mm512_set1_epi8(char(portBit));
+    // (Macros: lambdas would not inherit the target attribute.)
+#define WL_BITS512(v, low, high)                                                                                       \
+    _mm512_and_si512(                                                                                                  \
+        _mm512_shuffle_epi8(low, v), _mm512_shuffle_epi8(high, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble)))
     for (qsizetype w = 0; w < words; ++w) {
         const char* p = d + w * 64;
         const __m512i raw = _mm512_loadu_si512(p);
         const __m512i raw1 = _mm512_loadu_si512(p + 1);
-        const __m512i c0 = _mm512_or_si512(raw, caseBit);
-        const __m512i c1 = _mm512_or_si512(raw1, caseBit);
-        const __m512i c2 = _mm512_or_si512(_mm512_loadu_si512(p + 2), caseBit);
-        // Here mask registers make a third letter cheap: err exc eco ead unc unh fat pan tra.
-        const quint64 a1 = WL_EQ512(c1, 'a');
-        const quint64 r1 = WL_EQ512(c1, 'r');
-        const quint64 error = (WL_EQ512(c0, 'e')
-                                  & ((r1 & WL_EQ512(c2, 'r')) | (WL_EQ512(c1, 'x') & WL_EQ512(c2, 'c'))
-                                      | (WL_EQ512(c1, 'c') & WL_EQ512(c2, 'o')) | (a1 & WL_EQ512(c2, 'd'))))
-            | (WL_EQ512(c0, 'u') & WL_EQ512(c1, 'n') & (WL_EQ512(c2, 'c') | WL_EQ512(c2, 'h')))
-            | (WL_EQ512(c0, 'f') & a1 & WL_EQ512(c2, 't')) | (WL_EQ512(c0, 'p') & a1 & WL_EQ512(c2, 'n'))
-            | (WL_EQ512(c0, 't') & r1 & WL_EQ512(c2, 'a'));
-        const quint64 port
-            = WL_EQ512(c0, 'n') & ((WL_EQ512(raw1, ' ') & WL_EQ512(c2, 'u')) | (WL_EQ512(c1, 'u') & WL_EQ512(c2, 's')));
-        out[w] = Marks { WL_EQ512(raw, '\n'), _mm512_movepi8_mask(raw), error, port };
+        const __m512i raw2 = _mm512_loadu_si512(p + 2);
+        const __m512i b0 = WL_BITS512(raw, low0, high0);
+        const __m512i b1 = WL_BITS512(raw1, low1, high1);
+        const __m512i b2 = WL_BITS512(raw2, low2, high2);
+        const __m512i all = _mm512_ternarylogic_epi64(b0, b1, b2, 0x80); // b0 & b1 & b2
+        out[w] = Marks { _mm512_cmpeq_epi8_mask(raw, newline), _mm512_movepi8_mask(raw),
+            _mm512_test_epi8_mask(all, wordBits), _mm512_test_epi8_mask(all, portBits) };
     }
-#undef WL_EQ512
+#undef WL_BITS512
 }
 
 __attribute__((target("avx2"))) void markAvx2(const char* d, qsizetype words, Marks* out)
 {
-    const __m256i caseBit = _mm256_set1_epi8(0x20);
-#define WL_EQ256(v, c) _mm256_cmpeq_epi8((v), _mm256_set1_epi8(c))
-#define WL_MASK(v) quint64(quint32(_mm256_movemask_epi8(v)))
+#define WL_TABLE256(t) _mm256_loadu_si256(reinterpret_cast<const __m256i*>((t).data()))
+    const __m256i low0 = WL_TABLE256(letterTables[0].low), high0 = WL_TABLE256(letterTables[0].high);
+    const __m256i low1 = WL_TABLE256(letterTables[1].low), high1 = WL_TABLE256(letterTables[1].high);
+    const __m256i low2 = WL_TABLE256(letterTables[2].low), high2 = WL_TABLE256(letterTables[2].high);
+#undef WL_TABLE256
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    const __m256i newline = _mm256_set1_epi8('\n');
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i wordBits = _mm256_set1_epi8(char(~portBit));
+    const __m256i portBits = _mm256_set1_epi8(char(portBit));
+#define WL_BITS256(v, low, high)                                                                                       \
+    _mm256_and_si256(                                                                                                  \
+        _mm256_shuffle_epi8(low, v), _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)))
+    // The bytes in which `v & keep` is not zero.
+#define WL_ANY256(v, keep)                                                                                             \
+    (~quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(v, keep), zero)))) & 0xffffffffu)
     for (qsizetype w = 0; w < words; ++w) {
         Marks marks {};
         for (int half = 0; half < 2; ++half) {
             const char* p = d + w * 64 + half * 32;
             const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
             const __m256i raw1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-            const __m256i c0 = _mm256_or_si256(raw, caseBit);
-            const __m256i c1 = _mm256_or_si256(raw1, caseBit);
-            const __m256i c2 = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2)), caseBit);
-            const __m256i nextA = WL_EQ256(c1, 'a');
-            const __m256i nextR = WL_EQ256(c1, 'r');
-            const __m256i e = _mm256_and_si256(WL_EQ256(c0, 'e'),
-                _mm256_or_si256(_mm256_or_si256(nextR, WL_EQ256(c1, 'x')), _mm256_or_si256(WL_EQ256(c1, 'c'), nextA)));
-            const __m256i u = _mm256_and_si256(WL_EQ256(c0, 'u'), WL_EQ256(c1, 'n'));
-            const __m256i fp = _mm256_and_si256(_mm256_or_si256(WL_EQ256(c0, 'f'), WL_EQ256(c0, 'p')), nextA);
-            const __m256i t = _mm256_and_si256(WL_EQ256(c0, 't'), nextR);
-            const __m256i error = _mm256_or_si256(_mm256_or_si256(e, u), _mm256_or_si256(fp, t));
-            const __m256i port = _mm256_and_si256(WL_EQ256(c0, 'n'),
-                _mm256_or_si256(_mm256_and_si256(WL_EQ256(raw1, ' '), WL_EQ256(c2, 'u')),
-                    _mm256_and_si256(WL_EQ256(c1, 'u'), WL_EQ256(c2, 's'))));
+            const __m256i raw2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
+            const __m256i b0 = WL_BITS256(raw, low0, high0);
+            const __m256i b1 = WL_BITS256(raw1, low1, high1);
+            const __m256i b2 = WL_BITS256(raw2, low2, high2);
+            const __m256i all = _mm256_and_si256(_mm256_and_si256(b0, b1), b2);
             const int shift = half * 32;
-            marks.newlines |= WL_MASK(WL_EQ256(raw, '\n')) << shift;
-            marks.nonAscii |= WL_MASK(raw) << shift;
-            marks.errorCandidates |= WL_MASK(error) << shift;
-            marks.portCandidates |= WL_MASK(port) << shift;
+            marks.newlines |= quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(raw, newline)))) << shift;
+            marks.nonAscii |= quint64(quint32(_mm256_movemask_epi8(raw))) << shift;
+            marks.errorCandidates |= WL_ANY256(all, wordBits) << shift;
+            marks.portCandidates |= WL_ANY256(all, portBits) << shift;
         }
         out[w] = marks;
     }
-#undef WL_MASK
-#undef WL_EQ256
+#undef WL_ANY256
+#undef WL_BITS256
 }
 
 void markSse2(const char* d, qsizetype words, Marks* out)
