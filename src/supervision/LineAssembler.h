@@ -56,41 +56,89 @@ template <typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& si
     const char* const begin = data.data();
     const qsizetype size = data.size();
     qsizetype pos = 0;
-    while (pos < size) {
-        qsizetype end;
-        if (scanned) {
-            end = scanned->findNewline(pos);
-        } else {
-            const void* found = std::memchr(begin + pos, '\n', size_t(size - pos));
-            end = found ? static_cast<const char*>(found) - begin : -1;
+    if (!m_partial.isEmpty() || !scanned) {
+        // The end of the line begun earlier, or every line when nothing was scanned.
+        while (pos < size) {
+            qsizetype end;
+            if (scanned) {
+                end = scanned->findNewline(pos);
+            } else {
+                const void* found = std::memchr(begin + pos, '\n', size_t(size - pos));
+                end = found ? static_cast<const char*>(found) - begin : -1;
+            }
+            if (end < 0) {
+                m_partial.append(begin + pos, size - pos);
+                splitOverlong(sink);
+                return;
+            }
+            if (m_partial.isEmpty()) {
+                deliver(QByteArrayView(begin + pos, end - pos), true, sink);
+            } else {
+                m_partial.append(begin + pos, end - pos);
+                const QByteArray line = std::move(m_partial);
+                m_partial = QByteArray();
+                deliver(line, true, sink);
+            }
+            pos = end + 1;
+            if (scanned)
+                break;
         }
-        if (end < 0) {
-            m_partial.append(begin + pos, size - pos);
-            splitOverlong(sink);
+        if (!scanned || pos >= size)
             return;
+    }
+
+    // Whole lines of the scanned chunk, 64 bytes of marks at a time. A line
+    // without any mark (no byte >= 0x80, no candidate) is ASCII, holds no error
+    // word and no in-use wording: it goes out at once. Others take facts().
+    static constexpr LineHints clean {};
+    const LineClassifier::Marks* marks = scanned->marks();
+    const qsizetype lastWord = (size - 1) >> 6;
+    bool marked = false; // marks between pos and the current block
+    for (qsizetype word = pos >> 6; word <= lastWord; ++word) {
+        const qsizetype base = word << 6;
+        const LineClassifier::Marks& m = marks[word];
+        quint64 newlines = m.newlines;
+        quint64 special = m.nonAscii | m.errorCandidates | m.portCandidates;
+        if (base < pos) {
+            const quint64 from = ~quint64(0) << (pos - base);
+            newlines &= from;
+            special &= from;
         }
-        if (m_partial.isEmpty() && scanned && end - pos <= maxLineBytes) {
-            const LineClassifier::Facts facts = scanned->facts(pos, end);
-            if (facts.ascii) {
-                // A trailing '\r' is a non-word byte outside both wordings: the
-                // facts of [pos, end) hold for the line without it.
-                const LineHints hints { facts.error, facts.mayMentionPort };
-                QByteArrayView line(begin + pos, end - pos);
-                if (line.endsWith('\r'))
-                    line.chop(1);
-                sink(line, true, &hints);
+        if (size - base < 64) {
+            const quint64 below = (quint64(1) << (size - base)) - 1;
+            newlines &= below;
+            special &= below;
+        }
+        while (newlines) {
+            const quint64 bit = newlines & (0 - newlines);
+            const qsizetype end = base + __builtin_ctzll(newlines);
+            if (!marked && !(special & (bit - 1)) && end - pos <= maxLineBytes) {
+                const qsizetype length = end - pos - (end > pos && begin[end - 1] == '\r' ? 1 : 0);
+                sink(QByteArrayView(begin + pos, length), true, &clean);
+            } else if (end - pos <= maxLineBytes) {
+                const LineClassifier::Facts facts = scanned->facts(pos, end);
+                if (facts.ascii) {
+                    // A trailing '\r' is a non-word byte outside both wordings: the
+                    // facts of [pos, end) hold for the line without it.
+                    const LineHints hints { facts.error, facts.mayMentionPort };
+                    const qsizetype length = end - pos - (end > pos && begin[end - 1] == '\r' ? 1 : 0);
+                    sink(QByteArrayView(begin + pos, length), true, &hints);
+                } else {
+                    deliver(QByteArrayView(begin + pos, end - pos), true, sink);
+                }
             } else {
                 deliver(QByteArrayView(begin + pos, end - pos), true, sink);
             }
-        } else if (m_partial.isEmpty()) {
-            deliver(QByteArrayView(begin + pos, end - pos), true, sink);
-        } else {
-            m_partial.append(begin + pos, end - pos);
-            const QByteArray line = std::move(m_partial);
-            m_partial = QByteArray();
-            deliver(line, true, sink);
+            special &= ~(bit | (bit - 1));
+            marked = false;
+            pos = end + 1;
+            newlines &= newlines - 1;
         }
-        pos = end + 1;
+        marked = marked || special != 0;
+    }
+    if (pos < size) {
+        m_partial.append(begin + pos, size - pos);
+        splitOverlong(sink);
     }
 }
 

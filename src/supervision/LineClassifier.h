@@ -8,10 +8,10 @@
 namespace Wardlamp {
 
 // Classifies the lines of one read at memory speed. scan() passes once over
-// the whole chunk with vector instructions and marks three sparse kinds of
-// position: bytes >= 0x80, places where a listed error word could begin (its
-// first two letters, any case), and places where "in use" or "eaddrinuse"
-// could be (the "n u" / "nus" in them). Per line, only those marks are then
+// the whole chunk with vector instructions and marks line feeds and three
+// sparse kinds of position: bytes >= 0x80, places where a listed error word
+// could begin (its first letters, any case), and places where "in use" or
+// "eaddrinuse" could be (the "n u" / "nus" in them). Per line, only those marks are then
 // checked, so a line costs a few bit tests instead of a pass over its bytes.
 //
 // The answers equal ErrorPattern::matchesAscii() and PortInUse::mayMentionAscii()
@@ -42,6 +42,11 @@ public:
         quint64 errorCandidates;
         quint64 portCandidates;
     };
+
+    // The marks of the last scanned chunk, one per 64 bytes (bits past its end
+    // are meaningless).
+    const Marks* marks() const { return m_marks.data(); }
+    qsizetype size() const { return m_size; }
 
     // Position of the first line feed at or after `from`, or -1.
     qsizetype findNewline(qsizetype from) const;

@@ -143,6 +143,48 @@ private Q_SLOTS:
         QCOMPARE(hinted, 4);
     }
 
+    // Random text in random reads, so that line ends, marks and read ends fall
+    // on every position of the 64-byte blocks of marks: the scanned path hands
+    // out the same lines as the plain one, and every hint equals the per-line checks.
+    void scannedPathAgreesOnRandomReads()
+    {
+        static const char* const pieces[] = { "error", "Err", "in use", "EADDRINUSE", "pa", "path", "un", "\n",
+            "\n", "\r\n", "\r", " ", "x", "caf\xc3\xa9", "\xff", "seq 0000001 GET /api/items?page=12 200 3ms",
+            "fatal", "_", "n u", "nus" };
+        QRandomGenerator random(99);
+        QByteArray text;
+        while (text.size() < 256 * 1024)
+            text += pieces[random.bounded(int(std::size(pieces)))];
+        text += QByteArray(LineAssembler::maxLineBytes + 100, 'z') + '\n';
+        QList<QByteArray> reads;
+        for (qsizetype at = 0; at < text.size();) {
+            const qsizetype size = std::min<qsizetype>(text.size() - at, random.bounded(1, 9000));
+            reads.append(text.mid(at, size));
+            at += size;
+        }
+        int hinted = 0;
+        LineAssembler assembler;
+        LineClassifier classifier;
+        QList<QByteArray> lines;
+        auto sink = [&](QByteArrayView line, bool, const LineHints* hints) {
+            lines.append(line.toByteArray());
+            if (!hints)
+                return;
+            ++hinted;
+            if (hints->error != ErrorPattern::matchesAscii(line)
+                || hints->mayMentionPort != PortInUse::mayMentionAscii(line))
+                QFAIL(qPrintable(QStringLiteral("wrong hints for: ") + QString::fromLatin1(line)));
+        };
+        for (const QByteArray& read : std::as_const(reads)) {
+            const QByteArray buffer = read + QByteArray(LineClassifier::readPastEnd, 'e');
+            classifier.scan(buffer.constData(), read.size());
+            assembler.feed(QByteArrayView(buffer.constData(), read.size()), sink, &classifier);
+        }
+        assembler.finish(sink);
+        QCOMPARE(lines, ::assemble(reads, false).lines);
+        QVERIFY(hinted > 1000);
+    }
+
 private:
     std::unique_ptr<Test::TestEnvironment> m_env;
 };
