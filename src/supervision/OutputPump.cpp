@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -102,19 +103,23 @@ void OutputPump::loop()
     epoll_event events[64];
     std::vector<ProcessRun*> finished;
     while (!m_stopping) {
-        int timeout = -1;
-        if (!m_deferred.empty()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                m_lastWakeAt + wakeInterval - std::chrono::steady_clock::now());
-            timeout = int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-        }
-        const int count = ::epoll_wait(m_epoll, events, 64, timeout);
+        // A deferred wake-up is due to the microsecond: the last batch of a
+        // burst waits for it.
+        std::chrono::nanoseconds wait = idleTrim;
+        if (!m_deferred.empty())
+            wait
+                = std::max(std::chrono::nanoseconds(0), m_lastWakeAt + wakeInterval - std::chrono::steady_clock::now());
+        const timespec timeout { time_t(wait.count() / 1000000000), long(wait.count() % 1000000000) };
+        const bool forever = m_idle && m_deferred.empty();
+        const int count = ::epoll_pwait2(m_epoll, events, 64, forever ? nullptr : &timeout, nullptr);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            qCCritical(lcPump) << "epoll_wait failed:" << std::strerror(errno);
+            qCCritical(lcPump) << "epoll_pwait2 failed:" << std::strerror(errno);
             return;
         }
+        if (count == 0 && m_deferred.empty() && !m_idle)
+            releaseIdleMemory();
         for (int i = 0; i < count; ++i) {
             auto* source = static_cast<Source*>(events[i].data.ptr);
             if (!source) {
@@ -223,29 +228,34 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     auto sink
         = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
 
+    m_idle = false;
+    reserveStaging();
     qsizetype total = 0;
     bool ended = false;
     for (;;) {
-        // Read straight into the batch: lines that arrive whole are not copied again.
-        reserveStaging(readSize + LineClassifier::readPastEnd);
-        const qsizetype base = m_staging.bytes.size();
-        m_staging.bytes.resize(base + readSize);
-        m_chunk = m_staging.bytes.data() + base;
-        const ssize_t n = ::read(stream.fd, m_chunk, size_t(readSize));
-        // Shrinking keeps the capacity, so the classifier may still read past the end.
-        m_staging.bytes.resize(base + std::max<qsizetype>(n, 0));
+        if (!m_readChunk || OutputChunks::chunkBytes - m_readUsed < minReadRoom) {
+            m_readChunk = newChunk();
+            m_readUsed = 0;
+        }
+        char* const at = m_readChunk.get() + m_readUsed;
+        const qsizetype room = std::min(readSize, OutputChunks::chunkBytes - m_readUsed);
+        const ssize_t n = ::read(stream.fd, at, size_t(room));
         if (n > 0) {
             total += n;
-            m_classifier.scan(m_chunk, n);
-            stream.assembler.feed(QByteArrayView(m_chunk, n), sink, &m_classifier);
-            m_chunk = nullptr;
-            mergeSideLines();
+            // The next read starts on a fresh cache line.
+            m_readUsed = std::min(OutputChunks::chunkBytes, (m_readUsed + qsizetype(n) + 63) & ~qsizetype(63));
+            m_staging.hold(m_readChunk);
+            m_readBegin = at;
+            m_readEnd = at + n;
+            // The block's slack keeps the classifier's look-ahead readable.
+            m_classifier.scan(at, n);
+            stream.assembler.feed(QByteArrayView(at, n), sink, &m_classifier);
+            m_readBegin = m_readEnd = nullptr;
             // A short read means the pipe is empty for now; epoll reports the rest.
-            if ((!drain && n < readSize) || total >= limit)
+            if ((!drain && n < room) || total >= limit)
                 break;
             continue;
         }
-        m_chunk = nullptr;
         if (n == 0) {
             ended = true;
             break;
@@ -258,53 +268,67 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
     }
     if (ended) {
         stream.assembler.finish(sink);
-        mergeSideLines();
         closeStream(run, kind);
     }
-    publish(entry, drain);
+    publish(entry, drain, drain || ended);
 }
 
-void OutputPump::reserveStaging(qsizetype extra)
+std::shared_ptr<char> OutputPump::newChunk()
 {
-    const qsizetype needed = m_staging.bytes.size() + extra;
-    if (m_staging.bytes.capacity() >= needed)
+    std::shared_ptr<char> chunk = m_chunks->get();
+    if (!chunk)
+        qFatal("wardlamp: out of memory for child output: %s", std::strerror(errno));
+    return chunk;
+}
+
+void OutputPump::reserveStaging()
+{
+    if (!m_staging.lines.empty() || m_staging.lines.capacity() >= std::size_t(readSize / 64))
         return;
-    if (m_staging.bytes.isEmpty() && m_staging.lines.empty()) {
-        // Take a buffer the main thread has finished with: its pages are mapped already.
-        std::lock_guard lock(m_recycleMutex);
-        while (!m_recycled.empty()) {
-            PendingOutput spare = std::move(m_recycled.back());
-            m_recycled.pop_back();
-            if (spare.bytes.capacity() >= needed) {
-                spare.clear();
-                std::swap(m_staging.bytes, spare.bytes);
-                std::swap(m_staging.lines, spare.lines);
-                return;
-            }
-        }
+    // A line array the main thread has finished with: its pages are mapped already.
+    std::lock_guard lock(m_recycleMutex);
+    if (!m_recycled.empty()) {
+        m_staging.lines.swap(m_recycled.back());
+        m_recycled.pop_back();
     }
-    m_staging.bytes.reserve(std::max(needed, m_staging.bytes.size() + 4 * readSize));
 }
 
 void OutputPump::recycle(PendingOutput&& output)
 {
-    if (output.bytes.capacity() < readSize || !output.bytes.isDetached())
+    output.chunks.clear(); // the blocks go back to the pool now
+    if (output.lines.capacity() < std::size_t(readSize / 64))
         return;
+    output.lines.clear();
     std::lock_guard lock(m_recycleMutex);
     if (m_recycled.size() < 2)
-        m_recycled.push_back(std::move(output));
+        m_recycled.push_back(std::move(output.lines));
 }
 
-void OutputPump::mergeSideLines()
+void OutputPump::releaseIdleMemory()
 {
-    if (m_sideLines.empty())
-        return;
-    const auto base = quint32(m_staging.bytes.size());
-    m_staging.bytes.append(m_side);
-    for (std::size_t index : m_sideLines)
-        m_staging.lines[index].offset += base;
-    m_side.resize(0);
-    m_sideLines.clear();
+    // Quiet for a while: give back the blocks in hand (queued batches keep
+    // theirs until the main thread drops them) and unmap every spare one.
+    m_idle = true;
+    m_readChunk.reset();
+    m_readUsed = 0;
+    m_sideChunk.reset();
+    m_sideUsed = 0;
+    m_chunks->trim(0);
+    std::lock_guard lock(m_recycleMutex);
+    m_recycled.clear();
+}
+
+const char* OutputPump::copyAside(QByteArrayView line)
+{
+    if (!m_sideChunk || OutputChunks::chunkBytes - m_sideUsed < line.size()) {
+        m_sideChunk = newChunk();
+        m_sideUsed = 0;
+    }
+    char* at = m_sideChunk.get() + m_sideUsed;
+    std::memcpy(at, line.data(), std::size_t(line.size()));
+    m_sideUsed += line.size();
+    m_staging.hold(m_sideChunk);
+    return at;
 }
 
 void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints)
@@ -337,24 +361,23 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
     RawLine raw;
     raw.length = quint32(line.size());
     raw.flags = flags;
-    if (hints && m_chunk) {
-        // Lines with hints lie in the chunk, which is part of the batch already.
-        raw.offset = quint32(line.data() - m_staging.bytes.constData());
-    } else {
-        // Others (assembled, repaired, cut) are copied aside and joined after
-        // the chunk: appending now could move the chunk being read.
-        raw.offset = quint32(m_side.size());
-        m_side.append(line.data(), line.size());
-        m_sideLines.push_back(m_staging.lines.size());
-    }
+    // Lines inside the read point into its block, which the batch holds;
+    // others (assembled from several reads, repaired) live in the assembler
+    // only until the next call, and are copied aside.
+    const bool inRead = line.data() >= m_readBegin && line.data() < m_readEnd;
+    raw.data = inRead ? line.data() : copyAside(line);
     m_staging.lines.push_back(raw);
+    m_staging.bytes += line.size();
 }
 
-void OutputPump::publish(Entry& entry, bool drain)
+void OutputPump::publish(Entry& entry, bool drain, bool urgent)
 {
     ProcessRun& run = *entry.run;
-    if (m_staging.isEmpty())
+    if (m_staging.isEmpty()) {
+        if (urgent)
+            wakeDeferred(run);
         return;
+    }
     bool wake = false;
     bool pause = false;
     {
@@ -362,7 +385,7 @@ void OutputPump::publish(Entry& entry, bool drain)
         run.pending.append(m_staging);
         wake = !run.wakeQueued;
         run.wakeQueued = true;
-        if (!drain && !run.pending.finished && run.pending.bytes.size() > pauseBytes) {
+        if (!drain && !run.pending.finished && run.pending.bytes > pauseBytes) {
             run.paused = true;
             pause = true;
         }
@@ -372,17 +395,34 @@ void OutputPump::publish(Entry& entry, bool drain)
         unregisterStream(run, 0);
         unregisterStream(run, 1);
     }
-    if (!wake)
+    if (!wake) {
+        if (urgent)
+            wakeDeferred(run);
         return;
+    }
     // At most one wake-up of the main thread per interval: a child writing one
     // line per write would otherwise cost a main-thread round trip per line.
+    // The end of a stream or of the process is not held back: nothing follows
+    // that would share the wake-up.
     const auto now = std::chrono::steady_clock::now();
-    if (now >= m_lastWakeAt + wakeInterval) {
+    if (urgent || now >= m_lastWakeAt + wakeInterval) {
         m_lastWakeAt = now;
         m_wake(entry.run);
     } else {
         m_deferred.push_back(entry.run);
     }
+}
+
+void OutputPump::wakeDeferred(ProcessRun& run)
+{
+    const auto it = std::find_if(m_deferred.begin(), m_deferred.end(),
+        [&](const std::shared_ptr<ProcessRun>& deferred) { return deferred.get() == &run; });
+    if (it == m_deferred.end())
+        return;
+    const std::shared_ptr<ProcessRun> due = *it;
+    m_deferred.erase(it);
+    m_lastWakeAt = std::chrono::steady_clock::now();
+    m_wake(due);
 }
 
 void OutputPump::finish(Entry& entry)
@@ -398,7 +438,6 @@ void OutputPump::finish(Entry& entry)
         stream.assembler.finish([&](QByteArrayView line, bool ascii, const LineHints* hints) {
             stage(run, kind == 1, line, ascii, hints);
         });
-        mergeSideLines();
         closeStream(run, kind);
     }
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, run.pidfd, nullptr);
@@ -423,7 +462,7 @@ void OutputPump::finish(Entry& entry)
     m_staging.finished = true;
     run.finishedReading = true;
     run.reaped.store(true);
-    publish(entry, true);
+    publish(entry, true, true);
 }
 
 } // namespace Wardlamp::Detail

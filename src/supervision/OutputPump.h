@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LineClassifier.h"
+#include "OutputPump_p.h"
 #include "ProcessRun.h"
 
 #include <chrono>
@@ -20,6 +21,10 @@ namespace Wardlamp::Detail {
 // while none is waiting calls `wake` (on this thread), which posts one
 // main-thread call; the main thread then take()s everything queued so far.
 //
+// Reads go into pooled blocks (OutputChunks) and the queued lines point into
+// them: a line that arrives whole in one read is never copied; lines put
+// together from several reads, or repaired, are copied to a side block.
+//
 // A run whose queue exceeds pauseBytes is not read until the main thread has
 // taken its queue: the child then blocks on a full pipe, and nothing is lost.
 // On exit: both pipes are drained, partial lines flushed, the child reaped,
@@ -31,6 +36,11 @@ public:
     using Wake = std::function<void(const std::shared_ptr<ProcessRun>&)>;
 
     static constexpr qsizetype readSize = 1024 * 1024;
+    static_assert(LineClassifier::readPastEnd <= OutputChunks::slackBytes);
+    // A block with less room than this left is not read into any more.
+    static constexpr qsizetype minReadRoom = 256 * 1024;
+    // Spare blocks are unmapped after this long without output.
+    static constexpr std::chrono::milliseconds idleTrim { 1000 };
     static constexpr qsizetype pauseBytes = 8 * 1024 * 1024;
     // Drain limit per pipe at exit, for a grandchild that keeps writing.
     static constexpr qsizetype drainLimit = 16 * 1024 * 1024;
@@ -67,10 +77,13 @@ private:
     void readStream(Entry& entry, int kind, qsizetype limit, bool drain);
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
     void closeStream(ProcessRun& run, int kind);
-    void reserveStaging(qsizetype extra);
-    void mergeSideLines();
+    void reserveStaging();
+    const char* copyAside(QByteArrayView line);
+    std::shared_ptr<char> newChunk();
+    void releaseIdleMemory();
     void finish(Entry& entry);
-    void publish(Entry& entry, bool drain);
+    void publish(Entry& entry, bool drain, bool urgent);
+    void wakeDeferred(ProcessRun& run);
 
     const Wake m_wake;
     int m_epoll = -1;
@@ -85,11 +98,16 @@ private:
     // Output thread only.
     std::unordered_map<ProcessRun*, std::unique_ptr<Entry>> m_entries;
     PendingOutput m_staging; // lines read since the last publish()
-    char* m_chunk = nullptr; // the read being assembled, inside m_staging.bytes
-    QByteArray m_side; // lines that are not in the chunk, joined after it
-    std::vector<std::size_t> m_sideLines;
+    const std::shared_ptr<OutputChunks> m_chunks = std::make_shared<OutputChunks>();
+    std::shared_ptr<char> m_readChunk; // the block reads go into
+    qsizetype m_readUsed = 0;
+    std::shared_ptr<char> m_sideChunk; // the block copies go into
+    qsizetype m_sideUsed = 0;
+    const char* m_readBegin = nullptr; // the read being assembled
+    const char* m_readEnd = nullptr;
+    bool m_idle = true; // nothing read since the last trim
     std::mutex m_recycleMutex;
-    std::vector<PendingOutput> m_recycled;
+    std::vector<std::vector<RawLine>> m_recycled; // line arrays with their capacity
     LineClassifier m_classifier;
     std::chrono::steady_clock::time_point m_lastWakeAt;
     std::vector<std::shared_ptr<ProcessRun>> m_deferred; // runs whose wake-up waits for the interval

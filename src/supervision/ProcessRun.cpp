@@ -6,18 +6,16 @@ namespace Wardlamp::Detail {
 
 void PendingOutput::append(PendingOutput& other)
 {
-    if (lines.empty() && bytes.isEmpty()) {
-        bytes.swap(other.bytes);
+    if (lines.empty() && chunks.empty()) {
         lines.swap(other.lines);
+        chunks.swap(other.chunks);
     } else {
-        const auto base = quint32(bytes.size());
-        bytes.append(other.bytes);
-        lines.reserve(lines.size() + other.lines.size());
-        for (RawLine line : other.lines) {
-            line.offset += base;
-            lines.push_back(line);
-        }
+        // Only the line records move: the text stays where it is.
+        lines.insert(lines.end(), other.lines.begin(), other.lines.end());
+        for (const std::shared_ptr<char>& chunk : other.chunks)
+            hold(chunk);
     }
+    bytes += other.bytes;
     if (other.finished) {
         finished = true;
         status = other.status;

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,29 +23,38 @@ struct RawLine {
         MaybePort = 4, // may be an address-in-use message: run the full check
         NonAscii = 8,
     };
-    quint32 offset = 0; // into PendingOutput::bytes
+    const char* data = nullptr; // in one of PendingOutput::chunks
     quint32 length = 0;
     quint8 flags = 0;
 };
 
-// Lines (and at last the exit) of one run, waiting for the main thread.
+// Lines (and at last the exit) of one run, waiting for the main thread. The
+// lines' UTF-8 text lies in blocks the output thread read into (or copied
+// assembled lines to); the batch holds those blocks until it is dropped.
 struct PendingOutput {
-    QByteArray bytes; // the lines' UTF-8 text, back to back
     std::vector<RawLine> lines;
+    std::vector<std::shared_ptr<char>> chunks; // every block a line points into
+    qsizetype bytes = 0; // text bytes of the lines
     bool finished = false; // the process has exited and was reaped; nothing follows
     int status = 0; // exit code, or the signal number when bySignal
     bool bySignal = false;
 
-    QByteArrayView text(const RawLine& line) const
-    {
-        return QByteArrayView(bytes.constData() + line.offset, line.length);
-    }
+    QByteArrayView text(const RawLine& line) const { return QByteArrayView(line.data, line.length); }
     bool isEmpty() const { return lines.empty() && !finished; }
     void clear()
     {
-        bytes.resize(0); // keeps the capacity for the next batch
-        lines.clear();
+        lines.clear(); // keeps the capacity for the next batch
+        chunks.clear();
+        bytes = 0;
         finished = false;
+    }
+    // Holds `chunk` (once) for the lines about to point into it.
+    void hold(const std::shared_ptr<char>& chunk)
+    {
+        const std::size_t n = chunks.size();
+        if ((n > 0 && chunks[n - 1] == chunk) || (n > 1 && chunks[n - 2] == chunk))
+            return;
+        chunks.push_back(chunk);
     }
     // Moves `other` in at the end (cheap when this one is empty).
     void append(PendingOutput& other);

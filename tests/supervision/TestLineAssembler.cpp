@@ -148,9 +148,9 @@ private Q_SLOTS:
     // out the same lines as the plain one, and every hint equals the per-line checks.
     void scannedPathAgreesOnRandomReads()
     {
-        static const char* const pieces[] = { "error", "Err", "in use", "EADDRINUSE", "pa", "path", "un", "\n",
-            "\n", "\r\n", "\r", " ", "x", "caf\xc3\xa9", "\xff", "seq 0000001 GET /api/items?page=12 200 3ms",
-            "fatal", "_", "n u", "nus" };
+        static const char* const pieces[]
+            = { "error", "Err", "in use", "EADDRINUSE", "pa", "path", "un", "\n", "\n", "\r\n", "\r", " ", "x",
+                  "caf\xc3\xa9", "\xff", "seq 0000001 GET /api/items?page=12 200 3ms", "fatal", "_", "n u", "nus" };
         QRandomGenerator random(99);
         QByteArray text;
         while (text.size() < 256 * 1024)

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <sys/mman.h>
+
+namespace Wardlamp::Detail {
+
+// Fixed-size blocks of memory that the output thread reads child output into.
+// A block goes back to the pool when the last batch holding lines in it is
+// dropped (on either thread), and is handed out again with its pages still
+// mapped: a steady stream of output costs no page faults. Spare blocks are
+// unmapped by trim(). Thread-safe.
+class OutputChunks : public std::enable_shared_from_this<OutputChunks> {
+public:
+    // One huge page where the kernel offers them (one fault instead of 512):
+    // chunkBytes for reads and copies, then slackBytes that are only ever read
+    // (the classifier's look-ahead).
+    static constexpr qsizetype mapBytes = 2 * 1024 * 1024;
+    static constexpr qsizetype slackBytes = 4096;
+    static constexpr qsizetype chunkBytes = mapBytes - slackBytes;
+
+    OutputChunks() = default;
+    ~OutputChunks()
+    {
+        for (char* block : m_spare)
+            ::munmap(block, std::size_t(mapBytes));
+    }
+    OutputChunks(const OutputChunks&) = delete;
+    OutputChunks& operator=(const OutputChunks&) = delete;
+
+    // A block of chunkBytes (+ slackBytes readable past it), or null when no
+    // memory could be mapped.
+    std::shared_ptr<char> get()
+    {
+        char* block = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_spare.empty()) {
+                block = m_spare.back();
+                m_spare.pop_back();
+            }
+        }
+        if (!block && !(block = map()))
+            return {};
+        return std::shared_ptr<char>(block, [pool = shared_from_this()](char* returned) { pool->put(returned); });
+    }
+
+    // Unmaps all spare blocks but `keep`.
+    void trim(std::size_t keep)
+    {
+        std::vector<char*> dropped;
+        {
+            std::lock_guard lock(m_mutex);
+            while (m_spare.size() > keep) {
+                dropped.push_back(m_spare.back());
+                m_spare.pop_back();
+            }
+        }
+        for (char* block : dropped)
+            ::munmap(block, std::size_t(mapBytes));
+    }
+
+    std::size_t spareCount()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_spare.size();
+    }
+
+private:
+    // More spare blocks than a paused run and a batch in hand need are unmapped at once.
+    static constexpr std::size_t maxSpare = 12;
+
+    void put(char* block)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_spare.size() < maxSpare) {
+                m_spare.push_back(block);
+                return;
+            }
+        }
+        ::munmap(block, std::size_t(mapBytes));
+    }
+
+    // A block aligned to its size, so that it can be one huge page.
+    static char* map()
+    {
+        const auto size = std::size_t(mapBytes);
+        void* mapped = ::mmap(nullptr, 2 * size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            return nullptr;
+        const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+        const std::uintptr_t aligned = (start + size - 1) & ~std::uintptr_t(size - 1);
+        if (aligned > start)
+            ::munmap(mapped, aligned - start);
+        if (const std::size_t tail = start + 2 * size - (aligned + size))
+            ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+        auto* block = reinterpret_cast<char*>(aligned);
+        ::madvise(block, size, MADV_HUGEPAGE); // a refusal keeps small pages
+        return block;
+    }
+
+    std::mutex m_mutex;
+    std::vector<char*> m_spare;
+};
+
+} // namespace Wardlamp::Detail
