@@ -229,7 +229,6 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
         = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
 
     m_idle = false;
-    reserveStaging();
     qsizetype total = 0;
     bool ended = false;
     for (;;) {
@@ -244,12 +243,14 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
             total += n;
             // The next read starts on a fresh cache line.
             m_readUsed = std::min(OutputChunks::chunkBytes, (m_readUsed + qsizetype(n) + 63) & ~qsizetype(63));
-            m_staging.hold(m_readChunk);
-            m_readBegin = at;
-            m_readEnd = at + n;
             // The block's slack keeps the classifier's look-ahead readable.
             m_classifier.scan(at, n);
-            stream.assembler.feed(QByteArrayView(at, n), sink, &m_classifier);
+            m_readBegin = at;
+            m_readEnd = at + n;
+            intoPending(run, [&] {
+                m_target->hold(m_readChunk);
+                stream.assembler.feed(QByteArrayView(at, n), sink, &m_classifier);
+            });
             m_readBegin = m_readEnd = nullptr;
             // A short read means the pipe is empty for now; epoll reports the rest.
             if ((!drain && n < room) || total >= limit)
@@ -267,10 +268,29 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
         break;
     }
     if (ended) {
-        stream.assembler.finish(sink);
+        intoPending(run, [&] { stream.assembler.finish(sink); });
         closeStream(run, kind);
     }
     publish(entry, drain, drain || ended);
+}
+
+template <typename Fill> void OutputPump::intoPending(ProcessRun& run, Fill&& fill)
+{
+    // Lines go straight into the run's queue: nothing is copied when the main
+    // thread takes them, however far behind it is. It waits at most for the
+    // lines of one read.
+    std::lock_guard lock(run.mutex);
+    if (run.pending.lines.empty() && run.pending.lines.capacity() < std::size_t(readSize / 64)) {
+        // A line array the main thread has finished with: its pages are mapped already.
+        std::lock_guard recycleLock(m_recycleMutex);
+        if (!m_recycled.empty()) {
+            run.pending.lines.swap(m_recycled.back());
+            m_recycled.pop_back();
+        }
+    }
+    m_target = &run.pending;
+    fill();
+    m_target = nullptr;
 }
 
 std::shared_ptr<char> OutputPump::newChunk()
@@ -279,18 +299,6 @@ std::shared_ptr<char> OutputPump::newChunk()
     if (!chunk)
         qFatal("wardlamp: out of memory for child output: %s", std::strerror(errno));
     return chunk;
-}
-
-void OutputPump::reserveStaging()
-{
-    if (!m_staging.lines.empty() || m_staging.lines.capacity() >= std::size_t(readSize / 64))
-        return;
-    // A line array the main thread has finished with: its pages are mapped already.
-    std::lock_guard lock(m_recycleMutex);
-    if (!m_recycled.empty()) {
-        m_staging.lines.swap(m_recycled.back());
-        m_recycled.pop_back();
-    }
 }
 
 void OutputPump::recycle(PendingOutput&& output)
@@ -327,7 +335,7 @@ const char* OutputPump::copyAside(QByteArrayView line)
     char* at = m_sideChunk.get() + m_sideUsed;
     std::memcpy(at, line.data(), std::size_t(line.size()));
     m_sideUsed += line.size();
-    m_staging.hold(m_sideChunk);
+    m_target->hold(m_sideChunk);
     return at;
 }
 
@@ -366,25 +374,21 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
     // only until the next call, and are copied aside.
     const bool inRead = line.data() >= m_readBegin && line.data() < m_readEnd;
     raw.data = inRead ? line.data() : copyAside(line);
-    m_staging.lines.push_back(raw);
-    m_staging.bytes += line.size();
+    m_target->lines.push_back(raw);
+    m_target->bytes += line.size();
 }
 
 void OutputPump::publish(Entry& entry, bool drain, bool urgent)
 {
     ProcessRun& run = *entry.run;
-    if (m_staging.isEmpty()) {
-        if (urgent)
-            wakeDeferred(run);
-        return;
-    }
     bool wake = false;
     bool pause = false;
     {
         std::lock_guard lock(run.mutex);
-        run.pending.append(m_staging);
-        wake = !run.wakeQueued;
-        run.wakeQueued = true;
+        if (!run.pending.isEmpty()) {
+            wake = !run.wakeQueued;
+            run.wakeQueued = true;
+        }
         if (!drain && !run.pending.finished && run.pending.bytes > pauseBytes) {
             run.paused = true;
             pause = true;
@@ -435,8 +439,10 @@ void OutputPump::finish(Entry& entry)
         ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
         if (stream.fd < 0)
             continue;
-        stream.assembler.finish([&](QByteArrayView line, bool ascii, const LineHints* hints) {
-            stage(run, kind == 1, line, ascii, hints);
+        intoPending(run, [&] {
+            stream.assembler.finish([&](QByteArrayView line, bool ascii, const LineHints* hints) {
+                stage(run, kind == 1, line, ascii, hints);
+            });
         });
         closeStream(run, kind);
     }
@@ -447,19 +453,21 @@ void OutputPump::finish(Entry& entry)
     do {
         result = ::waitid(idtype_t(P_PIDFD), id_t(run.pidfd), &info, WEXITED);
     } while (result < 0 && errno == EINTR);
-    if (result == 0 && (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED)) {
-        m_staging.status = info.si_status;
-        m_staging.bySignal = true;
-    } else if (result == 0) {
-        m_staging.status = info.si_status;
-        m_staging.bySignal = false;
+    int status = -1;
+    bool bySignal = false;
+    if (result == 0) {
+        status = info.si_status;
+        bySignal = info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED;
     } else {
         // Someone else collected the status; report an unknown failure.
         qCWarning(lcPump) << "could not collect the exit status of pid" << run.pid << std::strerror(errno);
-        m_staging.status = -1;
-        m_staging.bySignal = false;
     }
-    m_staging.finished = true;
+    {
+        std::lock_guard lock(run.mutex);
+        run.pending.status = status;
+        run.pending.bySignal = bySignal;
+        run.pending.finished = true;
+    }
     run.finishedReading = true;
     run.reaped.store(true);
     publish(entry, true, true);

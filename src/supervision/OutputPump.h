@@ -77,7 +77,7 @@ private:
     void readStream(Entry& entry, int kind, qsizetype limit, bool drain);
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
     void closeStream(ProcessRun& run, int kind);
-    void reserveStaging();
+    template <typename Fill> void intoPending(ProcessRun& run, Fill&& fill);
     const char* copyAside(QByteArrayView line);
     std::shared_ptr<char> newChunk();
     void releaseIdleMemory();
@@ -97,7 +97,7 @@ private:
 
     // Output thread only.
     std::unordered_map<ProcessRun*, std::unique_ptr<Entry>> m_entries;
-    PendingOutput m_staging; // lines read since the last publish()
+    PendingOutput* m_target = nullptr; // the queue stage() adds to (its run's mutex is held)
     const std::shared_ptr<OutputChunks> m_chunks = std::make_shared<OutputChunks>();
     std::shared_ptr<char> m_readChunk; // the block reads go into
     qsizetype m_readUsed = 0;
