@@ -1,5 +1,7 @@
 #include "EnvelopeFactory.h"
 
+#include "WireFrame.h"
+
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
 
@@ -16,7 +18,7 @@ Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<b
         envelope["role"] = toString(*role);
     if (online)
         envelope["online"] = *online;
-    return std::make_shared<const std::string>(boost::json::serialize(envelope));
+    return WireFrame::text(boost::json::serialize(envelope));
 }
 
 std::size_t index(PeerRole role)

@@ -5,8 +5,8 @@
 
 namespace Wardlamp {
 
-// The envelopes the relay itself sends. Each is built once and shared by every
-// connection it goes to.
+// The envelopes the relay itself sends, as text frames. Each is built once and
+// shared by every connection it goes to.
 class EnvelopeFactory {
 public:
     // {"v":1,"kind":"welcome","role":<the receiver's role>,"online":<the other side is present>}

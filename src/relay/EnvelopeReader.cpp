@@ -1,43 +1,186 @@
 #include "EnvelopeReader.h"
 
-#include <boost/json/monotonic_resource.hpp>
-#include <boost/json/parser.hpp>
-#include <boost/json/value.hpp>
+#include <boost/json/basic_parser_impl.hpp>
+
+#include <algorithm>
 
 namespace Wardlamp {
 
+namespace {
+
+using boost::json::error_code;
+using boost::json::string_view;
+
+// Sees the parse as a stream of events and keeps only the top-level "v", "kind",
+// "role" and "cache": no document is built and the payload is only validated, never
+// copied. A key or value split into parts (escapes) is gathered; later keys win.
+class FactsHandler {
+public:
+    static constexpr std::size_t max_array_size = static_cast<std::size_t>(-1);
+    static constexpr std::size_t max_object_size = static_cast<std::size_t>(-1);
+    static constexpr std::size_t max_string_size = static_cast<std::size_t>(-1);
+    static constexpr std::size_t max_key_size = static_cast<std::size_t>(-1);
+
+    enum class Field { Other, Version, Kind, Role, Cache };
+
+    int depth = 0;
+    bool topIsObject = false;
+    Field field = Field::Other; // of the value that comes next at depth 1
+    std::string key;
+    std::string text; // a string value of interest being gathered
+    bool hasVersion = false;
+    bool hasKind = false;
+    EnvelopeReader::Facts facts;
+
+    bool on_document_begin(error_code&) { return true; }
+    bool on_document_end(error_code&) { return true; }
+    bool on_array_begin(error_code&)
+    {
+        valueSeen();
+        ++depth;
+        return true;
+    }
+    bool on_array_end(std::size_t, error_code&)
+    {
+        --depth;
+        return true;
+    }
+    bool on_object_begin(error_code&)
+    {
+        if (depth == 0)
+            topIsObject = true;
+        else
+            valueSeen();
+        ++depth;
+        return true;
+    }
+    bool on_object_end(std::size_t, error_code&)
+    {
+        --depth;
+        return true;
+    }
+    bool on_key_part(string_view part, std::size_t, error_code&)
+    {
+        if (depth == 1)
+            key.append(part.data(), part.size());
+        return true;
+    }
+    bool on_key(string_view part, std::size_t, error_code&)
+    {
+        if (depth == 1) {
+            key.append(part.data(), part.size());
+            field = key == "v" ? Field::Version
+                : key == "kind"  ? Field::Kind
+                : key == "role"  ? Field::Role
+                : key == "cache" ? Field::Cache
+                                 : Field::Other;
+            key.clear();
+        }
+        return true;
+    }
+    bool on_string_part(string_view part, std::size_t, error_code&)
+    {
+        if (depth == 1 && (field == Field::Kind || field == Field::Role))
+            text.append(part.data(), part.size());
+        return true;
+    }
+    bool on_string(string_view part, std::size_t, error_code&)
+    {
+        if (depth == 1 && (field == Field::Kind || field == Field::Role)) {
+            text.append(part.data(), part.size());
+            if (field == Field::Kind) {
+                facts.kind = std::move(text);
+                hasKind = true;
+            } else {
+                facts.role = std::move(text);
+            }
+            text.clear();
+            field = Field::Other;
+            return true;
+        }
+        valueSeen();
+        return true;
+    }
+    bool on_number_part(string_view, error_code&) { return true; }
+    bool on_int64(std::int64_t, string_view, error_code&) { return number(); }
+    bool on_uint64(std::uint64_t, string_view, error_code&) { return number(); }
+    bool on_double(double, string_view, error_code&) { return number(); }
+    bool on_bool(bool value, error_code&)
+    {
+        if (depth == 1 && field == Field::Cache) {
+            facts.cache = value;
+            field = Field::Other;
+            return true;
+        }
+        valueSeen();
+        return true;
+    }
+    bool on_null(error_code&)
+    {
+        valueSeen();
+        return true;
+    }
+    bool on_comment_part(string_view, error_code&) { return true; }
+    bool on_comment(string_view, error_code&) { return true; }
+
+private:
+    bool number()
+    {
+        if (depth == 1 && field == Field::Version)
+            hasVersion = true;
+        else
+            valueSeen();
+        field = Field::Other;
+        return true;
+    }
+    // A value of another type than the field wants: the field counts as absent.
+    void valueSeen()
+    {
+        if (depth != 1)
+            return;
+        switch (field) {
+        case Field::Version:
+            hasVersion = false;
+            break;
+        case Field::Kind:
+            hasKind = false;
+            facts.kind.clear();
+            break;
+        case Field::Role:
+            facts.role.reset();
+            break;
+        case Field::Cache:
+            facts.cache = false;
+            break;
+        case Field::Other:
+            break;
+        }
+        field = Field::Other;
+    }
+};
+
+bool isJsonWhitespace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
 std::optional<EnvelopeReader::Facts> EnvelopeReader::read(std::string_view text)
 {
-    // Typical envelopes (a sealed snapshot or log batch) fit the stack buffer, so a
-    // parse allocates nothing; larger ones spill to the heap and are freed at return.
-    unsigned char stack[8192];
-    boost::json::monotonic_resource resource(stack, sizeof stack);
     boost::json::parse_options options;
     options.max_depth = 32;
-    boost::json::parser parser(boost::json::storage_ptr(), options);
-    parser.reset(&resource);
-
-    boost::system::error_code error;
-    parser.write(text.data(), text.size(), error);
-    if (error)
+    boost::json::basic_parser<FactsHandler> parser(options);
+    error_code error;
+    const std::size_t used = parser.write_some(false, text.data(), text.size(), error);
+    if (error || !parser.done())
         return std::nullopt;
-    const boost::json::value document = parser.release();
-
-    const auto* object = document.if_object();
-    if (!object)
+    if (!std::all_of(text.begin() + static_cast<std::ptrdiff_t>(used), text.end(), isJsonWhitespace))
+        return std::nullopt; // a second document or trailing bytes
+    FactsHandler& handler = parser.handler();
+    if (!handler.topIsObject || !handler.hasVersion || !handler.hasKind)
         return std::nullopt;
-    const auto* version = object->if_contains("v");
-    const auto* kind = object->if_contains("kind");
-    if (!version || !version->is_number() || !kind || !kind->is_string())
-        return std::nullopt;
-
-    Facts facts;
-    facts.kind = std::string(kind->get_string());
-    if (const auto* role = object->if_contains("role"); role && role->is_string())
-        facts.role = std::string(role->get_string());
-    if (const auto* cache = object->if_contains("cache"); cache && cache->is_bool())
-        facts.cache = cache->get_bool();
-    return facts;
+    return std::move(handler.facts);
 }
 
 } // namespace Wardlamp

@@ -4,7 +4,9 @@
 #include "RelayLog.h"
 #include "RequestRouter.h"
 #include "Room.h"
+#include "WebSocketHandshake.h"
 
+#include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
@@ -122,14 +124,29 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
         respond(http::status::service_unavailable, "room is full");
         return;
     }
+    const auto version = header(request, "Sec-WebSocket-Version");
+    if (!version || !WebSocketHandshake::isSupportedVersion(*version)) {
+        RelayLog::line("reject status=426 from=" + m_address + " reason=websocket-version");
+        respond(http::status::upgrade_required, "unsupported WebSocket version: expected 13");
+        return;
+    }
+    const auto key = header(request, "Sec-WebSocket-Key");
+    const auto accept = key ? WebSocketHandshake::acceptValue(*key) : std::nullopt;
+    if (!accept) {
+        RelayLog::line("reject status=400 from=" + m_address + " reason=websocket-key");
+        respond(http::status::bad_request, "invalid Sec-WebSocket-Key: expected 16 bytes in base64");
+        return;
+    }
+    // A client may send its first frames right behind the request, before the answer.
+    const std::string early = beast::buffers_to_string(m_buffer.data());
     if constexpr (isTls<Stream>) {
         auto peer = std::make_shared<TlsPeerSession>(
             std::move(m_stream), std::move(m_slot), std::move(m_address), decision.role, decision.room);
-        peer->start(m_parser->release());
+        peer->start(WebSocketHandshake::response(*accept), early);
     } else {
         auto peer = std::make_shared<PlainPeerSession>(
             m_stream.release_socket(), std::move(m_slot), std::move(m_address), decision.role, decision.room);
-        peer->start(m_parser->release());
+        peer->start(WebSocketHandshake::response(*accept), early);
     }
 }
 
@@ -141,6 +158,8 @@ template <class Stream> void HttpSession<Stream>::respond(http::status status, s
     m_response.version(11);
     m_response.set(http::field::server, "wardlamp-relay");
     m_response.set(http::field::content_type, "text/plain; charset=utf-8");
+    if (status == http::status::upgrade_required)
+        m_response.set(http::field::sec_websocket_version, "13");
     m_response.keep_alive(false);
     // Error bodies are one line; the health answer is exactly "ok".
     m_response.body() = status == http::status::ok ? std::move(body) : std::move(body) + "\n";

@@ -20,9 +20,11 @@ public:
     // Address and port of the remote end, for log lines.
     virtual const std::string& address() const = 0;
 
-    // Queues one text frame. False, and nothing queued, when the frame would take the
-    // connection's queue past its limit.
+    // Queues one frame, written at the next flush. False, and nothing queued, when the
+    // frame would take the connection's queue past its limit.
     virtual bool send(Frame frame) = 0;
+    // Writes what is queued (the relay's flush, after the handlers of one turn).
+    virtual void flush() = 0;
     // Closing handshake with `code` after the frame being written; queued frames are discarded.
     virtual void close(std::uint16_t code, std::string_view reason) = 0;
     // Drops the TCP connection at once: for a peer that does not read what it is sent.

@@ -4,72 +4,103 @@
 #include "EnvelopeReader.h"
 #include "RelayLog.h"
 #include "Room.h"
+#include "WireFrame.h"
 
-#include <boost/beast/core/bind_handler.hpp>
-#include <boost/beast/websocket.hpp>
-#include <boost/beast/websocket/ssl.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
 
 #include <algorithm>
-#include <type_traits>
+#include <array>
+#include <span>
 
 namespace Wardlamp {
 
+namespace net = boost::asio;
 namespace beast = boost::beast;
-namespace websocket = boost::beast::websocket;
 
 namespace {
 constexpr auto closeHandshakeTimeout = std::chrono::seconds(10);
 // Compact the send queue's vector once this many written slots sit at its front.
 constexpr std::size_t queueCompactThreshold = 64;
+// A queue vector larger than this is given back when it runs empty.
+constexpr std::size_t idleQueueCapacity = 8;
+// Frames per gathered write (the kernel takes up to 1024, Asio passes 64).
+constexpr std::size_t framesPerWrite = 64;
+// Reads of the shared buffer per readiness before the connection waits its turn again.
+constexpr int readsPerTurn = 4;
+constexpr std::size_t tlsReadBytes = 16 * 1024;
+constexpr std::uint16_t closeGoingAway = 1001;
+constexpr std::uint16_t closeTryAgainLater = 1013;
+
+bool wouldBlock(const beast::error_code& error)
+{
+    return error == net::error::would_block || error == net::error::try_again;
+}
+
+// Writes what every peer queued during the handlers that ran before this one.
+void flushAll(RelayContext& context)
+{
+    context.flushPosted = false;
+    std::swap(context.pendingFlushes, context.flushing);
+    for (const auto& peer : context.flushing)
+        peer->flush();
+    context.flushing.clear();
+}
 } // namespace
 
 template <class Stream>
 PeerSession<Stream>::PeerSession(
     Stream stream, ConnectionSlot slot, std::string address, PeerRole role, std::string room)
-    : m_ws(std::move(stream))
+    : m_stream(std::move(stream))
     , m_slot(std::move(slot))
     , m_address(std::move(address))
     , m_roomId(std::move(room))
     , m_role(role)
+    , m_reader(m_slot.context().options.maxFrameBytes)
 {
 }
 
 template <class Stream> PeerSession<Stream>::~PeerSession() = default;
 
-template <class Stream> void PeerSession<Stream>::start(Request request)
+template <class Stream> net::ip::tcp::socket& PeerSession<Stream>::socket()
 {
-    const RelayOptions& options = m_slot.context().options;
-    // The websocket stream runs its own timers; the TCP stream's would cut long-lived connections.
-    if constexpr (!std::is_same_v<Stream, boost::asio::ip::tcp::socket>)
-        beast::get_lowest_layer(m_ws).expires_never();
-    // Beast's own idle timer would be re-armed on every message; the relay's idle sweep
-    // (RelayServer) costs nothing per message. Beast keeps the handshake and close limits.
-    websocket::stream_base::timeout timeout;
-    timeout.handshake_timeout = closeHandshakeTimeout;
-    timeout.idle_timeout = websocket::stream_base::none();
-    timeout.keep_alive_pings = false;
-    m_ws.set_option(timeout);
-    m_lastActiveSweep = m_slot.context().idleSweep;
-    // Pings, pongs and close frames count as activity (Beast answers pings itself).
-    m_ws.control_callback(
-        [this](websocket::frame_type, std::string_view) { m_lastActiveSweep = m_slot.context().idleSweep; });
-    m_ws.set_option(websocket::stream_base::decorator(
-        [](websocket::response_type& response) { response.set(beast::http::field::server, "wardlamp-relay"); }));
-    m_ws.read_message_max(options.maxFrameBytes);
-    m_ws.auto_fragment(false);
-    m_ws.async_accept(request, beast::bind_front_handler(&PeerSession::handleAccept, this->shared_from_this()));
+    if constexpr (isPlain)
+        return m_stream;
+    else
+        return beast::get_lowest_layer(m_stream).socket();
 }
 
-template <class Stream> void PeerSession<Stream>::handleAccept(beast::error_code error)
+template <class Stream> const std::string& PeerSession<Stream>::roomId() const
 {
-    if (error) {
-        RelayLog::line("handshake-failed from=" + m_address + " error=" + error.message());
-        return;
+    return m_room ? m_room->id() : m_roomId;
+}
+
+template <class Stream> void PeerSession<Stream>::start(std::string handshake, std::string_view early)
+{
+    beast::error_code ignored;
+    if constexpr (isPlain) {
+        m_stream.non_blocking(true, ignored);
+    } else {
+        // The TCP stream's own timers would cut long-lived connections.
+        beast::get_lowest_layer(m_stream).expires_never();
+        m_tlsBuffer = std::make_unique<char[]>(tlsReadBytes);
     }
+    m_lastActiveSweep = m_slot.context().idleSweep;
+    queue(std::make_shared<const std::string>(std::move(handshake)));
+    join();
+    if (!early.empty())
+        consume(early);
+    if (socket().is_open())
+        readNext();
+    else
+        finish();
+}
+
+template <class Stream> void PeerSession<Stream>::join()
+{
     RelayContext& context = m_slot.context();
     if (context.shuttingDown) {
-        close(websocket::close_code::going_away, "relay shutting down");
-        readNext();
+        close(closeGoingAway, "relay shutting down");
         return;
     }
     auto room = context.rooms.acquire(m_roomId);
@@ -77,50 +108,122 @@ template <class Stream> void PeerSession<Stream>::handleAccept(beast::error_code
         context.rooms.releaseIfEmpty(room);
         RelayLog::line(
             "reject room=" + std::string(RelayLog::shortRoom(m_roomId)) + " from=" + m_address + " reason=room-full");
-        close(websocket::close_code::try_again_later, "room is full");
-        readNext();
+        close(closeTryAgainLater, "room is full");
         return;
     }
     m_room = std::move(room);
+    std::string().swap(m_roomId); // the room keeps the identifier
     ++context.stats.peers;
-    readNext();
 }
 
 template <class Stream> void PeerSession<Stream>::readNext()
 {
-    m_incoming.clear();
-    m_incomingBuffer.emplace(m_incoming, m_slot.context().options.maxFrameBytes + 1);
-    m_ws.async_read(*m_incomingBuffer,
-        [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleRead(error); });
+    if constexpr (isPlain) {
+        m_stream.async_wait(net::socket_base::wait_read,
+            [self = this->shared_from_this()](beast::error_code error) { self->handleReadable(error); });
+    } else {
+        m_stream.async_read_some(net::buffer(m_tlsBuffer.get(), tlsReadBytes),
+            [self = this->shared_from_this()](
+                beast::error_code error, std::size_t bytes) { self->handleTlsRead(error, bytes); });
+    }
 }
 
-template <class Stream> void PeerSession<Stream>::handleRead(beast::error_code error)
+template <class Stream> void PeerSession<Stream>::handleReadable(beast::error_code error)
 {
     if (error) {
-        // Closed by the peer, too large (Beast has sent 1009), bad UTF-8 or framing,
-        // idle timeout, abort(): in every case the peer is gone.
-        finish();
+        finish(); // aborted
         return;
     }
-    m_lastActiveSweep = m_slot.context().idleSweep;
-    handleMessage();
+    std::vector<char>& buffer = m_slot.context().readBuffer;
+    for (int round = 0; round < readsPerTurn; ++round) {
+        beast::error_code readError;
+        const std::size_t bytes = m_stream.read_some(net::buffer(buffer), readError);
+        if (wouldBlock(readError))
+            break;
+        if (readError) {
+            finish(); // closed by the peer, reset, or aborted
+            return;
+        }
+        consume(std::string_view(buffer.data(), bytes));
+        if (!socket().is_open()) {
+            finish();
+            return;
+        }
+        // A short read emptied the socket; the next arrival wakes the wait again.
+        if (bytes < buffer.size())
+            break;
+    }
     readNext();
 }
 
-template <class Stream> void PeerSession<Stream>::handleMessage()
+template <class Stream> void PeerSession<Stream>::handleTlsRead(beast::error_code error, std::size_t bytes)
+{
+    if (error) {
+        finish();
+        return;
+    }
+    consume(std::string_view(m_tlsBuffer.get(), bytes));
+    if (!socket().is_open()) {
+        finish();
+        return;
+    }
+    readNext();
+}
+
+template <class Stream> void PeerSession<Stream>::consume(std::string_view bytes)
+{
+    if (!bytes.empty()) {
+        // Any bytes count as activity: frames, pings, pongs and close frames alike.
+        m_lastActiveSweep = m_slot.context().idleSweep;
+        m_pinging = false;
+    }
+    while (!bytes.empty() && m_readingFrames) {
+        const FrameReader::Step step = m_reader.next(bytes);
+        bytes.remove_prefix(step.consumed);
+        switch (step.event) {
+        case FrameReader::Event::None:
+        case FrameReader::Event::Pong:
+            break;
+        case FrameReader::Event::Message:
+            handleMessage(m_reader.takeMessage());
+            break;
+        case FrameReader::Event::Ping:
+            if (!m_closing)
+                send(WireFrame::pong(m_reader.controlPayload()));
+            break;
+        case FrameReader::Event::Close:
+            // The peer's half of the closing handshake: answer with its code unless
+            // ours went first, then wait for the peer to close the connection.
+            m_readingFrames = false;
+            if (!m_closing)
+                startClosing(WireFrame::close(m_reader.closeCode(), {}));
+            finish();
+            break;
+        case FrameReader::Event::Failed:
+            // Too large (1009), not UTF-8 (1007) or broken framing (1002).
+            m_readingFrames = false;
+            if (!m_closing)
+                startClosing(WireFrame::close(m_reader.failureCode(), {}));
+            finish();
+            break;
+        }
+    }
+}
+
+template <class Stream> void PeerSession<Stream>::handleMessage(std::string frame)
 {
     RelayContext& context = m_slot.context();
-    // A binary frame is taken like a text one when it holds an envelope: JSON parsing
-    // validates its UTF-8, so it can go on as a text frame with the same bytes.
-    const auto facts = EnvelopeReader::read(m_incoming);
+    if (m_closing)
+        return;
+    // A binary message is taken like a text one when it holds an envelope: JSON parsing
+    // validates its UTF-8, so it goes on as a text frame with the same payload.
+    const auto facts = EnvelopeReader::read(WireFrame::payload(frame));
     if (!facts || !m_room) {
         ++context.stats.framesDropped;
         return;
     }
     if (facts->kind == "msg") {
-        auto frame = std::make_shared<const std::string>(std::move(m_incoming));
-        m_incoming = std::string();
-        m_room->forward(*this, frame, facts->cache);
+        m_room->forward(*this, std::make_shared<const std::string>(std::move(frame)), facts->cache);
     } else if (facts->kind == "ping") {
         send(EnvelopeFactory::pong());
     } else {
@@ -133,74 +236,180 @@ template <class Stream> bool PeerSession<Stream>::send(Frame frame)
 {
     if (m_closing)
         return true; // going away: swallowed, not an overflow
-    RelayContext& context = m_slot.context();
-    if (m_queuedBytes + frame->size() > context.options.sendQueueBytes)
+    const std::size_t limit = m_slot.context().options.sendQueueBytes;
+    // The limit is on what the kernel would not take: hand it the queue before refusing.
+    if (m_queuedBytes + frame->size() > limit && !m_writing)
+        writeQueued();
+    if (m_queuedBytes + frame->size() > limit)
         return false;
-    m_queuedBytes += frame->size();
-    context.stats.peakQueuedBytes = std::max(context.stats.peakQueuedBytes, m_queuedBytes);
-    m_queue.push_back(std::move(frame));
-    if (!m_writing)
-        writeNext();
+    queue(std::move(frame));
     return true;
 }
 
-template <class Stream> void PeerSession<Stream>::writeNext()
+template <class Stream> void PeerSession<Stream>::queue(Frame frame)
 {
-    if (m_closing || m_queueHead == m_queue.size()) {
-        m_queue.clear();
-        m_queueHead = 0;
-        m_queuedBytes = 0;
-        m_writing = false;
-        return;
-    }
-    if (m_queueHead >= queueCompactThreshold && m_queueHead * 2 >= m_queue.size()) {
-        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_queueHead));
-        m_queueHead = 0;
-    }
-    m_writing = true;
-    const Frame& frame = m_queue[m_queueHead];
-    m_ws.text(true);
-    m_ws.async_write(boost::asio::buffer(*frame),
-        [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleWrite(error); });
+    RelayContext& context = m_slot.context();
+    m_queuedBytes += frame->size();
+    context.stats.peakQueuedBytes = std::max(context.stats.peakQueuedBytes, m_queuedBytes);
+    m_queue.push_back(std::move(frame));
+    scheduleFlush();
 }
 
-template <class Stream> void PeerSession<Stream>::handleWrite(beast::error_code error)
+template <class Stream> void PeerSession<Stream>::scheduleFlush()
 {
-    if (m_queueHead < m_queue.size()) {
-        m_queuedBytes -= m_queue[m_queueHead]->size();
-        m_queue[m_queueHead].reset();
+    if (m_flushPending || m_writing)
+        return; // the flush list or the write in progress will get to it
+    m_flushPending = true;
+    RelayContext& context = m_slot.context();
+    context.pendingFlushes.push_back(this->shared_from_this());
+    if (!context.flushPosted) {
+        context.flushPosted = true;
+        net::post(socket().get_executor(), [context = m_slot.shared()] { flushAll(*context); });
+    }
+}
+
+template <class Stream> void PeerSession<Stream>::flush()
+{
+    m_flushPending = false;
+    if (!m_writing)
+        writeQueued();
+}
+
+template <class Stream> void PeerSession<Stream>::writeQueued()
+{
+    for (;;) {
+        if (!socket().is_open()) {
+            resetQueue();
+            return;
+        }
+        if (m_queueHead == m_queue.size()) {
+            resetQueue();
+            if (m_closeQueued && !m_sendShutDown) {
+                // The close frame is out: the peer reads its end of the stream after it.
+                m_sendShutDown = true;
+                beast::error_code ignored;
+                socket().shutdown(net::socket_base::shutdown_send, ignored);
+            }
+            return;
+        }
+        if (m_queueHead >= queueCompactThreshold && m_queueHead * 2 >= m_queue.size()) {
+            m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(m_queueHead));
+            m_queueHead = 0;
+        }
+        std::array<net::const_buffer, framesPerWrite> buffers;
+        std::size_t count = 0;
+        std::size_t total = 0;
+        for (std::size_t i = m_queueHead; i < m_queue.size() && count < framesPerWrite; ++i, ++count) {
+            const std::string& frame = *m_queue[i];
+            const std::size_t skip = i == m_queueHead ? m_headOffset : 0;
+            buffers[count] = net::buffer(frame.data() + skip, frame.size() - skip);
+            total += frame.size() - skip;
+        }
+        if constexpr (isPlain) {
+            beast::error_code error;
+            std::size_t written = m_stream.write_some(std::span(buffers.data(), count), error);
+            if (wouldBlock(error)) {
+                written = 0;
+            } else if (error) {
+                abort(); // the peer is gone; its read side finishes it
+                return;
+            }
+            consumeWritten(written);
+            if (written < total) {
+                // The socket is full: go on when it drains.
+                m_writing = true;
+                m_stream.async_wait(
+                    net::socket_base::wait_write, [self = this->shared_from_this()](beast::error_code waitError) {
+                        self->m_writing = false;
+                        if (!waitError)
+                            self->writeQueued();
+                    });
+                return;
+            }
+        } else {
+            m_writing = true;
+            m_inFlight = count;
+            net::async_write(m_stream, std::vector<net::const_buffer>(buffers.begin(), buffers.begin() + count),
+                [self = this->shared_from_this()](beast::error_code error, std::size_t written) {
+                    self->m_writing = false;
+                    self->m_inFlight = 0;
+                    if (error) {
+                        self->abort();
+                        return;
+                    }
+                    self->consumeWritten(written);
+                    self->writeQueued();
+                });
+            return;
+        }
+    }
+}
+
+template <class Stream> void PeerSession<Stream>::consumeWritten(std::size_t bytes)
+{
+    while (bytes > 0 && m_queueHead < m_queue.size()) {
+        Frame& frame = m_queue[m_queueHead];
+        const std::size_t left = frame->size() - m_headOffset;
+        if (bytes < left) {
+            m_headOffset += bytes;
+            return;
+        }
+        bytes -= left;
+        m_queuedBytes -= frame->size();
+        frame.reset();
         ++m_queueHead;
+        m_headOffset = 0;
+        m_handshakeSent = true;
     }
-    if (error) {
-        m_writing = false;
-        abort();
-        return;
-    }
-    writeNext();
+}
+
+template <class Stream> void PeerSession<Stream>::resetQueue()
+{
+    if (m_queue.capacity() > idleQueueCapacity)
+        std::vector<Frame>().swap(m_queue);
+    else
+        m_queue.clear();
+    m_queueHead = 0;
+    m_headOffset = 0;
+    m_queuedBytes = 0;
 }
 
 template <class Stream> void PeerSession<Stream>::close(std::uint16_t code, std::string_view reason)
 {
     if (m_closing)
         return;
+    startClosing(WireFrame::close(code, reason));
+}
+
+template <class Stream> void PeerSession<Stream>::startClosing(Frame closeFrame)
+{
     m_closing = true;
-    // Beast runs the close after a write in progress; queued frames go unsent.
-    websocket::close_reason closeReason(static_cast<websocket::close_code>(code), reason.substr(0, 120));
-    m_ws.async_close(closeReason, [self = this->shared_from_this()](beast::error_code) {});
+    // Frames not begun are dropped; the one being written (and the 101 answer) go first.
+    std::size_t keep = m_queueHead;
+    if (m_headOffset > 0 || (!m_handshakeSent && keep < m_queue.size()))
+        keep = m_queueHead + 1;
+    keep = std::min(std::max(keep, m_queueHead + m_inFlight), m_queue.size());
+    for (std::size_t i = keep; i < m_queue.size(); ++i)
+        m_queuedBytes -= m_queue[i]->size();
+    m_queue.resize(keep);
+    m_closeQueued = true;
+    queue(std::move(closeFrame));
+    // A peer that never answers the close frame is dropped.
+    m_closeTimer = std::make_unique<net::steady_timer>(socket().get_executor(), closeHandshakeTimeout);
+    m_closeTimer->async_wait([weak = this->weak_from_this()](beast::error_code error) {
+        if (error)
+            return;
+        if (auto self = weak.lock())
+            self->abort();
+    });
 }
 
 template <class Stream> void PeerSession<Stream>::abort()
 {
     m_closing = true;
     beast::error_code ignored;
-    auto& socket = [this]() -> boost::asio::ip::tcp::socket& {
-        if constexpr (std::is_same_v<Stream, boost::asio::ip::tcp::socket>)
-            return m_ws.next_layer();
-        else
-            return beast::get_lowest_layer(m_ws).socket();
-    }();
-    socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-    socket.close(ignored);
+    socket().shutdown(net::socket_base::shutdown_both, ignored);
+    socket().close(ignored);
 }
 
 template <class Stream> void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
@@ -209,12 +418,12 @@ template <class Stream> void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
         return;
     const std::uint64_t silent = sweep - m_lastActiveSweep;
     if (silent >= 4) {
-        RelayLog::line("idle-timeout room=" + std::string(RelayLog::shortRoom(m_roomId))
+        RelayLog::line("idle-timeout room=" + std::string(RelayLog::shortRoom(roomId()))
             + " role=" + std::string(toString(m_role)) + " from=" + m_address);
         abort();
     } else if (silent >= 2 && !m_pinging) {
         m_pinging = true;
-        m_ws.async_ping({}, [self = this->shared_from_this()](beast::error_code) { self->m_pinging = false; });
+        queue(WireFrame::ping());
     }
 }
 
@@ -228,12 +437,13 @@ template <class Stream> void PeerSession<Stream>::finish()
         RelayContext& context = m_slot.context();
         --context.stats.peers;
         auto room = std::move(m_room);
+        m_roomId = room->id();
         room->leave(*this);
         context.rooms.releaseIfEmpty(room);
     }
 }
 
-template class PeerSession<boost::asio::ip::tcp::socket>;
+template class PeerSession<net::ip::tcp::socket>;
 template class PeerSession<beast::ssl_stream<beast::tcp_stream>>;
 
 } // namespace Wardlamp

@@ -8,8 +8,11 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace Wardlamp {
+
+class Peer;
 
 // What every session of one relay shares: its options, counters, rooms and TLS
 // context. Held by shared_ptr from each session, so a session that outlives the
@@ -27,6 +30,16 @@ struct RelayContext {
     std::optional<boost::asio::ssl::context> tls; // set when serving wss://
     bool shuttingDown = false;
     std::uint64_t idleSweep = 0; // ticks of the idle sweep, every idleTimeout / 4
+
+    // Every plain connection reads into this one buffer and parses what it got before
+    // its handler returns, so a connection holds no read buffer of its own.
+    std::vector<char> readBuffer = std::vector<char>(64 * 1024);
+    // Peers with frames queued since the last flush. One posted handler writes them
+    // after the handlers that queued them have run, so what a peer is sent in one turn
+    // of the io_context goes out in one write.
+    std::vector<std::shared_ptr<Peer>> pendingFlushes;
+    std::vector<std::shared_ptr<Peer>> flushing;
+    bool flushPosted = false;
 };
 
 } // namespace Wardlamp
