@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSslConfiguration>
 #include <QSslError>
+#include <QSslSocket>
 #include <QStringDecoder>
 #include <QWebSocket>
 
@@ -51,6 +52,9 @@ struct RelayConnection {
     quint64 serial;
     QWebSocket* socket;
     QTimer handshakeTimer;
+    // The TLS socket inside `socket` (wss:// only), whose encrypted records waiting
+    // for the network are part of the send backlog.
+    QPointer<QSslSocket> tls;
     bool opened = false;
     bool closedByUs = false;
     bool closeSignalled = false;
@@ -73,6 +77,8 @@ RelayClient::RelayClient(QUrl endpoint, QString room, PeerRole role, Options opt
 {
     if (!(m_options.timeScale > 0) || !std::isfinite(m_options.timeScale))
         m_options.timeScale = 1.0;
+    if (m_options.maxPendingBytes < 1)
+        m_options.maxPendingBytes = defaultMaxPendingBytes;
     // Zero leeway: the ping goes out on the period, not when convenient.
     m_heartbeat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_heartbeat, &QTimer::timeout, this, &RelayClient::handleHeartbeat);
@@ -104,6 +110,19 @@ QUrl RelayClient::connectionUrl(const QUrl& endpoint)
 
 bool RelayClient::isOpen() const { return m_current && m_current->opened; }
 
+qint64 RelayClient::pendingBytes() const
+{
+    if (!isOpen())
+        return 0;
+    // QWebSocket::bytesToWrite() is its socket's write buffer: everything for ws://,
+    // but for wss:// only the plaintext not yet encrypted. QSslSocket moves that into
+    // TLS records at once and keeps the records in a buffer of its own, which is
+    // where a stalled connection's bytes pile up. QWebSocket has no accessor for its
+    // socket; it is its direct child (pinned by the backlog tests, ws and wss).
+    const RelayConnection* c = m_current.get();
+    return c->socket->bytesToWrite() + (c->tls ? c->tls->encryptedBytesToWrite() : 0);
+}
+
 void RelayClient::connect()
 {
     if (m_active)
@@ -118,6 +137,15 @@ void RelayClient::disconnect()
     m_reconnectTimer.stop();
     tearDown(std::nullopt, false);
     m_pending.clear();
+    // The connection just torn down (or an earlier one still closing) is m_previous.
+    QWebSocket* closing = m_previous ? m_previous->socket : nullptr;
+    if (closing && closing->state() != QAbstractSocket::UnconnectedState) {
+        // Cut when the connection is dropped (a new connect(), or destruction).
+        QObject::connect(closing, &QWebSocket::disconnected, this, &RelayClient::closed,
+                         Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    } else {
+        QMetaObject::invokeMethod(this, &RelayClient::closed, Qt::QueuedConnection);
+    }
 }
 
 int RelayClient::scaled(int ms) const
@@ -207,6 +235,7 @@ void RelayClient::handleOpened(quint64 serial)
         return;
     connection->opened = true;
     connection->handshakeTimer.stop();
+    connection->tls = connection->socket->findChild<QSslSocket*>(QString(), Qt::FindDirectChildrenOnly);
     m_reconnectAttempt = 0;
     m_heartbeat.start(scaled(heartbeatIntervalMs));
     qCDebug(lcRemoteKit) << "relay: connected";
@@ -261,6 +290,9 @@ void RelayClient::handleHeartbeat()
     RelayConnection* c = m_current.get();
     if (!m_active || !c || !c->opened)
         return;
+    // This connection has lived through a heartbeat period: overflows before it are
+    // no longer "in a row".
+    m_overflowStreak = 0;
     if (c->awaitingPong) {
         // The previous ping was never answered: the relay is gone or the path is dead.
         handleFailure(c->serial, Signal::error, tr("the relay did not answer a ping"));
@@ -312,7 +344,42 @@ void RelayClient::sendEnvelope(const Envelope& envelope)
     const QString text = decoder(bytes);
     if (decoder.hasError())
         return;
+    qint64 pending = pendingBytes();
+    if (pending > 0 && pending + bytes.size() > m_options.maxPendingBytes) {
+        // The socket writes only from the event loop, so a burst sent in one go counts
+        // in full although a healthy connection takes most of it at once: hand what
+        // the network accepts now to the kernel before judging.
+        m_current->socket->flush();
+        pending = pendingBytes();
+        if (pending > 0 && pending + bytes.size() > m_options.maxPendingBytes) {
+            handleBacklogOverflow(pending, bytes.size());
+            return;
+        }
+    }
     m_current->socket->sendTextMessage(text);
+}
+
+// Why the connection ends instead of dropping envelopes until the backlog shrinks:
+// every envelope matters to the peer's picture. The agent counts a snapshot as
+// delivered once sent and sends the next only when the state changes; log lines
+// carry no sequence a controller could find a gap by; a lost commandAck makes the
+// controller report a command that ran as unacknowledged; a lost alert is gone.
+// The client cannot repair any of that, but its owner repairs all of it on every
+// `connected` (the agent sends a fresh snapshot, and the relay re-announces each
+// controller, which brings the recent log lines). So a relay that cannot keep up
+// costs a short outage that every side sees, never a silent hole.
+void RelayClient::handleBacklogOverflow(qint64 pending, qint64 frameBytes)
+{
+    ++m_backlogOverflows;
+    qCWarning(lcRemoteKit,
+              "relay: %lld bytes still unsent (limit %lld); not queueing a %lld-byte message, reconnecting",
+              qlonglong(pending), qlonglong(m_options.maxPendingBytes), qlonglong(frameBytes));
+    // Several overflows in a row mean the relay takes connections but does not read
+    // them: back off as after failed attempts rather than from the first step.
+    m_reconnectAttempt = std::max(m_reconnectAttempt, m_overflowStreak);
+    ++m_overflowStreak;
+    tearDown(tr("the relay is not taking the messages sent to it (%1 bytes waiting)").arg(pending), true);
+    scheduleReconnect();
 }
 
 void RelayClient::sendMessage(const PeerMessage& message, const ContentKey& key, bool cache,

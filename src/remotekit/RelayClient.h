@@ -44,6 +44,17 @@ struct RelayConnection;
 // silently lost, is noticed within two heartbeat periods). A close followed by a
 // socket error on the same connection counts as two signals; a connection that
 // never opened gives one signal however its failure is reported.
+//
+// Send backlog. QWebSocket hands every frame to its socket, which keeps whatever
+// the network has not taken yet in memory without limit. The client measures that
+// backlog (bytes handed to the socket and not yet written to the network,
+// including TLS records still to go) and never lets it pass
+// Options::maxPendingBytes: an envelope that would is not queued; the connection
+// is ended instead, like any other failure (1001, `disconnected` with the reason,
+// reconnect). One envelope alone may exceed the limit when nothing is waiting.
+// Overflows in a row, with no connection lasting a heartbeat period in between,
+// advance the back-off like failed attempts, so a relay that takes every
+// connection and then stops reading is not redialled every half second.
 class RelayClient : public QObject {
     Q_OBJECT
 
@@ -64,6 +75,10 @@ public:
         friend bool operator==(const Event&, const Event&) = default;
     };
 
+    // Well above what the agent sends in one go in normal use (a snapshot and the
+    // recent log lines of each server), small beside the memory of any machine.
+    static constexpr qint64 defaultMaxPendingBytes = 4 * 1024 * 1024;
+
     struct Options {
         // Multiplies every delay of the client (back-off, heartbeat period, request
         // timeout): 1 in production, small in tests that check the schedule.
@@ -71,6 +86,9 @@ public:
         // Certificate authorities trusted in addition to the system's (a self-hosted
         // relay with its own certificate).
         QList<QSslCertificate> extraCaCertificates;
+        // The most the send backlog of one connection may hold (see above); values
+        // below 1 read as the default.
+        qint64 maxPendingBytes = defaultMaxPendingBytes;
     };
 
     static constexpr int requestTimeoutMs = 60'000;
@@ -92,6 +110,11 @@ public:
     bool isOpen() const;
     // Failures since the last successful open.
     int reconnectAttempt() const { return m_reconnectAttempt; }
+    // Bytes of the open connection handed to the socket and not yet written to the
+    // network; 0 without an open connection.
+    qint64 pendingBytes() const;
+    // Connections ended because their send backlog reached the limit.
+    int backlogOverflows() const { return m_backlogOverflows; }
 
     // Start connecting and keep reconnecting until disconnect(). A second call
     // while active does nothing.
@@ -111,6 +134,11 @@ public:
 Q_SIGNALS:
     // Every event, in order, from the event loop of the owner's thread.
     void relayEvent(const Wardlamp::RelayClient::Event& event);
+    // After disconnect(): the connection it closed has finished closing (the relay
+    // answered the close, or the socket is gone), or there was none to close. Lets
+    // a program that is about to exit wait for its 1001 to reach the relay. Not
+    // emitted if connect() is called again first.
+    void closed();
     // Diagnostics: a reconnect was scheduled after failure number `attempt` (from 0),
     // `delayMs` from now (already scaled).
     void reconnectScheduled(int attempt, qint64 delayMs);
@@ -125,6 +153,7 @@ private:
     void handleFailure(quint64 serial, Signal signal, std::optional<QString> error);
     void handleFrame(quint64 serial, const QByteArray& bytes);
     void handleHeartbeat();
+    void handleBacklogOverflow(qint64 pending, qint64 frameBytes);
     void tearDown(std::optional<QString> error, bool report);
     void scheduleReconnect();
     void report(Event event);
@@ -137,6 +166,9 @@ private:
     Options m_options;
     bool m_active = false;
     int m_reconnectAttempt = 0;
+    int m_backlogOverflows = 0;
+    // Overflows since a connection last lived through a heartbeat period.
+    int m_overflowStreak = 0;
     quint64 m_nextSerial = 0;
     // The connection being opened or open; absent while waiting or idle.
     std::unique_ptr<RelayConnection> m_current;

@@ -7,6 +7,7 @@
 #include "remotekit/RelayClient.h"
 #include "remotekit/RemoteCrypto.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -121,6 +122,78 @@ public:
     QList<QWebSocketProtocol::CloseCode> closeCodes;
 };
 
+// A WebSocket server that completes every upgrade and then never reads another
+// byte: what a client sends piles up in the kernel's buffers, then in its own.
+class DeafServer : public QObject {
+public:
+    DeafServer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                socket->setParent(&server);
+                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answerUpgrade(socket); });
+            }
+        });
+    }
+    ~DeafServer() override { QObject::disconnect(&server, nullptr, this, nullptr); }
+
+    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(server.serverPort())); }
+
+    QTcpServer server;
+    int upgraded = 0;
+
+private:
+    void answerUpgrade(QTcpSocket* socket)
+    {
+        QByteArray& request = m_requests[socket];
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n"))
+            return;
+        QByteArray key;
+        for (const QByteArray& line : request.split('\n')) {
+            if (line.toLower().startsWith("sec-websocket-key:"))
+                key = line.mid(line.indexOf(':') + 1).trimmed();
+        }
+        const QByteArray accept
+            = QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"), QCryptographicHash::Sha1).toBase64();
+        socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
+        // Deaf from here on: Qt stops taking bytes from the kernel once this tiny buffer is full.
+        QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+        socket->setReadBufferSize(1);
+        m_requests.remove(socket);
+        ++upgraded;
+    }
+
+    QHash<QTcpSocket*, QByteArray> m_requests;
+};
+
+// Sends envelopes of `payloadBytes` through `client`, letting the event loop run
+// between them as an agent streaming logs would, until the client ends the
+// connection for its backlog (or `giveUpBytes` were handed over). Returns the
+// bytes handed over and the largest backlog seen.
+struct Flood {
+    qint64 handed = 0;
+    qint64 largestBacklog = 0;
+};
+Flood floodUntilOverflow(RelayClient& client, int payloadBytes, qint64 giveUpBytes)
+{
+    const Envelope envelope = Envelope::message(client.role(), QString(payloadBytes, QLatin1Char('A')));
+    const qint64 frameBytes = envelope.encode().size();
+    const int overflowsBefore = client.backlogOverflows();
+    Flood flood;
+    while (client.backlogOverflows() == overflowsBefore && flood.handed < giveUpBytes) {
+        if (client.isOpen()) {
+            client.sendEnvelope(envelope);
+            flood.handed += frameBytes;
+            flood.largestBacklog = std::max(flood.largestBacklog, client.pendingBytes());
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return flood;
+}
+
 // Whether a controller's peerJoin came after the latest `connected` of this log.
 bool peerJoinAfterLatestOpen(const EventLog& log)
 {
@@ -178,6 +251,8 @@ private Q_SLOTS:
     void unansweredPingReconnects();
     void wssWithOwnCertificate();
     void wssWithUntrustedCertificateFails();
+    void stalledRelayBoundsBacklogAndReconnects_data();
+    void stalledRelayBoundsBacklogAndReconnects();
 
     // Against scripted servers.
     void requestCarriesPathAndHeaders_data();
@@ -189,6 +264,7 @@ private Q_SLOTS:
     void handshakeTimeoutIsEnforced();
     void noEventAfterDisconnectEvenFromPendingFailure();
     void disconnectInHandlerDropsQueuedEvents();
+    void deafServerOverflowsBackOffLikeFailures();
 
 private:
     std::unique_ptr<Wardlamp::Test::TestEnvironment> m_env;
@@ -586,6 +662,72 @@ void TestRelayClient::wssWithUntrustedCertificateFails()
     QVERIFY(log.events.first().error.has_value());
 }
 
+void TestRelayClient::stalledRelayBoundsBacklogAndReconnects_data()
+{
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("ws") << false;
+    // TLS records waiting for the network sit in a buffer of their own.
+    QTest::newRow("wss") << true;
+}
+
+// A relay that stops reading while the agent keeps sending: the client's backlog
+// never passes the limit, however much is sent, and the connection is ended and
+// dialled again instead of growing without bound or dropping messages unnoticed.
+void TestRelayClient::stalledRelayBoundsBacklogAndReconnects()
+{
+    QFETCH(bool, tls);
+    QTemporaryDir dir;
+    QStringList relayArguments;
+    RelayClient::Options options;
+    if (tls) {
+        QString error;
+        QVERIFY2(makeCertificate(dir, &error), qPrintable(error));
+        relayArguments = { QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("cert.pem")),
+                           QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("key.pem")) };
+        options.extraCaCertificates = QSslCertificate::fromPath(dir.filePath(QStringLiteral("cert.pem")));
+    }
+    RelayProcess relay;
+    QVERIFY2(relay.start(0, relayArguments), qPrintable(relay.errorText()));
+    constexpr qint64 limit = 1024 * 1024;
+    options.maxPendingBytes = limit;
+    Pairing pairing;
+    RelayClient agent(relay.url(tls), pairing.room, PeerRole::agent, options);
+    EventLog log(&agent);
+    QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
+    agent.connect();
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
+
+    relay.pause();
+    constexpr int payloadBytes = 128 * 1024;
+    const Flood flood = floodUntilOverflow(agent, payloadBytes, 512 * limit);
+    QCOMPARE(agent.backlogOverflows(), 1);
+    // Far more than the limit went out (the kernel's buffers took their share), yet
+    // the backlog never held more than the limit plus the one envelope that met it.
+    QVERIFY2(flood.handed > 4 * limit, qPrintable(QString::number(flood.handed)));
+    QVERIFY2(flood.largestBacklog <= limit + payloadBytes + 1024, qPrintable(QString::number(flood.largestBacklog)));
+    QVERIFY2(flood.largestBacklog > limit / 2, qPrintable(QString::number(flood.largestBacklog)));
+    QCOMPARE(agent.pendingBytes(), 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 1, waitMs(10000));
+    const auto lost = std::find_if(log.events.cbegin(), log.events.cend(),
+                                   [](const auto& e) { return e.kind == Kind::disconnected; });
+    QVERIFY(lost->error.has_value());
+    QVERIFY2(lost->error->contains(QStringLiteral("bytes waiting")), qPrintable(*lost->error));
+    QCOMPARE(scheduled.size(), 1);
+    QCOMPARE(scheduled.first().at(0).toInt(), 0);
+
+    // The relay reads again: the client is back on the normal schedule and its messages arrive.
+    relay.resume();
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 2, waitMs(20000));
+    RelayClient controller(relay.url(tls), pairing.room, PeerRole::controller, options);
+    EventLog controllerLog(&controller);
+    controller.connect();
+    QTRY_VERIFY_WITH_TIMEOUT(peerJoinAfterLatestOpen(log), waitMs(10000));
+    agent.sendMessage(PeerMessage::notify(QUuid::createUuid(), QStringLiteral("after")), pairing.key);
+    QTRY_COMPARE_WITH_TIMEOUT(controllerLog.messages(pairing.key).size(), 1, waitMs(10000));
+    QCOMPARE(agent.backlogOverflows(), 1);
+}
+
 void TestRelayClient::requestCarriesPathAndHeaders_data()
 {
     QTest::addColumn<QString>("suffix");
@@ -697,11 +839,17 @@ void TestRelayClient::tearDownClosesWithGoingAway()
     {
         RelayClient agent(server.url(), pairing.room, PeerRole::agent);
         EventLog log(&agent);
+        QSignalSpy closed(&agent, &RelayClient::closed);
         agent.connect();
         QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
         agent.disconnect();
+        // Told once the close went through (what a program about to exit waits for).
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, waitMs(10000));
         QTRY_COMPARE_WITH_TIMEOUT(server.closeCodes.size(), 1, waitMs(10000));
         QCOMPARE(server.closeCodes.first(), QWebSocketProtocol::CloseCodeGoingAway);
+        // Nothing open: told at once.
+        agent.disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, waitMs(10000));
 
         agent.connect();
         QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 2, waitMs(10000));
@@ -788,6 +936,35 @@ void TestRelayClient::disconnectInHandlerDropsQueuedEvents()
     QTRY_COMPARE_WITH_TIMEOUT(server.closeCodes.size(), 1, waitMs(10000));
     QCOMPARE(log.count(Kind::envelope), 1);
     QCOMPARE(log.count(Kind::disconnected), 0);
+}
+
+// A server that takes every connection and never reads: each connection overflows
+// soon after it opens. Were each open to reset the back-off, the client would
+// redial every half second for ever; overflows in a row step it up instead.
+void TestRelayClient::deafServerOverflowsBackOffLikeFailures()
+{
+    constexpr double scale = 0.1; // back-off 50, 100, 200 ms; heartbeat 2.5 s
+    DeafServer server;
+    RelayClient::Options options = scaledBy(scale);
+    options.maxPendingBytes = 256 * 1024;
+    Pairing pairing;
+    RelayClient agent(server.url(), pairing.room, PeerRole::agent, options);
+    EventLog log(&agent);
+    QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
+    agent.connect();
+    for (int round = 1; round <= 3; ++round) {
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), round, waitMs(10000));
+        floodUntilOverflow(agent, 64 * 1024, 1024 * options.maxPendingBytes);
+        QCOMPARE(agent.backlogOverflows(), round);
+    }
+    QCOMPARE(server.upgraded, 3);
+    QCOMPARE(scheduled.size(), 3);
+    for (int i = 0; i < scheduled.size(); ++i) {
+        QCOMPARE(scheduled.at(i).at(0).toInt(), i);
+        QVERIFY(delayWithinSchedule(i, scheduled.at(i).at(1).toLongLong(), scale));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 3, waitMs(10000));
+    agent.disconnect();
 }
 
 QTEST_GUILESS_MAIN(TestRelayClient)
