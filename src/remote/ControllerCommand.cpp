@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace Wardlamp {
@@ -39,6 +40,9 @@ ControllerCommand::ControllerCommand(RemoteOptions options, const QString& room,
     m_deadline.setSingleShot(true);
     m_passwordGrace.setSingleShot(true);
     m_settle.setSingleShot(true);
+    m_closeWait.setSingleShot(true);
+    QObject::connect(&m_closeWait, &QTimer::timeout, this, &ControllerCommand::closed);
+    QObject::connect(&m_session, &ControllerSession::closed, this, &ControllerCommand::closed);
     QObject::connect(&m_deadline, &QTimer::timeout, this, &ControllerCommand::handleDeadline);
     QObject::connect(&m_settle, &QTimer::timeout, this, &ControllerCommand::handleSettle);
     QObject::connect(&m_passwordGrace, &QTimer::timeout, this, [this] {
@@ -56,6 +60,8 @@ ControllerCommand::ControllerCommand(RemoteOptions options, const QString& room,
 
 void ControllerCommand::run()
 {
+    if (m_phase == Phase::done)
+        return; // interrupted before it began
     m_phase = m_options.command == RemoteOptions::Command::watch ? Phase::watching : Phase::awaitingSnapshot;
     if (m_phase == Phase::awaitingSnapshot)
         m_deadline.start(m_options.timeoutSeconds * 1000);
@@ -268,6 +274,13 @@ void ControllerCommand::handleDeadline()
     }
 }
 
+void ControllerCommand::interrupt(int signalNumber)
+{
+    // Ctrl-C is how `watch` and `logs -f` end, so it says nothing; output already
+    // printed stays whole (lines are written out as they come).
+    finish(signalNumber == SIGINT ? ExitCode::interrupted : ExitCode::terminated);
+}
+
 void ControllerCommand::note(const QString& text) { m_err << QStringLiteral("wardlamp-remote: ") << text << Qt::endl; }
 
 void ControllerCommand::finish(ExitCode code, const QString& message)
@@ -281,7 +294,21 @@ void ControllerCommand::finish(ExitCode code, const QString& message)
     if (!message.isEmpty())
         note(message);
     m_out.flush();
-    Q_EMIT finished(toInt(code));
+    // The relay should see this controller leave, not lose it: the exit waits for
+    // the close to go through (it is quick), but never long.
+    m_exitCode = toInt(code);
+    m_closeWait.start(closeWaitMs);
+    m_session.stop();
+}
+
+void ControllerCommand::closed()
+{
+    if (!m_exitCode)
+        return;
+    m_closeWait.stop();
+    const int code = *m_exitCode;
+    m_exitCode.reset();
+    Q_EMIT finished(code);
 }
 
 } // namespace Wardlamp

@@ -20,7 +20,9 @@ namespace Wardlamp {
 // finds the server, then lists, prints logs, sends a command and waits for its
 // acknowledgement, or watches announcements. Tells apart, with a clear message and
 // exit code: an unreachable relay, an absent desktop, a wrong password (messages
-// arrive but none opens), an unknown server. Emits finished() once.
+// arrive but none opens), an unknown server. However it ends (done, failed, or
+// interrupted), it leaves the relay politely, closing with 1001, and emits
+// finished() once, after the close went through or closeWaitMs passed.
 // Owner: main(); main thread.
 class ControllerCommand : public QObject {
     Q_OBJECT
@@ -36,11 +38,15 @@ public:
     // first batch (a server with no lines sends none).
     static constexpr int backlogQuietMs = 300;
     static constexpr int backlogFirstMs = 2000;
+    // The most the exit waits for the relay to answer the close.
+    static constexpr int closeWaitMs = 1000;
 
     ControllerCommand(RemoteOptions options, const QString& room, const ContentKey& key,
                   RelayClient::Options clientOptions, QObject* parent = nullptr);
 
     void run();
+    // SIGINT or SIGTERM: end now, with exit status 128 + the signal's number.
+    void interrupt(int signalNumber);
 
 Q_SIGNALS:
     void finished(int exitCode);
@@ -59,6 +65,7 @@ private:
     void takeLines(const QList<WireLogLine>& lines);
     void finish(ExitCode code, const QString& message = {});
     void note(const QString& text);
+    void closed();
 
     RemoteOptions m_options;
     ControllerSession m_session;
@@ -68,6 +75,9 @@ private:
     QTimer m_deadline;
     QTimer m_passwordGrace;
     QTimer m_settle;
+    QTimer m_closeWait;
+    // Set by finish() until finished() is emitted.
+    std::optional<int> m_exitCode;
     std::optional<Snapshot> m_snapshot;
     int m_snapshotCount = 0;
     std::optional<WireServer> m_target;

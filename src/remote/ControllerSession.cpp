@@ -9,9 +9,12 @@ ControllerSession::ControllerSession(const QUrl& relay, const QString& room, con
     , m_key(key)
 {
     QObject::connect(&m_client, &RelayClient::relayEvent, this, &ControllerSession::handleEvent);
+    QObject::connect(&m_client, &RelayClient::closed, this, &ControllerSession::closed);
 }
 
 void ControllerSession::start() { m_client.connect(); }
+
+void ControllerSession::stop() { m_client.disconnect(); }
 
 void ControllerSession::send(const PeerMessage& message) { m_client.sendMessage(message, m_key); }
 

@@ -28,6 +28,9 @@ public:
                       RelayClient::Options options, QObject* parent = nullptr);
 
     void start();
+    // Leaves the room: closes the connection with 1001 ("going away"); closed()
+    // follows once the relay has answered or the socket is gone.
+    void stop();
     void send(const PeerMessage& message);
 
     bool isOpen() const { return m_client.isOpen(); }
@@ -45,6 +48,8 @@ Q_SIGNALS:
     void messageReceived(const Wardlamp::PeerMessage& message);
     // A "msg" envelope that does not open under the key.
     void unopenedMessage();
+    // After stop(): the connection has finished closing.
+    void closed();
 
 private:
     void handleEvent(const RelayClient::Event& event);

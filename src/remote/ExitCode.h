@@ -14,6 +14,11 @@ enum class ExitCode {
     wrongPassword = 6, // messages arrive from the desktop but none opens
     unknownServer = 7, // no server, or more than one, matches the name or id given
     noAcknowledgement = 8, // the command was sent but not acknowledged within the timeout
+    // Ended by a signal, after leaving the relay politely: 128 + the signal's number,
+    // what a shell reports for a program the signal ended, so scripts can tell an
+    // interrupted run from a finished one.
+    interrupted = 130, // SIGINT (Ctrl-C)
+    terminated = 143, // SIGTERM
 };
 
 inline int toInt(ExitCode code) { return static_cast<int>(code); }

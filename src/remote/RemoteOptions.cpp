@@ -239,6 +239,8 @@ Exit status:
   2  usage error              7  unknown server, or a name that is not unique
   3  the pairing key is bad   8  the command was not acknowledged in time
   4  the relay cannot be reached
+  130, 143  interrupted by SIGINT (Ctrl-C) or SIGTERM, after leaving the relay
+            politely (close code 1001); a second Ctrl-C ends it at once
 )");
     if (!command) {
         return QStringLiteral(R"(Usage: wardlamp-remote [options] COMMAND [arguments]

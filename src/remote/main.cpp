@@ -1,7 +1,8 @@
 // wardlamp-remote: the controller side of a Wardlamp pairing in a terminal.
-#include "ExitCode.h"
-#include "PasswordInput.h"
 #include "ControllerCommand.h"
+#include "ExitCode.h"
+#include "InterruptWatcher.h"
+#include "PasswordInput.h"
 #include "RemoteOptions.h"
 
 #include "remotekit/PairingCredential.h"
@@ -12,6 +13,7 @@
 #include <QSslCertificate>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -86,6 +88,9 @@ int main(int argc, char** argv)
     ControllerCommand command(options, room, *key, clientOptions);
     QObject::connect(&command, &ControllerCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
                      Qt::QueuedConnection);
+    // Only now: a Ctrl-C at the password prompt still ends the program at once.
+    InterruptWatcher interrupts({ SIGINT, SIGTERM });
+    QObject::connect(&interrupts, &InterruptWatcher::received, &command, &ControllerCommand::interrupt);
     QTimer::singleShot(0, &command, &ControllerCommand::run);
     return app.exec();
 }

@@ -14,8 +14,12 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTest>
+#include <QWebSocket>
+#include <QWebSocketServer>
 
 #include <memory>
+
+#include <csignal>
 
 using namespace Wardlamp;
 using namespace Qt::Literals::StringLiterals;
@@ -42,6 +46,39 @@ WireServer server(const QUuid& id, const QString& name, WireStatus status)
     }
     return s;
 }
+
+// A stand-in relay that only accepts connections and records the close code each
+// one ended with (a connection that just drops leaves Qt's default, 1000).
+class RecordingRelay : public QObject {
+public:
+    RecordingRelay()
+        : server(u"recording"_s, QWebSocketServer::NonSecureMode)
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QWebSocketServer::newConnection, this, [this] {
+            while (QWebSocket* socket = server.nextPendingConnection()) {
+                socket->setParent(&server);
+                ++connections;
+                QObject::connect(socket, &QWebSocket::textMessageReceived, this, [this] { ++messages; });
+                QObject::connect(socket, &QWebSocket::disconnected, this,
+                                 [this, socket] { closeCodes.append(int(socket->closeCode())); });
+            }
+        });
+    }
+    ~RecordingRelay() override
+    {
+        QObject::disconnect(&server, nullptr, this, nullptr);
+        for (QWebSocket* socket : server.findChildren<QWebSocket*>())
+            QObject::disconnect(socket, nullptr, this, nullptr);
+    }
+
+    QUrl url() const { return QUrl(u"ws://127.0.0.1:%1"_s.arg(server.serverPort())); }
+
+    QWebSocketServer server;
+    int connections = 0;
+    int messages = 0;
+    QList<int> closeCodes;
+};
 
 // One wardlamp-remote run. The scripted agent lives in this process, so the test
 // never blocks on the child: it waits with QTRY while the event loop runs.
@@ -72,6 +109,10 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void watchPrintsAnnouncements();
+    void interruptClosesWithGoingAway_data();
+    void interruptClosesWithGoingAway();
+    void interruptWhileFollowingLeavesTheRoom();
+    void interruptWithFrozenRelayExitsWithinBound();
     void badKey();
     void wrongPassword_data();
     void wrongPassword();
@@ -306,6 +347,81 @@ void TestWardlampRemote::watchPrintsAnnouncements()
     QVERIFY(!watch->finished());
     watch->process.terminate();
     QVERIFY(waitFinished(*watch));
+}
+
+void TestWardlampRemote::interruptClosesWithGoingAway_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("watch, Ctrl-C") << QStringList { u"watch"_s } << SIGINT << 130;
+    QTest::newRow("watch, SIGTERM") << QStringList { u"watch"_s } << SIGTERM << 143;
+    QTest::newRow("logs -f, Ctrl-C while waiting for the desktop")
+        << QStringList { u"logs"_s, u"api"_s, u"-f"_s, u"--timeout"_s, u"120"_s } << SIGINT << 130;
+}
+
+// Ended by a signal, wardlamp-remote leaves the relay with a close frame saying
+// "going away" (1001) rather than dropping the connection, and exits 128 + signal.
+void TestWardlampRemote::interruptClosesWithGoingAway()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signalNumber);
+    QFETCH(int, exitCode);
+    RecordingRelay relay;
+    auto remote = run(arguments, { u"WL_RELAY_URL="_s + relay.url().toString() });
+    QTRY_COMPARE_WITH_TIMEOUT(relay.connections, 1, waitMs(20000));
+    // Past the handshake on its side too, so the signal finds an open connection:
+    // watch says so, logs asks for a snapshot.
+    if (arguments.first() == u"watch"_s)
+        QTRY_VERIFY_WITH_TIMEOUT(remote->stderrText().contains(u"connected to the relay"_s), waitMs(20000));
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(relay.messages, 1, waitMs(20000));
+    QVERIFY(!remote->finished());
+    QCOMPARE(::kill(pid_t(remote->process.processId()), signalNumber), 0);
+    QVERIFY(waitFinished(*remote, 10000));
+    QCOMPARE(remote->process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(remote->process.exitCode(), exitCode);
+    QTRY_COMPARE_WITH_TIMEOUT(relay.closeCodes.size(), 1, waitMs(10000));
+    QCOMPARE(relay.closeCodes.first(), int(QWebSocketProtocol::CloseCodeGoingAway));
+    QVERIFY2(!remote->stderrText().contains(u"lost"_s), qPrintable(remote->stderrText()));
+}
+
+// Against the real relay and a desktop: the desktop hears the controller leave.
+void TestWardlampRemote::interruptWhileFollowingLeavesTheRoom()
+{
+    startAgent();
+    auto logs = run({ u"logs"_s, u"api"_s, u"-f"_s, u"-n"_s, u"2"_s });
+    QTRY_VERIFY_WITH_TIMEOUT(logs->stdoutText().contains(u"line 5"_s), waitMs(20000));
+    QTRY_COMPARE_WITH_TIMEOUT(m_agent->controllerCount(), 1, waitMs(10000));
+    QCOMPARE(::kill(pid_t(logs->process.processId()), SIGINT), 0);
+    QVERIFY(waitFinished(*logs, 10000));
+    QCOMPARE(logs->process.exitCode(), 130);
+    QTRY_COMPARE_WITH_TIMEOUT(m_agent->controllerCount(), 0, waitMs(10000));
+    // What was printed stays whole.
+    const QStringList lines = logs->stdoutText().split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(1).mid(8), u"  line 5"_s);
+}
+
+// A relay that no longer reads cannot hold the exit up beyond the bound; the close
+// frame waits in the kernel and reaches the relay once it runs again.
+void TestWardlampRemote::interruptWithFrozenRelayExitsWithinBound()
+{
+    startAgent();
+    auto watch = run({ u"watch"_s });
+    QTRY_COMPARE_WITH_TIMEOUT(m_agent->controllerCount(), 1, waitMs(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(watch->stderrText().contains(u"connected to the relay"_s), waitMs(20000));
+    m_relay->pause();
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(::kill(pid_t(watch->process.processId()), SIGINT), 0);
+    const bool finished = waitFinished(*watch, 10000);
+    const qint64 elapsed = clock.elapsed();
+    m_relay->resume();
+    QVERIFY(finished);
+    QCOMPARE(watch->process.exitCode(), 130);
+    QVERIFY2(elapsed < 1000 + waitMs(3000), qPrintable(QString::number(elapsed)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_agent->controllerCount(), 0, waitMs(10000));
 }
 
 void TestWardlampRemote::badKey()

@@ -1,0 +1,72 @@
+#include "InterruptWatcher.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Wardlamp {
+
+namespace {
+
+int s_pipe[2] = { -1, -1 };
+
+extern "C" void writeSignalNumber(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe drops the byte: the ones already in it do the job.
+    [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+InterruptWatcher::InterruptWatcher(std::initializer_list<int> signalNumbers, QObject* parent)
+    : QObject(parent)
+{
+    Q_ASSERT(s_pipe[0] < 0);
+    if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        qFatal("wardlamp-remote: cannot create the signal pipe");
+    m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &InterruptWatcher::handleReadable);
+
+    struct sigaction action = {};
+    action.sa_handler = writeSignalNumber;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (const int signalNumber : signalNumbers)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+InterruptWatcher::~InterruptWatcher()
+{
+    // A handler still installed writes to a closed pipe, which is harmless; the
+    // process is ending when this object goes.
+    delete m_notifier;
+    const int readEnd = s_pipe[0];
+    const int writeEnd = s_pipe[1];
+    s_pipe[0] = s_pipe[1] = -1; // before closing, so a late signal cannot hit a reused descriptor
+    ::close(readEnd);
+    ::close(writeEnd);
+}
+
+void InterruptWatcher::handleReadable()
+{
+    unsigned char bytes[16];
+    for (;;) {
+        const ssize_t n = ::read(s_pipe[0], bytes, sizeof bytes);
+        if (n > 0) {
+            for (ssize_t i = 0; i < n; ++i)
+                Q_EMIT received(bytes[i]);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return;
+    }
+}
+
+} // namespace Wardlamp
