@@ -31,24 +31,27 @@ void LogForwarder::capture(const QUuid& id, const LineBatch& batch, const LogRin
         return;
     QList<LogLine>& pending = m_pending[id];
     const quint64 firstInRing = ring.firstSeq();
+    std::optional<LogLineIds> ids;
     for (const CapturedLine& captured : batch.lines) {
         if (!ring.isEmpty() && captured.seq >= firstInRing) {
-            // Still in the log: keep the log's own line (its id is what a later
-            // backlog carries too). The log is contiguous since its last clear.
+            // Still in the log: take the line from there. The log is
+            // contiguous since its last clear.
             const quint64 offset = captured.seq - firstInRing;
-            if (offset < quint64(ring.size()) && ring.at(int(offset)).seq == captured.seq) {
+            if (offset < quint64(ring.size()) && ring.seqAt(int(offset)) == captured.seq) {
                 pending.append(ring.at(int(offset)));
                 continue;
             }
             const int index = ring.indexAfterSeq(captured.seq - 1);
-            if (index < ring.size() && ring.at(index).seq == captured.seq) {
+            if (index < ring.size() && ring.seqAt(index) == captured.seq) {
                 pending.append(ring.at(index));
                 continue;
             }
         }
-        // Evicted within its own batch: it never had an id of its own.
+        // Evicted within its own batch: the same id it would have had in the log.
+        if (!ids)
+            ids.emplace(id);
         pending.append(LogLine {
-            QUuid::createUuid(), batch.date, QString::fromUtf8(captured.text), captured.isError, captured.seq });
+            ids->id(captured.seq), batch.date, QString::fromUtf8(captured.text), captured.isError, captured.seq });
     }
     if (pending.size() > maxPendingLines)
         pending.remove(0, pending.size() - maxPendingLines);

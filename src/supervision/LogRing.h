@@ -1,8 +1,11 @@
 #pragma once
 
 #include "LogLine.h"
+#include "LogLineIds.h"
 
+#include <QByteArrayView>
 #include <QList>
+#include <QSharedDataPointer>
 
 #include <cstddef>
 #include <iterator>
@@ -10,48 +13,86 @@
 namespace Wardlamp {
 
 // The bounded log of one server: oldest line first, at most capacity() lines.
-// Appending beyond the capacity drops the oldest line in O(1) (a circular buffer
-// over an implicitly shared QList, so copies of a state are cheap until written).
+// Appending beyond the capacity drops the oldest line in O(1).
+//
+// Lines are kept compactly, not as LogLine records: the text as UTF-8 in one
+// circular byte arena per log, and per line its time (ms since 1970), sequence
+// number, error flag and place in the arena (24 bytes). Line ids are not kept
+// but derived from the server id and the sequence number (LogLineIds), so a
+// line reads with the same id every time. at() and iteration materialise
+// LogLine values; the *At() accessors read single fields without doing so.
+//
+// Copies share the storage until one of them is written (copy-on-write), so
+// copying a server's state is cheap. Not thread-safe; a copy may be read on
+// another thread.
 class LogRing {
 public:
     static constexpr int defaultCapacity = 2000;
+    // Longer texts are cut (at a UTF-8 character boundary) when appended.
+    static constexpr qsizetype maxTextBytes = 1024 * 1024;
 
     LogRing()
-        : LogRing(defaultCapacity)
+        : LogRing(QUuid(), defaultCapacity)
     {
     }
-    explicit LogRing(int capacity);
+    explicit LogRing(int capacity)
+        : LogRing(QUuid(), capacity)
+    {
+    }
+    // The log of the server `serverId`, whose line ids it derives.
+    explicit LogRing(const QUuid& serverId, int capacity = defaultCapacity);
+    LogRing(const LogRing& other);
+    LogRing(LogRing&& other) noexcept;
+    LogRing& operator=(const LogRing& other);
+    LogRing& operator=(LogRing&& other) noexcept;
+    ~LogRing();
 
     int capacity() const { return m_capacity; }
-    int size() const { return m_size; }
-    bool isEmpty() const { return m_size == 0; }
+    int size() const;
+    bool isEmpty() const { return size() == 0; }
 
     // Index 0 is the oldest line.
-    const LogLine& at(int index) const;
-    const LogLine& operator[](int index) const { return at(index); }
-    const LogLine& first() const { return at(0); }
-    const LogLine& last() const { return at(m_size - 1); }
+    LogLine at(int index) const;
+    LogLine operator[](int index) const { return at(index); }
+    LogLine first() const { return at(0); }
+    LogLine last() const { return at(size() - 1); }
+
+    quint64 seqAt(int index) const;
+    qint64 msecsAt(int index) const;
+    bool isErrorAt(int index) const;
+    // The line's UTF-8 text; valid until the ring is next changed.
+    QByteArrayView textAt(int index) const;
+    QUuid idAt(int index) const { return m_ids.id(seqAt(index)); }
+    // The id that the line with this sequence number has (or had) in this log.
+    QUuid lineId(quint64 seq) const { return m_ids.id(seq); }
 
     // Sequence number of the oldest and newest line; 0 when empty.
-    quint64 firstSeq() const { return m_size ? first().seq : 0; }
-    quint64 lastSeq() const { return m_size ? last().seq : 0; }
+    quint64 firstSeq() const { return isEmpty() ? 0 : seqAt(0); }
+    quint64 lastSeq() const { return isEmpty() ? 0 : seqAt(size() - 1); }
 
     // Index of the first line whose seq is greater than `seq` (size() when none).
+    // Sequence numbers must grow along the log.
     int indexAfterSeq(quint64 seq) const;
 
-    void append(LogLine line);
+    // `text` must be valid UTF-8.
+    void append(QByteArrayView text, qint64 msecsSinceEpoch, bool isError, quint64 seq);
+    void append(const QString& text, const QDateTime& date, bool isError, quint64 seq);
+    // Empties the log and gives its memory back.
     void clear();
 
     // The lines as a plain list, oldest first.
     QList<LogLine> toList() const;
+
+    // Heap bytes held by this log's storage (shared with its copies).
+    qsizetype memoryBytes() const;
 
     class const_iterator {
     public:
         using iterator_category = std::random_access_iterator_tag;
         using value_type = LogLine;
         using difference_type = std::ptrdiff_t;
-        using pointer = const LogLine*;
-        using reference = const LogLine&;
+        using pointer = void;
+        using reference = LogLine;
 
         const_iterator() = default;
         const_iterator(const LogRing* ring, int index)
@@ -59,9 +100,8 @@ public:
             , m_index(index)
         {
         }
-        reference operator*() const { return m_ring->at(m_index); }
-        pointer operator->() const { return &m_ring->at(m_index); }
-        reference operator[](difference_type n) const { return m_ring->at(m_index + int(n)); }
+        LogLine operator*() const { return m_ring->at(m_index); }
+        LogLine operator[](difference_type n) const { return m_ring->at(m_index + int(n)); }
         const_iterator& operator++()
         {
             ++m_index;
@@ -110,15 +150,20 @@ public:
     };
 
     const_iterator begin() const { return { this, 0 }; }
-    const_iterator end() const { return { this, m_size }; }
+    const_iterator end() const { return { this, size() }; }
 
+    // Same capacity and the same lines (ids included).
     friend bool operator==(const LogRing& a, const LogRing& b);
 
 private:
-    QList<LogLine> m_lines; // grows up to m_capacity, then wraps
+    struct Slot;
+    struct Data;
+
+    const Slot& slot(int index) const;
+
+    QSharedDataPointer<Data> d; // null while nothing has been appended since construction or clear()
     int m_capacity;
-    int m_head = 0; // physical index of the oldest line
-    int m_size = 0;
+    LogLineIds m_ids;
 };
 
 } // namespace Wardlamp

@@ -60,7 +60,6 @@ ServerManager::ServerManager(Options options, QObject* parent)
     , m_clock(options.clock ? std::move(options.clock) : Clock([] { return std::chrono::steady_clock::now(); }))
     , m_alerts(options.alertService ? options.alertService : &ErrorAlertService::shared())
     , m_postBox(std::make_shared<Detail::PostBox>(this))
-    , m_random(std::random_device {}())
 {
     std::weak_ptr<Detail::PostBox> box = m_postBox;
     m_pump = std::make_unique<Detail::OutputPump>([this, box](const std::shared_ptr<Detail::ProcessRun>& run) {
@@ -155,8 +154,11 @@ ServerRuntimeState* ServerManager::entry(const QUuid& id)
 ServerRuntimeState& ServerManager::ensureEntry(const QUuid& id)
 {
     auto it = m_states.find(id);
-    if (it == m_states.end())
-        it = m_states.insert(id, ServerRuntimeState {});
+    if (it == m_states.end()) {
+        ServerRuntimeState fresh;
+        fresh.logs = LogRing(id);
+        it = m_states.insert(id, std::move(fresh));
+    }
     return *it;
 }
 
@@ -182,29 +184,25 @@ quint64 ServerManager::nextSeq(const QUuid& id, int count)
     return first;
 }
 
-LogLine ServerManager::makeLine(QString text, bool isError, quint64 seq)
+qint64 ServerManager::batchMSecs()
 {
-    // A version 4 UUID from our own generator: reading the system's random
-    // source for every line would cost more than everything else a line needs.
-    const quint64 high = m_random();
-    const quint64 low = m_random();
-    const QUuid id(uint(high >> 32), ushort(high >> 16), ushort((high & 0x0fff) | 0x4000),
-        uchar(((low >> 56) & 0x3f) | 0x80), uchar(low >> 48), uchar(low >> 40), uchar(low >> 32), uchar(low >> 24),
-        uchar(low >> 16), uchar(low >> 8), uchar(low));
-    return LogLine { id, batchDate(), std::move(text), isError, seq };
+    Q_ASSERT(m_changes);
+    if (!m_changes->msecs)
+        m_changes->msecs = batchDate().toMSecsSinceEpoch();
+    return *m_changes->msecs;
 }
 
 void ServerManager::appendLine(const QUuid& id, const QString& text, bool isError)
 {
     ServerRuntimeState& target = ensureEntry(id);
     const quint64 seq = nextSeq(id);
-    target.logs.append(makeLine(text, isError, seq));
     Changes::Server& change = m_changes->server(id);
     change.stateChanged = true;
     if (change.count++ == 0)
         change.firstSeq = seq;
-    change.ownedTexts.push_back(text.toUtf8());
-    change.tap.push_back(CapturedLine { seq, QByteArrayView(change.ownedTexts.back()), isError });
+    const QByteArray& utf8 = change.ownedTexts.emplace_back(text.toUtf8());
+    target.logs.append(QByteArrayView(utf8), batchMSecs(), isError, seq);
+    change.tap.push_back(CapturedLine { seq, QByteArrayView(utf8), isError });
 }
 
 void ServerManager::flushChanges()
@@ -280,6 +278,7 @@ void ServerManager::start(const ServerConfig& config)
     ServerRuntimeState& target = ensureEntry(id);
     const bool hadLines = !target.logs.isEmpty();
     target = ServerRuntimeState {};
+    target.logs = LogRing(id);
     target.status = ServerStatus::running;
     target.startedAt = batchDate();
     Changes::Server& change = m_changes->server(id);

@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <vector>
 
 namespace Wardlamp {
@@ -149,10 +148,10 @@ private:
     ServerRuntimeState* entry(const QUuid& id);
     ServerRuntimeState& ensureEntry(const QUuid& id);
     void touch(const QUuid& id);
-    LogLine makeLine(QString text, bool isError, quint64 seq);
     quint64 nextSeq(const QUuid& id, int count = 1);
     void appendLine(const QUuid& id, const QString& text, bool isError);
     QDateTime batchDate();
+    qint64 batchMSecs(); // batchDate() in ms since 1970
     void flushChanges();
 
     void launch(const ServerConfig& config);
@@ -179,7 +178,6 @@ private:
     ErrorAlertService* const m_alerts;
     std::unique_ptr<Detail::OutputPump> m_pump;
     std::shared_ptr<Detail::PostBox> m_postBox;
-    std::mt19937_64 m_random;
 
     QHash<QUuid, ServerRuntimeState> m_states;
     QHash<QUuid, std::shared_ptr<Detail::ProcessRun>> m_processes; // current run per id

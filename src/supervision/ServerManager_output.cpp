@@ -62,6 +62,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     bool portHandled = false;
     // Stable while this loop runs: only this id's entry is ever looked up again.
     quint64& lastSeq = m_lastSeq[id];
+    const qint64 msecs = batchMSecs();
 
     for (std::size_t i = 0; i < count; ++i) {
         const Detail::RawLine& raw = output.lines[i];
@@ -73,14 +74,14 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
         change.tap.push_back(CapturedLine { seq, bytes, isError });
 
         // A line followed by a full log's worth of lines in this same batch
-        // would be evicted at once: it is counted and tapped, never converted.
-        const bool kept = count - 1 - i < std::size_t(maxLogLines);
-        const bool needsText = kept || (isError && !firstError) || (raw.flags & Detail::RawLine::MaybePort);
+        // would be evicted at once: it is counted and tapped, never stored.
+        if (count - 1 - i < std::size_t(maxLogLines))
+            target.logs.append(bytes, msecs, isError, seq);
+        // Text only for the alert and the port check, which few lines need.
+        const bool needsText = (isError && !firstError) || (raw.flags & Detail::RawLine::MaybePort);
         QString text;
         if (needsText)
             text = QString::fromUtf8(bytes);
-        if (kept)
-            target.logs.append(makeLine(text, isError, seq));
         if (isError) {
             target.hasError = true;
             if (target.status == ServerStatus::running)

@@ -60,6 +60,7 @@ struct ServerManager::Changes {
     QList<QUuid> order;
     QHash<QUuid, Server> servers;
     std::optional<QDateTime> date;
+    std::optional<qint64> msecs; // of `date`
 
     Server& server(const QUuid& id)
     {

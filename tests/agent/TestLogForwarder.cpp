@@ -15,8 +15,8 @@ namespace {
 // that the forwarder can be fed exactly as the agent feeds it.
 class FakeLogSource {
 public:
-    explicit FakeLogSource(int capacity)
-        : ring(capacity)
+    FakeLogSource(const QUuid& serverId, int capacity)
+        : ring(serverId, capacity)
     {
     }
 
@@ -29,8 +29,7 @@ public:
         for (int i = 0; i < count; ++i) {
             const quint64 seq = ++m_lastSeq;
             texts.push_back(QByteArray("line ") + QByteArray::number(seq));
-            ring.append(LogLine {
-                QUuid::createUuid(), QDateTime::currentDateTimeUtc(), QString::fromUtf8(texts.back()), false, seq });
+            ring.append(texts.back(), QDateTime::currentMSecsSinceEpoch(), false, seq);
         }
         for (size_t i = 0; i < texts.size(); ++i)
             captured.push_back(CapturedLine { m_lastSeq - quint64(count) + 1 + i, QByteArrayView(texts[i]), false });
@@ -87,7 +86,7 @@ private Q_SLOTS:
         QFETCH(int, capacity);
         QFETCH(QStringList, expected);
         const QUuid id = QUuid::createUuid();
-        FakeLogSource source(capacity);
+        FakeLogSource source(id, capacity);
         LogForwarder forwarder;
         // Ten lines already forwarded.
         source.append(10, &forwarder, id);
@@ -105,19 +104,26 @@ private Q_SLOTS:
     void lineIdsAreTheLogsOwn()
     {
         const QUuid id = QUuid::createUuid();
-        FakeLogSource source(100);
+        FakeLogSource source(id, 100);
         LogForwarder forwarder;
         source.append(5, &forwarder, id);
         const QList<LogLine> taken = forwarder.take(id, source.ring);
         QCOMPARE(taken.size(), 5);
         for (int i = 0; i < taken.size(); ++i)
             QCOMPARE(taken[i].id, source.ring.at(i).id);
+        // Lines the cap evicted within their own batch carry the id the log gave them.
+        source.append(150, &forwarder, id);
+        const QList<LogLine> more = forwarder.take(id, source.ring);
+        QCOMPARE(more.size(), 150);
+        for (const LogLine& line : more)
+            QCOMPARE(line.id, source.ring.lineId(line.seq));
+        QCOMPARE(more.last().id, source.ring.last().id);
     }
 
     void noCursorMeansTheWholeLog()
     {
         const QUuid id = QUuid::createUuid();
-        FakeLogSource source(10);
+        FakeLogSource source(id, 10);
         source.append(15, nullptr, id);
         LogForwarder forwarder;
         QVERIFY(!forwarder.cursor(id));
@@ -128,7 +134,7 @@ private Q_SLOTS:
     void passedOverLinesAreNotSentLater()
     {
         const QUuid id = QUuid::createUuid();
-        FakeLogSource source(10);
+        FakeLogSource source(id, 10);
         LogForwarder forwarder;
         source.append(3, nullptr, id);
         forwarder.passOver(id, source.ring);
@@ -142,7 +148,7 @@ private Q_SLOTS:
     void backlogAccountsForEverythingUpToIt()
     {
         const QUuid id = QUuid::createUuid();
-        FakeLogSource source(10);
+        FakeLogSource source(id, 10);
         LogForwarder forwarder;
         source.append(10, &forwarder, id);
         QCOMPARE(forwarder.take(id, source.ring).size(), 10);
@@ -156,7 +162,7 @@ private Q_SLOTS:
     void pendingLinesAreBounded()
     {
         const QUuid id = QUuid::createUuid();
-        FakeLogSource source(10);
+        FakeLogSource source(id, 10);
         LogForwarder forwarder;
         source.append(LogForwarder::maxPendingLines + 100, &forwarder, id);
         const QList<LogLine> taken = forwarder.take(id, source.ring);
