@@ -102,6 +102,7 @@ void OutputPump::loop()
 {
     epoll_event events[64];
     std::vector<ProcessRun*> finished;
+    qsizetype roundBytes = 0;
     while (!m_stopping) {
         // A deferred wake-up is due to the microsecond: the last batch of a
         // burst waits for it.
@@ -137,9 +138,17 @@ void OutputPump::loop()
                 finish(entry);
                 finished.push_back(source->run);
             } else {
-                readStream(entry, source->kind, 4 * readSize, false);
+                roundBytes += readStream(entry, source->kind, 4 * readSize, false);
             }
         }
+        // A child writing small pieces wakes this thread for each one while it
+        // waits on an empty pipe, and each wake-up costs the writer more than
+        // its write. A short pause after a small round lets output collect in
+        // the pipe, so one read takes many pieces; a busy child fills the
+        // reads and meets no pause.
+        if (roundBytes > 0 && roundBytes < coalesceBelow)
+            std::this_thread::sleep_for(coalescePause);
+        roundBytes = 0;
         if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval) {
             m_lastWakeAt = std::chrono::steady_clock::now();
             std::vector<std::shared_ptr<ProcessRun>> due;
@@ -218,12 +227,12 @@ void OutputPump::closeStream(ProcessRun& run, int kind)
     stream.fd = -1;
 }
 
-void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
+qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
 {
     ProcessRun& run = *entry.run;
     ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
     if (stream.fd < 0)
-        return;
+        return 0;
     const bool isStderr = kind == 1;
     auto sink
         = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
@@ -272,6 +281,7 @@ void OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
         closeStream(run, kind);
     }
     publish(entry, drain, drain || ended);
+    return total;
 }
 
 template <typename Fill> void OutputPump::intoPending(ProcessRun& run, Fill&& fill)

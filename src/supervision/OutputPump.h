@@ -44,6 +44,10 @@ public:
     static constexpr qsizetype pauseBytes = 8 * 1024 * 1024;
     // Drain limit per pipe at exit, for a grandchild that keeps writing.
     static constexpr qsizetype drainLimit = 16 * 1024 * 1024;
+    // After a round of reads that brought less than coalesceBelow bytes, the
+    // thread pauses this long before it looks at the pipes again.
+    static constexpr qsizetype coalesceBelow = 64 * 1024;
+    static constexpr std::chrono::microseconds coalescePause { 100 };
     // Minimum spacing of main-thread wake-ups (batches wait at most this long).
     static constexpr std::chrono::milliseconds wakeInterval { 2 };
 
@@ -74,7 +78,7 @@ private:
     void handleCommands();
     void registerStream(Entry& entry, int kind);
     void unregisterStream(ProcessRun& run, int kind);
-    void readStream(Entry& entry, int kind, qsizetype limit, bool drain);
+    qsizetype readStream(Entry& entry, int kind, qsizetype limit, bool drain); // bytes read
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
     void closeStream(ProcessRun& run, int kind);
     template <typename Fill> void intoPending(ProcessRun& run, Fill&& fill);
