@@ -943,7 +943,7 @@ void TestRelayClient::disconnectInHandlerDropsQueuedEvents()
 // redial every half second for ever; overflows in a row step it up instead.
 void TestRelayClient::deafServerOverflowsBackOffLikeFailures()
 {
-    constexpr double scale = 0.1; // back-off 50, 100, 200 ms; heartbeat 2.5 s
+    constexpr double scale = 0.2; // back-off 100, 200, 400 ms; heartbeat 5 s
     DeafServer server;
     RelayClient::Options options = scaledBy(scale);
     options.maxPendingBytes = 256 * 1024;
