@@ -33,6 +33,9 @@ struct LineHints {
 class LineAssembler {
 public:
     static constexpr qsizetype maxLineBytes = 64 * 1024;
+    // The hints of every line that the marks show free of all three kinds
+    // (a sink may compare the pointer to skip its own checks).
+    static constexpr LineHints cleanLine {};
 
     template <typename Sink> void feed(QByteArrayView data, Sink&& sink, const LineClassifier* scanned = nullptr);
     template <typename Sink> void finish(Sink&& sink);
@@ -90,7 +93,6 @@ template <typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& si
     // Whole lines of the scanned chunk, 64 bytes of marks at a time. A line
     // without any mark (no byte >= 0x80, no candidate) is ASCII, holds no error
     // word and no in-use wording: it goes out at once. Others take facts().
-    static constexpr LineHints clean {};
     const LineClassifier::Marks* marks = scanned->marks();
     const qsizetype lastWord = (size - 1) >> 6;
     bool marked = false; // marks between pos and the current block
@@ -114,7 +116,7 @@ template <typename Sink> void LineAssembler::feed(QByteArrayView data, Sink&& si
             const qsizetype end = base + __builtin_ctzll(newlines);
             if (!marked && !(special & (bit - 1)) && end - pos <= maxLineBytes) {
                 const qsizetype length = end - pos - (end > pos && begin[end - 1] == '\r' ? 1 : 0);
-                sink(QByteArrayView(begin + pos, length), true, &clean);
+                sink(QByteArrayView(begin + pos, length), true, &cleanLine);
             } else if (end - pos <= maxLineBytes) {
                 const LineClassifier::Facts facts = scanned->facts(pos, end);
                 if (facts.ascii) {

@@ -234,8 +234,20 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
     if (stream.fd < 0)
         return 0;
     const bool isStderr = kind == 1;
-    auto sink
-        = [&](QByteArrayView line, bool ascii, const LineHints* hints) { stage(run, isStderr, line, ascii, hints); };
+    // Clean lines (ASCII, no candidate of either wording, inside the read) of
+    // a run still current whose standard error noise is behind it are queued
+    // here without stage()'s checks. (The main thread drops the output of a
+    // run replaced meanwhile.)
+    const bool plain = (!isStderr || run.stderrStarted) && !run.discard.load(std::memory_order_relaxed);
+    const quint8 plainFlags = isStderr ? RawLine::Stderr | RawLine::Error : 0;
+    auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) {
+        if (hints == &LineAssembler::cleanLine && plain && !line.isEmpty()) {
+            m_target->lines.push_back(RawLine { line.data(), quint32(line.size()), plainFlags });
+            m_target->bytes += line.size();
+        } else {
+            stage(run, isStderr, line, ascii, hints);
+        }
+    };
 
     m_idle = false;
     qsizetype total = 0;
@@ -393,8 +405,10 @@ void OutputPump::publish(Entry& entry, bool drain, bool urgent)
     ProcessRun& run = *entry.run;
     bool wake = false;
     bool pause = false;
+    bool full = false;
     {
         std::lock_guard lock(run.mutex);
+        full = run.pending.bytes >= wakeBytes;
         if (!run.pending.isEmpty()) {
             wake = !run.wakeQueued;
             run.wakeQueued = true;
@@ -410,16 +424,18 @@ void OutputPump::publish(Entry& entry, bool drain, bool urgent)
         unregisterStream(run, 1);
     }
     if (!wake) {
-        if (urgent)
+        if (urgent || full)
             wakeDeferred(run);
         return;
     }
     // At most one wake-up of the main thread per interval: a child writing one
     // line per write would otherwise cost a main-thread round trip per line.
     // The end of a stream or of the process is not held back: nothing follows
-    // that would share the wake-up.
+    // that would share the wake-up. Nor is a full megabyte: the main thread
+    // then works through it while the next one is read, and the blocks it
+    // hands back are still in the cache when they are read into again.
     const auto now = std::chrono::steady_clock::now();
-    if (urgent || now >= m_lastWakeAt + wakeInterval) {
+    if (urgent || full || now >= m_lastWakeAt + wakeInterval) {
         m_lastWakeAt = now;
         m_wake(entry.run);
     } else {

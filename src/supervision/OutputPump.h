@@ -50,6 +50,8 @@ public:
     static constexpr std::chrono::microseconds coalescePause { 100 };
     // Minimum spacing of main-thread wake-ups (batches wait at most this long).
     static constexpr std::chrono::milliseconds wakeInterval { 2 };
+    // A queue this large wakes the main thread at once, interval or not.
+    static constexpr qsizetype wakeBytes = 1024 * 1024;
 
     explicit OutputPump(Wake wake);
     ~OutputPump(); // stops the thread; closes the pipes of runs still registered
