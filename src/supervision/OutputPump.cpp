@@ -240,10 +240,10 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
     // run replaced meanwhile.)
     const bool plain = (!isStderr || run.stderrStarted) && !run.discard.load(std::memory_order_relaxed);
     const quint8 plainFlags = isStderr ? RawLine::Stderr | RawLine::Error : 0;
+    std::vector<RawLine>& queued = run.pending.lines; // only touched under the run's mutex
     auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) {
         if (hints == &LineAssembler::cleanLine && plain && !line.isEmpty()) {
-            m_target->lines.push_back(RawLine { line.data(), quint32(line.size()), plainFlags });
-            m_target->bytes += line.size();
+            queued.push_back(RawLine { line.data(), quint32(line.size()), plainFlags });
         } else {
             stage(run, isStderr, line, ascii, hints);
         }
@@ -270,6 +270,7 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
             m_readEnd = at + n;
             intoPending(run, [&] {
                 m_target->hold(m_readChunk);
+                m_target->bytes += n;
                 stream.assembler.feed(QByteArrayView(at, n), sink, &m_classifier);
             });
             m_readBegin = m_readEnd = nullptr;
@@ -357,6 +358,7 @@ const char* OutputPump::copyAside(QByteArrayView line)
     char* at = m_sideChunk.get() + m_sideUsed;
     std::memcpy(at, line.data(), std::size_t(line.size()));
     m_sideUsed += line.size();
+    m_target->bytes += line.size();
     m_target->hold(m_sideChunk);
     return at;
 }
@@ -397,7 +399,6 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
     const bool inRead = line.data() >= m_readBegin && line.data() < m_readEnd;
     raw.data = inRead ? line.data() : copyAside(line);
     m_target->lines.push_back(raw);
-    m_target->bytes += line.size();
 }
 
 void OutputPump::publish(Entry& entry, bool drain, bool urgent)

@@ -34,7 +34,7 @@ struct RawLine {
 struct PendingOutput {
     std::vector<RawLine> lines;
     std::vector<std::shared_ptr<char>> chunks; // every block a line points into
-    qsizetype bytes = 0; // text bytes of the lines
+    qsizetype bytes = 0; // bytes read or copied for the lines (their text and line ends)
     bool finished = false; // the process has exited and was reaped; nothing follows
     int status = 0; // exit code, or the signal number when bySignal
     bool bySignal = false;
