@@ -215,6 +215,7 @@ private:
     long m_rssIdle = -1, m_rssLoaded = -1, m_rssSaturated = -1;
     double m_relayCpuStart = 0, m_ownCpuStart = 0, m_relayCpu = 0, m_ownCpu = 0;
     std::uint64_t m_countStartNs = 0, m_countEndNs = 0;
+    std::uint64_t m_longestPacedTurnNs = 0; // the generator's own longest stall while pacing
 };
 
 void LoadGenerator::buildFrame()
@@ -573,8 +574,13 @@ int LoadGenerator::run()
     m_rssIdle = m_settings.relayPid ? rssKb(m_settings.relayPid) : -1;
     setPhase(Phase::Connecting);
     std::vector<epoll_event> events(1024);
+    std::uint64_t lastTurn = nowNs();
     while (m_phase != Phase::Done) {
         const int count = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
+        const std::uint64_t turn = nowNs();
+        if (m_phase == Phase::Paced)
+            m_longestPacedTurnNs = std::max(m_longestPacedTurnNs, turn - lastTurn);
+        lastTurn = turn;
         for (int i = 0; i < count; ++i) {
             if (events[static_cast<std::size_t>(i)].data.u64 == timerTag)
                 handleTick();
@@ -593,13 +599,14 @@ int LoadGenerator::run()
     const int connections = static_cast<int>(m_connections.size());
     std::printf("{\"rooms\":%d,\"connections\":%d,\"connect_seconds\":%.2f,"
                 "\"paced\":{\"rate\":%.0f,\"sent\":%" PRIu64 ",\"received\":%" PRIu64
-                ",\"p50_us\":%.0f,\"p99_us\":%.0f,\"max_us\":%.0f},"
+                ",\"p50_us\":%.0f,\"p99_us\":%.0f,\"max_us\":%.0f,\"loadgen_longest_turn_us\":%.0f},"
                 "\"saturation\":{\"msgs_per_s\":%.0f,\"p50_us\":%.0f,\"p99_us\":%.0f,\"relay_cpu_share\":%.2f,"
                 "\"loadgen_cpu_share\":%.2f,\"msgs_per_relay_cpu_s\":%.0f},"
                 "\"rss_idle_kb\":%ld,\"rss_loaded_kb\":%ld,\"rss_saturated_kb\":%ld,\"rss_per_connection_bytes\":%.0f,"
                 "\"failures\":%d}\n",
         m_settings.rooms, connections, m_connectSeconds, m_settings.rate, m_pacedSent, m_pacedReceived,
         m_paced.percentile(0.50), m_paced.percentile(0.99), m_paced.percentile(1.0),
+        static_cast<double>(m_longestPacedTurnNs) / 1000.0,
         static_cast<double>(m_saturationCounted) / seconds, m_saturation.percentile(0.50),
         m_saturation.percentile(0.99), m_relayCpu / seconds, m_ownCpu / seconds,
         m_relayCpu > 0 ? static_cast<double>(m_saturationCounted) / m_relayCpu : -1.0, m_rssIdle, m_rssLoaded,

@@ -46,6 +46,9 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
                 m_header[m_headerHave++] = static_cast<unsigned char>(bytes[at++]);
             if (m_headerHave < 2)
                 return { at, Event::None };
+            // An extension bit, or a client frame without mask: refused before waiting for more.
+            if ((m_header[0] & 0x70) != 0 || (m_header[1] & 0x80) == 0)
+                return fail(at, closeProtocolError);
             const unsigned lengthCode = m_header[1] & 0x7f;
             const std::size_t needed = 2 + (lengthCode == 126 ? 2 : lengthCode == 127 ? 8 : 0) + 4;
             const std::size_t take = std::min(needed - m_headerHave, bytes.size() - at);
@@ -87,8 +90,6 @@ FrameReader::Step FrameReader::startFrame(std::size_t consumed)
     const unsigned char second = m_header[1];
     m_fin = (first & 0x80) != 0;
     m_opcode = first & 0x0f;
-    if ((first & 0x70) != 0 || (second & 0x80) == 0)
-        return fail(consumed, closeProtocolError); // an extension bit, or a client frame without mask
     const unsigned lengthCode = second & 0x7f;
     std::size_t maskAt = 2;
     std::uint64_t length = lengthCode;

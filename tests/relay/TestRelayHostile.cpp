@@ -336,4 +336,70 @@ TEST(RelayFrames, peerVanishingMidFrameLeavesCleanly)
     EXPECT_EQ(statusOf(rawExchange(relay.port(), "GET /healthz HTTP/1.1\r\n\r\n")), 200);
 }
 
+// A client may send its first frames in the same write as its upgrade request; the
+// relay used to lose whatever the HTTP reader had taken in behind the request.
+TEST(RelayFrames, framesSentWithTheUpgradeRequestAreRead)
+{
+    InProcessRelay relay;
+    WsTestClient agent;
+    ASSERT_TRUE(agent.join(relay.port(), roomId(8), "agent"));
+    EXPECT_TRUE(agent.read().ok);
+
+    const std::string envelope = msgEnvelope("controller", "early");
+    std::string bytes = "GET /connect?room=" + roomId(8)
+        + "&role=controller HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const unsigned char key[4] = { 9, 8, 7, 6 };
+    bytes.push_back(static_cast<char>(0x81));
+    bytes.push_back(static_cast<char>(0x80 | envelope.size()));
+    bytes.append(reinterpret_cast<const char*>(key), 4);
+    for (std::size_t i = 0; i < envelope.size(); ++i)
+        bytes.push_back(static_cast<char>(envelope[i] ^ key[i % 4]));
+    ASSERT_LT(envelope.size(), 126u);
+
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket raw(io);
+    raw.connect({ boost::asio::ip::make_address("127.0.0.1"), relay.port() });
+    boost::asio::write(raw, boost::asio::buffer(bytes));
+    EXPECT_EQ(agent.read().data, controllerJoined);
+    EXPECT_EQ(agent.read().data, envelope);
+}
+
+struct HandshakeRow {
+    const char* name;
+    std::string headers; // after the room and role, each line ending in CRLF
+    int status;
+    std::string body;
+};
+
+class RefusedHandshakes : public testing::TestWithParam<HandshakeRow> {
+protected:
+    InProcessRelay relay;
+};
+
+TEST_P(RefusedHandshakes, answerStatusWithOneLine)
+{
+    const std::string request = "GET /connect HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "X-WL-Room: "
+        + roomId(3) + "\r\nX-WL-Role: agent\r\n" + GetParam().headers + "\r\n";
+    const auto response = rawExchange(relay.port(), request);
+    EXPECT_EQ(statusOf(response), GetParam().status) << response;
+    EXPECT_EQ(bodyOf(response), GetParam().body);
+    if (GetParam().status == 426) {
+        EXPECT_NE(response.find("\r\nSec-WebSocket-Version: 13\r\n"), std::string::npos) << response;
+    }
+    EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.connections == 0 && stats.rooms == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RefusedHandshakes,
+    testing::Values(HandshakeRow { "noKey", "Sec-WebSocket-Version: 13\r\n", 400,
+                        "invalid Sec-WebSocket-Key: expected 16 bytes in base64\n" },
+        HandshakeRow { "shortKey", "Sec-WebSocket-Key: c2hvcnQ=\r\nSec-WebSocket-Version: 13\r\n", 400,
+            "invalid Sec-WebSocket-Key: expected 16 bytes in base64\n" },
+        HandshakeRow { "noVersion", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n", 426,
+            "unsupported WebSocket version: expected 13\n" },
+        HandshakeRow { "oldVersion", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 8\r\n",
+            426, "unsupported WebSocket version: expected 13\n" }),
+    [](const auto& row) { return std::string(row.param.name); });
+
 } // namespace
