@@ -232,7 +232,9 @@ void LineClassifier::scan(const char* data, qsizetype size)
     m_size = size;
     // Whole 64-byte steps: the last one reads up to 66 bytes past the final full step.
     const qsizetype words = (size + 63) / 64;
-    m_marks.resize(std::size_t(words + 1));
+    // Grown only: resizing down and up again would zero the marks each time.
+    if (m_marks.size() < std::size_t(words + 1))
+        m_marks.resize(std::size_t(words + 1));
     Marks* out = m_marks.data();
     Kernel kernel = s_forcedKernel.load(std::memory_order_relaxed);
 #if WL_X86
