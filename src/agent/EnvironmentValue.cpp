@@ -1,24 +1,15 @@
 #include "EnvironmentValue.h"
 
+#include "supervision/SettingsFlag.h"
+
 #include <QByteArray>
 
 namespace Wardlamp {
 
 bool EnvironmentValue::readBoolean(QStringView text)
 {
-    qsizetype i = 0;
-    while (i < text.size() && text[i].isSpace())
-        ++i;
-    if (i == text.size())
-        return false;
-    const char16_t first = text[i].unicode();
-    if (first == u'Y' || first == u'y' || first == u'T' || first == u't')
-        return true;
-    if (first == u'+' || first == u'-')
-        ++i;
-    while (i < text.size() && text[i] == u'0')
-        ++i;
-    return i < text.size() && text[i] >= u'1' && text[i] <= u'9';
+    // One rule for every flag variable; wardlampd reads WL_REMOTE_ENABLED with it too.
+    return readEnvironmentFlag(text);
 }
 
 std::optional<SecretBytes> EnvironmentValue::decodeHexSecret(QStringView text)

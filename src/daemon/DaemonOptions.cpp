@@ -105,7 +105,9 @@ QString DaemonOptions::helpText()
           "\nExit status:\n"
           "  0  every server ended in an orderly way, or all were stopped on request\n"
           "  1  with --until-stopped: a server ended in error (could not start, crashed, exited non-zero)\n"
-          "  2  bad usage or bad input (unreadable or invalid servers file); nothing was started\n"_s;
+          "  2  bad usage or bad input (unreadable or invalid servers file); nothing was started\n"
+          "  3  remote access is on (or a remote command was given) but wardlampd-remote.so, which is built\n"
+          "     beside wardlampd, cannot be loaded; nothing was started\n"_s;
 }
 
 } // namespace Wardlamp

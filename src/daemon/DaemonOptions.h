@@ -36,6 +36,7 @@ namespace DaemonExit {
 constexpr int ok = 0;
 constexpr int serverFailed = 1;
 constexpr int badInput = 2;
+constexpr int missingPlugin = 3;
 } // namespace DaemonExit
 
 } // namespace Wardlamp

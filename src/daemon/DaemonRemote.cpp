@@ -1,6 +1,5 @@
 #include "DaemonRemote.h"
 
-#include "agent/EnvironmentValue.h"
 #include "agent/PairingStore.h"
 #include "agent/RelayEndpoint.h"
 #include "agent/RemoteAgent.h"
@@ -13,16 +12,6 @@
 namespace Wardlamp {
 
 using namespace Qt::StringLiterals;
-
-bool DaemonRemote::wanted(const QSettings& settings, const QProcessEnvironment& environment)
-{
-    if (environment.contains(u"WL_REMOTE_ENABLED"_s))
-        return EnvironmentValue::readBoolean(environment.value(u"WL_REMOTE_ENABLED"_s));
-    const QVariant stored = settings.value(PairingStore::enabledKey);
-    return stored.typeId() == QMetaType::Bool
-        ? stored.toBool()
-        : stored.toString().trimmed().compare(u"true"_s, Qt::CaseInsensitive) == 0;
-}
 
 std::unique_ptr<SecretStore> DaemonRemote::openSecretStore(bool sessionBus)
 {

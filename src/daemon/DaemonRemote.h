@@ -1,5 +1,7 @@
 #pragma once
 
+#include "daemon/DaemonPluginApi.h"
+
 #include <QObject>
 
 #include <functional>
@@ -20,16 +22,14 @@ struct ConnectionState;
 // Remote access for wardlampd: the pairing store on the user's secret store and
 // the remote agent on the daemon's servers. Built only when remote access is on
 // (settings or WL_REMOTE_ENABLED), so a daemon without it never touches the
-// keyring. Writes one line per connection state change through `say`.
-// Main thread; lives as long as the run.
-class DaemonRemote : public QObject {
+// keyring. Writes one line per connection state change through `say`. Lives in
+// the remote plugin (RemotePlugin.cpp). Main thread; lives as long as the run.
+class DaemonRemote : public QObject, public RemoteAccess {
     Q_OBJECT
 
 public:
     using Say = std::function<void(const QString& line)>;
 
-    // Remote access is switched on for this run.
-    static bool wanted(const QSettings& settings, const QProcessEnvironment& environment);
     // The Secret Service when a session bus is there and it answers, else the
     // user-only file.
     static std::unique_ptr<SecretStore> openSecretStore(bool sessionBus);
@@ -39,7 +39,7 @@ public:
     ~DaemonRemote() override;
 
     // Subscribes the agent and connects (after the autostart servers started).
-    void start(ServerStore& store, ServerManager& manager);
+    void start(ServerStore& store, ServerManager& manager) override;
 
     RemoteAgent& agent() { return *m_agent; }
     PairingStore& pairing() { return *m_pairing; }

@@ -152,11 +152,6 @@ int password(const QStringList& args, PairingStore& pairing, const RemoteCommand
 
 } // namespace
 
-bool RemoteCommand::handles(const QStringList& arguments)
-{
-    return arguments.size() >= 2 && (arguments[1] == u"pair"_s || arguments[1] == u"remote"_s);
-}
-
 QString RemoteCommand::helpText()
 {
     return u"Usage:\n"

@@ -32,7 +32,12 @@ public:
     };
 
     // Whether the arguments (program name first) name a subcommand of ours.
-    static bool handles(const QStringList& arguments);
+    // Inline: wardlampd asks before it loads the remote plugin, which runs them.
+    static bool handles(const QStringList& arguments)
+    {
+        return arguments.size() >= 2
+            && (arguments[1] == QLatin1StringView("pair") || arguments[1] == QLatin1StringView("remote"));
+    }
 
     // Runs it; returns the exit status (0 done, 2 bad usage or input).
     static int run(const QStringList& arguments, QSettings& settings, const QProcessEnvironment& environment,

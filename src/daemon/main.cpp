@@ -1,19 +1,18 @@
 // wardlampd: the servers of Wardlamp without a desktop. Builds the object graph,
 // runs the event loop, and exits with a status that says how the run ended.
 
-#include "agent/SecretStore.h"
 #include "daemon/Daemon.h"
 #include "daemon/DaemonOptions.h"
-#include "daemon/DaemonRemote.h"
+#include "daemon/DaemonPlugin.h"
 #include "daemon/LogPrinter.h"
 #include "daemon/RemoteCommand.h"
 #include "daemon/ServersFile.h"
 #include "daemon/SignalWatcher.h"
-#include "platform/FreedesktopNotifier.h"
 #include "platform/LoginShell.h"
 #include "platform/SettingsLocation.h"
 #include "platform/SockDiagListenerScanner.h"
 #include "supervision/ErrorAlertService.h"
+#include "supervision/Notifier.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ServerStore.h"
 #include "supervision/StandardError.h"
@@ -81,11 +80,15 @@ int main(int argc, char* argv[])
 
     // `wardlampd pair` and `wardlampd remote ...` set up remote access and exit.
     if (RemoteCommand::handles(QCoreApplication::arguments())) {
+        const auto plugin = DaemonPlugin::load(DaemonPlugin::remote);
+        if (const QString* problem = std::get_if<QString>(&plugin)) {
+            say(u"remote access is not available: "_s + *problem);
+            return DaemonExit::missingPlugin;
+        }
         const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         std::unique_ptr<QSettings> settings = SettingsLocation::open();
-        const auto secrets = DaemonRemote::openSecretStore(sessionBusAvailable(environment));
-        return RemoteCommand::run(QCoreApplication::arguments(), *settings, environment, *secrets,
-                                  RemoteCommand::standardIo());
+        return std::get<DaemonPlugin>(plugin).api().runRemoteCommand(
+            QCoreApplication::arguments(), *settings, environment, sessionBusAvailable(environment));
     }
 
     const auto parsed = DaemonOptions::parse(QCoreApplication::arguments());
@@ -121,15 +124,31 @@ int main(int argc, char* argv[])
             say(u"WL_SEED_SERVERS is ignored: "_s + problem + u"; using the saved list"_s);
     }
 
+    std::unique_ptr<QSettings> settings = SettingsLocation::open();
+    // Remote access is refused before any server starts when its plugin is not there.
+    std::optional<DaemonPlugin> remotePlugin;
+    if (DaemonPlugin::remoteAccessWanted(*settings, environment)) {
+        auto plugin = DaemonPlugin::load(DaemonPlugin::remote);
+        if (const QString* problem = std::get_if<QString>(&plugin)) {
+            say(u"remote access is on but not available: "_s + *problem
+                + u" (switch it off with WL_REMOTE_ENABLED=0 or `wardlampd remote disable`)"_s);
+            return DaemonExit::missingPlugin;
+        }
+        remotePlugin = std::get<DaemonPlugin>(std::move(plugin));
+    }
+
     Subreaper::install();
 
-    std::unique_ptr<FreedesktopNotifier> notifier;
+    std::unique_ptr<Notifier> notifier;
     if (sessionBusAvailable(environment)) {
-        notifier = std::make_unique<FreedesktopNotifier>();
+        const auto plugin = DaemonPlugin::load(DaemonPlugin::notify);
+        if (const QString* problem = std::get_if<QString>(&plugin))
+            say(u"no desktop notifications: "_s + *problem);
+        else
+            notifier = std::get<DaemonPlugin>(plugin).api().createNotifier();
         ErrorAlertService::shared().setNotifier(notifier.get());
     }
 
-    std::unique_ptr<QSettings> settings = SettingsLocation::open();
     ServerStore store(*settings, environment);
 
     ServerManager::Options managerOptions;
@@ -144,9 +163,9 @@ int main(int argc, char* argv[])
 
     daemon.start();
     // Remote access after the autostart servers, as the desktop app does it.
-    std::unique_ptr<DaemonRemote> remote;
-    if (DaemonRemote::wanted(*settings, environment)) {
-        remote = std::make_unique<DaemonRemote>(*settings, environment, sessionBusAvailable(environment), say);
+    std::unique_ptr<RemoteAccess> remote;
+    if (remotePlugin) {
+        remote = remotePlugin->api().createRemoteAccess(*settings, environment, sessionBusAvailable(environment), say);
         remote->start(store, manager);
     }
     const int code = app.exec();

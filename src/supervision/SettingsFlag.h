@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringView>
+
 class QVariant;
 
 namespace Wardlamp {
@@ -8,5 +10,10 @@ namespace Wardlamp {
 // neither a boolean nor "true"/"false" reads as false, rather than whatever
 // QVariant::toBool makes of it.
 bool readSettingsFlag(const QVariant& value);
+
+// A boolean environment variable (WL_REMOTE_ENABLED and the like): true when,
+// after leading white space, the text begins with "Y", "y", "T", "t", or
+// (after an optional sign and any leading zeros) a digit 1-9.
+bool readEnvironmentFlag(QStringView text);
 
 } // namespace Wardlamp

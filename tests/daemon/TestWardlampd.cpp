@@ -100,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(help.exitCode(), 0);
         const QByteArray text = help.readAllStandardOutput();
         for (const char* part : { "--servers", "--until-stopped", "--quiet", "--grace", "Exit status", "  0  ", "  1  ",
-                 "  2  ", "WL_SEED_SERVERS" })
+                 "  2  ", "  3  ", "WL_SEED_SERVERS" })
             QVERIFY2(text.contains(part), part);
 
         QProcess version;
@@ -271,6 +271,55 @@ private Q_SLOTS:
             ::kill(pid_t(orphan), SIGKILL);
         QVERIFY2(gone, qPrintable(u"orphan %1 survived wardlampd"_s.arg(orphan)));
         QCOMPARE(daemon.exitCode(), 0);
+    }
+
+    void missingRemotePlugin_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("remoteEnabled");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("remote access on")
+            << QStringList { u"--servers"_s, u"@file"_s, u"--until-stopped"_s } << u"1"_s << 3;
+        QTest::newRow("pair") << QStringList { u"pair"_s } << QString() << 3;
+        QTest::newRow("remote status") << QStringList { u"remote"_s, u"status"_s } << QString() << 3;
+        QTest::newRow("remote access off")
+            << QStringList { u"--servers"_s, u"@file"_s, u"--until-stopped"_s } << u"0"_s << 0;
+    }
+
+    // wardlampd without its remote plugin beside it: runs that need remote
+    // access say so and start nothing; the others run as ever.
+    void missingRemotePlugin()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, remoteEnabled);
+        QFETCH(int, exitCode);
+        const QString directory = m_environment->path(u"alone"_s);
+        const QString alone = directory + u"/wardlampd"_s;
+        if (!QFile::exists(alone)) {
+            QVERIFY(QDir().mkpath(directory));
+            QVERIFY(QFile::copy(program(), alone));
+        }
+        const QString file = writeServers({ server(u"a"_s, child({ u"out:a ran"_s })) });
+        arguments.replaceInStrings(u"@file"_s, file);
+        QProcessEnvironment env = environment();
+        if (!remoteEnabled.isNull())
+            env.insert(u"WL_REMOTE_ENABLED"_s, remoteEnabled);
+
+        QProcess daemon;
+        daemon.setProcessEnvironment(env);
+        daemon.start(alone, arguments);
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+        QCOMPARE(daemon.exitCode(), exitCode);
+        const QString error = QString::fromUtf8(daemon.readAllStandardError());
+        const QByteArray output = daemon.readAllStandardOutput();
+        if (exitCode == 3) {
+            QVERIFY2(error.startsWith(u"wardlampd: "_s), qPrintable(error));
+            QVERIFY2(error.contains(directory + u"/wardlampd-remote.so is missing"_s), qPrintable(error));
+            QCOMPARE(error.count(u'\n'), 1);
+            QCOMPARE(output, QByteArray());
+        } else {
+            QVERIFY2(output.contains("a ran"), output.constData());
+        }
     }
 
     void untilStoppedWithNothingToStart()

@@ -1,0 +1,48 @@
+#include "DaemonPlugin.h"
+
+#include "agent/PairingStore.h"
+#include "supervision/SettingsFlag.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QProcessEnvironment>
+#include <QSettings>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name)
+{
+    return load(name, QCoreApplication::applicationDirPath());
+}
+
+std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, const QString& directory)
+{
+    const QString path = directory + u'/' + name + u".so"_s;
+    if (!QFileInfo::exists(path))
+        return u"%1 is missing (it is built beside wardlampd)"_s.arg(path);
+    // Kept for the life of the process: never unloaded.
+    auto* library = new QLibrary(path);
+    using Entry = const DaemonPluginApi* (*)();
+    const auto entry = reinterpret_cast<Entry>(library->resolve("wardlampdPlugin"));
+    if (!entry) {
+        const QString problem = u"%1 cannot be loaded: %2"_s.arg(path, library->errorString());
+        delete library;
+        return problem;
+    }
+    const DaemonPluginApi* api = entry();
+    if (!api || api->version != DaemonPluginApi::currentVersion)
+        return u"%1 is from another build of wardlampd"_s.arg(path);
+    return DaemonPlugin(api, path);
+}
+
+bool DaemonPlugin::remoteAccessWanted(const QSettings& settings, const QProcessEnvironment& environment)
+{
+    if (environment.contains(u"WL_REMOTE_ENABLED"_s))
+        return readEnvironmentFlag(environment.value(u"WL_REMOTE_ENABLED"_s));
+    return readSettingsFlag(settings.value(PairingStore::enabledKey));
+}
+
+} // namespace Wardlamp

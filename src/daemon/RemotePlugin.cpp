@@ -1,0 +1,40 @@
+// The entry point of wardlampd-remote.so: remote access and the `pair` and
+// `remote` commands, with the network, crypto and keyring libraries they need.
+
+#include "agent/SecretStore.h"
+#include "daemon/DaemonPluginApi.h"
+#include "daemon/DaemonRemote.h"
+#include "daemon/RemoteCommand.h"
+
+#include <QProcessEnvironment>
+#include <QSettings>
+
+using namespace Wardlamp;
+
+namespace {
+
+int runRemoteCommand(
+    const QStringList& arguments, QSettings& settings, const QProcessEnvironment& environment, bool sessionBus)
+{
+    const auto secrets = DaemonRemote::openSecretStore(sessionBus);
+    return RemoteCommand::run(arguments, settings, environment, *secrets, RemoteCommand::standardIo());
+}
+
+std::unique_ptr<RemoteAccess> createRemoteAccess(
+    QSettings& settings, const QProcessEnvironment& environment, bool sessionBus, DaemonPluginApi::Say say)
+{
+    return std::make_unique<DaemonRemote>(settings, environment, sessionBus, std::move(say));
+}
+
+} // namespace
+
+const DaemonPluginApi* wardlampdPlugin()
+{
+    static const DaemonPluginApi api = [] {
+        DaemonPluginApi table;
+        table.runRemoteCommand = &runRemoteCommand;
+        table.createRemoteAccess = &createRemoteAccess;
+        return table;
+    }();
+    return &api;
+}
