@@ -112,11 +112,21 @@ void OutputPump::loop()
                 = std::max(std::chrono::nanoseconds(0), m_lastWakeAt + wakeInterval - std::chrono::steady_clock::now());
         const timespec timeout { time_t(wait.count() / 1000000000), long(wait.count() % 1000000000) };
         const bool forever = m_idle && m_deferred.empty();
-        const int count = ::epoll_pwait2(m_epoll, events, 64, forever ? nullptr : &timeout, nullptr);
+        int count = -1;
+        if (m_preciseWait) {
+            count = ::epoll_pwait2(m_epoll, events, 64, forever ? nullptr : &timeout, nullptr);
+            if (count < 0 && errno == ENOSYS) {
+                m_preciseWait = false; // a kernel before 5.11
+                continue;
+            }
+        } else {
+            const auto millis = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+            count = ::epoll_wait(m_epoll, events, 64, forever ? -1 : int(millis));
+        }
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            qCCritical(lcPump) << "epoll_pwait2 failed:" << std::strerror(errno);
+            qCCritical(lcPump) << "waiting for child output failed:" << std::strerror(errno);
             return;
         }
         if (count == 0 && m_deferred.empty() && !m_idle)
@@ -254,7 +264,7 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
     bool ended = false;
     for (;;) {
         if (!m_readChunk || OutputChunks::chunkBytes - m_readUsed < minReadRoom) {
-            m_readChunk = newChunk();
+            m_readChunk = newChunk(m_bulk);
             m_readUsed = 0;
         }
         char* const at = m_readChunk.get() + m_readUsed;
@@ -262,6 +272,7 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
         const ssize_t n = ::read(stream.fd, at, size_t(room));
         if (n > 0) {
             total += n;
+            m_bulk = n == room;
             // The next read starts on a fresh cache line.
             m_readUsed = std::min(OutputChunks::chunkBytes, (m_readUsed + qsizetype(n) + 63) & ~qsizetype(63));
             // The block's slack keeps the classifier's look-ahead readable.
@@ -316,9 +327,9 @@ template <typename Fill> void OutputPump::intoPending(ProcessRun& run, Fill&& fi
     m_target = nullptr;
 }
 
-std::shared_ptr<char> OutputPump::newChunk()
+std::shared_ptr<char> OutputPump::newChunk(bool huge)
 {
-    std::shared_ptr<char> chunk = m_chunks->get();
+    std::shared_ptr<char> chunk = m_chunks->get(huge);
     if (!chunk)
         qFatal("wardlamp: out of memory for child output: %s", std::strerror(errno));
     return chunk;
@@ -352,7 +363,7 @@ void OutputPump::releaseIdleMemory()
 const char* OutputPump::copyAside(QByteArrayView line)
 {
     if (!m_sideChunk || OutputChunks::chunkBytes - m_sideUsed < line.size()) {
-        m_sideChunk = newChunk();
+        m_sideChunk = newChunk(false);
         m_sideUsed = 0;
     }
     char* at = m_sideChunk.get() + m_sideUsed;

@@ -85,7 +85,7 @@ private:
     void closeStream(ProcessRun& run, int kind);
     template <typename Fill> void intoPending(ProcessRun& run, Fill&& fill);
     const char* copyAside(QByteArrayView line);
-    std::shared_ptr<char> newChunk();
+    std::shared_ptr<char> newChunk(bool huge);
     void releaseIdleMemory();
     void finish(Entry& entry);
     void publish(Entry& entry, bool drain, bool urgent);
@@ -112,6 +112,8 @@ private:
     const char* m_readBegin = nullptr; // the read being assembled
     const char* m_readEnd = nullptr;
     bool m_idle = true; // nothing read since the last trim
+    bool m_bulk = false; // the last read filled its room
+    bool m_preciseWait = true; // epoll_pwait2 is there
     std::mutex m_recycleMutex;
     std::vector<std::vector<RawLine>> m_recycled; // line arrays with their capacity
     LineClassifier m_classifier;

@@ -20,7 +20,8 @@ class OutputChunks : public std::enable_shared_from_this<OutputChunks> {
 public:
     // One huge page where the kernel offers them (one fault instead of 512):
     // chunkBytes for reads and copies, then slackBytes that are only ever read
-    // (the classifier's look-ahead).
+    // (the classifier's look-ahead). Spare blocks stay resident: reusing them
+    // costs no faults.
     static constexpr qsizetype mapBytes = 2 * 1024 * 1024;
     static constexpr qsizetype slackBytes = 4096;
     static constexpr qsizetype chunkBytes = mapBytes - slackBytes;
@@ -35,8 +36,9 @@ public:
     OutputChunks& operator=(const OutputChunks&) = delete;
 
     // A block of chunkBytes (+ slackBytes readable past it), or null when no
-    // memory could be mapped.
-    std::shared_ptr<char> get()
+    // memory could be mapped. A new `huge` block is asked to be one huge page
+    // (for bulk output; a quiet stream would make 2 MiB resident for a few lines).
+    std::shared_ptr<char> get(bool huge)
     {
         char* block = nullptr;
         {
@@ -46,7 +48,7 @@ public:
                 m_spare.pop_back();
             }
         }
-        if (!block && !(block = map()))
+        if (!block && !(block = map(huge)))
             return {};
         return std::shared_ptr<char>(block, [pool = shared_from_this()](char* returned) { pool->put(returned); });
     }
@@ -73,8 +75,10 @@ public:
     }
 
 private:
-    // More spare blocks than a paused run and a batch in hand need are unmapped at once.
-    static constexpr std::size_t maxSpare = 12;
+    // Blocks in flight under bulk output: the one being read into, the queue
+    // (woken at a megabyte) and the batch in the main thread's hands. More
+    // spare ones than that are unmapped at once.
+    static constexpr std::size_t maxSpare = 4;
 
     void put(char* block)
     {
@@ -89,7 +93,7 @@ private:
     }
 
     // A block aligned to its size, so that it can be one huge page.
-    static char* map()
+    static char* map(bool huge)
     {
         const auto size = std::size_t(mapBytes);
         void* mapped = ::mmap(nullptr, 2 * size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -102,7 +106,8 @@ private:
         if (const std::size_t tail = start + 2 * size - (aligned + size))
             ::munmap(reinterpret_cast<void*>(aligned + size), tail);
         auto* block = reinterpret_cast<char*>(aligned);
-        ::madvise(block, size, MADV_HUGEPAGE); // a refusal keeps small pages
+        if (huge)
+            ::madvise(block, size, MADV_HUGEPAGE); // a refusal keeps small pages
         return block;
     }
 
