@@ -1,0 +1,213 @@
+// The output thread alone, with real children: the lines it queues keep their
+// text while a batch is held (the blocks they point into are not reused), after
+// a quiet spell (the blocks in hand are given back), and every line gets the
+// flags that the per-line checks give, whichever path it took.
+
+#include "TestEnvironment.h"
+#include "supervision/OutputPump.h"
+#include "supervision/ProcessRun.h"
+#include "supervision/ProcessSpawner.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace Wardlamp;
+using namespace Wardlamp::Detail;
+
+namespace {
+
+struct Seen {
+    QByteArray text;
+    quint8 flags = 0;
+};
+
+// Runs wl-test-child with the steps under a pump on this (the main) thread's
+// event loop, the way the manager does: one take() per wake-up. Batches are
+// kept until the run has ended when `holdBatches`, else recycled at once.
+class PumpedChild : public QObject {
+public:
+    explicit PumpedChild(bool holdBatches)
+        : m_hold(holdBatches)
+        , m_pump([this](const std::shared_ptr<ProcessRun>& run) {
+            QMetaObject::invokeMethod(
+                this, [this, run] { handle(run); }, Qt::QueuedConnection);
+        })
+    {
+    }
+
+    bool run(const QStringList& steps)
+    {
+        QList<QByteArray> arguments;
+        for (const QString& step : steps)
+            arguments.append(step.toUtf8());
+        const QByteArray program = Test::program(QStringLiteral("wl-test-child")).toUtf8();
+        const auto result = ProcessSpawner::spawn(program, arguments, {}, {}, [](int) {});
+        const auto* child = std::get_if<ProcessSpawner::Child>(&result);
+        if (!child)
+            return false;
+        ServerConfig config;
+        config.id = QUuid::createUuid();
+        auto run = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
+        // Past the job-control noise a login shell may print first.
+        run->stderrStarted = true;
+        m_pump.add(run);
+        return QTest::qWaitFor([this] { return m_finished; }, Test::waitMs(60000));
+    }
+
+    QList<Seen> lines;
+    int status = -1;
+    bool heldTextChanged = false; // a held batch's line read differently at the end
+
+private:
+    void handle(const std::shared_ptr<ProcessRun>& run)
+    {
+        PendingOutput output = m_pump.take(run);
+        for (const RawLine& raw : output.lines)
+            lines.append(Seen { output.text(raw).toByteArray(), raw.flags });
+        if (output.finished) {
+            m_finished = true;
+            status = output.status;
+        }
+        if (m_hold) {
+            // The texts are read again at the end: a block reused meanwhile shows.
+            m_held.push_back(std::move(output));
+            if (m_finished)
+                recheckHeld();
+        } else {
+            m_pump.recycle(std::move(output));
+        }
+    }
+
+    void recheckHeld()
+    {
+        qsizetype index = 0;
+        for (const PendingOutput& output : m_held) {
+            for (const RawLine& raw : output.lines) {
+                if (output.text(raw) != QByteArrayView(lines.at(index).text))
+                    heldTextChanged = true;
+                ++index;
+            }
+        }
+    }
+
+    const bool m_hold;
+    bool m_finished = false;
+    std::vector<PendingOutput> m_held;
+    OutputPump m_pump;
+};
+
+QByteArray padded(int index, int length)
+{
+    QByteArray line = "line " + QByteArray::number(index);
+    if (line.size() < length)
+        line.append(QByteArray(length - line.size(), '.'));
+    return line;
+}
+
+} // namespace
+
+class TestOutputPump : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { m_env = std::make_unique<Test::TestEnvironment>(); }
+
+    // Many blocks' worth of output while every batch is held: each line still
+    // reads as written at the end, so no block was read into again while a
+    // batch pointed into it. Then the same with batches given back at once.
+    void heldBatchesKeepTheirText_data()
+    {
+        QTest::addColumn<bool>("hold");
+        QTest::newRow("batches held to the end") << true;
+        QTest::newRow("batches recycled at once") << false;
+    }
+    void heldBatchesKeepTheirText()
+    {
+        QFETCH(bool, hold);
+        PumpedChild child(hold);
+        const int count = 120000; // 12 MB: several blocks, reads straddling them
+        QVERIFY(child.run({ QStringLiteral("bulk:%1:100").arg(count), QStringLiteral("exit:0") }));
+        QCOMPARE(child.status, 0);
+        QCOMPARE(child.lines.size(), count);
+        for (int i = 0; i < count; ++i) {
+            if (child.lines.at(i).text != padded(i + 1, 100))
+                QFAIL(qPrintable(
+                    QStringLiteral("line %1 reads: ").arg(i + 1) + QString::fromLatin1(child.lines.at(i).text)));
+        }
+        QVERIFY(!child.heldTextChanged);
+    }
+
+    // A quiet spell longer than the idle limit lets the pump give back its
+    // blocks; a batch from before it is held meanwhile and keeps its text,
+    // and output after it arrives whole.
+    void quietSpellKeepsHeldLinesAndLaterOutput()
+    {
+        PumpedChild child(true);
+        QVERIFY(child.run(
+            { QStringLiteral("lines:500:60"), QStringLiteral("sleep:%1").arg(OutputPump::idleTrim.count() + 500),
+                QStringLiteral("bulk:500:60"), QStringLiteral("exit:0") }));
+        QCOMPARE(child.lines.size(), 1000);
+        for (int i = 0; i < 500; ++i) {
+            QCOMPARE(child.lines.at(i).text, padded(i + 1, 60));
+            QCOMPARE(child.lines.at(500 + i).text, padded(i + 1, 60));
+        }
+        QVERIFY(!child.heldTextChanged);
+    }
+
+    // Each kind of line gets the flags of the per-line checks, both when it
+    // arrives whole in one read (marks) and when it is put together from
+    // pieces (copied aside, checked alone).
+    void flagsFollowTheLine_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("stderr");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("flags");
+        const int error = RawLine::Error;
+        const int port = RawLine::MaybePort;
+        const int nonAscii = RawLine::NonAscii;
+        const int fromStderr = RawLine::Stderr | RawLine::Error;
+        QTest::newRow("plain") << QByteArray("GET /path 200 pattern\n") << false << QByteArray("GET /path 200 pattern")
+                               << 0;
+        QTest::newRow("error word") << QByteArray("Unhandled rejection\n") << false << QByteArray("Unhandled rejection")
+                                    << error;
+        QTest::newRow("word inside a word")
+            << QByteArray("terrors fatalism\n") << false << QByteArray("terrors fatalism") << 0;
+        QTest::newRow("in use") << QByteArray("port 3000 in use\n") << false << QByteArray("port 3000 in use") << port;
+        QTest::newRow("eaddrinuse") << QByteArray("code: EADDRINUSE\n") << false << QByteArray("code: EADDRINUSE")
+                                    << (error | port);
+        QTest::newRow("crlf") << QByteArray("fatal: x\r\n") << false << QByteArray("fatal: x") << error;
+        QTest::newRow("non-ascii") << QByteArray("caf\xc3\xa9 error\n") << false << QByteArray("caf\xc3\xa9 error")
+                                   << (nonAscii | port | error);
+        QTest::newRow("stderr plain") << QByteArray("all good\n") << true << QByteArray("all good") << fromStderr;
+        QTest::newRow("stderr in use") << QByteArray("in use\n") << true << QByteArray("in use") << (fromStderr | port);
+    }
+    void flagsFollowTheLine()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, stderr);
+        QFETCH(QByteArray, text);
+        QFETCH(int, flags);
+        const QString raw = stderr ? QStringLiteral("rawerr:") : QStringLiteral("raw:");
+        const QString whole = QString::fromLatin1(bytes.toHex());
+        const qsizetype half = bytes.size() / 2;
+        const QString first = QString::fromLatin1(bytes.first(half).toHex());
+        const QString second = QString::fromLatin1(bytes.sliced(half).toHex());
+        PumpedChild child(false);
+        // The line whole, then the same line in two writes with a pause between.
+        QVERIFY(child.run({ raw + whole, QStringLiteral("sleep:100"), raw + first, QStringLiteral("sleep:100"),
+            raw + second, QStringLiteral("exit:0") }));
+        QCOMPARE(child.lines.size(), 2);
+        for (const Seen& seen : std::as_const(child.lines)) {
+            QCOMPARE(seen.text, text);
+            QCOMPARE(int(seen.flags), flags);
+        }
+    }
+
+private:
+    std::unique_ptr<Test::TestEnvironment> m_env;
+};
+
+QTEST_GUILESS_MAIN(TestOutputPump)
+#include "TestOutputPump.moc"
