@@ -31,9 +31,11 @@ RelayServer::~RelayServer()
     m_idleTimer.cancel();
     if (m_listener)
         m_listener->stop();
-    // Sessions still queued in the io_context keep the context alive; the rooms must
-    // not keep them alive in turn, or neither would ever be freed.
+    // Sessions still queued in the io_context keep the context alive; the rooms and the
+    // flush list must not keep them alive in turn, or neither would ever be freed.
     m_context->rooms.detachAll();
+    m_context->pendingFlushes.clear();
+    m_context->flushing.clear();
 }
 
 std::optional<std::string> RelayServer::start()
