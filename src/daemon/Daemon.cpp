@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstring>
 
+#include <malloc.h>
+
 namespace Wardlamp {
 
 using namespace Qt::StringLiterals;
@@ -43,6 +45,10 @@ Daemon::Daemon(
     connect(&m_manager, &ServerManager::stateChanged, this, &Daemon::handleStateChanged);
     connect(&m_manager, &ServerManager::idle, this, &Daemon::checkSettled);
     connect(&m_manager, &ServerManager::shutdownFinished, this, &Daemon::handleShutdownFinished, Qt::QueuedConnection);
+    m_trimTimer.setSingleShot(true);
+    m_trimTimer.setInterval(std::chrono::seconds(1));
+    m_trimTimer.setTimerType(Qt::VeryCoarseTimer);
+    connect(&m_trimTimer, &QTimer::timeout, this, &Daemon::trimHeap);
 }
 
 void Daemon::start()
@@ -72,6 +78,14 @@ void Daemon::handleLinesCaptured(const QUuid& id, const LineBatch& batch)
     }
     if (!m_options.quiet)
         m_printer.printBatch(id, batch);
+    // At most one trim a second while output flows, one after it stops.
+    if (!m_trimTimer.isActive())
+        m_trimTimer.start();
+}
+
+void Daemon::trimHeap()
+{
+    ::malloc_trim(0);
 }
 
 void Daemon::handleStateChanged(const QUuid& id)

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QUuid>
 
 namespace Wardlamp {
@@ -51,6 +52,7 @@ private:
     void beginShutdown();
     void handleShutdownFinished();
     void writeSummary();
+    void trimHeap();
 
     const DaemonOptions m_options;
     ServerStore& m_store;
@@ -60,6 +62,9 @@ private:
     QHash<QUuid, ServerStatus> m_lastStatus;
     bool m_stopping = false;
     int m_exitCode = 0;
+    // Gives the heap's free pages back to the system once output has paused
+    // (a burst leaves freed buffers behind, in the output thread's arena too).
+    QTimer m_trimTimer;
 };
 
 } // namespace Wardlamp

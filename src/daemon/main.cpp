@@ -74,7 +74,15 @@ int main(int argc, char* argv[])
     // A reader of our output that goes away must not kill the servers' supervisor.
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Nothing in wardlampd needs the GLib main loop: Qt's own event dispatcher
+    // does the same work with less memory. A choice made in the environment
+    // stands; ours is not passed on to the servers.
+    const bool dispatcherChosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (!dispatcherChosen)
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    if (!dispatcherChosen)
+        qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(u"wardlampd"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(WL_VERSION));
 
