@@ -290,8 +290,8 @@ bool LoadGenerator::connectNext()
     }
     char roomId[33];
     std::snprintf(roomId, sizeof roomId, "%032x", connection.room + 1);
-    connection.request = std::string("GET /connect?room=") + roomId + "&role="
-        + (connection.agent ? "agent" : "controller") + " HTTP/1.1\r\nHost: " + m_settings.host
+    connection.request = std::string("GET /connect?room=") + roomId
+        + "&role=" + (connection.agent ? "agent" : "controller") + " HTTP/1.1\r\nHost: " + m_settings.host
         + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
           "Sec-WebSocket-Version: 13\r\n\r\n";
     watch(connection, EPOLLOUT, EPOLL_CTL_ADD);
@@ -606,12 +606,11 @@ int LoadGenerator::run()
                 "\"failures\":%d}\n",
         m_settings.rooms, connections, m_connectSeconds, m_settings.rate, m_pacedSent, m_pacedReceived,
         m_paced.percentile(0.50), m_paced.percentile(0.99), m_paced.percentile(1.0),
-        static_cast<double>(m_longestPacedTurnNs) / 1000.0,
-        static_cast<double>(m_saturationCounted) / seconds, m_saturation.percentile(0.50),
-        m_saturation.percentile(0.99), m_relayCpu / seconds, m_ownCpu / seconds,
+        static_cast<double>(m_longestPacedTurnNs) / 1000.0, static_cast<double>(m_saturationCounted) / seconds,
+        m_saturation.percentile(0.50), m_saturation.percentile(0.99), m_relayCpu / seconds, m_ownCpu / seconds,
         m_relayCpu > 0 ? static_cast<double>(m_saturationCounted) / m_relayCpu : -1.0, m_rssIdle, m_rssLoaded,
-        m_rssSaturated,
-        m_rssIdle >= 0 ? static_cast<double>(m_rssLoaded - m_rssIdle) * 1024.0 / connections : -1.0, m_failures);
+        m_rssSaturated, m_rssIdle >= 0 ? static_cast<double>(m_rssLoaded - m_rssIdle) * 1024.0 / connections : -1.0,
+        m_failures);
     std::fflush(stdout);
     return 0;
 }

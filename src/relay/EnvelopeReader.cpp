@@ -69,7 +69,7 @@ public:
     {
         if (depth == 1) {
             key.append(part.data(), part.size());
-            field = key == "v" ? Field::Version
+            field = key == "v"   ? Field::Version
                 : key == "kind"  ? Field::Kind
                 : key == "role"  ? Field::Role
                 : key == "cache" ? Field::Cache

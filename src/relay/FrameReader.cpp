@@ -141,8 +141,8 @@ FrameReader::Step FrameReader::finishFrame(std::size_t consumed)
         if (m_controlBytes == 1)
             return fail(consumed, closeProtocolError);
         if (m_controlBytes >= 2) {
-            m_closeCode = static_cast<std::uint16_t>((static_cast<unsigned char>(m_control[0]) << 8)
-                | static_cast<unsigned char>(m_control[1]));
+            m_closeCode = static_cast<std::uint16_t>(
+                (static_cast<unsigned char>(m_control[0]) << 8) | static_cast<unsigned char>(m_control[1]));
             if (!isValidCloseCode(m_closeCode)
                 || !Utf8Validator::isValid(std::string_view(m_control.data() + 2, m_controlBytes - 2)))
                 return fail(consumed, closeProtocolError);

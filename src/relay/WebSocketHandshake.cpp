@@ -18,8 +18,7 @@ bool isBase64Character(char c)
 std::optional<std::string> WebSocketHandshake::acceptValue(std::string_view key)
 {
     // 16 bytes are 22 base64 characters and "==".
-    if (key.size() != 24 || key.substr(22) != "=="
-        || !std::all_of(key.begin(), key.begin() + 22, isBase64Character))
+    if (key.size() != 24 || key.substr(22) != "==" || !std::all_of(key.begin(), key.begin() + 22, isBase64Character))
         return std::nullopt;
     std::string input(key);
     input.append(handshakeGuid);

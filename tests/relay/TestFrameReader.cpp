@@ -11,8 +11,8 @@ using Event = FrameReader::Event;
 namespace {
 
 // A client frame: masked with a fixed key unless `masked` is false.
-std::string clientFrame(unsigned opcode, std::string_view payload, bool fin = true, bool masked = true,
-    unsigned char firstByteExtra = 0)
+std::string clientFrame(
+    unsigned opcode, std::string_view payload, bool fin = true, bool masked = true, unsigned char firstByteExtra = 0)
 {
     std::string frame;
     frame.push_back(static_cast<char>((fin ? 0x80 : 0) | firstByteExtra | opcode));
@@ -56,8 +56,8 @@ struct Seen {
 
 std::ostream& operator<<(std::ostream& out, const Seen& seen)
 {
-    return out << "{event " << static_cast<int>(seen.event) << ", " << seen.data.size() << " bytes, code "
-               << seen.code << "}";
+    return out << "{event " << static_cast<int>(seen.event) << ", " << seen.data.size() << " bytes, code " << seen.code
+               << "}";
 }
 
 // Feeds `input` in pieces of `piece` bytes (0: all at once).
@@ -128,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameTable,
         Row { "twoMessagesInOneRead", clientFrame(1, "a") + clientFrame(1, "bc"),
             { { Event::Message, "a" }, { Event::Message, "bc" } } },
         Row { "fragmentsWithAPingBetween",
-            clientFrame(1, "frag", false) + clientFrame(9, "p") + clientFrame(0, text300, false) + clientFrame(0, "end"),
+            clientFrame(1, "frag", false) + clientFrame(9, "p") + clientFrame(0, text300, false)
+                + clientFrame(0, "end"),
             { { Event::Ping, "p" }, { Event::Message, "frag" + text300 + "end" } } },
         Row { "pong", clientFrame(10, "x"), { { Event::Pong, "x" } } },
         Row { "closeWithCodeAndReason", clientFrame(8, closeBody(1000, "bye")), { { Event::Close, {}, 1000 } } },
@@ -147,8 +148,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameTable,
         Row { "fragmentsAddingUpPastTheLimit",
             clientFrame(1, std::string(600, 'z'), false) + clientFrame(0, std::string(600, 'z')),
             { { Event::Failed, {}, 1009 } }, 1024 },
-        Row { "messageAtTheLimit", clientFrame(1, std::string(1024, 'z')), { { Event::Message, std::string(1024, 'z') } },
-            1024 },
+        Row { "messageAtTheLimit", clientFrame(1, std::string(1024, 'z')),
+            { { Event::Message, std::string(1024, 'z') } }, 1024 },
         Row { "invalidUtf8Text", clientFrame(1, badUtf8), { { Event::Failed, {}, 1007 } } },
         Row { "invalidUtf8BinaryIsLeftToTheEnvelopeCheck", clientFrame(2, badUtf8), { { Event::Message, badUtf8 } } },
         Row { "nothingReadAfterAFailure", clientFrame(3, "") + clientFrame(1, "never"),

@@ -398,8 +398,8 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedHandshakes,
             "invalid Sec-WebSocket-Key: expected 16 bytes in base64\n" },
         HandshakeRow { "noVersion", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n", 426,
             "unsupported WebSocket version: expected 13\n" },
-        HandshakeRow { "oldVersion", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 8\r\n",
-            426, "unsupported WebSocket version: expected 13\n" }),
+        HandshakeRow { "oldVersion", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 8\r\n", 426,
+            "unsupported WebSocket version: expected 13\n" }),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
