@@ -33,7 +33,6 @@ QByteArrayView cutText(QByteArrayView text, qsizetype limit)
 
 struct LogRing::Slot {
     qint64 msecs = 0;
-    quint64 seq = 0;
     quint32 offset = 0; // of the text in the arena
     quint32 lengthAndFlag = 0; // text length; errorFlag for error lines
 
@@ -58,6 +57,7 @@ struct LogRing::Data : QSharedData {
     quint32 tail = 0; // where the text after the newest one may begin
     int upperCount = 0; // while wrapped: lines still placed before the wrap; 0 otherwise
     quint64 liveBytes = 0;
+    quint64 firstSeq = 0; // of the oldest line; the others follow one by one
 
     Data() = default;
     Data(const Data& other)
@@ -77,6 +77,7 @@ struct LogRing::Data : QSharedData {
         }
         size = other.size;
         liveBytes = other.liveBytes;
+        firstSeq = other.firstSeq;
     }
     Data& operator=(const Data&) = delete;
 
@@ -96,13 +97,21 @@ struct LogRing::Data : QSharedData {
         if (++head == int(entries.size()))
             head = 0;
         --size;
+        ++firstSeq;
         if (upperCount > 0)
             --upperCount;
-        if (size == 0) {
-            head = 0;
-            tail = 0;
-            upperCount = 0;
-        }
+        if (size == 0)
+            empty();
+    }
+
+    // Forgets every line but keeps the memory.
+    void empty()
+    {
+        head = 0;
+        size = 0;
+        tail = 0;
+        upperCount = 0;
+        liveBytes = 0;
     }
 
     void push(const Slot& line)
@@ -135,7 +144,7 @@ struct LogRing::Data : QSharedData {
         } else if (quint64(tail) + length <= at(0).offset) {
             return take(tail, length);
         }
-        const quint64 grown = std::max<quint64>(arenaBytesFor(length, lineCapacity), byteCapacity + byteCapacity / 8);
+        const quint64 grown = std::max<quint64>(arenaBytesFor(length, lineCapacity), byteCapacity + byteCapacity / 16);
         relocate(quint32(std::min<quint64>(grown, std::numeric_limits<quint32>::max())));
         return take(tail, length);
     }
@@ -146,17 +155,17 @@ struct LogRing::Data : QSharedData {
         return offset;
     }
 
-    // An arena size for the live texts plus `length`: an eighth to spare; while
+    // An arena size for the live texts plus `length`: a sixteenth to spare; while
     // the log fills, up to twice that, aiming at the size the full log will
     // need at the present average line length, so that filling moves it a few
     // times only.
     quint32 arenaBytesFor(quint32 length, int lineCapacity) const
     {
         const quint64 needed = liveBytes + length;
-        quint64 bytesWanted = needed + needed / 8;
+        quint64 bytesWanted = needed + needed / 16;
         if (size + 1 < lineCapacity) {
             const quint64 expected = needed / quint64(size + 1) * quint64(lineCapacity);
-            bytesWanted = std::max(bytesWanted, std::min(needed * 2, expected + expected / 8));
+            bytesWanted = std::max(bytesWanted, std::min(needed * 2, expected + expected / 16));
         }
         return quint32(std::clamp<quint64>(bytesWanted, minimumArenaBytes, std::numeric_limits<quint32>::max()));
     }
@@ -205,13 +214,15 @@ const LogRing::Slot& LogRing::slot(int index) const
 LogLine LogRing::at(int index) const
 {
     const Slot& line = slot(index);
-    return LogLine { m_ids.id(line.seq), QDateTime::fromMSecsSinceEpoch(line.msecs),
-        QString::fromUtf8(d->bytes.get() + line.offset, qsizetype(line.length())), line.isError(), line.seq };
+    const quint64 seq = d->firstSeq + quint64(index);
+    return LogLine { m_ids.id(seq), QDateTime::fromMSecsSinceEpoch(line.msecs),
+        QString::fromUtf8(d->bytes.get() + line.offset, qsizetype(line.length())), line.isError(), seq };
 }
 
 quint64 LogRing::seqAt(int index) const
 {
-    return slot(index).seq;
+    Q_ASSERT(d && index >= 0 && index < d->size);
+    return d->firstSeq + quint64(index);
 }
 
 qint64 LogRing::msecsAt(int index) const
@@ -232,17 +243,9 @@ QByteArrayView LogRing::textAt(int index) const
 
 int LogRing::indexAfterSeq(quint64 seq) const
 {
-    // Sequence numbers grow along the ring, so a binary search finds the spot.
-    int low = 0;
-    int high = size();
-    while (low < high) {
-        const int middle = low + (high - low) / 2;
-        if (d->at(middle).seq <= seq)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return low;
+    if (isEmpty() || seq < d->firstSeq)
+        return 0;
+    return int(std::min<quint64>(seq - d->firstSeq + 1, quint64(d->size)));
 }
 
 void LogRing::append(QByteArrayView text, qint64 msecsSinceEpoch, bool isError, quint64 seq)
@@ -252,6 +255,12 @@ void LogRing::append(QByteArrayView text, qint64 msecsSinceEpoch, bool isError, 
         d = new Data;
     Data& data = *d; // detaches from copies
     const auto length = quint32(text.size());
+    if (data.size > 0 && seq != data.firstSeq + quint64(data.size)) {
+        // Not the next line: a new run begins (see append()'s comment).
+        data.empty();
+    }
+    if (data.size == 0)
+        data.firstSeq = seq;
     if (data.size >= m_capacity)
         data.dropOldest();
     while (data.size > 0 && data.liveBytes + length > maxArenaBytes)
@@ -259,7 +268,7 @@ void LogRing::append(QByteArrayView text, qint64 msecsSinceEpoch, bool isError, 
     const quint32 offset = data.place(length, m_capacity);
     if (length)
         std::memcpy(data.bytes.get() + offset, text.data(), length);
-    data.push(Slot { msecsSinceEpoch, seq, offset, length | (isError ? errorFlag : 0u) });
+    data.push(Slot { msecsSinceEpoch, offset, length | (isError ? errorFlag : 0u) });
 }
 
 void LogRing::append(const QString& text, const QDateTime& date, bool isError, quint64 seq)
@@ -294,12 +303,12 @@ bool operator==(const LogRing& a, const LogRing& b)
         return false;
     if (a.isEmpty() || a.d == b.d)
         return a.isEmpty() || a.m_ids == b.m_ids;
-    if (!(a.m_ids == b.m_ids))
+    if (!(a.m_ids == b.m_ids) || a.d->firstSeq != b.d->firstSeq)
         return false;
     for (int i = 0; i < a.size(); ++i) {
         const LogRing::Slot& x = a.d->at(i);
         const LogRing::Slot& y = b.d->at(i);
-        if (x.seq != y.seq || x.msecs != y.msecs || x.lengthAndFlag != y.lengthAndFlag || a.textAt(i) != b.textAt(i))
+        if (x.msecs != y.msecs || x.lengthAndFlag != y.lengthAndFlag || a.textAt(i) != b.textAt(i))
             return false;
     }
     return true;

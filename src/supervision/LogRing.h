@@ -15,12 +15,18 @@ namespace Wardlamp {
 // The bounded log of one server: oldest line first, at most capacity() lines.
 // Appending beyond the capacity drops the oldest line in O(1).
 //
+// The lines of a log are a run of consecutive sequence numbers: the line after
+// the newest continues it; a line with any other number begins a new run, and
+// the log then holds that line alone. (A log only ever skips lines that a full
+// log's worth of later lines in the same batch would evict at once.)
+//
 // Lines are kept compactly, not as LogLine records: the text as UTF-8 in one
-// circular byte arena per log, and per line its time (ms since 1970), sequence
-// number, error flag and place in the arena (24 bytes). Line ids are not kept
-// but derived from the server id and the sequence number (LogLineIds), so a
-// line reads with the same id every time. at() and iteration materialise
-// LogLine values; the *At() accessors read single fields without doing so.
+// circular byte arena per log, and per line its time (ms since 1970), error
+// flag and place in the arena (16 bytes); sequence numbers follow from the
+// oldest one. Line ids are not kept but derived from the server id and the
+// sequence number (LogLineIds), so a line reads with the same id every time.
+// at() and iteration materialise LogLine values; the *At() accessors read
+// single fields without doing so.
 //
 // Copies share the storage until one of them is written (copy-on-write), so
 // copying a server's state is cheap. Not thread-safe; a copy may be read on
@@ -71,10 +77,10 @@ public:
     quint64 lastSeq() const { return isEmpty() ? 0 : seqAt(size() - 1); }
 
     // Index of the first line whose seq is greater than `seq` (size() when none).
-    // Sequence numbers must grow along the log.
     int indexAfterSeq(quint64 seq) const;
 
-    // `text` must be valid UTF-8.
+    // `text` must be valid UTF-8. `seq` should be lastSeq() + 1; any other
+    // number begins a new run (the older lines are dropped).
     void append(QByteArrayView text, qint64 msecsSinceEpoch, bool isError, quint64 seq);
     void append(const QString& text, const QDateTime& date, bool isError, quint64 seq);
     // Empties the log and gives its memory back.

@@ -96,6 +96,33 @@ private Q_SLOTS:
         QCOMPARE(ring.indexAfterSeq(99), 4);
     }
 
+    // The manager skips lines that the rest of their batch would evict at
+    // once; a log is always one run of consecutive lines.
+    void lineOutOfTurnBeginsANewRun_data()
+    {
+        QTest::addColumn<quint64>("next");
+        QTest::addColumn<QList<quint64>>("expected");
+        QTest::newRow("next in turn") << quint64(6) << QList<quint64> { 3, 4, 5, 6 };
+        QTest::newRow("lines skipped") << quint64(9) << QList<quint64> { 9 };
+        QTest::newRow("going back") << quint64(2) << QList<quint64> { 2 };
+        QTest::newRow("repeated") << quint64(5) << QList<quint64> { 5 };
+    }
+
+    void lineOutOfTurnBeginsANewRun()
+    {
+        QFETCH(quint64, next);
+        QFETCH(QList<quint64>, expected);
+        LogRing ring(QUuid::createUuid(), 4);
+        for (quint64 seq = 1; seq <= 5; ++seq)
+            append(ring, seq);
+        append(ring, next);
+        QCOMPARE(seqs(ring), expected);
+        QCOMPARE(ring.last().text, QString::number(next));
+        append(ring, next + 1);
+        QCOMPARE(ring.lastSeq(), next + 1);
+        QCOMPARE(ring.indexAfterSeq(next), ring.size() - 1);
+    }
+
     void copiesAreIndependent()
     {
         LogRing ring(2);
