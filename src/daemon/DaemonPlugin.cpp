@@ -35,6 +35,11 @@ std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, c
     const DaemonPluginApi* api = entry();
     if (!api || api->version != DaemonPluginApi::currentVersion)
         return u"%1 is from another build of wardlampd"_s.arg(path);
+    const bool complete = name == remote ? api->runRemoteCommand && api->createRemoteAccess
+        : name == notify                 ? api->createNotifier != nullptr
+                                         : true;
+    if (!complete)
+        return u"%1 is not the %2 plugin"_s.arg(path, name);
     return DaemonPlugin(api, path);
 }
 

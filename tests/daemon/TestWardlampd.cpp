@@ -277,27 +277,37 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("remoteEnabled");
+        QTest::addColumn<QByteArray>("plugin"); // written beside the copy when not null
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("remote access on")
-            << QStringList { u"--servers"_s, u"@file"_s, u"--until-stopped"_s } << u"1"_s << 3;
-        QTest::newRow("pair") << QStringList { u"pair"_s } << QString() << 3;
-        QTest::newRow("remote status") << QStringList { u"remote"_s, u"status"_s } << QString() << 3;
-        QTest::newRow("remote access off")
-            << QStringList { u"--servers"_s, u"@file"_s, u"--until-stopped"_s } << u"0"_s << 0;
+        QTest::addColumn<QString>("message");
+        const QStringList run { u"--servers"_s, u"@file"_s, u"--until-stopped"_s };
+        QTest::newRow("remote access on") << run << u"1"_s << QByteArray() << 3 << u"wardlampd-remote.so is missing"_s;
+        QTest::newRow("pair") << QStringList { u"pair"_s } << QString() << QByteArray() << 3
+                              << u"wardlampd-remote.so is missing"_s;
+        QTest::newRow("remote status") << QStringList { u"remote"_s, u"status"_s } << QString() << QByteArray() << 3
+                                       << u"wardlampd-remote.so is missing"_s;
+        QTest::newRow("not a library") << run << u"yes"_s << QByteArray("not an ELF file") << 3
+                                       << u"wardlampd-remote.so cannot be loaded: "_s;
+        QTest::newRow("remote access off") << run << u"0"_s << QByteArray() << 0 << QString();
     }
 
-    // wardlampd without its remote plugin beside it: runs that need remote
-    // access say so and start nothing; the others run as ever.
+    // wardlampd without a usable remote plugin beside it: runs that need remote
+    // access say why and start nothing; the others run as ever.
     void missingRemotePlugin()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, remoteEnabled);
+        QFETCH(QByteArray, plugin);
         QFETCH(int, exitCode);
-        const QString directory = m_environment->path(u"alone"_s);
+        QFETCH(QString, message);
+        const QString directory = m_environment->path(u"alone-%1"_s.arg(++m_files));
         const QString alone = directory + u"/wardlampd"_s;
-        if (!QFile::exists(alone)) {
-            QVERIFY(QDir().mkpath(directory));
-            QVERIFY(QFile::copy(program(), alone));
+        QVERIFY(QDir().mkpath(directory));
+        QVERIFY(QFile::copy(program(), alone));
+        if (!plugin.isNull()) {
+            QFile file(directory + u"/wardlampd-remote.so"_s);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(plugin);
         }
         const QString file = writeServers({ server(u"a"_s, child({ u"out:a ran"_s })) });
         arguments.replaceInStrings(u"@file"_s, file);
@@ -314,7 +324,7 @@ private Q_SLOTS:
         const QByteArray output = daemon.readAllStandardOutput();
         if (exitCode == 3) {
             QVERIFY2(error.startsWith(u"wardlampd: "_s), qPrintable(error));
-            QVERIFY2(error.contains(directory + u"/wardlampd-remote.so is missing"_s), qPrintable(error));
+            QVERIFY2(error.contains(directory + u'/' + message), qPrintable(error));
             QCOMPARE(error.count(u'\n'), 1);
             QCOMPARE(output, QByteArray());
         } else {
