@@ -25,11 +25,34 @@ void LogForwarder::advance(const QUuid& id, quint64 seq)
     current = std::max(current, seq);
 }
 
+qsizetype LogForwarder::wireCost(const LogLine& line)
+{
+    // Text (ASCII as the common case) plus the record's id, time and keys, then
+    // base64 of the sealed bytes.
+    constexpr qsizetype recordBytes = 110;
+    return (line.text.size() + recordBytes) * 4 / 3;
+}
+
+void LogForwarder::trim(Pending& pending)
+{
+    qsizetype drop = 0;
+    qsizetype bytes = pending.textBytes;
+    const qsizetype count = pending.lines.size();
+    while (drop < count && (count - drop > maxPendingLines || bytes > maxPendingTextBytes))
+        bytes -= pending.lines.at(drop++).text.size() * qsizetype(sizeof(QChar));
+    if (drop == 0)
+        return;
+    pending.lines.remove(0, drop);
+    pending.textBytes = bytes;
+}
+
 void LogForwarder::capture(const QUuid& id, const LineBatch& batch, const LogRing& ring)
 {
     if (batch.lines.empty())
         return;
-    QList<LogLine>& pending = m_pending[id];
+    Pending& held = m_pending[id];
+    QList<LogLine>& pending = held.lines;
+    const qsizetype countBefore = pending.size();
     const quint64 firstInRing = ring.firstSeq();
     std::optional<LogLineIds> ids;
     for (const CapturedLine& captured : batch.lines) {
@@ -53,30 +76,66 @@ void LogForwarder::capture(const QUuid& id, const LineBatch& batch, const LogRin
         pending.append(LogLine {
             ids->id(captured.seq), batch.date, QString::fromUtf8(captured.text), captured.isError, captured.seq });
     }
-    if (pending.size() > maxPendingLines)
-        pending.remove(0, pending.size() - maxPendingLines);
+    for (qsizetype i = countBefore; i < pending.size(); ++i)
+        held.textBytes += pending.at(i).text.size() * qsizetype(sizeof(QChar));
+    trim(held);
 }
 
-QList<LogLine> LogForwarder::take(const QUuid& id, const LogRing& ring)
+QList<LogLine> LogForwarder::take(const QUuid& id, const LogRing& ring, qsizetype budget, bool* more)
 {
+    if (more)
+        *more = false;
     const quint64 after = m_cursors.value(id, 0);
     const int ringStart = ring.indexAfterSeq(after);
     const bool ringHasNew = ringStart < ring.size();
     const quint64 firstRingNew = ringHasNew ? ring.at(ringStart).seq : 0;
 
     QList<LogLine> lines;
+    qsizetype spent = 0;
+    // Takes the line unless the budget is spent (the first line always goes, so
+    // a line larger than any budget still moves on).
+    auto fits = [&](const LogLine& line) {
+        const qsizetype cost = wireCost(line);
+        if (!lines.isEmpty() && cost > budget - spent)
+            return false;
+        spent += cost;
+        return true;
+    };
     // Captured lines the log no longer holds come first: they are older than
     // everything the log still has after the cursor.
-    const QList<LogLine> pending = m_pending.take(id);
-    for (const LogLine& line : pending) {
+    Pending pending = m_pending.take(id);
+    qsizetype used = 0;
+    bool full = false;
+    for (; used < pending.lines.size(); ++used) {
+        const LogLine& line = pending.lines.at(used);
         if (line.seq <= after)
             continue;
         if (ringHasNew && line.seq >= firstRingNew)
             break;
+        if (!fits(line)) {
+            full = true;
+            break;
+        }
         lines.append(line);
     }
-    for (int i = ringStart; i < ring.size(); ++i)
-        lines.append(ring.at(i));
+    if (full) {
+        // The rest waits for the next take, still ahead of the log's lines.
+        for (qsizetype i = 0; i < used; ++i)
+            pending.textBytes -= pending.lines.at(i).text.size() * qsizetype(sizeof(QChar));
+        pending.lines.remove(0, used);
+        m_pending.insert(id, std::move(pending));
+    } else {
+        for (int i = ringStart; i < ring.size(); ++i) {
+            LogLine line = ring.at(i);
+            if (!fits(line)) {
+                full = true;
+                break;
+            }
+            lines.append(std::move(line));
+        }
+    }
+    if (more)
+        *more = full;
 
     if (!lines.isEmpty())
         advance(id, lines.last().seq);
@@ -98,8 +157,11 @@ void LogForwarder::markSentThrough(const QUuid& id, quint64 seq)
     auto found = m_pending.find(id);
     if (found == m_pending.end())
         return;
-    found->removeIf([seq](const LogLine& line) { return line.seq <= seq; });
-    if (found->isEmpty())
+    found->lines.removeIf([seq](const LogLine& line) { return line.seq <= seq; });
+    found->textBytes = 0;
+    for (const LogLine& line : std::as_const(found->lines))
+        found->textBytes += line.text.size() * qsizetype(sizeof(QChar));
+    if (found->lines.isEmpty())
         m_pending.erase(found);
 }
 

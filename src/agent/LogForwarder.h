@@ -6,6 +6,7 @@
 #include <QList>
 #include <QUuid>
 
+#include <limits>
 #include <optional>
 
 namespace Wardlamp {
@@ -28,17 +29,25 @@ struct LineBatch;
 // Main thread; owned by the agent.
 class LogForwarder {
 public:
-    // Lines captured per server between two pushes are bounded; past this the
-    // oldest captured lines are forgotten.
+    // Lines captured per server between two pushes are bounded, in number and
+    // in text; past either bound the oldest captured lines are forgotten.
     static constexpr int maxPendingLines = 50000;
+    static constexpr qsizetype maxPendingTextBytes = 16 * 1024 * 1024;
+    static constexpr qsizetype unlimited = std::numeric_limits<qsizetype>::max();
+
+    // What a line costs on the wire, roughly: its text and record, sealed and
+    // base64-encoded. Used to keep a push within the connection's send budget.
+    static qsizetype wireCost(const LogLine& line);
 
     void reset();
 
     // A batch just appended to `ring` (the server's log after the batch).
     void capture(const QUuid& id, const LineBatch& batch, const LogRing& ring);
 
-    // Every line after the cursor, in order; moves the cursor past them.
-    QList<LogLine> take(const QUuid& id, const LogRing& ring);
+    // The lines after the cursor, in order, up to `budget` (by wireCost(); the
+    // first line is always taken); moves the cursor past the lines returned.
+    // `more` tells whether lines were left for a later take.
+    QList<LogLine> take(const QUuid& id, const LogRing& ring, qsizetype budget = unlimited, bool* more = nullptr);
     // No controller: the current lines are passed over, not queued.
     void passOver(const QUuid& id, const LogRing& ring);
     // A backlog of the log's recent lines was sent: everything up to the log's
@@ -52,8 +61,14 @@ public:
 private:
     void advance(const QUuid& id, quint64 seq);
 
+    struct Pending {
+        QList<LogLine> lines;
+        qsizetype textBytes = 0;
+    };
+    void trim(Pending& pending);
+
     QHash<QUuid, quint64> m_cursors;
-    QHash<QUuid, QList<LogLine>> m_pending;
+    QHash<QUuid, Pending> m_pending;
 };
 
 } // namespace Wardlamp

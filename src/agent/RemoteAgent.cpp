@@ -37,6 +37,9 @@ RemoteAgent::RemoteAgent(std::optional<QUrl> relayUrl, Options options, QObject*
     m_passwordDebounce.setSingleShot(true);
     m_passwordDebounce.setInterval(m_options.passwordDebounce);
     connect(&m_passwordDebounce, &QTimer::timeout, this, &RemoteAgent::reconnect);
+    m_logRetry.setSingleShot(true);
+    m_logRetry.setInterval(logRetryInterval);
+    connect(&m_logRetry, &QTimer::timeout, this, &RemoteAgent::forwardNewLogs);
 }
 
 RemoteAgent::~RemoteAgent() = default;
@@ -114,6 +117,7 @@ void RemoteAgent::dropClient()
         return;
     RelayClient* old = m_client;
     m_client = nullptr;
+    m_logRetry.stop();
     old->disconnect();
     QObject::disconnect(old, nullptr, this, nullptr);
     old->deleteLater();
@@ -369,39 +373,80 @@ void RemoteAgent::handleLinesCaptured(const QUuid& id, const LineBatch& batch)
     m_logs.capture(id, batch, m_manager->state(id).logs);
 }
 
+qsizetype RemoteAgent::sendBudget() const
+{
+    // Logs may fill half the client's send backlog: the other half keeps room
+    // for snapshots, acknowledgements and alerts, and the client's limit (past
+    // which it ends the connection) is never reached by log traffic.
+    if (!m_client)
+        return 0;
+    return m_options.client.maxPendingBytes / 2 - m_client->pendingBytes();
+}
+
 void RemoteAgent::forwardNewLogs()
 {
     if (!m_client || !m_manager || !m_contentKey)
         return;
+    // A relay or network slower than the logs: lines wait in the logs and in the
+    // forwarder (bounded there) until the backlog has gone out, and are sent in
+    // order then. The wait is polled: the socket says when it wrote, not when
+    // its backlog is small again, and TLS keeps a buffer of its own.
+    qsizetype budget = sendBudget();
+    bool held = false;
+    auto forward = [&](const QUuid& id, const LogRing& logs) {
+        if (m_controllerCount < 1) {
+            m_logs.passOver(id, logs);
+            return;
+        }
+        if (budget <= 0) {
+            held = true;
+            return;
+        }
+        bool more = false;
+        const QList<LogLine> lines = m_logs.take(id, logs, budget, &more);
+        for (const LogLine& line : lines)
+            budget -= LogForwarder::wireCost(line);
+        sendLines(id, lines);
+        held = held || more;
+    };
     const auto& states = m_manager->states();
-    for (auto it = states.cbegin(); it != states.cend(); ++it) {
-        if (m_controllerCount >= 1)
-            sendLines(it.key(), m_logs.take(it.key(), it->logs));
-        else
-            m_logs.passOver(it.key(), it->logs);
-    }
+    for (auto it = states.cbegin(); it != states.cend(); ++it)
+        forward(it.key(), it->logs);
     // Lines captured for a server whose entry is gone.
     static const LogRing empty;
     for (const QUuid& id : m_logs.pendingIds()) {
-        if (states.contains(id))
-            continue;
-        if (m_controllerCount >= 1)
-            sendLines(id, m_logs.take(id, empty));
-        else
-            m_logs.passOver(id, empty);
+        if (!states.contains(id))
+            forward(id, empty);
     }
+    if (held && !m_logRetry.isActive())
+        m_logRetry.start();
 }
 
 void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
 {
     if (!m_client || !m_manager || !m_contentKey)
         return;
-    const QList<QUuid> ids = serverId ? QList<QUuid> { *serverId } : m_manager->states().keys();
+    QList<QUuid> ids;
+    for (const QUuid& id : serverId ? QList<QUuid> { *serverId } : m_manager->states().keys()) {
+        if (!m_manager->state(id).logs.isEmpty())
+            ids.append(id);
+    }
+    if (ids.isEmpty())
+        return;
+    // The recent lines of every server, but within the send budget shared out
+    // among them: of very long lines, the newest that fit (at least one each).
+    const qsizetype share = std::max(sendBudget() / ids.size(), maxAppendTextBytes);
     for (const QUuid& id : ids) {
         const LogRing& logs = m_manager->state(id).logs;
-        if (logs.isEmpty())
-            continue;
-        const int first = std::max(0, logs.size() - recentLogBacklog);
+        int first = logs.size();
+        qsizetype cost = 0;
+        while (first > 0 && logs.size() - first < recentLogBacklog) {
+            const qsizetype lineCost = LogForwarder::wireCost(logs.at(first - 1));
+            if (first < logs.size() && cost + lineCost > share)
+                break;
+            cost += lineCost;
+            --first;
+        }
         QList<LogLine> lines;
         lines.reserve(logs.size() - first);
         for (int i = first; i < logs.size(); ++i)

@@ -65,6 +65,9 @@ public:
     // frame limit (1 MiB by default), whatever the lines hold.
     static constexpr qsizetype maxAppendTextBytes = 64 * 1024;
     static constexpr int maxAppendLines = 2000;
+    // While the connection's send backlog holds more than half of what the
+    // client allows, log lines wait; this often the agent looks again.
+    static constexpr std::chrono::milliseconds logRetryInterval { 50 };
 
     // `relayUrl` none: no relay address is known; enabling gives an error state.
     explicit RemoteAgent(std::optional<QUrl> relayUrl, Options options = {}, QObject* parent = nullptr);
@@ -108,6 +111,7 @@ private:
     void handleLinesCaptured(const QUuid& id, const LineBatch& batch);
     void announceStatusChanges(const Snapshot& snapshot, RelayClient& client, const ContentKey& key);
     void forwardNewLogs();
+    qsizetype sendBudget() const;
     void sendLines(const QUuid& id, const QList<LogLine>& lines);
     bool canPublish() const { return m_client && m_contentKey; }
 
@@ -132,6 +136,7 @@ private:
     std::optional<SecretBytes> m_lastSecret;
     QString m_lastPassword;
     QTimer m_passwordDebounce;
+    QTimer m_logRetry;
     bool m_rebuilding = false;
     quint64 m_generation = 0; // bumped by every reconnect(); stale derivations compare against it
     bool m_configured = false;

@@ -22,6 +22,7 @@ public:
     }
 
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     QUrl url() const;
 
 private:

@@ -169,6 +169,43 @@ private Q_SLOTS:
         QCOMPARE(taken.size(), LogForwarder::maxPendingLines);
         QCOMPARE(taken.last().seq, quint64(LogForwarder::maxPendingLines + 100));
     }
+
+    // Takes within a budget hand out the lines in pieces, in order, each once,
+    // whether they come from captured lines the log evicted or from the log.
+    void budgetedTakesLoseAndRepeatNothing_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::newRow("lines still in the log") << 100;
+        QTest::newRow("most lines evicted, held as captured") << 10;
+    }
+    void budgetedTakesLoseAndRepeatNothing()
+    {
+        QFETCH(int, capacity);
+        const QUuid id = QUuid::createUuid();
+        FakeLogSource source(id, capacity);
+        LogForwarder forwarder;
+        source.append(60, &forwarder, id);
+        const qsizetype lineCost = LogForwarder::wireCost(source.ring.last());
+        QStringList received;
+        int takes = 0;
+        bool more = true;
+        while (more) {
+            QVERIFY(++takes <= 60);
+            const QList<LogLine> lines = forwarder.take(id, source.ring, 7 * lineCost + lineCost / 2, &more);
+            QVERIFY(!lines.isEmpty());
+            QVERIFY(lines.size() <= 8);
+            received += texts(lines);
+            if (takes == 3)
+                source.append(5, &forwarder, id); // more lines while some wait
+        }
+        QCOMPARE(received, range(1, 65));
+        // A budget smaller than one line still moves on, one line at a time.
+        source.append(2, &forwarder, id);
+        QCOMPARE(texts(forwarder.take(id, source.ring, 1, &more)), range(66, 66));
+        QVERIFY(more);
+        QCOMPARE(texts(forwarder.take(id, source.ring, 1, &more)), range(67, 67));
+        QVERIFY(!more);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLogForwarder)

@@ -9,12 +9,15 @@
 #include "supervision/ServerStore.h"
 
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+
+#include <signal.h>
 
 using namespace Wardlamp;
 using namespace Wardlamp::Test;
@@ -40,7 +43,8 @@ bool isType(const TestController::Received& received, Type type)
 // Everything one test needs, built fresh for each: settings and secrets in
 // their own files, the store, the manager, the pairing store and the agent.
 struct Rig {
-    Rig(const QString& dir, const QUrl& relay, const QList<ServerConfig>& servers, RemoteAgentOptions options = {})
+    Rig(const QString& dir, const QUrl& relay, const QList<ServerConfig>& servers, RemoteAgentOptions options = {},
+        double timeScale = 0.1)
         : settings(dir + u"/settings.conf"_s, QSettings::IniFormat)
         , secrets(dir + u"/secrets"_s)
         , store(settings, QProcessEnvironment())
@@ -53,8 +57,8 @@ struct Rig {
         }())
         , pairing(settings, QProcessEnvironment(), secrets)
         , agent(relay, [&] {
-            // Quick reconnects after a relay restart.
-            options.client.timeScale = 0.1;
+            // Quick reconnects after a relay restart (and quick heartbeats).
+            options.client.timeScale = timeScale;
             return options;
         }())
     {
@@ -410,6 +414,45 @@ private Q_SLOTS:
         QCOMPARE(states.size(), 0);
     }
 
+    // Fault: logs faster than the relay takes them (here: a relay frozen for a
+    // moment) were all handed to the client, whose backlog limit then ended the
+    // connection, again after every reconnect. Lines now wait in the log until
+    // the backlog has gone out, and none is lost or sent twice.
+    void slowRelayHoldsLogsBackInsteadOfOverflowing()
+    {
+        RemoteAgentOptions options;
+        options.client.maxPendingBytes = 1024 * 1024;
+        // Real heartbeats: a frozen relay must not be taken for a lost one.
+        auto controller = connectedControllerWith({ m_api }, options, 1.0);
+        QVERIFY(joinAndSettle(*controller));
+        QSignalSpy states(&m_rig->agent, &RemoteAgent::stateChanged);
+
+        const qint64 relayPid = m_relay.pid();
+        QCOMPARE(::kill(pid_t(relayPid), SIGSTOP), 0);
+        auto thaw = qScopeGuard([relayPid] { ::kill(pid_t(relayPid), SIGCONT); });
+        // 8000 lines of 600 bytes, in bursts the agent pushes while the relay
+        // reads nothing: several times the client's limit.
+        const QString filler(590, u'x');
+        QStringList expected;
+        for (int burst = 0; burst < 16; ++burst) {
+            for (int i = 0; i < 500; ++i) {
+                expected.append(u"%1 "_s.arg(expected.size(), 8) + filler);
+                m_rig->manager.appendLog(m_api.id, expected.last(), false);
+            }
+            QTest::qWait(30);
+        }
+        QTest::qWait(300); // pushes and retries against the full backlog
+        QVERIFY(m_rig->agent.client());
+        QVERIFY(m_rig->agent.client()->pendingBytes() <= options.client.maxPendingBytes);
+        thaw.dismiss();
+        QCOMPARE(::kill(pid_t(relayPid), SIGCONT), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(controller->lineTexts(m_api.id).size(), expected.size(), waitMs(30000));
+        QCOMPARE(controller->lineTexts(m_api.id), expected);
+        QCOMPARE(m_rig->agent.client()->backlogOverflows(), 0);
+        QCOMPARE(states.size(), 0);
+    }
+
     // Fault: a steady stream of changes under 0.2 s apart postponed the push
     // for as long as the stream lasted.
     void steadyStreamStillPushesEverySecond()
@@ -568,16 +611,17 @@ private:
         }));
     }
 
-    void makeRig(const QList<ServerConfig>& servers = {})
+    void makeRig(const QList<ServerConfig>& servers = {}, RemoteAgentOptions options = {}, double timeScale = 0.1)
     {
-        m_rig = std::make_unique<Rig>(m_dir->path(), m_relay.url(), servers);
+        m_rig = std::make_unique<Rig>(m_dir->path(), m_relay.url(), servers, options, timeScale);
     }
 
     // An agent online with these servers, and a controller for its room (not
     // yet joined).
-    std::unique_ptr<TestController> connectedControllerWith(const QList<ServerConfig>& servers)
+    std::unique_ptr<TestController> connectedControllerWith(
+        const QList<ServerConfig>& servers, RemoteAgentOptions options = {}, double timeScale = 0.1)
     {
-        makeRig(servers);
+        makeRig(servers, options, timeScale);
         m_rig->pairing.setEnabled(true);
         m_rig->agent.configure(m_rig->store, m_rig->manager, m_rig->pairing);
         if (!QTest::qWaitFor([&] { return m_rig->agent.state() == ConnectionState::online(); }, waitMs(10000)))
