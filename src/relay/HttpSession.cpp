@@ -113,17 +113,6 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
         break;
     }
 
-    RelayContext& context = m_slot.context();
-    if (context.shuttingDown) {
-        respond(http::status::service_unavailable, "relay shutting down");
-        return;
-    }
-    if (const auto room = context.rooms.find(decision.room); room && !room->canAdmit(decision.role)) {
-        RelayLog::line("reject status=503 room=" + std::string(RelayLog::shortRoom(decision.room))
-            + " from=" + m_address + " reason=room-full");
-        respond(http::status::service_unavailable, "room is full");
-        return;
-    }
     const auto version = header(request, "Sec-WebSocket-Version");
     if (!version || !WebSocketHandshake::isSupportedVersion(*version)) {
         RelayLog::line("reject status=426 from=" + m_address + " reason=websocket-version");
@@ -135,6 +124,17 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
     if (!accept) {
         RelayLog::line("reject status=400 from=" + m_address + " reason=websocket-key");
         respond(http::status::bad_request, "invalid Sec-WebSocket-Key: expected 16 bytes in base64");
+        return;
+    }
+    RelayContext& context = m_slot.context();
+    if (context.shuttingDown) {
+        respond(http::status::service_unavailable, "relay shutting down");
+        return;
+    }
+    if (const auto room = context.rooms.find(decision.room); room && !room->canAdmit(decision.role)) {
+        RelayLog::line("reject status=503 room=" + std::string(RelayLog::shortRoom(decision.room))
+            + " from=" + m_address + " reason=room-full");
+        respond(http::status::service_unavailable, "room is full");
         return;
     }
     // A client may send its first frames right behind the request, before the answer.
