@@ -48,7 +48,8 @@ struct PendingOutput {
         bytes = 0;
         finished = false;
     }
-    // Holds `chunk` (once) for the lines about to point into it.
+    // Holds `chunk` for the lines about to point into it (not again when it
+    // is one of the last two held: reads and copies alternate between two).
     void hold(const std::shared_ptr<char>& chunk)
     {
         const std::size_t n = chunks.size();
