@@ -138,6 +138,27 @@ private Q_SLOTS:
         QVERIFY(!child.heldTextChanged);
     }
 
+    // Lines longer than the bound, in bulk: each is cut into pieces of the
+    // bound, wherever the reads and blocks split it.
+    void longLinesAreCutAcrossBlocks()
+    {
+        PumpedChild child(true);
+        const int count = 300;
+        const int length = 150000;
+        QVERIFY(child.run({ QStringLiteral("bulk:%1:%2").arg(count).arg(length), QStringLiteral("exit:0") }));
+        const qsizetype bound = LineAssembler::maxLineBytes;
+        QCOMPARE(child.lines.size(), count * 3);
+        for (int i = 0; i < count; ++i) {
+            const QByteArray whole = padded(i + 1, length);
+            const QByteArray joined
+                = child.lines.at(3 * i).text + child.lines.at(3 * i + 1).text + child.lines.at(3 * i + 2).text;
+            QCOMPARE(child.lines.at(3 * i).text.size(), bound);
+            QCOMPARE(child.lines.at(3 * i + 1).text.size(), bound);
+            QVERIFY(joined == whole);
+        }
+        QVERIFY(!child.heldTextChanged);
+    }
+
     // A quiet spell longer than the idle limit lets the pump give back its
     // blocks; a batch from before it is held meanwhile and keeps its text,
     // and output after it arrives whole.
