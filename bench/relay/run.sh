@@ -22,6 +22,7 @@ rate="${WL_BENCH_RATE:-20000}"
 paced="${WL_BENCH_PACED_SECONDS:-5}"
 saturation="${WL_BENCH_SATURATION_SECONDS:-5}"
 repeat="${WL_BENCH_REPEAT:-3}"
+window="${WL_BENCH_WINDOW:-2}" # messages each room keeps in flight at saturation
 for tool in "$relay" "$loadgen"; do
     [[ -x "$tool" ]] || { echo "run.sh: $tool is not built" >&2; exit 1; }
 done
@@ -91,7 +92,7 @@ for (( run = 1; run <= repeat; ++run )); do
             start_relay "$name" "$rooms"
             sleep 0.3
             json="$("${pin_loadgen[@]}" "$loadgen" --connect "127.0.0.1:$relay_port" --rooms "$rooms" --rate "$rate" \
-                --paced-seconds "$paced" --saturation-seconds "$saturation" --relay-pid "$relay_pid" || echo '{}')"
+                --paced-seconds "$paced" --saturation-seconds "$saturation" --relay-pid "$relay_pid" --window "$window" || echo '{}')"
             echo "$name $rooms $json" >>"$results"
             kill "$relay_pid" 2>/dev/null || true
             wait "$relay_pid" 2>/dev/null || true

@@ -14,6 +14,7 @@ constexpr std::uint16_t closeProtocolError = 1002;
 constexpr std::uint16_t closeInvalidPayload = 1007;
 constexpr std::uint16_t closeTooBig = 1009;
 constexpr std::size_t fragmentedHeaderRoom = 10; // the largest header: its size is known only at the end
+constexpr std::size_t maxReserveBytes = 64 * 1024;
 
 bool isValidCloseCode(std::uint16_t code)
 {
@@ -121,10 +122,11 @@ FrameReader::Step FrameReader::startFrame(std::size_t consumed)
         if (!m_inMessage) {
             m_inMessage = true;
             m_binary = m_opcode == 0x2;
-            // A single-frame message knows its size: room for exactly its header.
+            // A single-frame message knows its size: room for exactly its header, and its
+            // bytes reserved up to a bound (a peer may announce much and send little).
             const auto size = static_cast<std::size_t>(length);
             m_messageHeaderRoom = m_fin ? WireFrame::headerBytes(size) : fragmentedHeaderRoom;
-            m_message.reserve(m_messageHeaderRoom + (m_fin ? size : 0));
+            m_message.reserve(m_messageHeaderRoom + (m_fin ? std::min(size, maxReserveBytes) : 0));
             m_message.assign(m_messageHeaderRoom, '\0');
         }
     }
