@@ -7,7 +7,8 @@
 # latency at a paced 20,000 msg/s, and relay RSS per connection
 # ((RSS with all connections after the paced phase - RSS before any) / connections).
 # The machine is shared, so every size runs WL_BENCH_REPEAT times (default 3), the two
-# relays taking turns, and each figure is the median of its runs.
+# relays taking turns, and each figure is the median of its runs; messages per relay
+# CPU second is the figure other load on the machine moves least.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-build}"
