@@ -338,7 +338,10 @@ std::shared_ptr<char> OutputPump::newChunk(bool huge)
 void OutputPump::recycle(PendingOutput&& output)
 {
     output.chunks.clear(); // the blocks go back to the pool now
-    if (output.lines.capacity() < std::size_t(readSize / 64))
+    // Only the arrays of bulk batches are reused, and not a burst's: handed from
+    // batch to batch, it would stay as long as any output trickles on (the idle
+    // trim waits for a quiet spell).
+    if (output.lines.capacity() < std::size_t(readSize / 64) || output.lines.capacity() > maxRecycledLines)
         return;
     output.lines.clear();
     std::lock_guard lock(m_recycleMutex);

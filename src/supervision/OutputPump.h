@@ -52,6 +52,9 @@ public:
     static constexpr std::chrono::milliseconds wakeInterval { 2 };
     // A queue this large wakes the main thread at once, interval or not.
     static constexpr qsizetype wakeBytes = 1024 * 1024;
+    // Line arrays of taken batches are reused up to this many records (a
+    // megabyte of them: a wake-up's worth of lines of 16 bytes).
+    static constexpr std::size_t maxRecycledLines = wakeBytes / sizeof(RawLine);
 
     explicit OutputPump(Wake wake);
     ~OutputPump(); // stops the thread; closes the pipes of runs still registered

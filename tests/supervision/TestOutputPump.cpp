@@ -22,13 +22,22 @@ struct Seen {
     quint8 flags = 0;
 };
 
+// The size of one taken batch and of the array its line records are in.
+struct BatchShape {
+    std::size_t lines = 0;
+    std::size_t capacity = 0;
+};
+
 // Runs wl-test-child with the steps under a pump on this (the main) thread's
 // event loop, the way the manager does: one take() per wake-up. Batches are
-// kept until the run has ended when `holdBatches`, else recycled at once.
+// kept until the run has ended when `holdBatches`, else recycled at once. With
+// `stallFirst` the first wake-up is answered only once the run is paused, as
+// by a main thread busy elsewhere: the first batch is as large as it gets.
 class PumpedChild : public QObject {
 public:
-    explicit PumpedChild(bool holdBatches)
+    explicit PumpedChild(bool holdBatches, bool stallFirst = false)
         : m_hold(holdBatches)
+        , m_stall(stallFirst)
         , m_pump([this](const std::shared_ptr<ProcessRun>& run) {
             QMetaObject::invokeMethod(
                 this, [this, run] { handle(run); }, Qt::QueuedConnection);
@@ -56,13 +65,25 @@ public:
     }
 
     QList<Seen> lines;
+    QList<BatchShape> batches;
+    bool pausedBeforeTake = false; // with stallFirst: the run was paused before its first take()
     int status = -1;
     bool heldTextChanged = false; // a held batch's line read differently at the end
 
 private:
     void handle(const std::shared_ptr<ProcessRun>& run)
     {
+        if (m_stall) {
+            m_stall = false;
+            pausedBeforeTake = QTest::qWaitFor(
+                [&] {
+                    std::lock_guard lock(run->mutex);
+                    return run->paused;
+                },
+                Test::waitMs(60000));
+        }
         PendingOutput output = m_pump.take(run);
+        batches.append(BatchShape { output.lines.size(), output.lines.capacity() });
         for (const RawLine& raw : output.lines)
             lines.append(Seen { output.text(raw).toByteArray(), raw.flags });
         if (output.finished) {
@@ -92,6 +113,7 @@ private:
     }
 
     const bool m_hold;
+    bool m_stall;
     bool m_finished = false;
     std::vector<PendingOutput> m_held;
     OutputPump m_pump;
@@ -174,6 +196,36 @@ private Q_SLOTS:
             QCOMPARE(child.lines.at(500 + i).text, padded(i + 1, 60));
         }
         QVERIFY(!child.heldTextChanged);
+    }
+
+    // A batch taken late holds a burst's worth of line records. Once it is
+    // given back, its array must not be handed on to the small batches of a
+    // trickle that follows: passed from batch to batch, it (and its pages)
+    // would stay for as long as the trickle lasts, idle trim or not.
+    void burstLineArraysAreNotKeptForATrickle()
+    {
+        PumpedChild child(false, true);
+        const QString oneLine = QStringLiteral("lines:1");
+        const QString pause = QStringLiteral("sleep:100");
+        QStringList steps { QStringLiteral("bulk:1000000") };
+        for (int i = 0; i < 6; ++i)
+            steps << pause << oneLine;
+        QVERIFY(child.run(steps << QStringLiteral("exit:0")));
+        QVERIFY(child.pausedBeforeTake);
+        QCOMPARE(child.lines.size(), 1000006);
+        std::size_t burst = 0;
+        for (const BatchShape& batch : std::as_const(child.batches))
+            burst = std::max(burst, batch.lines);
+        QVERIFY2(burst > 300000, qPrintable(QString::number(burst)));
+        int trickle = 0;
+        for (qsizetype i = child.batches.size() - 1; i >= 0 && child.batches.at(i).lines <= 1; --i) {
+            ++trickle;
+            QVERIFY2(child.batches.at(i).capacity < burst / 4,
+                qPrintable(QStringLiteral("%1 records of room for %2 lines")
+                               .arg(child.batches.at(i).capacity)
+                               .arg(child.batches.at(i).lines)));
+        }
+        QVERIFY(trickle >= 1);
     }
 
     // Each kind of line gets the flags of the per-line checks, both when it
