@@ -28,6 +28,10 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSupervision, "wardlamp.supervision")
 
+// Captured-line records kept for reuse between batches (2 MiB: a megabyte
+// batch of 16-byte lines).
+constexpr std::size_t maxSpareTapLines = 64 * 1024;
+
 const QString textNoCommand = QStringLiteral("No command configured.");
 const QString textStarted = QStringLiteral("\u25B6\uFE0E Started: ");
 const QString textFailedToStart = QStringLiteral("Failed to start: ");
@@ -222,9 +226,10 @@ void ServerManager::flushChanges()
         if (change.stateChanged)
             Q_EMIT stateChanged(id);
     }
-    // Keep the largest tap buffer for the next batch.
+    // Keep the largest tap buffer for the next batch, but not one a burst made:
+    // small batches would carry it on for the life of the manager.
     for (Changes::Server& change : changes->servers) {
-        if (change.tap.capacity() > m_spareTap.capacity()) {
+        if (change.tap.capacity() > m_spareTap.capacity() && change.tap.capacity() <= maxSpareTapLines) {
             change.tap.clear();
             m_spareTap.swap(change.tap);
         }

@@ -550,6 +550,51 @@ private Q_SLOTS:
         QCOMPARE(texts(manager->state(config.id)).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
     }
 
+    // A burst taken in one go (the main thread was busy) is tapped in one large
+    // buffer of captured lines. The small batches of a trickle that follows
+    // must not go on using that buffer: it would stay for the life of the manager.
+    void burstTapBufferIsNotKeptForATrickle()
+    {
+        auto manager = makeManager();
+        QTemporaryDir dir;
+        const QString written = dir.filePath(QStringLiteral("written"));
+        QStringList steps { QStringLiteral("bulk:400000"), QStringLiteral("pidfile:") + written };
+        for (int i = 0; i < 3; ++i)
+            steps << QStringLiteral("sleep:100") << QStringLiteral("lines:1");
+        const ServerConfig config = server(childCommand(steps << QStringLiteral("exit:0")));
+        struct Tap {
+            std::size_t lines = 0;
+            const CapturedLine* data = nullptr;
+        };
+        std::vector<Tap> taps;
+        bool stalled = false;
+        bool burstWritten = false;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            if (!stalled && batch.lines.back().text.startsWith("line ")) {
+                // Busy until the child has written the whole burst (it is below
+                // the output thread's pause limit, so it is all read meanwhile).
+                stalled = true;
+                QDeadlineTimer deadline(Test::waitMs(30000));
+                while (!QFile::exists(written) && !deadline.hasExpired())
+                    QThread::msleep(5);
+                burstWritten = QFile::exists(written);
+            }
+            taps.push_back(Tap { batch.lines.size(), batch.lines.data() });
+        });
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        QVERIFY(burstWritten);
+        const auto burst
+            = std::max_element(taps.begin(), taps.end(), [](const Tap& a, const Tap& b) { return a.lines < b.lines; });
+        QVERIFY2(burst->lines > 200000, qPrintable(QString::number(burst->lines)));
+        int trickle = 0;
+        for (auto it = taps.rbegin(); it != taps.rend() && it->lines <= 2; ++it) {
+            ++trickle;
+            QVERIFY(it->data != burst->data);
+        }
+        QVERIFY(trickle >= 1);
+    }
+
     // A replaced run's late output and exit must not act on its replacement.
     void staleExitDoesNotTouchReplacement()
     {
