@@ -51,7 +51,7 @@ struct Settings {
     double rate = 20000; // messages per second in the paced phase, all rooms together
     double pacedSeconds = 8;
     double saturationSeconds = 8;
-    int window = 2;
+    int window = 4;
     int payloadBytes = 1024;
     int relayPid = 0;
     int tickMicros = 100; // pacing granularity
