@@ -206,7 +206,9 @@ private Q_SLOTS:
     {
         PumpedChild child(false, true);
         const QString oneLine = QStringLiteral("lines:1");
-        const QString pause = QStringLiteral("sleep:100");
+        // Pauses long enough for the main thread to take each line alone, short
+        // of the idle trim.
+        const QString pause = QStringLiteral("sleep:400");
         QStringList steps { QStringLiteral("bulk:1000000") };
         for (int i = 0; i < 6; ++i)
             steps << pause << oneLine;

@@ -560,7 +560,7 @@ private Q_SLOTS:
         const QString written = dir.filePath(QStringLiteral("written"));
         QStringList steps { QStringLiteral("bulk:400000"), QStringLiteral("pidfile:") + written };
         for (int i = 0; i < 3; ++i)
-            steps << QStringLiteral("sleep:100") << QStringLiteral("lines:1");
+            steps << QStringLiteral("sleep:500") << QStringLiteral("lines:1"); // each line a batch of its own
         const ServerConfig config = server(childCommand(steps << QStringLiteral("exit:0")));
         struct Tap {
             std::size_t lines = 0;
