@@ -106,8 +106,9 @@ private:
         if (const std::size_t tail = start + 2 * size - (aligned + size))
             ::munmap(reinterpret_cast<void*>(aligned + size), tail);
         auto* block = reinterpret_cast<char*>(aligned);
-        if (huge)
-            ::madvise(block, size, MADV_HUGEPAGE); // a refusal keeps small pages
+        // Said either way: where huge pages are the system's default, an aligned
+        // block would be one even for a quiet stream. A refusal keeps the default.
+        ::madvise(block, size, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
         return block;
     }
 

@@ -66,6 +66,7 @@ public:
 
     QList<Seen> lines;
     QList<BatchShape> batches;
+    QSet<quintptr> blocks; // every block a batch pointed into
     bool pausedBeforeTake = false; // with stallFirst: the run was paused before its first take()
     int status = -1;
     bool heldTextChanged = false; // a held batch's line read differently at the end
@@ -84,6 +85,8 @@ private:
         }
         PendingOutput output = m_pump.take(run);
         batches.append(BatchShape { output.lines.size(), output.lines.capacity() });
+        for (const std::shared_ptr<char>& block : output.chunks)
+            blocks.insert(quintptr(block.get()));
         for (const RawLine& raw : output.lines)
             lines.append(Seen { output.text(raw).toByteArray(), raw.flags });
         if (output.finished) {
@@ -118,6 +121,29 @@ private:
     std::vector<PendingOutput> m_held;
     OutputPump m_pump;
 };
+
+// The kernel's flags ("VmFlags" of /proc/self/smaps) of the mapping holding `address`.
+QList<QByteArray> mappingFlags(quintptr address)
+{
+    QFile smaps(QStringLiteral("/proc/self/smaps"));
+    if (!smaps.open(QIODevice::ReadOnly))
+        return {};
+    bool inside = false;
+    for (const QByteArray& line : smaps.readAll().split('\n')) {
+        const qsizetype dash = line.indexOf('-');
+        const qsizetype space = line.indexOf(' ');
+        const qsizetype colon = line.indexOf(':');
+        if (dash > 0 && space > dash && colon > space) {
+            // A mapping's first line: "start-end perms ..." (hex addresses)
+            const quintptr start = line.first(dash).toULongLong(nullptr, 16);
+            const quintptr end = line.sliced(dash + 1, space - dash - 1).toULongLong(nullptr, 16);
+            inside = start <= address && address < end;
+        } else if (inside && line.startsWith("VmFlags:")) {
+            return line.sliced(8).simplified().split(' ');
+        }
+    }
+    return {};
+}
 
 QByteArray padded(int index, int length)
 {
@@ -228,6 +254,22 @@ private Q_SLOTS:
                                .arg(child.batches.at(i).lines)));
         }
         QVERIFY(trickle >= 1);
+    }
+
+    // The blocks of a quiet stream are asked not to be huge pages: where huge
+    // pages are the system's default, a few lines would otherwise keep 2 MiB
+    // resident per block (the blocks are aligned to 2 MiB).
+    void quietOutputBlocksAreNotHugePages()
+    {
+        if (!QFile::exists(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled")))
+            QSKIP("this kernel has no transparent huge pages");
+        PumpedChild quiet(true);
+        QVERIFY(quiet.run({ QStringLiteral("lines:3"), QStringLiteral("exit:0") }));
+        QVERIFY(!quiet.blocks.isEmpty());
+        for (const quintptr block : std::as_const(quiet.blocks)) {
+            const QList<QByteArray> flags = mappingFlags(block);
+            QVERIFY2(flags.contains("nh") && !flags.contains("hg"), flags.join(' ').constData());
+        }
     }
 
     // Each kind of line gets the flags of the per-line checks, both when it
