@@ -14,6 +14,7 @@
 // bytes are masked per message), every agent's frames of one loop turn written
 // with one send(), every readable socket drained with one large recv().
 
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -55,6 +56,7 @@ struct Settings {
     int payloadBytes = 1024;
     int relayPid = 0;
     int tickMicros = 100; // pacing granularity
+    bool pinSaturation = false; // relay on CPU 0, generator on CPU 1 for the saturation phase
 };
 
 std::uint64_t nowNs()
@@ -184,6 +186,7 @@ private:
     void flushOne(Connection& connection);
     void handleTick();
     void setPhase(Phase phase);
+    void pinForSaturation();
     void fail(const char* what, int error);
     void watch(Connection& connection, std::uint32_t events, int op);
 
@@ -497,6 +500,22 @@ void LoadGenerator::setPhase(Phase phase)
     m_phaseStartNs = nowNs();
 }
 
+// Left to itself the scheduler tends to run a socket's writer and reader on one core,
+// which halves what either can do; for throughput the relay's main thread and the
+// generator get a core each. The paced phase runs unpinned, as a relay would.
+void LoadGenerator::pinForSaturation()
+{
+    cpu_set_t relayCpu;
+    CPU_ZERO(&relayCpu);
+    CPU_SET(0, &relayCpu);
+    cpu_set_t ownCpu;
+    CPU_ZERO(&ownCpu);
+    CPU_SET(1, &ownCpu);
+    if ((m_settings.relayPid && sched_setaffinity(m_settings.relayPid, sizeof relayCpu, &relayCpu) != 0)
+        || sched_setaffinity(0, sizeof ownCpu, &ownCpu) != 0)
+        std::fprintf(stderr, "loadgen: cannot pin the relay and the generator: %s\n", std::strerror(errno));
+}
+
 void LoadGenerator::handleTick()
 {
     std::uint64_t expirations = 0;
@@ -539,6 +558,8 @@ void LoadGenerator::handleTick()
         if (elapsed >= 1.0) {
             if (m_settings.relayPid)
                 m_rssLoaded = rssKb(m_settings.relayPid);
+            if (m_settings.pinSaturation)
+                pinForSaturation();
             setPhase(Phase::Saturation);
             for (std::size_t i = 0; i < m_connections.size(); i += 2)
                 for (int w = 0; w < m_settings.window; ++w)
@@ -653,6 +674,8 @@ Settings parse(int argc, char** argv)
             s.payloadBytes = std::max(16, std::atoi(value));
         else if (flag == "--relay-pid")
             s.relayPid = std::atoi(value);
+        else if (flag == "--pin-saturation")
+            s.pinSaturation = std::atoi(value) != 0;
         else if (flag == "--tick-us")
             s.tickMicros = std::clamp(std::atoi(value), 10, 100000);
         else {

@@ -31,14 +31,12 @@ for tool in "$relay" "$loadgen"; do
 done
 command -v node >/dev/null && command -v npm >/dev/null || { echo "run.sh: node and npm are needed" >&2; exit 1; }
 
-# On two or more cores the relay under test and the load generator get one core each
-# (WL_BENCH_PIN=0 leaves placement to the scheduler, which tends to put a socket's
-# writer and reader on one core and so halves what either can do).
-pin_relay=()
-pin_loadgen=()
-if [[ "${WL_BENCH_PIN:-1}" != 0 ]] && command -v taskset >/dev/null && (( $(nproc) >= 2 )); then
-    pin_relay=(taskset -c 0)
-    pin_loadgen=(taskset -c 1)
+# On two or more cores the load generator puts the relay under test and itself on a
+# core each for the saturation phase (WL_BENCH_PIN=0 leaves placement to the scheduler,
+# which tends to put a socket's writer and reader on one core).
+pin=0
+if [[ "${WL_BENCH_PIN:-1}" != 0 ]] && (( $(nproc) >= 2 )); then
+    pin=1
 fi
 
 work="$(mktemp -d)"
@@ -66,10 +64,10 @@ start_relay() { # name rooms -> sets relay_pid, relay_port
     local name="$1" rooms="$2" out="$work/$1.out"
     : >"$out"
     if [[ "$name" == wardlamp-relay ]]; then
-        "${pin_relay[@]}" "$relay" --listen 127.0.0.1:0 --max-connections $((rooms * 2 + 100)) --idle-timeout 600 \
+        "$relay" --listen 127.0.0.1:0 --max-connections $((rooms * 2 + 100)) --idle-timeout 600 \
             >"$out" 2>/dev/null &
     else
-        NODE_PATH="$work/npm/node_modules" "${pin_relay[@]}" node "$here/node-relay.js" 127.0.0.1:0 >"$out" 2>/dev/null &
+        NODE_PATH="$work/npm/node_modules" node "$here/node-relay.js" 127.0.0.1:0 >"$out" 2>/dev/null &
     fi
     relay_pid=$!
     pids+=("$relay_pid")
@@ -94,8 +92,8 @@ for (( run = 1; run <= repeat; ++run )); do
         for name in wardlamp-relay node-ws; do
             start_relay "$name" "$rooms"
             sleep 0.3
-            json="$("${pin_loadgen[@]}" "$loadgen" --connect "127.0.0.1:$relay_port" --rooms "$rooms" --rate "$rate" \
-                --paced-seconds "$paced" --saturation-seconds "$saturation" --relay-pid "$relay_pid" --window "$window" || echo '{}')"
+            json="$("$loadgen" --connect "127.0.0.1:$relay_port" --rooms "$rooms" --rate "$rate" \
+                --paced-seconds "$paced" --saturation-seconds "$saturation" --relay-pid "$relay_pid" --window "$window" --pin-saturation "$pin" || echo '{}')"
             echo "$name $rooms $json" >>"$results"
             kill "$relay_pid" 2>/dev/null || true
             wait "$relay_pid" 2>/dev/null || true
