@@ -158,6 +158,11 @@ void OutputPump::loop()
         // reads and meets no pause.
         if (roundBytes > 0 && roundBytes < coalesceBelow)
             std::this_thread::sleep_for(coalescePause);
+        // Spare blocks wait for the next burst, but not for good: output that
+        // trickles on (so never a quiet spell) and has not needed a block for
+        // a while gives them back.
+        if (roundBytes > 0 && std::chrono::steady_clock::now() >= m_lastChunkAt + idleTrim)
+            m_chunks->trim(0);
         roundBytes = 0;
         if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval) {
             m_lastWakeAt = std::chrono::steady_clock::now();
@@ -332,6 +337,7 @@ std::shared_ptr<char> OutputPump::newChunk(bool huge)
     std::shared_ptr<char> chunk = m_chunks->get(huge);
     if (!chunk)
         qFatal("wardlamp: out of memory for child output: %s", std::strerror(errno));
+    m_lastChunkAt = std::chrono::steady_clock::now();
     return chunk;
 }
 

@@ -66,6 +66,8 @@ public:
     PendingOutput take(const std::shared_ptr<ProcessRun>& run);
     // Gives a taken batch's buffers back for reuse (main thread, after use).
     void recycle(PendingOutput&& output);
+    // Blocks kept mapped for reuse, none in use (any thread).
+    std::size_t spareBlocks() const { return m_chunks->spareCount(); }
 
 private:
     enum class Command { Add, Resume };
@@ -115,6 +117,7 @@ private:
     const char* m_readBegin = nullptr; // the read being assembled
     const char* m_readEnd = nullptr;
     bool m_idle = true; // nothing read since the last trim
+    std::chrono::steady_clock::time_point m_lastChunkAt; // when a block was last taken from the pool
     bool m_bulk = false; // the last read filled its room
     bool m_preciseWait = true; // epoll_pwait2 is there
     std::mutex m_recycleMutex;

@@ -67,6 +67,7 @@ public:
     QList<Seen> lines;
     QList<BatchShape> batches;
     QSet<quintptr> blocks; // every block a batch pointed into
+    QList<std::size_t> spareBlocks; // the pump's spare blocks at each take()
     bool pausedBeforeTake = false; // with stallFirst: the run was paused before its first take()
     int status = -1;
     bool heldTextChanged = false; // a held batch's line read differently at the end
@@ -85,6 +86,7 @@ private:
         }
         PendingOutput output = m_pump.take(run);
         batches.append(BatchShape { output.lines.size(), output.lines.capacity() });
+        spareBlocks.append(m_pump.spareBlocks());
         for (const std::shared_ptr<char>& block : output.chunks)
             blocks.insert(quintptr(block.get()));
         for (const RawLine& raw : output.lines)
@@ -254,6 +256,21 @@ private Q_SLOTS:
                                .arg(child.batches.at(i).lines)));
         }
         QVERIFY(trickle >= 1);
+    }
+
+    // A burst leaves spare blocks for the next one. Output that trickles on
+    // after it (so never a quiet spell) must not keep them mapped for good.
+    void spareBlocksGoWhileOutputTricklesOn()
+    {
+        PumpedChild child(false);
+        QStringList steps { QStringLiteral("bulk:100000:100") };
+        // Well over the idle limit of trickling, each pause short of it.
+        for (int i = 0; i < 8; ++i)
+            steps << QStringLiteral("sleep:300") << QStringLiteral("lines:1");
+        QVERIFY(child.run(steps << QStringLiteral("exit:0")));
+        QCOMPARE(child.lines.size(), 100008);
+        QVERIFY(*std::max_element(child.spareBlocks.cbegin(), child.spareBlocks.cend()) > 0);
+        QCOMPARE(child.spareBlocks.last(), std::size_t(0));
     }
 
     // The blocks of a quiet stream are asked not to be huge pages: where huge
