@@ -23,15 +23,13 @@ std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, c
     const QString path = directory + u'/' + name + u".so"_s;
     if (!QFileInfo::exists(path))
         return u"%1 is missing (it is built beside wardlampd)"_s.arg(path);
-    // Kept for the life of the process: never unloaded.
-    auto* library = new QLibrary(path);
+    // The library stays loaded for the life of the process: a QLibrary only
+    // unloads on an explicit unload(), not when it is destroyed.
+    QLibrary library(path);
     using Entry = const DaemonPluginApi* (*)();
-    const auto entry = reinterpret_cast<Entry>(library->resolve("wardlampdPlugin"));
-    if (!entry) {
-        const QString problem = u"%1 cannot be loaded: %2"_s.arg(path, library->errorString());
-        delete library;
-        return problem;
-    }
+    const auto entry = reinterpret_cast<Entry>(library.resolve("wardlampdPlugin"));
+    if (!entry)
+        return u"%1 cannot be loaded: %2"_s.arg(path, library.errorString());
     const DaemonPluginApi* api = entry();
     if (!api || api->version != DaemonPluginApi::currentVersion)
         return u"%1 is from another build of wardlampd"_s.arg(path);
