@@ -26,6 +26,9 @@ std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, c
     // The library stays loaded for the life of the process: a QLibrary only
     // unloads on an explicit unload(), not when it is destroyed.
     QLibrary library(path);
+    // Every symbol bound now: one that wardlampd lacks is a reason here, not a
+    // crash at its first call.
+    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     using Entry = const DaemonPluginApi* (*)();
     const auto entry = reinterpret_cast<Entry>(library.resolve("wardlampdPlugin"));
     if (!entry)

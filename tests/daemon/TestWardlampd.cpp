@@ -332,6 +332,21 @@ private Q_SLOTS:
         }
     }
 
+    // The remote plugin beside wardlampd loads with every symbol bound and runs
+    // on wardlampd's own supervision classes (it has no second copy of them:
+    // in a sanitized build a copy is reported as an ODR violation and aborts).
+    void remoteCommandRunsThroughThePlugin()
+    {
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"remote"_s, u"status"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+        const QByteArray error = daemon.readAllStandardError();
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(daemon.exitCode() == 0, error.constData());
+        QVERIFY2(daemon.readAllStandardOutput().contains("remote access: off"), error.constData());
+    }
+
     void untilStoppedWithNothingToStart()
     {
         const QString file = writeServers({ server(u"idle"_s, child({ u"out:never"_s }), false) });
