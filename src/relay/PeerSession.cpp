@@ -141,7 +141,10 @@ template <class Stream> void PeerSession<Stream>::handleReadable(beast::error_co
         if (wouldBlock(readError))
             break;
         if (readError) {
-            finish(); // closed by the peer, reset, or aborted
+            // Closed by the peer, reset, or aborted. Our end closes too: a write waiting
+            // on a peer that no longer reads would otherwise hold the connection for good.
+            abort();
+            finish();
             return;
         }
         consume(std::string_view(buffer.data(), bytes));
@@ -159,6 +162,7 @@ template <class Stream> void PeerSession<Stream>::handleReadable(beast::error_co
 template <class Stream> void PeerSession<Stream>::handleTlsRead(beast::error_code error, std::size_t bytes)
 {
     if (error) {
+        abort(); // as on a plain connection: a pending write must not outlive the peer
         finish();
         return;
     }

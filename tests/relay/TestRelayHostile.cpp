@@ -336,6 +336,39 @@ TEST(RelayFrames, peerVanishingMidFrameLeavesCleanly)
     EXPECT_EQ(statusOf(rawExchange(relay.port(), "GET /healthz HTTP/1.1\r\n\r\n")), 200);
 }
 
+// A client that stops reading and then half-closes left the relay waiting forever to
+// write to it: the read side saw the end of the stream and left the room, but the
+// socket stayed open and the connection counted against the limit for good.
+TEST(RelayLimits, peerHalfClosingWithAWritePendingIsClosed)
+{
+    constexpr std::size_t queueCap = 16 * 1024;
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.sendQueueBytes = queueCap; }));
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket raw(io);
+    raw.open(boost::asio::ip::tcp::v4());
+    raw.set_option(boost::asio::socket_base::receive_buffer_size(4096));
+    EXPECT_EQ(silentUpgrade(raw, relay.port()).rfind("HTTP/1.1 101", 0), 0u);
+
+    // Pings with the largest payload; their pongs pile up behind a receive window
+    // nobody empties until the relay's queue for this peer is full.
+    std::string pings;
+    const unsigned char key[4] = { 1, 2, 3, 4 };
+    for (int i = 0; i < 1000; ++i) {
+        pings.push_back(static_cast<char>(0x89));
+        pings.push_back(static_cast<char>(0x80 | 125));
+        pings.append(reinterpret_cast<const char*>(key), 4);
+        pings.append(125, 'p');
+    }
+    // About 8 MiB of pongs: more than the relay's socket and this one can buffer.
+    for (int batch = 0; batch < 64; ++batch)
+        boost::asio::write(raw, boost::asio::buffer(pings));
+    ASSERT_GT(relay.stats().peakQueuedBytes + 127, queueCap);
+
+    raw.shutdown(boost::asio::socket_base::shutdown_send);
+    EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.peers == 0 && stats.connections == 0; }))
+        << "connections=" << relay.stats().connections;
+}
+
 // A client may send its first frames in the same write as its upgrade request; the
 // relay used to lose whatever the HTTP reader had taken in behind the request.
 TEST(RelayFrames, framesSentWithTheUpgradeRequestAreRead)
