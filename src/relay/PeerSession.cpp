@@ -244,7 +244,9 @@ template <class Stream> bool PeerSession<Stream>::send(Frame frame)
     // The limit is on what the kernel would not take: hand it the queue before refusing.
     if (m_queuedBytes + frame->size() > limit && !m_writing)
         writeQueued();
-    if (m_queuedBytes + frame->size() > limit)
+    // An empty queue takes any one frame: the largest message's frame is its payload
+    // plus a header, which a queue limit as large as that payload leaves no room for.
+    if (m_queuedBytes > 0 && m_queuedBytes + frame->size() > limit)
         return false;
     queue(std::move(frame));
     return true;

@@ -239,6 +239,26 @@ TEST(RelayLoad, controllerThatNeverReadsIsDroppedWithoutStallingTheRoom)
     EXPECT_EQ(stats.peers, 2u);
 }
 
+// A send queue as large as the largest message (the least the command line allows)
+// refused that message's frame, whose header comes on top of it: the agent's largest
+// messages dropped every controller, again on each rejoin for a cached one.
+TEST(RelayLimits, largestMessageFitsASendQueueOfItsSize)
+{
+    constexpr std::size_t limit = 4096;
+    InProcessRelay relay(optionsWith([](RelayOptions& o) {
+        o.maxFrameBytes = limit;
+        o.sendQueueBytes = limit;
+    }));
+    Pair pair(relay.port());
+    const std::string largest = msgEnvelope("agent", std::string(limit - msgEnvelope("agent", "").size(), 'A'));
+    ASSERT_EQ(largest.size(), limit);
+    ASSERT_TRUE(pair.agent.sendText(largest));
+    const auto received = pair.controller.read();
+    EXPECT_TRUE(received.ok) << received.error;
+    EXPECT_EQ(received.data, largest);
+    EXPECT_EQ(relay.stats().slowPeersDropped, 0u);
+}
+
 TEST(RelayLimits, connectionsPastTheLimitGet503)
 {
     InProcessRelay relay(optionsWith([](RelayOptions& o) { o.maxConnections = 2; }));
