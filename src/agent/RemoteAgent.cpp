@@ -12,6 +12,8 @@
 #include <QFuture>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <iterator>
+
 namespace Wardlamp {
 
 using namespace Qt::StringLiterals;
@@ -410,8 +412,17 @@ void RemoteAgent::forwardNewLogs()
         held = held || more;
     };
     const auto& states = m_manager->states();
-    for (auto it = states.cbegin(); it != states.cend(); ++it)
+    // Each push starts one server further on, so that while the budget runs
+    // out every push, a busy server cannot keep the others' lines waiting.
+    const qsizetype count = states.size();
+    const qsizetype start = count ? qsizetype(m_logTurn++ % quint64(count)) : 0;
+    auto it = states.cbegin();
+    std::advance(it, start);
+    for (qsizetype i = 0; i < count; ++i) {
         forward(it.key(), it->logs);
+        if (++it == states.cend())
+            it = states.cbegin();
+    }
     // Lines captured for a server whose entry is gone.
     static const LogRing empty;
     for (const QUuid& id : m_logs.pendingIds()) {

@@ -137,6 +137,7 @@ private:
     QString m_lastPassword;
     QTimer m_passwordDebounce;
     QTimer m_logRetry;
+    quint64 m_logTurn = 0; // where the next log push starts among the servers
     bool m_rebuilding = false;
     quint64 m_generation = 0; // bumped by every reconnect(); stale derivations compare against it
     bool m_configured = false;
