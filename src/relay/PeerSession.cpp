@@ -171,6 +171,11 @@ template <class Stream> void PeerSession<Stream>::handleTlsRead(beast::error_cod
         finish();
         return;
     }
+    if (!m_readingFrames) {
+        // The close frame is in: no more reads, so the TLS shutdown can read the peer's end.
+        shutdownTls();
+        return;
+    }
     readNext();
 }
 
@@ -292,9 +297,14 @@ template <class Stream> void PeerSession<Stream>::writeQueued()
             resetQueue();
             if (m_closeQueued && !m_sendShutDown) {
                 // The close frame is out: the peer reads its end of the stream after it.
-                m_sendShutDown = true;
-                beast::error_code ignored;
-                socket().shutdown(net::socket_base::shutdown_send, ignored);
+                if constexpr (isPlain) {
+                    m_sendShutDown = true;
+                    beast::error_code ignored;
+                    socket().shutdown(net::socket_base::shutdown_send, ignored);
+                } else {
+                    m_closeSent = true;
+                    shutdownTls();
+                }
             }
             return;
         }
@@ -348,6 +358,19 @@ template <class Stream> void PeerSession<Stream>::writeQueued()
                 });
             return;
         }
+    }
+}
+
+// TLS ends with close_notify, not a bare TCP shutdown, or the peer sees its stream
+// truncated. The shutdown reads as well as writes, so it waits until both close
+// frames have passed and neither a read nor a write is pending; then the socket closes.
+template <class Stream> void PeerSession<Stream>::shutdownTls()
+{
+    if constexpr (!isPlain) {
+        if (m_sendShutDown || !m_closeSent || m_readingFrames || !socket().is_open())
+            return;
+        m_sendShutDown = true;
+        m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) { self->abort(); });
     }
 }
 

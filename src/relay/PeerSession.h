@@ -65,6 +65,7 @@ private:
     void consumeWritten(std::size_t bytes);
     void resetQueue();
     void startClosing(Frame closeFrame);
+    void shutdownTls();
     void finish();
 
     Stream m_stream;
@@ -88,6 +89,7 @@ private:
     bool m_closing = false; // close or abort requested: nothing more is sent but the close frame
     bool m_closeQueued = false; // the close frame is queued: the send side shuts down after it
     bool m_sendShutDown = false;
+    bool m_closeSent = false; // TLS only: the close frame is written
     bool m_readingFrames = true; // false after a close frame or a broken frame: bytes are drained
     bool m_finished = false;
     bool m_pinging = false;

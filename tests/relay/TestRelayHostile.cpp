@@ -11,12 +11,21 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <future>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 
 using namespace Wardlamp;
 using namespace Wardlamp::RelayTest;
@@ -416,6 +425,93 @@ TEST(RelayFrames, framesSentWithTheUpgradeRequestAreRead)
     boost::asio::write(raw, boost::asio::buffer(bytes));
     EXPECT_EQ(agent.read().data, controllerJoined);
     EXPECT_EQ(agent.read().data, envelope);
+}
+
+namespace beast = boost::beast;
+using WssStream = beast::websocket::stream<beast::ssl_stream<beast::tcp_stream>>;
+
+// Connects `ws` as a controller of `room` and reads its welcome into `welcome`, then runs `then`.
+void openWss(WssStream& ws, std::uint16_t port, const std::string& room, beast::flat_buffer& buffer,
+    std::string& welcome, std::function<void()> then)
+{
+    beast::get_lowest_layer(ws).async_connect({ boost::asio::ip::make_address("127.0.0.1"), port },
+        [&ws, &buffer, &welcome, room, then](beast::error_code e1) {
+            ASSERT_FALSE(e1) << e1.message();
+            ws.next_layer().async_handshake(
+                boost::asio::ssl::stream_base::client, [&ws, &buffer, &welcome, room, then](beast::error_code e2) {
+                    ASSERT_FALSE(e2) << e2.message();
+                    ws.async_handshake("127.0.0.1", "/connect?room=" + room + "&role=controller",
+                        [&ws, &buffer, &welcome, then](beast::error_code e3) {
+                            ASSERT_FALSE(e3) << e3.message();
+                            ws.async_read(buffer, [&buffer, &welcome, then](beast::error_code e4, std::size_t) {
+                                ASSERT_FALSE(e4) << e4.message();
+                                welcome = beast::buffers_to_string(buffer.data());
+                                buffer.clear();
+                                then();
+                            });
+                        });
+                });
+        });
+}
+
+// Over wss:// the relay ended its side of a closing handshake with a bare TCP
+// shutdown, no TLS close_notify: every client saw "stream truncated" instead of a
+// clean close, whichever side began it.
+TEST(RelayTls, closingHandshakeEndsWithCloseNotify)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("wl-relay-hostile-tls-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                "-subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout "
+        + key + " -out " + cert + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    InProcessRelay relay(optionsWith([&](RelayOptions& o) {
+        o.tlsCertificateFile = cert;
+        o.tlsKeyFile = key;
+    }));
+    const std::string welcome = R"({"v":1,"kind":"welcome","role":"controller","online":false})";
+    boost::asio::ssl::context tls(boost::asio::ssl::context::tls_client);
+    tls.load_verify_file(cert);
+    tls.set_verify_mode(boost::asio::ssl::verify_peer);
+
+    {
+        // The client closes.
+        boost::asio::io_context io;
+        WssStream ws(io, tls);
+        beast::flat_buffer buffer;
+        std::string greeting;
+        std::optional<beast::error_code> closed;
+        openWss(ws, relay.port(), roomId(4), buffer, greeting, [&] {
+            ws.async_close(beast::websocket::close_code::normal, [&](beast::error_code error) { closed = error; });
+        });
+        io.run_for(defaultWait());
+        EXPECT_EQ(greeting, welcome);
+        ASSERT_TRUE(closed.has_value()) << "the close never completed";
+        EXPECT_FALSE(*closed) << closed->message();
+        EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.connections == 0; }));
+    }
+    {
+        // The relay closes, shutting down.
+        boost::asio::io_context io;
+        WssStream ws(io, tls);
+        beast::flat_buffer buffer;
+        std::string greeting;
+        std::optional<beast::error_code> closed;
+        std::future<bool> shutdown;
+        openWss(ws, relay.port(), roomId(4), buffer, greeting, [&] {
+            ws.async_read(buffer, [&](beast::error_code error, std::size_t) { closed = error; });
+            shutdown = std::async(std::launch::async, [&] { return relay.shutdown(); });
+        });
+        io.run_for(defaultWait());
+        EXPECT_EQ(greeting, welcome);
+        ASSERT_TRUE(closed.has_value()) << "the relay's close never arrived";
+        EXPECT_EQ(*closed, beast::websocket::error::closed) << closed->message();
+        EXPECT_EQ(ws.reason().code, beast::websocket::close_code::going_away);
+        ASSERT_TRUE(shutdown.valid());
+        EXPECT_TRUE(shutdown.get());
+    }
+    std::filesystem::remove_all(dir);
 }
 
 struct HandshakeRow {
