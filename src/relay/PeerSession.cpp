@@ -90,10 +90,12 @@ template <class Stream> void PeerSession<Stream>::start(std::string handshake, s
     join();
     if (!early.empty())
         consume(early);
-    if (socket().is_open())
+    if (!socket().is_open())
+        finish();
+    else if (isPlain || m_readingFrames)
         readNext();
     else
-        finish();
+        shutdownTls(); // a close frame came with the upgrade request: the shutdown does the reading
 }
 
 template <class Stream> void PeerSession<Stream>::join()
