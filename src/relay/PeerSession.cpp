@@ -31,6 +31,15 @@ constexpr int readsPerTurn = 4;
 constexpr std::size_t tlsReadBytes = 16 * 1024;
 constexpr std::uint16_t closeGoingAway = 1001;
 constexpr std::uint16_t closeTryAgainLater = 1013;
+// A queued frame's shared allocation and queue slot, measured on 64-bit glibc.
+constexpr std::size_t queuedFrameOverhead = 64;
+
+// What a queued frame holds in memory: for the smallest (a 2-byte pong) mostly the
+// overhead, so the queue limit bounds memory, not only bytes on the wire.
+std::size_t queuedCost(const Frame& frame)
+{
+    return frame->size() + queuedFrameOverhead;
+}
 
 bool wouldBlock(const beast::error_code& error)
 {
@@ -249,11 +258,11 @@ template <class Stream> bool PeerSession<Stream>::send(Frame frame)
         return true; // going away: swallowed, not an overflow
     const std::size_t limit = m_slot.context().options.sendQueueBytes;
     // The limit is on what the kernel would not take: hand it the queue before refusing.
-    if (m_queuedBytes + frame->size() > limit && !m_writing)
+    if (m_queuedBytes + queuedCost(frame) > limit && !m_writing)
         writeQueued();
     // An empty queue takes any one frame: the largest message's frame is its payload
     // plus a header, which a queue limit as large as that payload leaves no room for.
-    if (m_queuedBytes > 0 && m_queuedBytes + frame->size() > limit)
+    if (m_queuedBytes > 0 && m_queuedBytes + queuedCost(frame) > limit)
         return false;
     queue(std::move(frame));
     return true;
@@ -262,7 +271,7 @@ template <class Stream> bool PeerSession<Stream>::send(Frame frame)
 template <class Stream> void PeerSession<Stream>::queue(Frame frame)
 {
     RelayContext& context = m_slot.context();
-    m_queuedBytes += frame->size();
+    m_queuedBytes += queuedCost(frame);
     context.stats.peakQueuedBytes = std::max(context.stats.peakQueuedBytes, m_queuedBytes);
     m_queue.push_back(std::move(frame));
     scheduleFlush();
@@ -386,7 +395,7 @@ template <class Stream> void PeerSession<Stream>::consumeWritten(std::size_t byt
             return;
         }
         bytes -= left;
-        m_queuedBytes -= frame->size();
+        m_queuedBytes -= queuedCost(frame);
         frame.reset();
         ++m_queueHead;
         m_headOffset = 0;
@@ -421,7 +430,7 @@ template <class Stream> void PeerSession<Stream>::startClosing(Frame closeFrame)
         keep = m_queueHead + 1;
     keep = std::min(std::max(keep, m_queueHead + m_inFlight), m_queue.size());
     for (std::size_t i = keep; i < m_queue.size(); ++i)
-        m_queuedBytes -= m_queue[i]->size();
+        m_queuedBytes -= queuedCost(m_queue[i]);
     m_queue.resize(keep);
     m_closeQueued = true;
     queue(std::move(closeFrame));

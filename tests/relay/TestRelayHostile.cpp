@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <malloc.h>
 #include <optional>
 #include <thread>
 #include <unistd.h>
@@ -365,6 +366,31 @@ TEST(RelayFrames, peerVanishingMidFrameLeavesCleanly)
     EXPECT_EQ(statusOf(rawExchange(relay.port(), "GET /healthz HTTP/1.1\r\n\r\n")), 200);
 }
 
+// The send queue limit counted wire bytes only: empty pings from a peer that never
+// reads queued 2-byte pongs, each a separate allocation and queue slot many times its
+// size, so a connection held dozens of times its limit in memory.
+TEST(RelayLimits, pongFloodFromAPeerThatNeverReadsStaysNearTheQueueLimit)
+{
+    constexpr std::size_t queueCap = 256 * 1024;
+    InProcessRelay relay(optionsWith([](RelayOptions& o) { o.sendQueueBytes = queueCap; }));
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket raw(io);
+    raw.open(boost::asio::ip::tcp::v4());
+    raw.set_option(boost::asio::socket_base::receive_buffer_size(4096));
+    EXPECT_EQ(silentUpgrade(raw, relay.port()).rfind("HTTP/1.1 101", 0), 0u);
+
+    std::string pings;
+    for (int i = 0; i < 100000; ++i)
+        pings.append("\x89\x80\x01\x02\x03\x04", 6);
+    const std::size_t before = mallinfo2().uordblks;
+    // 4 million pongs: far more than the relay's socket and this one can buffer.
+    for (int batch = 0; batch < 40; ++batch)
+        boost::asio::write(raw, boost::asio::buffer(pings));
+    ASSERT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.peakQueuedBytes + 64 > queueCap; }));
+    const std::size_t after = mallinfo2().uordblks;
+    EXPECT_LT(after - std::min(after, before), 4 * queueCap);
+}
+
 // A client that stops reading and then half-closes left the relay waiting forever to
 // write to it: the read side saw the end of the stream and left the room, but the
 // socket stayed open and the connection counted against the limit for good.
@@ -391,7 +417,7 @@ TEST(RelayLimits, peerHalfClosingWithAWritePendingIsClosed)
     // About 8 MiB of pongs: more than the relay's socket and this one can buffer.
     for (int batch = 0; batch < 64; ++batch)
         boost::asio::write(raw, boost::asio::buffer(pings));
-    ASSERT_GT(relay.stats().peakQueuedBytes + 127, queueCap);
+    ASSERT_GT(relay.stats().peakQueuedBytes + 256, queueCap); // within a pong of the limit
 
     raw.shutdown(boost::asio::socket_base::shutdown_send);
     EXPECT_TRUE(relay.waitForStats([](const RelayStats& stats) { return stats.peers == 0 && stats.connections == 0; }))
