@@ -1,10 +1,10 @@
 // wardlamp-remote: the controller side of a Wardlamp pairing in a terminal.
 #include "ControllerCommand.h"
 #include "ExitCode.h"
-#include "InterruptWatcher.h"
 #include "PasswordInput.h"
 #include "RemoteOptions.h"
 
+#include "platform/SignalWatcher.h"
 #include "remotekit/PairingCredential.h"
 #include "remotekit/RemoteCrypto.h"
 
@@ -48,8 +48,8 @@ int main(int argc, char** argv)
     const auto credential = PairingCredential::parse(options.key);
     if (!credential) {
         return fail(ExitCode::badKey,
-                    QStringLiteral("the pairing key is not valid: copy the whole text that starts with \"WL1.\" "
-                                   "from the desktop's remote settings (or wardlampd's output)"));
+            QStringLiteral("the pairing key is not valid: copy the whole text that starts with \"WL1.\" "
+                           "from the desktop's remote settings (or wardlampd's output)"));
     }
 
     std::optional<QString> password;
@@ -63,7 +63,8 @@ int main(int argc, char** argv)
         QString error;
         password = PasswordInput::fromFile(options.passwordFile, &error);
         if (!password)
-            return fail(ExitCode::usage, QStringLiteral("cannot read the password file %1: %2").arg(options.passwordFile, error));
+            return fail(ExitCode::usage,
+                QStringLiteral("cannot read the password file %1: %2").arg(options.passwordFile, error));
         break;
     }
     case RemoteOptions::PasswordSource::prompt:
@@ -80,17 +81,18 @@ int main(int argc, char** argv)
 
     const QString room = RemoteCrypto::roomId(credential->secret);
     // An empty password is no password, on both sides.
-    const auto key = RemoteCrypto::contentKey(credential->secret,
-                                              password && !password->isEmpty() ? password : std::nullopt);
+    const auto key
+        = RemoteCrypto::contentKey(credential->secret, password && !password->isEmpty() ? password : std::nullopt);
     if (room.isEmpty() || !key)
         return fail(ExitCode::badKey, QStringLiteral("cannot derive the keys from the pairing key"));
 
     ControllerCommand command(options, room, *key, clientOptions);
-    QObject::connect(&command, &ControllerCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &command, &ControllerCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
+        Qt::QueuedConnection);
     // Only now: a Ctrl-C at the password prompt still ends the program at once.
-    InterruptWatcher interrupts({ SIGINT, SIGTERM });
-    QObject::connect(&interrupts, &InterruptWatcher::received, &command, &ControllerCommand::interrupt);
+    SignalWatcher interrupts({ SIGINT, SIGTERM }, SignalWatcher::Delivery::once);
+    QObject::connect(&interrupts, &SignalWatcher::received, &command, &ControllerCommand::interrupt);
     QTimer::singleShot(0, &command, &ControllerCommand::run);
     return app.exec();
 }

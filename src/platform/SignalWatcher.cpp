@@ -1,4 +1,4 @@
-#include "InterruptWatcher.h"
+#include "SignalWatcher.h"
 
 #include <QSocketNotifier>
 
@@ -17,34 +17,34 @@ extern "C" void writeSignalNumber(int signalNumber)
 {
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
-    // A full pipe drops the byte: the ones already in it do the job.
+    // A full pipe drops the byte: the signals already queued get the job done.
     [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
     errno = savedErrno;
 }
 
 } // namespace
 
-InterruptWatcher::InterruptWatcher(std::initializer_list<int> signalNumbers, QObject* parent)
+SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, Delivery delivery, QObject* parent)
     : QObject(parent)
 {
     Q_ASSERT(s_pipe[0] < 0);
     if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        qFatal("wardlamp-remote: cannot create the signal pipe");
+        qFatal("cannot create the signal pipe");
     m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &InterruptWatcher::handleReadable);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::handleReadable);
 
     struct sigaction action = {};
     action.sa_handler = writeSignalNumber;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    action.sa_flags = SA_RESTART | (delivery == Delivery::once ? SA_RESETHAND : 0);
     for (const int signalNumber : signalNumbers)
         ::sigaction(signalNumber, &action, nullptr);
 }
 
-InterruptWatcher::~InterruptWatcher()
+SignalWatcher::~SignalWatcher()
 {
-    // A handler still installed writes to a closed pipe, which is harmless; the
-    // process is ending when this object goes.
+    // The handlers stay installed but write to a closed pipe, which is harmless;
+    // the process is ending when this object goes.
     delete m_notifier;
     const int readEnd = s_pipe[0];
     const int writeEnd = s_pipe[1];
@@ -53,9 +53,9 @@ InterruptWatcher::~InterruptWatcher()
     ::close(writeEnd);
 }
 
-void InterruptWatcher::handleReadable()
+void SignalWatcher::handleReadable()
 {
-    unsigned char bytes[16];
+    unsigned char bytes[64];
     for (;;) {
         const ssize_t n = ::read(s_pipe[0], bytes, sizeof bytes);
         if (n > 0) {
