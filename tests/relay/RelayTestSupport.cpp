@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace Wardlamp::RelayTest {
 
 std::chrono::milliseconds waitFor(std::chrono::milliseconds base)
@@ -44,6 +46,22 @@ std::string msgEnvelope(std::string_view role, std::string_view payload, bool ca
         out.append(R"(,"cache":true)");
     out.append("}");
     return out;
+}
+
+TemporaryCertificate::TemporaryCertificate(const std::string& name)
+    : m_dir(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid())))
+{
+    std::filesystem::create_directories(m_dir);
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                "-subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout "
+        + keyFile() + " -out " + certificateFile() + " 2>/dev/null";
+    m_ok = std::system(command.c_str()) == 0;
+}
+
+TemporaryCertificate::~TemporaryCertificate()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
 }
 
 } // namespace Wardlamp::RelayTest

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 namespace Wardlamp::RelayTest {
@@ -18,5 +19,23 @@ std::string roomId(unsigned seed);
 // A "msg" envelope with a base64-looking payload of about `payloadBytes`.
 std::string msgEnvelope(std::string_view role, std::string_view payload, bool cache = false);
 std::string payloadOfSize(std::size_t bytes, unsigned seed = 0);
+
+// A self-signed certificate for 127.0.0.1 and "localhost" (made by the openssl
+// command) in a directory of its own, removed again with this object.
+class TemporaryCertificate {
+public:
+    explicit TemporaryCertificate(const std::string& name);
+    ~TemporaryCertificate();
+    TemporaryCertificate(const TemporaryCertificate&) = delete;
+    TemporaryCertificate& operator=(const TemporaryCertificate&) = delete;
+
+    bool ok() const { return m_ok; }
+    std::string certificateFile() const { return (m_dir / "cert.pem").string(); }
+    std::string keyFile() const { return (m_dir / "key.pem").string(); }
+
+private:
+    std::filesystem::path m_dir;
+    bool m_ok = false;
+};
 
 } // namespace Wardlamp::RelayTest

@@ -485,13 +485,9 @@ void openWss(WssStream& ws, std::uint16_t port, const std::string& room, beast::
 // clean close, whichever side began it.
 TEST(RelayTls, closingHandshakeEndsWithCloseNotify)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("wl-relay-hostile-tls-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                "-subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout "
-        + key + " -out " + cert + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const TemporaryCertificate certificate("wl-relay-hostile-tls");
+    ASSERT_TRUE(certificate.ok());
+    const std::string cert = certificate.certificateFile(), key = certificate.keyFile();
     InProcessRelay relay(optionsWith([&](RelayOptions& o) {
         o.tlsCertificateFile = cert;
         o.tlsKeyFile = key;
@@ -537,7 +533,6 @@ TEST(RelayTls, closingHandshakeEndsWithCloseNotify)
         ASSERT_TRUE(shutdown.valid());
         EXPECT_TRUE(shutdown.get());
     }
-    std::filesystem::remove_all(dir);
 }
 
 struct HandshakeRow {

@@ -178,13 +178,9 @@ TEST(RelayProgram, helpAndArgumentErrors)
 
 TEST(RelayProgram, servesWssWithACertificate)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("wl-relay-tls-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
-    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                "-subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 -keyout "
-        + key + " -out " + cert + " 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    const TemporaryCertificate certificate("wl-relay-tls");
+    ASSERT_TRUE(certificate.ok());
+    const std::string cert = certificate.certificateFile(), key = certificate.keyFile();
 
     RelayProcess relay({ "--listen", "127.0.0.1:0", "--tls-cert", cert, "--tls-key", key });
     const auto port = relay.listeningPort();
@@ -221,7 +217,6 @@ TEST(RelayProgram, servesWssWithACertificate)
     EXPECT_EQ(statusOf(rawExchange(port, "GET /healthz HTTP/1.1\r\n\r\n")), 0);
     relay.signal(SIGTERM);
     EXPECT_EQ(relay.waitForExit(), 0);
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
