@@ -366,6 +366,15 @@ TEST(RelayFrames, peerVanishingMidFrameLeavesCleanly)
     EXPECT_EQ(statusOf(rawExchange(relay.port(), "GET /healthz HTTP/1.1\r\n\r\n")), 200);
 }
 
+// A silent peer whose receive window is tiny, so whatever the relay sends it
+// piles up in the relay's queue almost at once.
+void silentUpgradeWithSmallWindow(boost::asio::ip::tcp::socket& socket, std::uint16_t port)
+{
+    socket.open(boost::asio::ip::tcp::v4());
+    socket.set_option(boost::asio::socket_base::receive_buffer_size(4096));
+    EXPECT_EQ(silentUpgrade(socket, port).rfind("HTTP/1.1 101", 0), 0u);
+}
+
 // The send queue limit counted wire bytes only: empty pings from a peer that never
 // reads queued 2-byte pongs, each a separate allocation and queue slot many times its
 // size, so a connection held dozens of times its limit in memory.
@@ -375,9 +384,7 @@ TEST(RelayLimits, pongFloodFromAPeerThatNeverReadsStaysNearTheQueueLimit)
     InProcessRelay relay(optionsWith([](RelayOptions& o) { o.sendQueueBytes = queueCap; }));
     boost::asio::io_context io;
     boost::asio::ip::tcp::socket raw(io);
-    raw.open(boost::asio::ip::tcp::v4());
-    raw.set_option(boost::asio::socket_base::receive_buffer_size(4096));
-    EXPECT_EQ(silentUpgrade(raw, relay.port()).rfind("HTTP/1.1 101", 0), 0u);
+    silentUpgradeWithSmallWindow(raw, relay.port());
 
     std::string pings;
     for (int i = 0; i < 100000; ++i)
@@ -400,9 +407,7 @@ TEST(RelayLimits, peerHalfClosingWithAWritePendingIsClosed)
     InProcessRelay relay(optionsWith([](RelayOptions& o) { o.sendQueueBytes = queueCap; }));
     boost::asio::io_context io;
     boost::asio::ip::tcp::socket raw(io);
-    raw.open(boost::asio::ip::tcp::v4());
-    raw.set_option(boost::asio::socket_base::receive_buffer_size(4096));
-    EXPECT_EQ(silentUpgrade(raw, relay.port()).rfind("HTTP/1.1 101", 0), 0u);
+    silentUpgradeWithSmallWindow(raw, relay.port());
 
     // Pings with the largest payload; their pongs pile up behind a receive window
     // nobody empties until the relay's queue for this peer is full.
