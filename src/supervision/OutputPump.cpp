@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/wait.h>
@@ -56,6 +57,7 @@ OutputPump::~OutputPump()
     m_thread.join();
     for (auto& [run, entry] : m_entries) {
         for (ProcessRun::Stream* stream : { &run->out, &run->err }) {
+            stream->waiter.reset(); // before its descriptor goes, and before m_event
             if (stream->fd >= 0)
                 ::close(stream->fd);
             stream->fd = -1;
@@ -103,6 +105,7 @@ void OutputPump::loop()
     epoll_event events[64];
     std::vector<ProcessRun*> finished;
     qsizetype roundBytes = 0;
+    qsizetype polledBytes = 0;
     while (!m_stopping) {
         // A deferred wake-up is due to the microsecond: the last batch of a
         // burst waits for it.
@@ -110,8 +113,15 @@ void OutputPump::loop()
         if (!m_deferred.empty())
             wait
                 = std::max(std::chrono::nanoseconds(0), m_lastWakeAt + wakeInterval - std::chrono::steady_clock::now());
+        // Busy pipes are read again after a short pause when the last round
+        // brought little: output collects in the pipe meanwhile, so that one
+        // read takes many small writes. A round that brought much goes on at once.
+        const bool hot = !m_hot.empty();
+        if (hot)
+            wait = std::min<std::chrono::nanoseconds>(
+                wait, m_lastRoundBytes >= coalesceBelow ? std::chrono::nanoseconds(0) : coalescePause);
         const timespec timeout { time_t(wait.count() / 1000000000), long(wait.count() % 1000000000) };
-        const bool forever = m_idle && m_deferred.empty();
+        const bool forever = m_idle && m_deferred.empty() && !hot;
         int count = -1;
         if (m_preciseWait) {
             count = ::epoll_pwait2(m_epoll, events, 64, forever ? nullptr : &timeout, nullptr);
@@ -129,7 +139,7 @@ void OutputPump::loop()
             qCCritical(lcPump) << "waiting for child output failed:" << std::strerror(errno);
             return;
         }
-        if (count == 0 && m_deferred.empty() && !m_idle)
+        if (count == 0 && m_deferred.empty() && !m_idle && !hot)
             releaseIdleMemory();
         for (int i = 0; i < count; ++i) {
             auto* source = static_cast<Source*>(events[i].data.ptr);
@@ -138,6 +148,7 @@ void OutputPump::loop()
                 ssize_t ignored = ::read(m_event, &value, sizeof value);
                 (void)ignored;
                 handleCommands();
+                handleRings();
                 continue;
             }
             const auto it = m_entries.find(source->run);
@@ -148,22 +159,23 @@ void OutputPump::loop()
                 finish(entry);
                 finished.push_back(source->run);
             } else {
-                roundBytes += readStream(entry, source->kind, 4 * readSize, false);
+                polledBytes += readStream(entry, source->kind, 4 * readSize, false);
             }
         }
-        // A child writing small pieces wakes this thread for each one while it
-        // waits on an empty pipe, and each wake-up costs the writer more than
-        // its write. A short pause after a small round lets output collect in
-        // the pipe, so one read takes many pieces; a busy child fills the
-        // reads and meets no pause.
-        if (roundBytes > 0 && roundBytes < coalesceBelow)
+        readHotStreams(roundBytes);
+        // Pipes watched with epoll (no waiter thread could be started): the
+        // same pause, taken here since epoll reports a non-empty pipe at once.
+        if (polledBytes > 0 && polledBytes < coalesceBelow)
             std::this_thread::sleep_for(coalescePause);
+        roundBytes += polledBytes;
+        m_lastRoundBytes = roundBytes;
         // Spare blocks wait for the next burst, but not for good: output that
         // trickles on (so never a quiet spell) and has not needed a block for
         // a while gives them back.
         if (roundBytes > 0 && std::chrono::steady_clock::now() >= m_lastChunkAt + idleTrim)
             m_chunks->trim(0);
         roundBytes = 0;
+        polledBytes = 0;
         if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval) {
             m_lastWakeAt = std::chrono::steady_clock::now();
             std::vector<std::shared_ptr<ProcessRun>> due;
@@ -194,20 +206,20 @@ void OutputPump::handleCommands()
                 entry->sources[kind] = Source { run.get(), kind };
             Entry& added = *entry;
             m_entries.emplace(run.get(), std::move(entry));
-            registerStream(added, 0);
-            registerStream(added, 1);
-            registerStream(added, exitKind);
+            registerStream(added, 0, true);
+            registerStream(added, 1, true);
+            registerStream(added, exitKind, true);
         } else {
             const auto it = m_entries.find(run.get());
             if (it == m_entries.end() || run->finishedReading)
                 continue;
-            registerStream(*it->second, 0);
-            registerStream(*it->second, 1);
+            registerStream(*it->second, 0, false);
+            registerStream(*it->second, 1, false);
         }
     }
 }
 
-void OutputPump::registerStream(Entry& entry, int kind)
+void OutputPump::registerStream(Entry& entry, int kind, bool fresh)
 {
     ProcessRun& run = *entry.run;
     int fd = run.pidfd;
@@ -217,6 +229,19 @@ void OutputPump::registerStream(Entry& entry, int kind)
             return;
         fd = stream.fd;
         stream.registered = true;
+        Source* source = &entry.sources[kind];
+        if (fresh)
+            stream.waiter = PipeWaiter::start(stream.fd, [this, source] { ring(source); });
+        if (stream.waiter) {
+            // A new pipe is quiet until its first byte. A resumed one is read
+            // at once: it was busy, or its waiter kept what it got meanwhile;
+            // one still waiting goes on waiting.
+            if (fresh)
+                waitQuietly(stream);
+            else if (!stream.waiter->armed())
+                setHot(stream, source, true);
+            return;
+        }
     }
     epoll_event ev {};
     ev.events = EPOLLIN;
@@ -228,15 +253,87 @@ void OutputPump::registerStream(Entry& entry, int kind)
 void OutputPump::unregisterStream(ProcessRun& run, int kind)
 {
     ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
-    if (stream.fd >= 0 && stream.registered)
+    if (stream.waiter) {
+        // A waiter still waiting goes on; what it gets is kept until resume.
+        setHot(stream, nullptr, false);
+    } else if (stream.fd >= 0 && stream.registered) {
         ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, stream.fd, nullptr);
+    }
     stream.registered = false;
+}
+
+void OutputPump::ring(Source* source)
+{
+    {
+        std::lock_guard lock(m_ringMutex);
+        m_rung.push_back(source);
+    }
+    const quint64 one = 1;
+    ssize_t ignored = ::write(m_event, &one, sizeof one);
+    (void)ignored;
+}
+
+void OutputPump::handleRings()
+{
+    std::vector<Source*> rung;
+    {
+        std::lock_guard lock(m_ringMutex);
+        rung.swap(m_rung);
+    }
+    for (Source* source : rung) {
+        const auto it = m_entries.find(source->run);
+        if (it == m_entries.end() || it->second->run->finishedReading)
+            continue;
+        ProcessRun::Stream& stream = source->kind == 0 ? source->run->out : source->run->err;
+        // A paused stream keeps the waiter's byte until it is resumed.
+        if (stream.fd >= 0 && stream.registered && stream.waiter)
+            setHot(stream, source, true);
+    }
+}
+
+void OutputPump::setHot(ProcessRun::Stream& stream, Source* source, bool hot)
+{
+    if (stream.hot == hot)
+        return;
+    stream.hot = hot;
+    if (hot) {
+        // Reads of the output thread must never block.
+        if (stream.blocking && ::fcntl(stream.fd, F_SETFL, ::fcntl(stream.fd, F_GETFL) | O_NONBLOCK) == 0)
+            stream.blocking = false;
+        m_hot.push_back(source);
+    } else {
+        std::erase_if(m_hot, [&](Source* s) { return (s->kind == 0 ? &s->run->out : &s->run->err) == &stream; });
+    }
+}
+
+void OutputPump::waitQuietly(ProcessRun::Stream& stream)
+{
+    setHot(stream, nullptr, false);
+    if (!stream.blocking && ::fcntl(stream.fd, F_SETFL, ::fcntl(stream.fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        stream.blocking = true;
+    stream.waiter->arm();
+}
+
+void OutputPump::readHotStreams(qsizetype& roundBytes)
+{
+    // readStream() may take streams off the list (quiet, paused, ended).
+    m_hotRound.assign(m_hot.begin(), m_hot.end());
+    for (Source* source : m_hotRound) {
+        ProcessRun::Stream& stream = source->kind == 0 ? source->run->out : source->run->err;
+        if (!stream.hot)
+            continue;
+        const auto it = m_entries.find(source->run);
+        if (it == m_entries.end())
+            continue;
+        roundBytes += readStream(*it->second, source->kind, 4 * readSize, false);
+    }
 }
 
 void OutputPump::closeStream(ProcessRun& run, int kind)
 {
     ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
     unregisterStream(run, kind);
+    stream.waiter.reset(); // no read of the descriptor is left running
     if (stream.fd >= 0)
         ::close(stream.fd);
     stream.fd = -1;
@@ -267,14 +364,34 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
     m_idle = false;
     qsizetype total = 0;
     bool ended = false;
-    for (;;) {
+    // The byte the waiter read comes first.
+    PipeWaiter::Result waited;
+    if (stream.waiter) {
+        waited = stream.waiter->take();
+        ended = waited.kind == PipeWaiter::Result::end;
+    }
+    while (!ended) {
         if (!m_readChunk || OutputChunks::chunkBytes - m_readUsed < minReadRoom) {
             m_readChunk = newChunk(m_bulk);
             m_readUsed = 0;
         }
         char* const at = m_readChunk.get() + m_readUsed;
         const qsizetype room = std::min(readSize, OutputChunks::chunkBytes - m_readUsed);
-        const ssize_t n = ::read(stream.fd, at, size_t(room));
+        qsizetype prefix = 0;
+        if (waited.kind == PipeWaiter::Result::byte) {
+            at[0] = waited.value;
+            prefix = 1;
+            waited = {};
+        }
+        ssize_t n = ::read(stream.fd, at + prefix, size_t(room - prefix));
+        const int readError = errno;
+        if (prefix && n <= 0) {
+            // The waiter's byte alone; the state of the pipe is looked at again next round.
+            if (n == 0 || (readError != EAGAIN && readError != EINTR))
+                ended = true;
+            n = 0;
+        }
+        n += prefix;
         if (n > 0) {
             total += n;
             m_bulk = n == room;
@@ -290,8 +407,9 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
                 stream.assembler.feed(QByteArrayView(at, n), sink, &m_classifier);
             });
             m_readBegin = m_readEnd = nullptr;
-            // A short read means the pipe is empty for now; epoll reports the rest.
-            if ((!drain && n < room) || total >= limit)
+            // A short read means the pipe is empty for now: the next round (or
+            // epoll) comes back for the rest.
+            if (ended || (!drain && n < room) || total >= limit)
                 break;
             continue;
         }
@@ -299,15 +417,18 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
             ended = true;
             break;
         }
-        if (errno == EINTR)
+        if (readError == EINTR)
             continue;
-        if (errno != EAGAIN)
+        if (readError != EAGAIN)
             ended = true;
         break;
     }
     if (ended) {
         intoPending(run, [&] { stream.assembler.finish(sink); });
         closeStream(run, kind);
+    } else if (total == 0 && !drain && stream.hot) {
+        // Quiet now: the waiter takes over until the next byte.
+        waitQuietly(stream);
     }
     publish(entry, drain, drain || ended);
     return total;
@@ -479,7 +600,18 @@ void OutputPump::wakeDeferred(ProcessRun& run)
 void OutputPump::finish(Entry& entry)
 {
     ProcessRun& run = *entry.run;
-    // Everything the child wrote before it ended is read before its exit is reported.
+    // Everything the child wrote before it ended is read before its exit is
+    // reported: by this thread alone, once the waiters are gone (a byte one of
+    // them read is read first).
+    for (ProcessRun::Stream* stream : { &run.out, &run.err }) {
+        if (stream->fd < 0)
+            continue;
+        if (stream->waiter)
+            stream->waiter->stop();
+        setHot(*stream, nullptr, false);
+        if (stream->blocking && ::fcntl(stream->fd, F_SETFL, ::fcntl(stream->fd, F_GETFL) | O_NONBLOCK) == 0)
+            stream->blocking = false;
+    }
     readStream(entry, 0, drainLimit, true);
     readStream(entry, 1, drainLimit, true);
     for (int kind = 0; kind < 2; ++kind) {

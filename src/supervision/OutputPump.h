@@ -35,7 +35,7 @@ class OutputPump {
 public:
     using Wake = std::function<void(const std::shared_ptr<ProcessRun>&)>;
 
-    static constexpr qsizetype readSize = 1024 * 1024;
+    static constexpr qsizetype readSize = 128 * 1024;
     static_assert(LineClassifier::readPastEnd <= OutputChunks::slackBytes);
     // A block with less room than this left is not read into any more.
     static constexpr qsizetype minReadRoom = 256 * 1024;
@@ -49,7 +49,7 @@ public:
     static constexpr qsizetype coalesceBelow = 64 * 1024;
     static constexpr std::chrono::microseconds coalescePause { 100 };
     // Minimum spacing of main-thread wake-ups (batches wait at most this long).
-    static constexpr std::chrono::milliseconds wakeInterval { 2 };
+    static constexpr std::chrono::milliseconds wakeInterval { 5 };
     // A queue this large wakes the main thread at once, interval or not.
     static constexpr qsizetype wakeBytes = 1024 * 1024;
     // Line arrays of taken batches are reused up to this many records (a
@@ -83,7 +83,12 @@ private:
     void post(Command command, const std::shared_ptr<ProcessRun>& run);
     void loop();
     void handleCommands();
-    void registerStream(Entry& entry, int kind);
+    void registerStream(Entry& entry, int kind, bool fresh);
+    void ring(Source* source);
+    void handleRings();
+    void setHot(ProcessRun::Stream& stream, Source* source, bool hot);
+    void waitQuietly(ProcessRun::Stream& stream);
+    void readHotStreams(qsizetype& roundBytes);
     void unregisterStream(ProcessRun& run, int kind);
     qsizetype readStream(Entry& entry, int kind, qsizetype limit, bool drain); // bytes read
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
@@ -125,6 +130,12 @@ private:
     LineClassifier m_classifier;
     std::chrono::steady_clock::time_point m_lastWakeAt;
     std::vector<std::shared_ptr<ProcessRun>> m_deferred; // runs whose wake-up waits for the interval
+    std::vector<Source*> m_hot; // busy pipes, read on every round
+    std::vector<Source*> m_hotRound; // the round's copy of m_hot
+    qsizetype m_lastRoundBytes = 0;
+
+    std::mutex m_ringMutex;
+    std::vector<Source*> m_rung; // pipes whose waiter has something (any thread, under m_ringMutex)
 };
 
 } // namespace Wardlamp::Detail

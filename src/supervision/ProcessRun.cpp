@@ -37,6 +37,8 @@ ProcessRun::~ProcessRun()
 {
     if (pidfd >= 0)
         ::close(pidfd);
+    out.waiter.reset();
+    err.waiter.reset();
     // Normally the output thread has closed these; a run dropped before it was
     // ever handed over still owns them.
     if (out.fd >= 0)

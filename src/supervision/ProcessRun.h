@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LineAssembler.h"
+#include "PipeWaiter.h"
 #include "ProcessInfo.h"
 #include "ServerConfig.h"
 
@@ -100,7 +101,10 @@ public:
     // Output thread only.
     struct Stream {
         int fd = -1;
-        bool registered = false;
+        bool registered = false; // watched: read when busy, waited on when quiet (not while paused)
+        bool hot = false; // read on every round of the output thread
+        bool blocking = false; // the descriptor is in blocking mode (for the waiter)
+        std::unique_ptr<PipeWaiter> waiter; // null: the pipe is watched with epoll
         LineAssembler assembler;
     };
     Stream out;

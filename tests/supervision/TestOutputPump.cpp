@@ -10,6 +10,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 #include <memory>
 
 using namespace Wardlamp;
@@ -58,11 +60,18 @@ public:
         ServerConfig config;
         config.id = QUuid::createUuid();
         auto run = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
+        m_pipes = { child->stdoutFd, child->stderrFd };
         // Past the job-control noise a login shell may print first.
         run->stderrStarted = true;
         m_pump.add(run);
         return QTest::qWaitFor([this] { return m_finished; }, Test::waitMs(60000));
     }
+
+    // With checkPolling, every take() while the child runs looks for its pipes
+    // in this process's epoll sets (/proc/self/fdinfo lists their members).
+    bool checkPolling = false;
+    int pollingChecks = 0;
+    QByteArrayList polledPipes;
 
     QList<Seen> lines;
     QList<BatchShape> batches;
@@ -85,6 +94,8 @@ private:
                 Test::waitMs(60000));
         }
         PendingOutput output = m_pump.take(run);
+        if (checkPolling && !output.finished)
+            lookForPolledPipes();
         batches.append(BatchShape { output.lines.size(), output.lines.capacity() });
         spareBlocks.append(m_pump.spareBlocks());
         for (const std::shared_ptr<char>& block : output.chunks)
@@ -105,6 +116,25 @@ private:
         }
     }
 
+    void lookForPolledPipes()
+    {
+        ++pollingChecks;
+        QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QString& name : fds.entryList(QDir::Files | QDir::System)) {
+            if (!QFile::symLinkTarget(fds.filePath(name)).endsWith(QLatin1String("anon_inode:[eventpoll]")))
+                continue;
+            QFile info(QStringLiteral("/proc/self/fdinfo/") + name);
+            if (!info.open(QIODevice::ReadOnly))
+                continue;
+            // "tfd:        5 events:       19 data: ..." per member
+            for (const QByteArray& line : info.readAll().split('\n')) {
+                const QByteArrayList fields = line.simplified().split(' ');
+                if (fields.size() >= 2 && fields.at(0) == "tfd:" && m_pipes.contains(fields.at(1).toInt()))
+                    polledPipes << "fd " + fields.at(1) + " in epoll " + name.toLatin1();
+            }
+        }
+    }
+
     void recheckHeld()
     {
         qsizetype index = 0;
@@ -118,6 +148,7 @@ private:
     }
 
     const bool m_hold;
+    QList<int> m_pipes;
     bool m_stall;
     bool m_finished = false;
     std::vector<PendingOutput> m_held;
@@ -337,6 +368,66 @@ private Q_SLOTS:
             QCOMPARE(seen.text, text);
             QCOMPARE(int(seen.flags), flags);
         }
+    }
+
+    // A quiet pipe is waited on by reading its first byte: that byte must come
+    // first, whatever it is part of (a character, a CRLF), on either stream.
+    void bytesOfAQuietPipeKeepTheirOrder_data()
+    {
+        QTest::addColumn<bool>("stderr");
+        QTest::newRow("stdout") << false;
+        QTest::newRow("stderr") << true;
+    }
+    void bytesOfAQuietPipeKeepTheirOrder()
+    {
+        QFETCH(bool, stderr);
+        const QString raw = stderr ? QStringLiteral("rawerr:") : QStringLiteral("raw:");
+        const QByteArray bytes("ab\xc3\xa9\r\nnext\n");
+        QStringList steps;
+        for (const char byte : bytes)
+            steps << raw + QString::fromLatin1(QByteArray(1, byte).toHex()) << QStringLiteral("sleep:20");
+        PumpedChild child(false);
+        QVERIFY(child.run(steps << QStringLiteral("exit:0")));
+        QCOMPARE(child.lines.size(), 2);
+        QCOMPARE(child.lines.at(0).text, QByteArray("ab\xc3\xa9"));
+        QCOMPARE(child.lines.at(1).text, QByteArray("next"));
+    }
+
+    // The child's pipes are never polled: once a pipe is, the kernel wakes
+    // its readers on every write, and a child writing line by line pays for
+    // that on each line. No epoll set of this process may hold them.
+    void childPipesAreNeverPolled()
+    {
+        PumpedChild child(false);
+        child.checkPolling = true;
+        QVERIFY(child.run({ QStringLiteral("lines:200"), QStringLiteral("sleep:100"), QStringLiteral("errlines:200"),
+            QStringLiteral("sleep:100"), QStringLiteral("bulk:20000"), QStringLiteral("exit:0") }));
+        QCOMPARE(child.lines.size(), 20400);
+        QVERIFY(child.pollingChecks > 0);
+        QVERIFY2(child.polledPipes.isEmpty(), child.polledPipes.join(", ").constData());
+    }
+
+    // The child exits while a descendant keeps both pipes open and silent:
+    // the exit is reported at once with everything written before it, not
+    // when the descendant lets go of the pipes.
+    void exitIsReportedWhileADescendantHoldsThePipes()
+    {
+        PumpedChild child(false);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(child.run({ QStringLiteral("out:before"), QStringLiteral("grandchild"), QStringLiteral("{"),
+            QStringLiteral("sleep:30000"), QStringLiteral("}"), QStringLiteral("out:after"), QStringLiteral("exit:3") }));
+        const qint64 elapsed = timer.elapsed();
+        QByteArrayList texts;
+        for (const Seen& seen : std::as_const(child.lines))
+            texts << seen.text;
+        for (const QByteArray& text : std::as_const(texts)) {
+            if (text.startsWith("grandchild "))
+                ::kill(text.sliced(11).toInt(), SIGKILL);
+        }
+        QCOMPARE(child.status, 3);
+        QVERIFY2(texts.contains("before") && texts.contains("after"), texts.join('|').constData());
+        QVERIFY2(elapsed < 20000, qPrintable(QString::number(elapsed)));
     }
 
 private:
