@@ -22,9 +22,39 @@ QStringList ShellCommand::arguments(const QString& command, const std::optional<
     return { QStringLiteral("-lic"), script(command, directory) };
 }
 
+namespace {
+
+bool isDigits(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+// "NAME: [N: ]can't access tty; job control turned off" (dash, ash)
+bool isNoTtyNotice(QByteArrayView line)
+{
+    const QByteArrayView tail(": can't access tty; job control turned off");
+    if (!line.endsWith(tail))
+        return false;
+    QByteArrayView head = line.first(line.size() - tail.size());
+    if (const qsizetype colon = head.indexOf(": "); colon >= 0) {
+        if (!isDigits(head.sliced(colon + 2)))
+            return false;
+        head = head.first(colon);
+    }
+    return !head.isEmpty() && !head.contains(':') && !head.contains(' ');
+}
+
+} // namespace
+
 bool ShellCommand::isJobControlNoise(QByteArrayView line)
 {
-    if (line == QByteArrayView("bash: no job control in this shell"))
+    if (line == QByteArrayView("bash: no job control in this shell") || isNoTtyNotice(line))
         return true;
     const QByteArrayView head("bash: cannot set terminal process group (");
     const QByteArrayView tail("): Inappropriate ioctl for device");
@@ -33,13 +63,7 @@ bool ShellCommand::isJobControlNoise(QByteArrayView line)
     QByteArrayView number = line.sliced(head.size(), line.size() - head.size() - tail.size());
     if (number.startsWith('-'))
         number = number.sliced(1);
-    if (number.isEmpty())
-        return false;
-    for (char c : number) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
+    return isDigits(number);
 }
 
 } // namespace Wardlamp

@@ -24,11 +24,15 @@ public:
     // The arguments after the shell path: "-lic" and the script.
     static QStringList arguments(const QString& command, const std::optional<QString>& directory);
 
-    // bash started without a terminal prints two job-control lines on standard
-    // error before anything else:
+    // An interactive shell started without a terminal says so on standard
+    // error before anything else: bash in two lines, dash and busybox's ash
+    // in one (the shell's name as it was started, dash with its line number):
     //   bash: cannot set terminal process group (<number>): Inappropriate ioctl for device
     //   bash: no job control in this shell
-    // True for exactly these (any optionally negative number).
+    //   dash: 0: can't access tty; job control turned off
+    //   /bin/sh: can't access tty; job control turned off
+    // True for exactly these (any optionally negative number in bash's; any
+    // name without a colon or space in the others).
     static bool isJobControlNoise(QByteArrayView line);
 };
 

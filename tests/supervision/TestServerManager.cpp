@@ -690,17 +690,26 @@ private Q_SLOTS:
             (QStringList { QStringLiteral("real problem"), QStringLiteral("bash: no job control in this shell") }));
     }
 
-    void zshRunsTheCommand()
+    // Each login shell runs the command and leaves nothing of its own in the
+    // log: no error line, no error state (dash says it has no tty).
+    void otherShellsRunTheCommandCleanly_data()
     {
-        if (!QFile::exists(QStringLiteral("/usr/bin/zsh")))
-            QSKIP("zsh is not installed");
-        auto manager = makeManager(QStringLiteral("/usr/bin/zsh"));
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:from zsh"), QStringLiteral("exit:0") }));
+        QTest::addColumn<QString>("shell");
+        QTest::newRow("zsh") << QStringLiteral("/usr/bin/zsh");
+        QTest::newRow("dash") << QStringLiteral("/usr/bin/dash");
+    }
+    void otherShellsRunTheCommandCleanly()
+    {
+        QFETCH(QString, shell);
+        if (!QFile::exists(shell))
+            QSKIP("this shell is not installed");
+        auto manager = makeManager(shell);
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:from the shell"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(texts(manager->state(config.id)),
-            (QStringList {
-                started + config.command, QStringLiteral("from zsh"), QStringLiteral("\u25A0 Stopped (exit 0)") }));
+            (QStringList { started + config.command, QStringLiteral("from the shell"),
+                QStringLiteral("\u25A0 Stopped (exit 0)") }));
         QVERIFY(!manager->state(config.id).hasError);
     }
 

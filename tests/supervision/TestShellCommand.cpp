@@ -75,6 +75,15 @@ private Q_SLOTS:
         QTest::newRow("other shell") << QByteArray("zsh: no job control in this shell") << false;
         QTest::newRow("rc error") << QByteArray("bash: /root/.bashrc: line 3: foo: command not found") << false;
         QTest::newRow("prefix only") << QByteArray("bash: cannot set terminal process group (") << false;
+        QTest::newRow("dash") << QByteArray("dash: 0: can't access tty; job control turned off") << true;
+        QTest::newRow("dash as sh") << QByteArray("sh: 12: can't access tty; job control turned off") << true;
+        QTest::newRow("ash by path") << QByteArray("/bin/sh: can't access tty; job control turned off") << true;
+        QTest::newRow("dash, no name") << QByteArray(": 0: can't access tty; job control turned off") << false;
+        QTest::newRow("dash, letters") << QByteArray("dash: x: can't access tty; job control turned off") << false;
+        QTest::newRow("dash, message in front")
+            << QByteArray("server said dash: 0: can't access tty; job control turned off") << false;
+        QTest::newRow("dash, text after") << QByteArray("dash: 0: can't access tty; job control turned off.")
+                                          << false;
     }
 
     void jobControlNoise()
