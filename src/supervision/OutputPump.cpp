@@ -237,7 +237,7 @@ void OutputPump::registerStream(Entry& entry, int kind, bool fresh)
             // at once: it was busy, or its waiter kept what it got meanwhile;
             // one still waiting goes on waiting.
             if (fresh)
-                waitQuietly(stream);
+                waitQuietly(stream, source);
             else if (!stream.waiter->armed())
                 setHot(stream, source, true);
             return;
@@ -285,8 +285,9 @@ void OutputPump::handleRings()
         if (it == m_entries.end() || it->second->run->finishedReading)
             continue;
         ProcessRun::Stream& stream = source->kind == 0 ? source->run->out : source->run->err;
-        // A paused stream keeps the waiter's byte until it is resumed.
-        if (stream.fd >= 0 && stream.registered && stream.waiter)
+        // A paused stream keeps the waiter's byte until it is resumed. A waiter
+        // that is armed has not rung since: this thread must not read its pipe.
+        if (stream.fd >= 0 && stream.registered && stream.waiter && !stream.waiter->armed())
             setHot(stream, source, true);
     }
 }
@@ -306,12 +307,24 @@ void OutputPump::setHot(ProcessRun::Stream& stream, Source* source, bool hot)
     }
 }
 
-void OutputPump::waitQuietly(ProcessRun::Stream& stream)
+void OutputPump::waitQuietly(ProcessRun::Stream& stream, Source* source)
 {
     setHot(stream, nullptr, false);
     if (!stream.blocking && ::fcntl(stream.fd, F_SETFL, ::fcntl(stream.fd, F_GETFL) & ~O_NONBLOCK) == 0)
         stream.blocking = true;
-    stream.waiter->arm();
+    if (stream.blocking) {
+        stream.waiter->arm();
+        return;
+    }
+    // A waiter must not read a non-blocking pipe (it would take EAGAIN for
+    // the end): the pipe goes to epoll for good.
+    qCWarning(lcPump) << "cannot make a child pipe blocking:" << std::strerror(errno);
+    stream.waiter.reset();
+    epoll_event ev {};
+    ev.events = EPOLLIN;
+    ev.data.ptr = source;
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, stream.fd, &ev) != 0)
+        qCWarning(lcPump) << "cannot watch a child descriptor:" << std::strerror(errno);
 }
 
 void OutputPump::readHotStreams(qsizetype& roundBytes)
@@ -333,7 +346,13 @@ void OutputPump::closeStream(ProcessRun& run, int kind)
 {
     ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
     unregisterStream(run, kind);
-    stream.waiter.reset(); // no read of the descriptor is left running
+    if (stream.waiter) {
+        stream.waiter.reset(); // no read of the descriptor is left running
+        // Nor a ring: it names a Source of an entry that is about to go, whose
+        // memory the next run's entry may take.
+        std::lock_guard lock(m_ringMutex);
+        std::erase_if(m_rung, [&](Source* source) { return source->run == &run && source->kind == kind; });
+    }
     if (stream.fd >= 0)
         ::close(stream.fd);
     stream.fd = -1;
@@ -428,7 +447,7 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
         closeStream(run, kind);
     } else if (total == 0 && !drain && stream.hot) {
         // Quiet now: the waiter takes over until the next byte.
-        waitQuietly(stream);
+        waitQuietly(stream, &entry.sources[kind]);
     }
     publish(entry, drain, drain || ended);
     return total;

@@ -87,7 +87,7 @@ private:
     void ring(Source* source);
     void handleRings();
     void setHot(ProcessRun::Stream& stream, Source* source, bool hot);
-    void waitQuietly(ProcessRun::Stream& stream);
+    void waitQuietly(ProcessRun::Stream& stream, Source* source);
     void readHotStreams(qsizetype& roundBytes);
     void unregisterStream(ProcessRun& run, int kind);
     qsizetype readStream(Entry& entry, int kind, qsizetype limit, bool drain); // bytes read

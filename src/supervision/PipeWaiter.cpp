@@ -1,5 +1,7 @@
 #include "PipeWaiter.h"
 
+#include <QLoggingCategory>
+
 #include <cerrno>
 #include <csignal>
 #include <utility>
@@ -9,6 +11,8 @@
 namespace Wardlamp::Detail {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcWaiter, "wardlamp.supervision")
 
 // The thread holds a few frames and no buffer; this leaves room for glibc's
 // static TLS.
@@ -22,21 +26,27 @@ constexpr int wakeSignal = SIGURG;
 
 void onWakeSignal(int) { }
 
-// Installs the handler once; false when the application handles the signal
-// itself (its handler is then left alone, and no waiter runs).
+// Installs the handler unless the application has one of its own (which is
+// left alone: false). With `again`, puts it back if the signal was since
+// reset to the default or ignored.
+bool installWakeHandler()
+{
+    struct sigaction current { };
+    if (::sigaction(wakeSignal, nullptr, &current) != 0)
+        return false;
+    if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == &onWakeSignal)
+        return true;
+    if ((current.sa_flags & SA_SIGINFO) || (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN))
+        return false;
+    struct sigaction action { };
+    action.sa_handler = &onWakeSignal; // no SA_RESTART: a blocked read() returns EINTR
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(wakeSignal, &action, nullptr) == 0;
+}
+
 bool wakeSignalReady()
 {
-    static const bool ready = [] {
-        struct sigaction current { };
-        if (::sigaction(wakeSignal, nullptr, &current) != 0)
-            return false;
-        if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN)
-            return false;
-        struct sigaction action { };
-        action.sa_handler = &onWakeSignal;
-        sigemptyset(&action.sa_mask);
-        return ::sigaction(wakeSignal, &action, nullptr) == 0;
-    }();
+    static const bool ready = installWakeHandler();
     return ready;
 }
 
@@ -106,10 +116,16 @@ void PipeWaiter::stop()
     m_changed.notify_all();
     // A read in progress ends with EINTR (or with its byte, which is kept).
     // A signal that comes just before the thread enters read() is lost on it,
-    // so it is sent again until the thread has gone.
-    while (!m_exited) {
+    // so it is sent again until the thread has gone. Should something have
+    // reset the signal meanwhile, the handler is put back.
+    for (int sent = 1; !m_exited; ++sent) {
         ::pthread_kill(m_thread, wakeSignal);
         m_changed.wait_for(lock, std::chrono::microseconds(500), [this] { return m_exited; });
+        if (sent % 2000 == 0 && !m_exited) {
+            installWakeHandler();
+            qCWarning(lcWaiter) << "a pipe waiter has not ended after" << sent / 2000
+                                << "s of signals; SIGURG must stay unhandled by the application";
+        }
     }
     lock.unlock();
     ::pthread_join(m_thread, nullptr);

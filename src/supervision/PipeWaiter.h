@@ -27,7 +27,9 @@ namespace Wardlamp::Detail {
 // changes places. stop() ends a read in progress with a signal (SIGURG, whose
 // handler it installs unless the application has one of its own); a read
 // interrupted that way has consumed nothing, and a byte already read stays for
-// take().
+// take(). The handler has no SA_RESTART, so a SIGURG sent to the whole process
+// (only ever sent on request: kill, or F_SETOWN on a socket) may end a
+// blocking call elsewhere with EINTR, which Qt and this code retry.
 //
 // arm(), take() and stop() are for one thread (the output thread); `ring`
 // runs on the waiter's thread.

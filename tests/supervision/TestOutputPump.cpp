@@ -186,6 +186,75 @@ QByteArray padded(int index, int length)
     return line;
 }
 
+// Children run one after the other under one pump, each started as soon as
+// the exit of the one before has been taken: the new run's entry often takes
+// the memory of the one just gone. Every run's lines are kept apart.
+class SequentialChildren : public QObject {
+public:
+    explicit SequentialChildren(int count)
+        : m_count(count)
+        , m_pump([this](const std::shared_ptr<ProcessRun>& run) {
+            QMetaObject::invokeMethod(
+                this, [this, run] { handle(run); }, Qt::QueuedConnection);
+        })
+    {
+    }
+
+    bool run()
+    {
+        startNext();
+        return QTest::qWaitFor([this] { return m_failed || (int(lines.size()) == m_count && m_current == nullptr); },
+                   Test::waitMs(120000))
+            && !m_failed;
+    }
+
+    QList<QByteArrayList> lines; // per child
+
+private:
+    void startNext()
+    {
+        const int index = int(lines.size());
+        const QByteArray program = Test::program(QStringLiteral("wl-test-child")).toUtf8();
+        const QList<QByteArray> arguments { "out:" + padded(index, 200), "err:" + padded(index, 50), "exit:0" };
+        const auto result = ProcessSpawner::spawn(program, arguments, {}, {}, [](int) {});
+        const auto* child = std::get_if<ProcessSpawner::Child>(&result);
+        if (!child) {
+            m_failed = true;
+            return;
+        }
+        ServerConfig config;
+        config.id = QUuid::createUuid();
+        m_current = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
+        m_current->stderrStarted = true;
+        lines.append(QByteArrayList());
+        m_pump.add(m_current);
+    }
+
+    void handle(const std::shared_ptr<ProcessRun>& run)
+    {
+        PendingOutput output = m_pump.take(run);
+        if (run != m_current) {
+            m_failed = true; // output of a run that has ended
+            return;
+        }
+        for (const RawLine& raw : output.lines)
+            lines.last().append(output.text(raw).toByteArray());
+        const bool finished = output.finished;
+        m_pump.recycle(std::move(output));
+        if (!finished)
+            return;
+        m_current.reset();
+        if (int(lines.size()) < m_count)
+            startNext();
+    }
+
+    const int m_count;
+    bool m_failed = false;
+    std::shared_ptr<ProcessRun> m_current;
+    OutputPump m_pump;
+};
+
+
 } // namespace
 
 class TestOutputPump : public QObject {
@@ -405,6 +474,22 @@ private Q_SLOTS:
         QCOMPARE(child.lines.size(), 20400);
         QVERIFY(child.pollingChecks > 0);
         QVERIFY2(child.polledPipes.isEmpty(), child.polledPipes.join(", ").constData());
+    }
+
+    // Runs that follow each other under one pump: no line of one reaches
+    // another, none is lost, and none arrives in pieces.
+    void runsInSuccessionKeepTheirLines()
+    {
+        const int count = 150;
+        SequentialChildren children(count);
+        QVERIFY(children.run());
+        QCOMPARE(children.lines.size(), count);
+        for (int i = 0; i < count; ++i) {
+            QByteArrayList expected { padded(i, 200), padded(i, 50) };
+            QByteArrayList got = children.lines.at(i);
+            std::sort(got.begin(), got.end(), [](const QByteArray& a, const QByteArray& b) { return a.size() > b.size(); });
+            QVERIFY2(got == expected, qPrintable(QStringLiteral("child %1: ").arg(i) + QString::fromLatin1(got.join('|'))));
+        }
     }
 
     // The child exits while a descendant keeps both pipes open and silent:
