@@ -298,7 +298,7 @@ void ServerManager::start(const ServerConfig& config)
 void ServerManager::launch(const ServerConfig& config)
 {
     const QUuid& id = config.id;
-    const QStringList arguments = ShellCommand::arguments(config.command, config.directory);
+    const QStringList arguments = ShellCommand::arguments(config.command, config.directory, m_loginShell);
     QList<QByteArray> argv;
     for (const QString& argument : arguments)
         argv.append(argument.toUtf8());

@@ -1,5 +1,8 @@
 #include "ShellCommand.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace Wardlamp {
 
 QString ShellCommand::quoted(const QString& text)
@@ -9,18 +12,134 @@ QString ShellCommand::quoted(const QString& text)
     return u'\'' + escaped + u'\'';
 }
 
-QString ShellCommand::script(const QString& command, const std::optional<QString>& directory)
+QString ShellCommand::script(const QString& command, const std::optional<QString>& directory, const QString& shell)
 {
     QString result;
     if (directory && !directory->isEmpty())
         result = QStringLiteral("cd ") + quoted(*directory) + QStringLiteral(" && ");
-    return result + QStringLiteral("exec ") + command;
+    if (takesExec(command))
+        return result + QStringLiteral("exec ") + command;
+    // A list of commands is handed whole to a non-interactive instance of the
+    // same shell, which takes the login shell's place. The login shell is
+    // interactive: it would ignore the SIGTERM of a stop and start the next
+    // command of the list once the first is killed.
+    return result + QStringLiteral("exec ") + quoted(shell) + QStringLiteral(" -c ") + quoted(command);
 }
 
-QStringList ShellCommand::arguments(const QString& command, const std::optional<QString>& directory)
+QStringList ShellCommand::arguments(const QString& command, const std::optional<QString>& directory, const QString& shell)
 {
-    return { QStringLiteral("-lic"), script(command, directory) };
+    return { QStringLiteral("-lic"), script(command, directory, shell) };
 }
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+// Words that make the command line a compound command or a function.
+bool isReservedWord(QStringView word)
+{
+    static const QStringView words[] = { u"if", u"then", u"elif", u"else", u"fi", u"case", u"esac", u"for", u"select",
+        u"while", u"until", u"do", u"done", u"function", u"time", u"coproc", u"!", u"[[", u"{", u"}" };
+    return std::find(std::begin(words), std::end(words), word) != std::end(words);
+}
+
+// NAME=... or NAME+=... (NAME[index]= too): a variable assignment, which
+// exec would take for the program to run.
+bool isAssignment(QStringView word)
+{
+    const qsizetype equals = word.indexOf(u'=');
+    if (equals <= 0)
+        return false;
+    QStringView name = word.first(equals);
+    if (name.endsWith(u'+'))
+        name.chop(1);
+    if (const qsizetype bracket = name.indexOf(u'['); bracket > 0 && name.endsWith(u']'))
+        name = name.first(bracket);
+    if (name.isEmpty() || name.front().isDigit())
+        return false;
+    for (QChar c : name) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'_')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ShellCommand::takesExec(const QString& command)
+{
+    qsizetype i = 0;
+    const qsizetype size = command.size();
+    while (i < size && isBlank(command.at(i)))
+        ++i;
+    qsizetype wordEnd = i;
+    while (wordEnd < size && !isBlank(command.at(wordEnd)))
+        ++wordEnd;
+    const QStringView first = QStringView(command).sliced(i, wordEnd - i);
+    if (isReservedWord(first) || isAssignment(first) || first.startsWith(u'('))
+        return false;
+
+    // Any control operator outside quotes (";", "&", "&&", "||", "|", a
+    // newline, a subshell) makes it a list of commands. Redirections with "&"
+    // ("2>&1", "&>") and substitutions ("$(...)", "`...`", "<(...)") do not.
+    // Anything this scan cannot follow counts as a list: without exec the
+    // shell still runs the command, it only stays as its parent.
+    int substitutions = 0; // open "$(" and "<(" / ">(" (their contents are not looked at)
+    bool atWordStart = true;
+    for (; i < size; ++i) {
+        const QChar c = command.at(i);
+        const QChar previous = i > 0 ? command.at(i - 1) : QChar();
+        const QChar next = i + 1 < size ? command.at(i + 1) : QChar();
+        const bool wordStart = atWordStart;
+        atWordStart = isBlank(c);
+        if (c == u'\\') {
+            ++i;
+            continue;
+        }
+        if (c == u'\'' || c == u'"' || c == u'`') {
+            // A quoted run: single quotes end at the next one; in double quotes
+            // and backquotes a backslash escapes the next character.
+            const qsizetype open = i;
+            for (++i; i < size && command.at(i) != c; ++i) {
+                if (c != u'\'' && command.at(i) == u'\\')
+                    ++i;
+            }
+            if (i >= size)
+                return false; // unbalanced: the shell reports it either way
+            Q_UNUSED(open);
+            continue;
+        }
+        if (c == u'(') {
+            if (previous == u'$' || previous == u'<' || previous == u'>') {
+                ++substitutions;
+                continue;
+            }
+            if (substitutions == 0)
+                return false;
+            ++substitutions;
+            continue;
+        }
+        if (c == u')') {
+            if (substitutions == 0)
+                return false;
+            --substitutions;
+            continue;
+        }
+        if (substitutions > 0)
+            continue;
+        if (c == u'#' && wordStart)
+            return true; // a comment to the end
+        if (c == u'\n' || c == u'\r' || c == u';' || c == u'|')
+            return false;
+        if (c == u'&' && previous != u'>' && previous != u'<' && next != u'>')
+            return false;
+    }
+    return substitutions == 0;
+}
+
 
 namespace {
 

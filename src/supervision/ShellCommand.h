@@ -19,7 +19,20 @@ public:
 
     // "cd <quoted directory> && " when the directory is present and not empty
     // (as is, not trimmed), then "exec " and the command exactly as stored.
-    static QString script(const QString& command, const std::optional<QString>& directory);
+    // A command that exec cannot take whole (takesExec() false) is run by
+    // "exec <quoted shell> -c <quoted command>" instead.
+    static QString script(const QString& command, const std::optional<QString>& directory, const QString& shell);
+
+    // The arguments after the shell path: "-lic" and the script.
+    static QStringList arguments(const QString& command, const std::optional<QString>& directory, const QString& shell);
+
+    // Whether "exec " + command runs the command as written: one simple
+    // command or a pipeline-free one with redirections. Not for lists
+    // ("a && b", "a; b", "a &"), pipelines, compound commands (while, if,
+    // subshells, groups) and leading variable assignments ("PORT=3000 npm
+    // start"): exec would run only the first command of a list, and fail on
+    // the others outright. False when unsure.
+    static bool takesExec(const QString& command);
 
     // The arguments after the shell path: "-lic" and the script.
     static QStringList arguments(const QString& command, const std::optional<QString>& directory);

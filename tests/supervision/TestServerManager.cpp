@@ -762,6 +762,72 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("pwned"))));
     }
 
+    // Command lines that are more than one simple command run whole, in the
+    // server's directory; when the cd fails, none of the line runs.
+    void commandLinesRunWhole_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("directoryExists");
+        QTest::addColumn<QStringList>("output");
+        const QString first = childCommand({ QStringLiteral("out:first"), QStringLiteral("exit:0") });
+        const QString second = childCommand({ QStringLiteral("out:second"), QStringLiteral("exit:0") });
+        QTest::newRow("list") << first + QStringLiteral(" && ") + second << true
+                              << QStringList { QStringLiteral("first"), QStringLiteral("second") };
+        QTest::newRow("sequence") << first + QStringLiteral("; ") + second << true
+                                  << QStringList { QStringLiteral("first"), QStringLiteral("second") };
+        QTest::newRow("assignment")
+            << QStringLiteral("WL_PROBE='4 2' ") + childCommand({ QStringLiteral("env:WL_PROBE"), QStringLiteral("exit:0") })
+            << true << QStringList { QStringLiteral("4 2") };
+        QTest::newRow("loop") << QStringLiteral("for i in 1 2; do ") + first + QStringLiteral("; done") << true
+                              << QStringList { QStringLiteral("first"), QStringLiteral("first") };
+        QTest::newRow("ends in a comment") << first + QStringLiteral(" && ") + second + QStringLiteral(" # done")
+                                           << true << QStringList { QStringLiteral("first"), QStringLiteral("second") };
+        QTest::newRow("cd fails") << first + QStringLiteral("; ") + second << false << QStringList {};
+    }
+    void commandLinesRunWhole()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, directoryExists);
+        QFETCH(QStringList, output);
+        QTemporaryDir base;
+        auto manager = makeManager();
+        ServerConfig config = server(command);
+        config.directory = base.path() + (directoryExists ? QStringLiteral("/it's here") : QStringLiteral("/missing"));
+        if (directoryExists)
+            QVERIFY(QDir().mkpath(*config.directory));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        const QStringList lines = texts(manager->state(config.id));
+        QStringList captured;
+        for (const QString& line : lines) {
+            if (line == QLatin1String("first") || line == QLatin1String("second") || line == QLatin1String("4 2"))
+                captured << line;
+        }
+        QCOMPARE(captured, output);
+        if (directoryExists)
+            QCOMPARE(lines.last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
+        else
+            QVERIFY2(manager->state(config.id).hasError, qPrintable(lines.join(u'|')));
+    }
+
+    // A stop ends the whole list: the next command of "a; b" must not start
+    // once the first is stopped (an interactive shell ignores SIGTERM and
+    // would go on with it).
+    void stopEndsAWholeList()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") })
+            + QStringLiteral("; ") + childCommand({ QStringLiteral("out:second"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(texts(state), (QStringList { started + config.command, QStringLiteral("up"), stopping, stopped }));
+        QVERIFY(errorTexts(state).isEmpty());
+        QVERIFY(m_alerts.isEmpty());
+    }
+
     // Port recovery. A stray instance (listener plus a grandchild that inherited
     // its socket) holds the port; the server fails with EADDRINUSE.
     void portRecovery_data()

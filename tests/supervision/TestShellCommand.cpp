@@ -40,6 +40,14 @@ private Q_SLOTS:
                                  << QStringLiteral("cd 'a\nb' && exec x");
         QTest::newRow("only quotes") << QStringLiteral("x") << OptionalString(QStringLiteral("''"))
                                      << QStringLiteral("cd ''\\'''\\''' && exec x");
+        QTest::newRow("list after cd")
+            << QStringLiteral("npm install && npm run dev") << OptionalString(QStringLiteral("/srv/app"))
+            << QStringLiteral("cd '/srv/app' && exec '/bin/b'\\''sh' -c 'npm install && npm run dev'");
+        QTest::newRow("list, no directory")
+            << QStringLiteral("a 'b c'; d") << OptionalString()
+            << QStringLiteral("exec '/bin/b'\\''sh' -c 'a '\\''b c'\\''; d'");
+        QTest::newRow("assignment") << QStringLiteral("PORT=3000 bun server.js") << OptionalString()
+                                    << QStringLiteral("exec '/bin/b'\\''sh' -c 'PORT=3000 bun server.js'");
     }
 
     void script()
@@ -47,8 +55,54 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(OptionalString, directory);
         QFETCH(QString, script);
-        QCOMPARE(ShellCommand::script(command, directory), script);
-        QCOMPARE(ShellCommand::arguments(command, directory), (QStringList { QStringLiteral("-lic"), script }));
+        const QString shell = QStringLiteral("/bin/b'sh");
+        QCOMPARE(ShellCommand::script(command, directory, shell), script);
+        QCOMPARE(ShellCommand::arguments(command, directory, shell), (QStringList { QStringLiteral("-lic"), script }));
+    }
+
+    // Which command lines "exec " can take whole.
+    void takesExec_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("exec");
+        const auto row = [](const char* name, const char* command, bool exec) {
+            QTest::newRow(name) << QString::fromUtf8(command) << exec;
+        };
+        row("simple", "bun server.js", true);
+        row("leading blanks", " \t npm start", true);
+        row("redirections", "node server.js 2>&1 >>log <in &>all", true);
+        row("quoted operators", "node -e 'a; b && c | d' \"x;y\" a\\;b", true);
+        row("substitutions", "node $(echo a; echo b) `x; y` <(tail -f log) \"$(date; id)\"", true);
+        row("braces and globs", "cp {a,b}.js dist/*.js", true);
+        row("comment", "npm start # then; more && so on", true);
+        row("hash inside a word", "curl host/#a;b", false);
+        row("and", "npm install && npm run dev", false);
+        row("or", "make || true", false);
+        row("semicolon", "a; b", false);
+        row("background", "a & b", false);
+        row("trailing background", "a &", false);
+        row("pipe", "node server.js | tee log", false);
+        row("newline", "a\nb", false);
+        row("assignment", "PORT=3000 npm run dev", false);
+        row("appending assignment", "PATH+=:/x cmd", false);
+        row("array assignment", "a[1]=x cmd", false);
+        row("not an assignment", "./configure --prefix=/usr", true);
+        row("equals first", "=x cmd", true);
+        row("while loop", "while true; do node server.js; done", false);
+        row("if", "if true; then x; fi", false);
+        row("subshell", "(cd web && npm start)", false);
+        row("arithmetic", "((x++))", false);
+        row("group", "{ a; }", false);
+        row("negation", "! false", false);
+        row("function", "f() { x; }", false);
+        row("unbalanced quote", "echo 'oops", false);
+        row("unbalanced substitution", "echo $(oops", false);
+    }
+    void takesExec()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, exec);
+        QCOMPARE(ShellCommand::takesExec(command), exec);
     }
 
     void jobControlNoise_data()
