@@ -29,6 +29,19 @@ Q_LOGGING_CATEGORY(lcPump, "wardlamp.supervision")
 
 constexpr int exitKind = 2;
 
+// Puts the pipe in blocking mode (for its waiter) or out of it (for this
+// thread's reads); false when it could not be.
+bool setBlocking(ProcessRun::Stream& stream, bool blocking)
+{
+    if (stream.blocking == blocking)
+        return true;
+    const int flags = ::fcntl(stream.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(stream.fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) != 0)
+        return false;
+    stream.blocking = blocking;
+    return true;
+}
+
 } // namespace
 
 OutputPump::OutputPump(Wake wake)
@@ -299,8 +312,7 @@ void OutputPump::setHot(ProcessRun::Stream& stream, Source* source, bool hot)
     stream.hot = hot;
     if (hot) {
         // Reads of the output thread must never block.
-        if (stream.blocking && ::fcntl(stream.fd, F_SETFL, ::fcntl(stream.fd, F_GETFL) | O_NONBLOCK) == 0)
-            stream.blocking = false;
+        setBlocking(stream, false);
         m_hot.push_back(source);
     } else {
         std::erase_if(m_hot, [&](Source* s) { return (s->kind == 0 ? &s->run->out : &s->run->err) == &stream; });
@@ -310,9 +322,7 @@ void OutputPump::setHot(ProcessRun::Stream& stream, Source* source, bool hot)
 void OutputPump::waitQuietly(ProcessRun::Stream& stream, Source* source)
 {
     setHot(stream, nullptr, false);
-    if (!stream.blocking && ::fcntl(stream.fd, F_SETFL, ::fcntl(stream.fd, F_GETFL) & ~O_NONBLOCK) == 0)
-        stream.blocking = true;
-    if (stream.blocking) {
+    if (setBlocking(stream, true)) {
         stream.waiter->arm();
         return;
     }
@@ -628,8 +638,7 @@ void OutputPump::finish(Entry& entry)
         if (stream->waiter)
             stream->waiter->stop();
         setHot(*stream, nullptr, false);
-        if (stream->blocking && ::fcntl(stream->fd, F_SETFL, ::fcntl(stream->fd, F_GETFL) | O_NONBLOCK) == 0)
-            stream->blocking = false;
+        setBlocking(*stream, false);
     }
     readStream(entry, 0, drainLimit, true);
     readStream(entry, 1, drainLimit, true);
