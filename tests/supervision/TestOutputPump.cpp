@@ -24,6 +24,23 @@ struct Seen {
     quint8 flags = 0;
 };
 
+// A run of wl-test-child with these steps, as the manager would hand it to
+// the pump (past the job-control noise a login shell may print first); null
+// when it could not be started.
+std::shared_ptr<ProcessRun> spawnChild(const QList<QByteArray>& steps)
+{
+    const QByteArray program = Test::program(QStringLiteral("wl-test-child")).toUtf8();
+    const auto result = ProcessSpawner::spawn(program, steps, {}, {}, [](int) {});
+    const auto* child = std::get_if<ProcessSpawner::Child>(&result);
+    if (!child)
+        return nullptr;
+    ServerConfig config;
+    config.id = QUuid::createUuid();
+    auto run = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
+    run->stderrStarted = true;
+    return run;
+}
+
 // The size of one taken batch and of the array its line records are in.
 struct BatchShape {
     std::size_t lines = 0;
@@ -52,17 +69,10 @@ public:
         QList<QByteArray> arguments;
         for (const QString& step : steps)
             arguments.append(step.toUtf8());
-        const QByteArray program = Test::program(QStringLiteral("wl-test-child")).toUtf8();
-        const auto result = ProcessSpawner::spawn(program, arguments, {}, {}, [](int) {});
-        const auto* child = std::get_if<ProcessSpawner::Child>(&result);
-        if (!child)
+        const std::shared_ptr<ProcessRun> run = spawnChild(arguments);
+        if (!run)
             return false;
-        ServerConfig config;
-        config.id = QUuid::createUuid();
-        auto run = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
-        m_pipes = { child->stdoutFd, child->stderrFd };
-        // Past the job-control noise a login shell may print first.
-        run->stderrStarted = true;
+        m_pipes = { run->out.fd, run->err.fd };
         m_pump.add(run);
         return QTest::qWaitFor([this] { return m_finished; }, Test::waitMs(60000));
     }
@@ -214,18 +224,11 @@ private:
     void startNext()
     {
         const int index = int(lines.size());
-        const QByteArray program = Test::program(QStringLiteral("wl-test-child")).toUtf8();
-        const QList<QByteArray> arguments { "out:" + padded(index, 200), "err:" + padded(index, 50), "exit:0" };
-        const auto result = ProcessSpawner::spawn(program, arguments, {}, {}, [](int) {});
-        const auto* child = std::get_if<ProcessSpawner::Child>(&result);
-        if (!child) {
+        m_current = spawnChild({ "out:" + padded(index, 200), "err:" + padded(index, 50), "exit:0" });
+        if (!m_current) {
             m_failed = true;
             return;
         }
-        ServerConfig config;
-        config.id = QUuid::createUuid();
-        m_current = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
-        m_current->stderrStarted = true;
         lines.append(QByteArrayList());
         m_pump.add(m_current);
     }
