@@ -27,8 +27,8 @@ constexpr int wakeSignal = SIGURG;
 void onWakeSignal(int) { }
 
 // Installs the handler unless the application has one of its own (which is
-// left alone: false). With `again`, puts it back if the signal was since
-// reset to the default or ignored.
+// left alone: false); called again, puts it back if the signal was since reset
+// to the default or ignored.
 bool installWakeHandler()
 {
     struct sigaction current { };
