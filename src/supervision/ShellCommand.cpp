@@ -26,7 +26,8 @@ QString ShellCommand::script(const QString& command, const std::optional<QString
     return result + QStringLiteral("exec ") + quoted(shell) + QStringLiteral(" -c ") + quoted(command);
 }
 
-QStringList ShellCommand::arguments(const QString& command, const std::optional<QString>& directory, const QString& shell)
+QStringList ShellCommand::arguments(
+    const QString& command, const std::optional<QString>& directory, const QString& shell)
 {
     return { QStringLiteral("-lic"), script(command, directory, shell) };
 }
@@ -102,22 +103,17 @@ bool ShellCommand::takesExec(const QString& command)
         if (c == u'\'' || c == u'"' || c == u'`') {
             // A quoted run: single quotes end at the next one; in double quotes
             // and backquotes a backslash escapes the next character.
-            const qsizetype open = i;
             for (++i; i < size && command.at(i) != c; ++i) {
                 if (c != u'\'' && command.at(i) == u'\\')
                     ++i;
             }
             if (i >= size)
                 return false; // unbalanced: the shell reports it either way
-            Q_UNUSED(open);
             continue;
         }
         if (c == u'(') {
-            if (previous == u'$' || previous == u'<' || previous == u'>') {
-                ++substitutions;
-                continue;
-            }
-            if (substitutions == 0)
+            // A subshell or a function outside any substitution.
+            if (substitutions == 0 && previous != u'$' && previous != u'<' && previous != u'>')
                 return false;
             ++substitutions;
             continue;
@@ -139,7 +135,6 @@ bool ShellCommand::takesExec(const QString& command)
     }
     return substitutions == 0;
 }
-
 
 namespace {
 

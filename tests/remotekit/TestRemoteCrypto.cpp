@@ -350,8 +350,7 @@ void TestRemoteCrypto::openedRejectsPayloadText_data()
     // The first character comes from the random nonce: it is replaced with one
     // it is not, or one run in 64 would "alter" nothing.
     const QChar other = good.front() == u'B' ? u'C' : u'B';
-    QTest::newRow("authentic bytes, altered")
-        << other + good.mid(1) << int(RemoteCryptoError::authenticationFailure);
+    QTest::newRow("authentic bytes, altered") << other + good.mid(1) << int(RemoteCryptoError::authenticationFailure);
     const auto notMessage = RemoteCrypto::seal(R"({"type":"unknown"})", key);
     QTest::newRow("authentic bytes, not a message")
         << QString::fromLatin1(notMessage->toBase64()) << int(RemoteCryptoError::decodingFailed);

@@ -257,7 +257,6 @@ private:
     OutputPump m_pump;
 };
 
-
 } // namespace
 
 class TestOutputPump : public QObject {
@@ -490,8 +489,10 @@ private Q_SLOTS:
         for (int i = 0; i < count; ++i) {
             QByteArrayList expected { padded(i, 200), padded(i, 50) };
             QByteArrayList got = children.lines.at(i);
-            std::sort(got.begin(), got.end(), [](const QByteArray& a, const QByteArray& b) { return a.size() > b.size(); });
-            QVERIFY2(got == expected, qPrintable(QStringLiteral("child %1: ").arg(i) + QString::fromLatin1(got.join('|'))));
+            std::sort(
+                got.begin(), got.end(), [](const QByteArray& a, const QByteArray& b) { return a.size() > b.size(); });
+            QVERIFY2(
+                got == expected, qPrintable(QStringLiteral("child %1: ").arg(i) + QString::fromLatin1(got.join('|'))));
         }
     }
 
@@ -504,7 +505,8 @@ private Q_SLOTS:
         QElapsedTimer timer;
         timer.start();
         QVERIFY(child.run({ QStringLiteral("out:before"), QStringLiteral("grandchild"), QStringLiteral("{"),
-            QStringLiteral("sleep:30000"), QStringLiteral("}"), QStringLiteral("out:after"), QStringLiteral("exit:3") }));
+            QStringLiteral("sleep:30000"), QStringLiteral("}"), QStringLiteral("out:after"),
+            QStringLiteral("exit:3") }));
         const qint64 elapsed = timer.elapsed();
         QByteArrayList texts;
         for (const Seen& seen : std::as_const(child.lines))

@@ -26,7 +26,10 @@ public:
     }
     bool ok() const { return m_ok; }
     int readEnd() const { return m_fds[0]; }
-    bool write(QByteArrayView bytes) const { return ::write(m_fds[1], bytes.data(), size_t(bytes.size())) == bytes.size(); }
+    bool write(QByteArrayView bytes) const
+    {
+        return ::write(m_fds[1], bytes.data(), size_t(bytes.size())) == bytes.size();
+    }
     void closeWriteEnd()
     {
         if (m_ok && m_fds[1] >= 0)

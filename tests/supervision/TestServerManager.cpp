@@ -704,7 +704,8 @@ private Q_SLOTS:
         if (!QFile::exists(shell))
             QSKIP("this shell is not installed");
         auto manager = makeManager(shell);
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:from the shell"), QStringLiteral("exit:0") }));
+        const ServerConfig config
+            = server(childCommand({ QStringLiteral("out:from the shell"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(texts(manager->state(config.id)),
@@ -775,9 +776,9 @@ private Q_SLOTS:
                               << QStringList { QStringLiteral("first"), QStringLiteral("second") };
         QTest::newRow("sequence") << first + QStringLiteral("; ") + second << true
                                   << QStringList { QStringLiteral("first"), QStringLiteral("second") };
-        QTest::newRow("assignment")
-            << QStringLiteral("WL_PROBE='4 2' ") + childCommand({ QStringLiteral("env:WL_PROBE"), QStringLiteral("exit:0") })
-            << true << QStringList { QStringLiteral("4 2") };
+        QTest::newRow("assignment") << QStringLiteral("WL_PROBE='4 2' ")
+                + childCommand({ QStringLiteral("env:WL_PROBE"), QStringLiteral("exit:0") })
+                                    << true << QStringList { QStringLiteral("4 2") };
         QTest::newRow("loop") << QStringLiteral("for i in 1 2; do ") + first + QStringLiteral("; done") << true
                               << QStringList { QStringLiteral("first"), QStringLiteral("first") };
         QTest::newRow("ends in a comment") << first + QStringLiteral(" && ") + second + QStringLiteral(" # done")

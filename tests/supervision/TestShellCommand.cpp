@@ -40,12 +40,12 @@ private Q_SLOTS:
                                  << QStringLiteral("cd 'a\nb' && exec x");
         QTest::newRow("only quotes") << QStringLiteral("x") << OptionalString(QStringLiteral("''"))
                                      << QStringLiteral("cd ''\\'''\\''' && exec x");
-        QTest::newRow("list after cd")
-            << QStringLiteral("npm install && npm run dev") << OptionalString(QStringLiteral("/srv/app"))
-            << QStringLiteral("cd '/srv/app' && exec '/bin/b'\\''sh' -c 'npm install && npm run dev'");
-        QTest::newRow("list, no directory")
-            << QStringLiteral("a 'b c'; d") << OptionalString()
-            << QStringLiteral("exec '/bin/b'\\''sh' -c 'a '\\''b c'\\''; d'");
+        QTest::newRow("list after cd") << QStringLiteral("npm install && npm run dev")
+                                       << OptionalString(QStringLiteral("/srv/app"))
+                                       << QStringLiteral(
+                                              "cd '/srv/app' && exec '/bin/b'\\''sh' -c 'npm install && npm run dev'");
+        QTest::newRow("list, no directory") << QStringLiteral("a 'b c'; d") << OptionalString()
+                                            << QStringLiteral("exec '/bin/b'\\''sh' -c 'a '\\''b c'\\''; d'");
         QTest::newRow("assignment") << QStringLiteral("PORT=3000 bun server.js") << OptionalString()
                                     << QStringLiteral("exec '/bin/b'\\''sh' -c 'PORT=3000 bun server.js'");
     }
@@ -136,8 +136,7 @@ private Q_SLOTS:
         QTest::newRow("dash, letters") << QByteArray("dash: x: can't access tty; job control turned off") << false;
         QTest::newRow("dash, message in front")
             << QByteArray("server said dash: 0: can't access tty; job control turned off") << false;
-        QTest::newRow("dash, text after") << QByteArray("dash: 0: can't access tty; job control turned off.")
-                                          << false;
+        QTest::newRow("dash, text after") << QByteArray("dash: 0: can't access tty; job control turned off.") << false;
     }
 
     void jobControlNoise()
