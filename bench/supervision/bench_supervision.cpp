@@ -63,8 +63,8 @@ long long processCpuMicros()
 {
     rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    return (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000LL
-        + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    return (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec
+        + usage.ru_stime.tv_usec;
 }
 
 // CPU time of every thread of this process, in microseconds, keyed by thread
@@ -239,8 +239,8 @@ int runIngest(const QStringList& args)
         Qt::DirectConnection);
 
     QEventLoop loop;
-    QObject::connect(&manager, &ServerManager::linesAppended, &manager,
-        [&](const QUuid& id, quint64 firstSeq, int count) {
+    QObject::connect(
+        &manager, &ServerManager::linesAppended, &manager, [&](const QUuid& id, quint64 firstSeq, int count) {
             if (id != config.id)
                 return;
             ++appendedEmissions;
@@ -296,11 +296,14 @@ int runIngest(const QStringList& args)
     const bool ok = doneAt && generatorLines == lines && keptInOrder && lastIsLast
         && keptGenerator >= std::min<qint64>(lines, ServerManager::maxLogLines) - 2;
 
-    std::printf("from_t0_us=%lld from_start_us=%lld cpu_us=%lld lines=%lld tapped=%lld signals=%lld captured_signals=%lld state_signals=%lld kept=%d "
+    std::printf("from_t0_us=%lld from_start_us=%lld cpu_us=%lld lines=%lld tapped=%lld signals=%lld "
+                "captured_signals=%lld state_signals=%lld kept=%d "
                 "kept_generator=%d kept_in_order=%d last_is_last=%d ok=%d thread_cpu_ms=%s\n",
-        fromT0, fromStart, doneAt ? doneCpu - cpuAtStart : -1, static_cast<long long>(generatorLines), static_cast<long long>(tappedLines), static_cast<long long>(appendedEmissions),
-        static_cast<long long>(capturedEmissions), static_cast<long long>(stateEmissions), state.logs.size(), keptGenerator, keptInOrder ? 1 : 0,
-        lastIsLast ? 1 : 0, ok ? 1 : 0, threadCpuDelta(threadsAtStart, threadsAtDone).constData());
+        fromT0, fromStart, doneAt ? doneCpu - cpuAtStart : -1, static_cast<long long>(generatorLines),
+        static_cast<long long>(tappedLines), static_cast<long long>(appendedEmissions),
+        static_cast<long long>(capturedEmissions), static_cast<long long>(stateEmissions), state.logs.size(),
+        keptGenerator, keptInOrder ? 1 : 0, lastIsLast ? 1 : 0, ok ? 1 : 0,
+        threadCpuDelta(threadsAtStart, threadsAtDone).constData());
     std::fflush(stdout);
 
     shutDown(manager, std::chrono::milliseconds(500), 10000);
@@ -440,8 +443,8 @@ int runStop(const QStringList& args)
     QTimer poller;
     poller.setInterval(5);
     QObject::connect(&poller, &QTimer::timeout, &waitLoop, [&] {
-        const bool allGone = std::all_of(
-            members.begin(), members.end(), [](const auto& m) { return m->goneAfterUs.load() >= 0; });
+        const bool allGone
+            = std::all_of(members.begin(), members.end(), [](const auto& m) { return m->goneAfterUs.load() >= 0; });
         if ((allGone && !manager.anyProcessAlive()) || SteadyClock::now() - stopAt > waitLimit)
             waitLoop.quit();
     });
@@ -464,8 +467,8 @@ int runStop(const QStringList& args)
         if (gone < 0)
             allGone = false;
         last = std::max(last, gone);
-        detail += member->role + u'=' + (gone < 0 ? u"alive"_s : QString::number(gone / 1000.0, 'f', 1) + u"ms"_s)
-            + u' ';
+        detail
+            += member->role + u'=' + (gone < 0 ? u"alive"_s : QString::number(gone / 1000.0, 'f', 1) + u"ms"_s) + u' ';
         if (member->pidfd >= 0)
             ::close(member->pidfd);
     }

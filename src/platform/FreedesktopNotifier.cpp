@@ -77,16 +77,16 @@ void FreedesktopNotifier::notify(const QString& title, const QString& body)
     // The watcher may outlive this notifier: it holds the state, which only
     // the notifier owns, weakly, and touches nothing once that is gone.
     std::weak_ptr<State> weakState = m_state;
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-        [weakState, this](QDBusPendingCallWatcher* call) {
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher, [weakState, this](QDBusPendingCallWatcher* call) {
             call->deleteLater();
             const auto state = weakState.lock();
             if (!state)
                 return;
             const QDBusPendingReply<QStringList> reply = *call;
             // No answer: send the text as it is, as to a server without markup.
-            state->markup = !reply.isError() && reply.value().contains(u"body-markup"_s) ? State::Markup::yes
-                                                                                          : State::Markup::no;
+            state->markup
+                = !reply.isError() && reply.value().contains(u"body-markup"_s) ? State::Markup::yes : State::Markup::no;
             const auto waiting = std::exchange(state->waiting, {});
             for (const auto& [waitingTitle, waitingBody] : waiting)
                 send(waitingTitle, waitingBody);

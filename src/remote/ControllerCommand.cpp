@@ -12,25 +12,25 @@
 namespace Wardlamp {
 
 namespace {
-    std::optional<CommandAction> actionOf(RemoteOptions::Command command)
-    {
-        switch (command) {
-        case RemoteOptions::Command::start:
-            return CommandAction::start;
-        case RemoteOptions::Command::stop:
-            return CommandAction::stop;
-        case RemoteOptions::Command::restart:
-            return CommandAction::restart;
-        case RemoteOptions::Command::clear:
-            return CommandAction::clearLogs;
-        default:
-            return std::nullopt;
-        }
+std::optional<CommandAction> actionOf(RemoteOptions::Command command)
+{
+    switch (command) {
+    case RemoteOptions::Command::start:
+        return CommandAction::start;
+    case RemoteOptions::Command::stop:
+        return CommandAction::stop;
+    case RemoteOptions::Command::restart:
+        return CommandAction::restart;
+    case RemoteOptions::Command::clear:
+        return CommandAction::clearLogs;
+    default:
+        return std::nullopt;
     }
+}
 } // namespace
 
 ControllerCommand::ControllerCommand(RemoteOptions options, const QString& room, const ContentKey& key,
-                             RelayClient::Options clientOptions, QObject* parent)
+    RelayClient::Options clientOptions, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options))
     , m_session(m_options.relay, room, key, std::move(clientOptions))
@@ -48,8 +48,8 @@ ControllerCommand::ControllerCommand(RemoteOptions options, const QString& room,
     QObject::connect(&m_passwordGrace, &QTimer::timeout, this, [this] {
         if (m_session.openedCount() == 0)
             finish(ExitCode::wrongPassword,
-                   tr("messages from the desktop cannot be opened: the password is wrong "
-                      "(or the desktop uses another password or pairing key)"));
+                tr("messages from the desktop cannot be opened: the password is wrong "
+                   "(or the desktop uses another password or pairing key)"));
     });
     QObject::connect(&m_session, &ControllerSession::connected, this, &ControllerCommand::handleConnected);
     QObject::connect(&m_session, &ControllerSession::connectionLost, this, &ControllerCommand::handleConnectionLost);
@@ -101,7 +101,7 @@ void ControllerCommand::handlePresence(bool online)
     case Phase::awaitingAck:
         if (!online)
             finish(ExitCode::desktopOffline,
-                   tr("the desktop is offline: no Wardlamp with this pairing key is connected to the relay"));
+                tr("the desktop is offline: no Wardlamp with this pairing key is connected to the relay"));
         break;
     case Phase::following:
     case Phase::watching:
@@ -148,10 +148,9 @@ void ControllerCommand::handleMessage(const PeerMessage& message)
             m_out << tr("%1: %2 acknowledged").arg(m_target->name, what) << Qt::endl;
             finish(ExitCode::success);
         } else {
-            finish(ExitCode::commandFailed, tr("the desktop refused to %1 %2%3")
-                                                .arg(what, m_target->name,
-                                                     message.message ? QStringLiteral(": ") + *message.message
-                                                                     : QString()));
+            finish(ExitCode::commandFailed,
+                tr("the desktop refused to %1 %2%3")
+                    .arg(what, m_target->name, message.message ? QStringLiteral(": ") + *message.message : QString()));
         }
         return;
     }
@@ -172,9 +171,8 @@ void ControllerCommand::handleSettle()
     }
     if (m_phase != Phase::awaitingBacklog)
         return;
-    std::stable_sort(m_backlog.begin(), m_backlog.end(), [](const WireLogLine& a, const WireLogLine& b) {
-        return a.date.msSinceEpoch < b.date.msSinceEpoch;
-    });
+    std::stable_sort(m_backlog.begin(), m_backlog.end(),
+        [](const WireLogLine& a, const WireLogLine& b) { return a.date.msSinceEpoch < b.date.msSinceEpoch; });
     const qsizetype first = std::max<qsizetype>(0, m_backlog.size() - m_options.lines);
     for (qsizetype i = first; i < m_backlog.size(); ++i)
         m_out << RemoteFormat::logLine(m_backlog.at(i)) << '\n';
@@ -222,16 +220,17 @@ void ControllerCommand::snapshotReady()
     const ServerLookup::Result found = ServerLookup::find(snapshot.servers, m_options.server);
     if (!found.server) {
         if (found.problem == ServerLookup::Problem::ambiguous) {
-            finish(ExitCode::unknownServer, tr("\"%1\" names more than one server; use one of the ids: %2")
-                                                .arg(m_options.server, found.candidates.join(QStringLiteral(", "))));
+            finish(ExitCode::unknownServer,
+                tr("\"%1\" names more than one server; use one of the ids: %2")
+                    .arg(m_options.server, found.candidates.join(QStringLiteral(", "))));
         } else {
             QStringList names;
             for (const WireServer& server : snapshot.servers)
                 names.append(server.name);
             finish(ExitCode::unknownServer,
-                   tr("%1 has no server \"%2\"; its servers: %3")
-                       .arg(snapshot.macName, m_options.server,
-                            names.isEmpty() ? tr("none") : names.join(QStringLiteral(", "))));
+                tr("%1 has no server \"%2\"; its servers: %3")
+                    .arg(snapshot.macName, m_options.server,
+                        names.isEmpty() ? tr("none") : names.join(QStringLiteral(", "))));
         }
         return;
     }
@@ -253,22 +252,23 @@ void ControllerCommand::handleDeadline()
     const QString seconds = QString::number(m_options.timeoutSeconds);
     if (m_phase == Phase::awaitingAck) {
         finish(ExitCode::noAcknowledgement,
-               tr("the desktop did not acknowledge the command within %1 s (it may still run it)").arg(seconds));
+            tr("the desktop did not acknowledge the command within %1 s (it may still run it)").arg(seconds));
         return;
     }
     if (m_phase != Phase::awaitingSnapshot)
         return;
     if (!m_session.everConnected()) {
-        finish(ExitCode::relayUnreachable, tr("cannot reach the relay at %1 within %2 s: %3")
-                                               .arg(m_options.relay.toDisplayString(), seconds,
-                                                    m_session.lastError().isEmpty() ? tr("no answer")
-                                                                                    : m_session.lastError()));
+        finish(ExitCode::relayUnreachable,
+            tr("cannot reach the relay at %1 within %2 s: %3")
+                .arg(m_options.relay.toDisplayString(), seconds,
+                    m_session.lastError().isEmpty() ? tr("no answer") : m_session.lastError()));
     } else if (m_session.unopenedCount() > 0 && m_session.openedCount() == 0) {
-        finish(ExitCode::wrongPassword, tr("messages from the desktop cannot be opened: the password is wrong "
-                                           "(or the desktop uses another password or pairing key)"));
+        finish(ExitCode::wrongPassword,
+            tr("messages from the desktop cannot be opened: the password is wrong "
+               "(or the desktop uses another password or pairing key)"));
     } else if (m_session.agentOnline() == false) {
         finish(ExitCode::desktopOffline,
-               tr("the desktop is offline: no Wardlamp with this pairing key is connected to the relay"));
+            tr("the desktop is offline: no Wardlamp with this pairing key is connected to the relay"));
     } else {
         finish(ExitCode::desktopOffline, tr("the desktop did not answer within %1 s").arg(seconds));
     }
@@ -281,7 +281,10 @@ void ControllerCommand::interrupt(int signalNumber)
     finish(signalNumber == SIGINT ? ExitCode::interrupted : ExitCode::terminated);
 }
 
-void ControllerCommand::note(const QString& text) { m_err << QStringLiteral("wardlamp-remote: ") << text << Qt::endl; }
+void ControllerCommand::note(const QString& text)
+{
+    m_err << QStringLiteral("wardlamp-remote: ") << text << Qt::endl;
+}
 
 void ControllerCommand::finish(ExitCode code, const QString& message)
 {

@@ -42,7 +42,7 @@ public:
     static constexpr int closeWaitMs = 1000;
 
     ControllerCommand(RemoteOptions options, const QString& room, const ContentKey& key,
-                  RelayClient::Options clientOptions, QObject* parent = nullptr);
+        RelayClient::Options clientOptions, QObject* parent = nullptr);
 
     void run();
     // SIGINT or SIGTERM: end now, with exit status 128 + the signal's number.

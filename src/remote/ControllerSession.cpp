@@ -2,8 +2,8 @@
 
 namespace Wardlamp {
 
-ControllerSession::ControllerSession(const QUrl& relay, const QString& room, const ContentKey& key,
-                                     RelayClient::Options options, QObject* parent)
+ControllerSession::ControllerSession(
+    const QUrl& relay, const QString& room, const ContentKey& key, RelayClient::Options options, QObject* parent)
     : QObject(parent)
     , m_client(relay, room, PeerRole::controller, std::move(options))
     , m_key(key)
@@ -12,11 +12,20 @@ ControllerSession::ControllerSession(const QUrl& relay, const QString& room, con
     QObject::connect(&m_client, &RelayClient::closed, this, &ControllerSession::closed);
 }
 
-void ControllerSession::start() { m_client.connect(); }
+void ControllerSession::start()
+{
+    m_client.connect();
+}
 
-void ControllerSession::stop() { m_client.disconnect(); }
+void ControllerSession::stop()
+{
+    m_client.disconnect();
+}
 
-void ControllerSession::send(const PeerMessage& message) { m_client.sendMessage(message, m_key); }
+void ControllerSession::send(const PeerMessage& message)
+{
+    m_client.sendMessage(message, m_key);
+}
 
 void ControllerSession::handleEvent(const RelayClient::Event& event)
 {

@@ -24,8 +24,8 @@ class ControllerSession : public QObject {
     Q_OBJECT
 
 public:
-    ControllerSession(const QUrl& relay, const QString& room, const ContentKey& key,
-                      RelayClient::Options options, QObject* parent = nullptr);
+    ControllerSession(const QUrl& relay, const QString& room, const ContentKey& key, RelayClient::Options options,
+        QObject* parent = nullptr);
 
     void start();
     // Leaves the room: closes the connection with 1001 ("going away"); closed()

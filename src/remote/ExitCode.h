@@ -21,6 +21,9 @@ enum class ExitCode {
     terminated = 143, // SIGTERM
 };
 
-inline int toInt(ExitCode code) { return static_cast<int>(code); }
+inline int toInt(ExitCode code)
+{
+    return static_cast<int>(code);
+}
 
 } // namespace Wardlamp

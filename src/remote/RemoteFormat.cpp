@@ -13,15 +13,18 @@
 namespace Wardlamp {
 
 namespace {
-    QString idText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+QString idText(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
 
-    QString statusText(const WireServer& server)
-    {
-        QString text = QString(rawValue(server.status));
-        if (server.hasError && server.status != WireStatus::error)
-            text += QStringLiteral(" (errors)");
-        return text;
-    }
+QString statusText(const WireServer& server)
+{
+    QString text = QString(rawValue(server.status));
+    if (server.hasError && server.status != WireStatus::error)
+        text += QStringLiteral(" (errors)");
+    return text;
+}
 } // namespace
 
 QString RemoteFormat::duration(qint64 seconds)
@@ -51,13 +54,12 @@ std::optional<qint64> RemoteFormat::uptimeSeconds(const WireServer& server, cons
 QString RemoteFormat::table(const Snapshot& snapshot, const QDateTime& now)
 {
     const QStringList header { QStringLiteral("NAME"), QStringLiteral("STATUS"), QStringLiteral("PID"),
-                               QStringLiteral("UPTIME"), QStringLiteral("ID") };
+        QStringLiteral("UPTIME"), QStringLiteral("ID") };
     QList<QStringList> rows { header };
     for (const WireServer& server : snapshot.servers) {
         const auto uptime = uptimeSeconds(server, now);
-        rows.append({ server.name, statusText(server),
-                      server.pid ? QString::number(*server.pid) : QStringLiteral("-"),
-                      uptime ? duration(*uptime) : QStringLiteral("-"), idText(server.id) });
+        rows.append({ server.name, statusText(server), server.pid ? QString::number(*server.pid) : QStringLiteral("-"),
+            uptime ? duration(*uptime) : QStringLiteral("-"), idText(server.id) });
     }
     QList<qsizetype> widths(header.size(), 0);
     for (const QStringList& row : rows) {

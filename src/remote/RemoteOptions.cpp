@@ -12,59 +12,59 @@
 namespace Wardlamp {
 
 namespace {
-    using Command = RemoteOptions::Command;
+using Command = RemoteOptions::Command;
 
-    constexpr std::array<std::pair<Command, const char*>, 7> commandNames { {
-        { Command::list, "ls" },
-        { Command::logs, "logs" },
-        { Command::start, "start" },
-        { Command::stop, "stop" },
-        { Command::restart, "restart" },
-        { Command::clear, "clear" },
-        { Command::watch, "watch" },
-    } };
+constexpr std::array<std::pair<Command, const char*>, 7> commandNames { {
+    { Command::list, "ls" },
+    { Command::logs, "logs" },
+    { Command::start, "start" },
+    { Command::stop, "stop" },
+    { Command::restart, "restart" },
+    { Command::clear, "clear" },
+    { Command::watch, "watch" },
+} };
 
-    std::optional<Command> commandFromName(const QString& name)
-    {
-        for (const auto& [command, text] : commandNames) {
-            if (name == QLatin1String(text))
-                return command;
-        }
-        if (name == u"list")
-            return Command::list;
-        return std::nullopt;
+std::optional<Command> commandFromName(const QString& name)
+{
+    for (const auto& [command, text] : commandNames) {
+        if (name == QLatin1String(text))
+            return command;
     }
+    if (name == u"list")
+        return Command::list;
+    return std::nullopt;
+}
 
-    bool takesServer(Command command)
-    {
-        return command != Command::list && command != Command::watch;
-    }
+bool takesServer(Command command)
+{
+    return command != Command::list && command != Command::watch;
+}
 
-    RemoteOptions::Parsed failure(QString message)
-    {
-        RemoteOptions::Parsed parsed;
-        parsed.outcome = RemoteOptions::Parsed::Outcome::error;
-        parsed.text = std::move(message);
-        return parsed;
-    }
+RemoteOptions::Parsed failure(QString message)
+{
+    RemoteOptions::Parsed parsed;
+    parsed.outcome = RemoteOptions::Parsed::Outcome::error;
+    parsed.text = std::move(message);
+    return parsed;
+}
 
-    RemoteOptions::Parsed help(std::optional<Command> command)
-    {
-        RemoteOptions::Parsed parsed;
-        parsed.outcome = RemoteOptions::Parsed::Outcome::help;
-        parsed.text = RemoteOptions::helpText(command);
-        return parsed;
-    }
+RemoteOptions::Parsed help(std::optional<Command> command)
+{
+    RemoteOptions::Parsed parsed;
+    parsed.outcome = RemoteOptions::Parsed::Outcome::help;
+    parsed.text = RemoteOptions::helpText(command);
+    return parsed;
+}
 
-    // ws:// or wss:// with a host; anything else is refused with the reason.
-    std::optional<QString> relayProblem(const QUrl& url)
-    {
-        if (!url.isValid() || url.host().isEmpty())
-            return QStringLiteral("is not a URL with a host");
-        if (url.scheme() != u"ws" && url.scheme() != u"wss")
-            return QStringLiteral("must start with ws:// or wss://");
-        return std::nullopt;
-    }
+// ws:// or wss:// with a host; anything else is refused with the reason.
+std::optional<QString> relayProblem(const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return QStringLiteral("is not a URL with a host");
+    if (url.scheme() != u"ws" && url.scheme() != u"wss")
+        return QStringLiteral("must start with ws:// or wss://");
+    return std::nullopt;
+}
 } // namespace
 
 QString RemoteOptions::commandName(Command command)
@@ -76,8 +76,8 @@ QString RemoteOptions::commandName(Command command)
     return {};
 }
 
-RemoteOptions::Parsed RemoteOptions::parse(const QStringList& arguments, const QProcessEnvironment& environment,
-                                           bool stdinIsTty)
+RemoteOptions::Parsed RemoteOptions::parse(
+    const QStringList& arguments, const QProcessEnvironment& environment, bool stdinIsTty)
 {
     RemoteOptions options;
     std::optional<Command> command;
@@ -192,7 +192,8 @@ RemoteOptions::Parsed RemoteOptions::parse(const QStringList& arguments, const Q
     if (options.key.isEmpty())
         return failure(QStringLiteral("no pairing key: pass --key KEY or set WL_REMOTE_KEY"));
 
-    const QString relayText = relay.value_or(environment.value(QStringLiteral("WL_RELAY_URL"), QString::fromUtf8(WL_DEFAULT_RELAY_URL)));
+    const QString relayText
+        = relay.value_or(environment.value(QStringLiteral("WL_RELAY_URL"), QString::fromUtf8(WL_DEFAULT_RELAY_URL)));
     if (relayText.isEmpty())
         return failure(QStringLiteral("no relay: pass --relay URL or set WL_RELAY_URL"));
     options.relay = QUrl(relayText, QUrl::StrictMode);
@@ -285,8 +286,8 @@ server's log as "HH:mm:ss  text"; lines from standard error are marked "HH:mm:ss
                               "Asks the desktop to %2 and waits for its acknowledgement (which says the\n"
                               "request was handed to the supervisor; \"ls\" shows the outcome).\n")
                    .arg(commandName(*command),
-                        *command == Command::clear ? QStringLiteral("clear the server's log")
-                                                   : commandName(*command) + QStringLiteral(" the server"))
+                       *command == Command::clear ? QStringLiteral("clear the server's log")
+                                                  : commandName(*command) + QStringLiteral(" the server"))
             + common + exitCodes;
     case Command::watch:
         return QStringLiteral(R"(Usage: wardlamp-remote watch [options]

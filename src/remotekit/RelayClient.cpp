@@ -108,7 +108,10 @@ QUrl RelayClient::connectionUrl(const QUrl& endpoint)
     return url;
 }
 
-bool RelayClient::isOpen() const { return m_current && m_current->opened; }
+bool RelayClient::isOpen() const
+{
+    return m_current && m_current->opened;
+}
 
 qint64 RelayClient::pendingBytes() const
 {
@@ -142,7 +145,7 @@ void RelayClient::disconnect()
     if (closing && closing->state() != QAbstractSocket::UnconnectedState) {
         // Cut when the connection is dropped (a new connect(), or destruction).
         QObject::connect(closing, &QWebSocket::disconnected, this, &RelayClient::closed,
-                         Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     } else {
         QMetaObject::invokeMethod(this, &RelayClient::closed, Qt::QueuedConnection);
     }
@@ -173,10 +176,11 @@ void RelayClient::openSocket()
     // state. A queued call names its connection by serial, so one that arrives after the
     // connection was dropped finds nothing and does nothing.
     constexpr auto queued = Qt::QueuedConnection;
-    QObject::connect(socket, &QWebSocket::connected, this, [this, serial] { handleOpened(serial); }, queued);
     QObject::connect(
-        socket, &QWebSocket::disconnected, this, [this, serial] { handleFailure(serial, Signal::closed, std::nullopt); },
-        queued);
+        socket, &QWebSocket::connected, this, [this, serial] { handleOpened(serial); }, queued);
+    QObject::connect(
+        socket, &QWebSocket::disconnected, this,
+        [this, serial] { handleFailure(serial, Signal::closed, std::nullopt); }, queued);
     QObject::connect(
         socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
         [this, serial](QAbstractSocket::SocketError) { handleFailure(serial, Signal::error, QString()); }, queued);
@@ -372,8 +376,8 @@ void RelayClient::handleBacklogOverflow(qint64 pending, qint64 frameBytes)
 {
     ++m_backlogOverflows;
     qCWarning(lcRemoteKit,
-              "relay: %lld bytes still unsent (limit %lld); not queueing a %lld-byte message, reconnecting",
-              qlonglong(pending), qlonglong(m_options.maxPendingBytes), qlonglong(frameBytes));
+        "relay: %lld bytes still unsent (limit %lld); not queueing a %lld-byte message, reconnecting",
+        qlonglong(pending), qlonglong(m_options.maxPendingBytes), qlonglong(frameBytes));
     // Several overflows in a row mean the relay takes connections but does not read
     // them: back off as after failed attempts rather than from the first step.
     m_reconnectAttempt = std::max(m_reconnectAttempt, m_overflowStreak);
@@ -382,8 +386,8 @@ void RelayClient::handleBacklogOverflow(qint64 pending, qint64 frameBytes)
     scheduleReconnect();
 }
 
-void RelayClient::sendMessage(const PeerMessage& message, const ContentKey& key, bool cache,
-                              const std::optional<QString>& tag)
+void RelayClient::sendMessage(
+    const PeerMessage& message, const ContentKey& key, bool cache, const std::optional<QString>& tag)
 {
     auto payload = message.sealed(key);
     if (!payload)

@@ -129,7 +129,7 @@ public:
     // this client's role, "cache": true when `cache` is set, "tag" with "notify":
     // true when a tag is given, and sends it as sendEnvelope() does.
     void sendMessage(const PeerMessage& message, const ContentKey& key, bool cache = false,
-                     const std::optional<QString>& tag = std::nullopt);
+        const std::optional<QString>& tag = std::nullopt);
 
 Q_SIGNALS:
     // Every event, in order, from the event loop of the owner's thread.

@@ -110,7 +110,7 @@ Result TestRemoteEndToEnd::remote(const QStringList& arguments, const QString& p
     // No event loop work of ours is needed here: every party is its own process.
     process.waitForFinished(waitMs(60000));
     return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
+        QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
 }
 
 bool TestRemoteEndToEnd::waitForServer(const std::function<bool(const QJsonObject&)>& accept)
@@ -156,11 +156,13 @@ void TestRemoteEndToEnd::stopsAndStartsIt()
     const Result stop = remote({ u"stop"_s, u"api"_s });
     QVERIFY2(stop.exitCode == 0, qPrintable(stop.err));
     QVERIFY(stop.out.contains(u"api: stop acknowledged"_s));
-    QVERIFY(waitForServer([](const QJsonObject& server) { return server.value(u"status"_s).toString() == u"stopped"; }));
+    QVERIFY(
+        waitForServer([](const QJsonObject& server) { return server.value(u"status"_s).toString() == u"stopped"; }));
 
     const Result start = remote({ u"start"_s, m_serverId.toString(QUuid::WithoutBraces) });
     QVERIFY2(start.exitCode == 0, qPrintable(start.err));
-    QVERIFY(waitForServer([](const QJsonObject& server) { return server.value(u"status"_s).toString() == u"running"; }));
+    QVERIFY(
+        waitForServer([](const QJsonObject& server) { return server.value(u"status"_s).toString() == u"running"; }));
 }
 
 void TestRemoteEndToEnd::wrongPasswordIsNamed()

@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Table, EnvelopeTable,
 TEST(EnvelopeReader, largePayloadBeyondStackBufferIsRead)
 {
     const std::string payload(3 * 1024 * 1024, 'A');
-    const auto facts
-        = EnvelopeReader::read(R"({"v":1,"kind":"msg","payload":")" + payload + R"(","cache":true})");
+    const auto facts = EnvelopeReader::read(R"({"v":1,"kind":"msg","payload":")" + payload + R"(","cache":true})");
     ASSERT_TRUE(facts);
     EXPECT_TRUE(facts->cache);
 }

@@ -13,7 +13,10 @@ ScriptedAgent::ScriptedAgent(const QUrl& relay, const SecretBytes& secret, const
     connect(&m_client, &RelayClient::relayEvent, this, &ScriptedAgent::handleEvent);
 }
 
-void ScriptedAgent::start() { m_client.connect(); }
+void ScriptedAgent::start()
+{
+    m_client.connect();
+}
 
 void ScriptedAgent::appendLine(const QUuid& serverId, const QString& text, bool isError)
 {
@@ -24,8 +27,8 @@ void ScriptedAgent::appendLine(const QUuid& serverId, const QString& text, bool 
 
 void ScriptedAgent::announce(const QUuid& serverId, const QString& text)
 {
-    m_client.sendMessage(PeerMessage::notify(serverId, text), m_key, false,
-                         RemoteCrypto::notifyTag(NotifyKind::error, m_key));
+    m_client.sendMessage(
+        PeerMessage::notify(serverId, text), m_key, false, RemoteCrypto::notifyTag(NotifyKind::error, m_key));
 }
 
 void ScriptedAgent::handleEvent(const RelayClient::Event& event)
@@ -70,8 +73,8 @@ void ScriptedAgent::handleMessage(const PeerMessage& message)
         if (message.serverId && message.action) {
             const bool ok = !refused.contains(*message.serverId);
             m_client.sendMessage(PeerMessage::commandAck(*message.serverId, *message.action, ok,
-                                                         ok ? std::nullopt : std::optional<QString>(QStringLiteral("not allowed"))),
-                                 m_key);
+                                     ok ? std::nullopt : std::optional<QString>(QStringLiteral("not allowed"))),
+                m_key);
         }
         break;
     default:
@@ -90,7 +93,8 @@ void ScriptedAgent::sendBacklog(const QUuid& serverId)
     const QList<WireLogLine> lines = logs.value(serverId);
     if (lines.isEmpty())
         return;
-    m_client.sendMessage(PeerMessage::logAppend(serverId, lines.mid(std::max<qsizetype>(0, lines.size() - 500))), m_key);
+    m_client.sendMessage(
+        PeerMessage::logAppend(serverId, lines.mid(std::max<qsizetype>(0, lines.size() - 500))), m_key);
 }
 
 } // namespace Wardlamp::Test

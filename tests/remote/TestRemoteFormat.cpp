@@ -3,10 +3,10 @@
 #include "remote/RemoteFormat.h"
 
 #include <QJsonArray>
-#include <QTimeZone>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace Wardlamp;
 
@@ -84,7 +84,7 @@ void TestRemoteFormat::tableAndJson()
     QCOMPARE(lines.at(0), QStringLiteral("desk: 2 server(s)"));
     QVERIFY(lines.at(1).startsWith(QStringLiteral("NAME")));
     QCOMPARE(lines.at(2).simplified(),
-             QStringLiteral("api running (errors) 4242 1m 40s 1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
+        QStringLiteral("api running (errors) 4242 1m 40s 1B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
     QCOMPARE(lines.at(3).simplified(), QStringLiteral("web stopped - - 2B4E28BA-2FA1-11D2-883F-0016D3CCA427"));
     // Columns line up.
     QCOMPARE(lines.at(2).indexOf(QStringLiteral("running")), lines.at(1).indexOf(QStringLiteral("STATUS")));

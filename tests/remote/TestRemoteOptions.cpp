@@ -59,22 +59,27 @@ void TestRemoteOptions::accepted_data()
     QTest::addColumn<int>("lines");
     const QStringList c { QStringLiteral("--key"), key, QStringLiteral("--relay"), relay };
     QTest::newRow("ls") << (c + QStringList { u"ls"_s }) << Command::list << QString() << false << false << 50;
-    QTest::newRow("list alias") << (c + QStringList { u"list"_s }) << Command::list << QString() << false << false << 50;
-    QTest::newRow("ls --json") << (c + QStringList { u"ls"_s, u"--json"_s }) << Command::list << QString() << true << false << 50;
-    QTest::newRow("options after command") << (QStringList { u"ls"_s, u"--json"_s } + c) << Command::list << QString() << true << false << 50;
-    QTest::newRow("logs -f -n") << (c + QStringList { u"logs"_s, u"api"_s, u"-f"_s, u"-n"_s, u"7"_s }) << Command::logs << u"api"_s << false
-                                << true << 7;
-    QTest::newRow("logs --lines=0") << (c + QStringList { u"logs"_s, u"--lines=0"_s, u"api"_s }) << Command::logs << u"api"_s << false
-                                    << false << 0;
-    QTest::newRow("start") << (c + QStringList { u"start"_s, u"api"_s }) << Command::start << u"api"_s << false << false << 50;
-    QTest::newRow("stop by id") << (c + QStringList { u"stop"_s, u"1B4E28BA-2FA1-11D2-883F-0016D3CCA427"_s }) << Command::stop
-                                << u"1B4E28BA-2FA1-11D2-883F-0016D3CCA427"_s << false << false << 50;
-    QTest::newRow("restart") << (c + QStringList { u"restart"_s, u"my api"_s }) << Command::restart << u"my api"_s << false << false
-                             << 50;
-    QTest::newRow("clear") << (c + QStringList { u"clear"_s, u"api"_s }) << Command::clear << u"api"_s << false << false << 50;
+    QTest::newRow("list alias") << (c + QStringList { u"list"_s }) << Command::list << QString() << false << false
+                                << 50;
+    QTest::newRow("ls --json") << (c + QStringList { u"ls"_s, u"--json"_s }) << Command::list << QString() << true
+                               << false << 50;
+    QTest::newRow("options after command")
+        << (QStringList { u"ls"_s, u"--json"_s } + c) << Command::list << QString() << true << false << 50;
+    QTest::newRow("logs -f -n") << (c + QStringList { u"logs"_s, u"api"_s, u"-f"_s, u"-n"_s, u"7"_s }) << Command::logs
+                                << u"api"_s << false << true << 7;
+    QTest::newRow("logs --lines=0") << (c + QStringList { u"logs"_s, u"--lines=0"_s, u"api"_s }) << Command::logs
+                                    << u"api"_s << false << false << 0;
+    QTest::newRow("start") << (c + QStringList { u"start"_s, u"api"_s }) << Command::start << u"api"_s << false << false
+                           << 50;
+    QTest::newRow("stop by id") << (c + QStringList { u"stop"_s, u"1B4E28BA-2FA1-11D2-883F-0016D3CCA427"_s })
+                                << Command::stop << u"1B4E28BA-2FA1-11D2-883F-0016D3CCA427"_s << false << false << 50;
+    QTest::newRow("restart") << (c + QStringList { u"restart"_s, u"my api"_s }) << Command::restart << u"my api"_s
+                             << false << false << 50;
+    QTest::newRow("clear") << (c + QStringList { u"clear"_s, u"api"_s }) << Command::clear << u"api"_s << false << false
+                           << 50;
     QTest::newRow("watch") << (c + QStringList { u"watch"_s }) << Command::watch << QString() << false << false << 50;
-    QTest::newRow("inline key") << QStringList { u"--key="_s + key, u"--relay="_s + relay, u"ls"_s } << Command::list << QString()
-                                << false << false << 50;
+    QTest::newRow("inline key") << QStringList { u"--key="_s + key, u"--relay="_s + relay, u"ls"_s } << Command::list
+                                << QString() << false << false << 50;
 }
 
 void TestRemoteOptions::accepted()
@@ -104,29 +109,36 @@ void TestRemoteOptions::refused_data()
     const QStringList c { QStringLiteral("--key"), key, QStringLiteral("--relay"), relay };
     QTest::newRow("nothing") << QStringList() << QStringList() << u"no command"_s;
     QTest::newRow("unknown command") << (c + QStringList { u"frobnicate"_s }) << QStringList() << u"unknown command"_s;
-    QTest::newRow("unknown option") << (c + QStringList { u"ls"_s, u"--colour"_s }) << QStringList() << u"unknown option --colour"_s;
+    QTest::newRow("unknown option") << (c + QStringList { u"ls"_s, u"--colour"_s }) << QStringList()
+                                    << u"unknown option --colour"_s;
     QTest::newRow("password on argv") << (c + QStringList { u"ls"_s, u"--password"_s, u"hunter2"_s }) << QStringList()
                                       << u"never taken from the command line"_s;
     QTest::newRow("password inline") << (c + QStringList { u"ls"_s, u"--password=hunter2"_s }) << QStringList()
                                      << u"never taken from the command line"_s;
     QTest::newRow("stop without server") << (c + QStringList { u"stop"_s }) << QStringList() << u"needs a server"_s;
-    QTest::newRow("extra argument") << (c + QStringList { u"ls"_s, u"api"_s }) << QStringList() << u"unexpected argument"_s;
-    QTest::newRow("json on logs") << (c + QStringList { u"logs"_s, u"api"_s, u"--json"_s }) << QStringList() << u"--json belongs to ls"_s;
+    QTest::newRow("extra argument") << (c + QStringList { u"ls"_s, u"api"_s }) << QStringList()
+                                    << u"unexpected argument"_s;
+    QTest::newRow("json on logs") << (c + QStringList { u"logs"_s, u"api"_s, u"--json"_s }) << QStringList()
+                                  << u"--json belongs to ls"_s;
     QTest::newRow("follow on ls") << (c + QStringList { u"ls"_s, u"-f"_s }) << QStringList() << u"belong to logs"_s;
-    QTest::newRow("negative lines") << (c + QStringList { u"logs"_s, u"api"_s, u"-n"_s, u"-1"_s }) << QStringList() << u"-n expects"_s;
-    QTest::newRow("lines not a number") << (c + QStringList { u"logs"_s, u"api"_s, u"-n"_s, u"x"_s }) << QStringList() << u"-n expects"_s;
+    QTest::newRow("negative lines") << (c + QStringList { u"logs"_s, u"api"_s, u"-n"_s, u"-1"_s }) << QStringList()
+                                    << u"-n expects"_s;
+    QTest::newRow("lines not a number") << (c + QStringList { u"logs"_s, u"api"_s, u"-n"_s, u"x"_s }) << QStringList()
+                                        << u"-n expects"_s;
     QTest::newRow("no key") << QStringList { u"--relay"_s, relay, u"ls"_s } << QStringList() << u"no pairing key"_s;
     QTest::newRow("blank key") << QStringList { u"--relay"_s, relay, u"ls"_s } << QStringList { u"WL_REMOTE_KEY=  "_s }
                                << u"no pairing key"_s;
     QTest::newRow("no relay") << QStringList { u"--key"_s, key, u"ls"_s } << QStringList() << u"no relay"_s;
-    QTest::newRow("http relay") << QStringList { u"--key"_s, key, u"--relay"_s, u"https://relay.example"_s, u"ls"_s } << QStringList()
-                                << u"ws:// or wss://"_s;
-    QTest::newRow("relay without host") << QStringList { u"--key"_s, key, u"--relay"_s, u"wss://"_s, u"ls"_s } << QStringList()
-                                        << u"with a host"_s;
-    QTest::newRow("timeout zero") << (c + QStringList { u"ls"_s, u"--timeout"_s, u"0"_s }) << QStringList() << u"--timeout expects"_s;
+    QTest::newRow("http relay") << QStringList { u"--key"_s, key, u"--relay"_s, u"https://relay.example"_s, u"ls"_s }
+                                << QStringList() << u"ws:// or wss://"_s;
+    QTest::newRow("relay without host") << QStringList { u"--key"_s, key, u"--relay"_s, u"wss://"_s, u"ls"_s }
+                                        << QStringList() << u"with a host"_s;
+    QTest::newRow("timeout zero") << (c + QStringList { u"ls"_s, u"--timeout"_s, u"0"_s }) << QStringList()
+                                  << u"--timeout expects"_s;
     QTest::newRow("key without value") << QStringList { u"ls"_s, u"--key"_s } << QStringList() << u"--key expects"_s;
     QTest::newRow("contradicting password options")
-        << (c + QStringList { u"ls"_s, u"--no-password"_s, u"--password-file"_s, u"/x"_s }) << QStringList() << u"contradict"_s;
+        << (c + QStringList { u"ls"_s, u"--no-password"_s, u"--password-file"_s, u"/x"_s }) << QStringList()
+        << u"contradict"_s;
 }
 
 void TestRemoteOptions::refused()
@@ -149,7 +161,8 @@ void TestRemoteOptions::help_data()
     QTest::newRow("-h") << QStringList { u"-h"_s } << u"Usage: wardlamp-remote [options] COMMAND"_s;
     QTest::newRow("ls --help") << QStringList { u"ls"_s, u"--help"_s } << u"Usage: wardlamp-remote ls"_s;
     QTest::newRow("logs -h") << QStringList { u"logs"_s, u"-h"_s } << u"Usage: wardlamp-remote logs SERVER"_s;
-    QTest::newRow("stop --help without server") << QStringList { u"stop"_s, u"--help"_s } << u"Usage: wardlamp-remote stop SERVER"_s;
+    QTest::newRow("stop --help without server")
+        << QStringList { u"stop"_s, u"--help"_s } << u"Usage: wardlamp-remote stop SERVER"_s;
     QTest::newRow("clear --help") << QStringList { u"clear"_s, u"--help"_s } << u"clear the server's log"_s;
     QTest::newRow("help watch") << QStringList { u"help"_s, u"watch"_s } << u"Usage: wardlamp-remote watch"_s;
     QTest::newRow("help") << QStringList { u"help"_s } << u"Exit status:"_s;
@@ -173,14 +186,14 @@ void TestRemoteOptions::passwordSource_data()
     QTest::addColumn<Source>("source");
     QTest::newRow("terminal asks") << QStringList() << QStringList() << true << Source::prompt;
     QTest::newRow("pipe does not ask") << QStringList() << QStringList() << false << Source::none;
-    QTest::newRow("environment wins over prompt") << QStringList() << QStringList { u"WL_REMOTE_PASSWORD=x"_s } << true
-                                                  << Source::environment;
-    QTest::newRow("empty environment value is still given") << QStringList() << QStringList { u"WL_REMOTE_PASSWORD="_s }
-                                                            << true << Source::environment;
+    QTest::newRow("environment wins over prompt")
+        << QStringList() << QStringList { u"WL_REMOTE_PASSWORD=x"_s } << true << Source::environment;
+    QTest::newRow("empty environment value is still given")
+        << QStringList() << QStringList { u"WL_REMOTE_PASSWORD="_s } << true << Source::environment;
     QTest::newRow("file wins over environment") << QStringList { u"--password-file"_s, u"/p"_s }
                                                 << QStringList { u"WL_REMOTE_PASSWORD=x"_s } << true << Source::file;
-    QTest::newRow("--no-password") << QStringList { u"--no-password"_s } << QStringList { u"WL_REMOTE_PASSWORD=x"_s } << true
-                                   << Source::none;
+    QTest::newRow("--no-password") << QStringList { u"--no-password"_s } << QStringList { u"WL_REMOTE_PASSWORD=x"_s }
+                                   << true << Source::none;
 }
 
 void TestRemoteOptions::passwordSource()
@@ -190,9 +203,7 @@ void TestRemoteOptions::passwordSource()
     QFETCH(bool, tty);
     QFETCH(Source, source);
     const auto parsed = RemoteOptions::parse(QStringList { u"ls"_s } + extra,
-                                             environmentOf(environment + QStringList { u"WL_REMOTE_KEY="_s + key,
-                                                                                       u"WL_RELAY_URL="_s + relay }),
-                                             tty);
+        environmentOf(environment + QStringList { u"WL_REMOTE_KEY="_s + key, u"WL_RELAY_URL="_s + relay }), tty);
     QVERIFY2(parsed.outcome == Outcome::run, qPrintable(parsed.text));
     QCOMPARE(parsed.options.passwordSource, source);
 }

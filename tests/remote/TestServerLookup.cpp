@@ -49,8 +49,8 @@ void TestServerLookup::find_data()
     QTest::newRow("exact case wins over others") << u"Worker"_s << u"44444444-4444-4444-4444-444444444444"_s << false;
     QTest::newRow("case-insensitive but two fit") << u"WORKER"_s << u""_s << true;
     QTest::newRow("same name twice") << u"dup"_s << u""_s << true;
-    QTest::newRow("id upper case") << u"66666666-6666-6666-6666-666666666666"_s << u"66666666-6666-6666-6666-666666666666"_s
-                                   << false;
+    QTest::newRow("id upper case") << u"66666666-6666-6666-6666-666666666666"_s
+                                   << u"66666666-6666-6666-6666-666666666666"_s << false;
     QTest::newRow("id with braces") << u"{55555555-5555-5555-5555-555555555555}"_s
                                     << u"55555555-5555-5555-5555-555555555555"_s << false;
     QTest::newRow("unknown") << u"db"_s << u""_s << false;

@@ -61,7 +61,7 @@ public:
                 ++connections;
                 QObject::connect(socket, &QWebSocket::textMessageReceived, this, [this] { ++messages; });
                 QObject::connect(socket, &QWebSocket::disconnected, this,
-                                 [this, socket] { closeCodes.append(int(socket->closeCode())); });
+                    [this, socket] { closeCodes.append(int(socket->closeCode())); });
             }
         });
     }
@@ -88,8 +88,16 @@ struct RemoteRun {
     QByteArray err;
 
     bool finished() const { return process.state() == QProcess::NotRunning; }
-    QString stdoutText() { out += process.readAllStandardOutput(); return QString::fromUtf8(out); }
-    QString stderrText() { err += process.readAllStandardError(); return QString::fromUtf8(err); }
+    QString stdoutText()
+    {
+        out += process.readAllStandardOutput();
+        return QString::fromUtf8(out);
+    }
+    QString stderrText()
+    {
+        err += process.readAllStandardError();
+        return QString::fromUtf8(err);
+    }
 };
 } // namespace
 
@@ -132,7 +140,10 @@ private:
     std::optional<PairingCredential> m_credential;
 };
 
-void TestWardlampRemote::initTestCase() { m_env = std::make_unique<Wardlamp::Test::TestEnvironment>(); }
+void TestWardlampRemote::initTestCase()
+{
+    m_env = std::make_unique<Wardlamp::Test::TestEnvironment>();
+}
 
 void TestWardlampRemote::init()
 {
@@ -152,13 +163,12 @@ void TestWardlampRemote::startAgent(const std::optional<QString>& password)
 {
     m_agent = std::make_unique<ScriptedAgent>(m_relay->url(), m_credential->secret, password);
     m_agent->snapshot.macName = u"desk"_s;
-    m_agent->snapshot.servers = { server(apiId, u"api"_s, WireStatus::running), server(webId, u"web"_s, WireStatus::stopped),
-                                  server(dupOneId, u"dup"_s, WireStatus::stopped),
-                                  server(dupTwoId, u"dup"_s, WireStatus::error) };
+    m_agent->snapshot.servers
+        = { server(apiId, u"api"_s, WireStatus::running), server(webId, u"web"_s, WireStatus::stopped),
+              server(dupOneId, u"dup"_s, WireStatus::stopped), server(dupTwoId, u"dup"_s, WireStatus::error) };
     for (int i = 1; i <= 5; ++i) {
         m_agent->logs[apiId].append({ QUuid::createUuid(),
-                                      WireTime::fromDateTime(QDateTime::currentDateTimeUtc().addSecs(i - 10)),
-                                      u"line %1"_s.arg(i), i == 3 });
+            WireTime::fromDateTime(QDateTime::currentDateTimeUtc().addSecs(i - 10)), u"line %1"_s.arg(i), i == 3 });
     }
     m_agent->refused.insert(webId);
     m_agent->start();
@@ -236,9 +246,8 @@ void TestWardlampRemote::logsBacklog_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("default shows all five") << QStringList { u"logs"_s, u"api"_s }
-                                            << QStringList { u"  line 1"_s, u"  line 2"_s, u"! line 3"_s, u"  line 4"_s,
-                                                             u"  line 5"_s };
+    QTest::newRow("default shows all five") << QStringList { u"logs"_s,
+        u"api"_s } << QStringList { u"  line 1"_s, u"  line 2"_s, u"! line 3"_s, u"  line 4"_s, u"  line 5"_s };
     QTest::newRow("-n 2") << QStringList { u"logs"_s, u"api"_s, u"-n"_s, u"2"_s }
                           << QStringList { u"  line 4"_s, u"  line 5"_s };
     QTest::newRow("-n 0") << QStringList { u"logs"_s, u"-n"_s, u"0"_s, u"api"_s } << QStringList();
@@ -294,8 +303,9 @@ void TestWardlampRemote::commands_data()
                                               << apiId << int(CommandAction::restart) << u"api: restart acknowledged"_s;
     QTest::newRow("clear") << QStringList { u"clear"_s, u"API"_s } << 0 << apiId << int(CommandAction::clearLogs)
                            << u"api: clear acknowledged"_s;
-    QTest::newRow("start refused by the desktop") << QStringList { u"start"_s, u"web"_s } << 1 << webId
-                                                  << int(CommandAction::start) << u"refused to start web: not allowed"_s;
+    QTest::newRow("start refused by the desktop")
+        << QStringList { u"start"_s, u"web"_s } << 1 << webId << int(CommandAction::start)
+        << u"refused to start web: not allowed"_s;
     QTest::newRow("unknown server") << QStringList { u"stop"_s, u"db"_s } << 7 << QUuid() << 0
                                     << u"desk has no server \"db\"; its servers: api, web, dup, dup"_s;
     QTest::newRow("ambiguous name") << QStringList { u"start"_s, u"dup"_s } << 7 << QUuid() << 0
@@ -314,7 +324,7 @@ void TestWardlampRemote::commands()
     QVERIFY(waitFinished(*command));
     QVERIFY2(command->process.exitCode() == exitCode, qPrintable(command->stderrText()));
     QVERIFY2(QString(command->stdoutText() + command->stderrText()).contains(output),
-             qPrintable(command->stdoutText() + command->stderrText()));
+        qPrintable(command->stdoutText() + command->stderrText()));
     QList<PeerMessage> commands;
     for (const PeerMessage& message : m_agent->received) {
         if (message.type == PeerMessage::MessageType::command)
@@ -482,9 +492,10 @@ void TestWardlampRemote::usageErrors_data()
     QTest::newRow("command help") << QStringList { u"logs"_s, u"--help"_s } << QStringList() << 0
                                   << u"Usage: wardlamp-remote logs SERVER"_s;
     QTest::newRow("no command") << QStringList() << QStringList() << 2 << u"no command given"_s;
-    QTest::newRow("password on the command line") << QStringList { u"ls"_s, u"--password"_s, u"x"_s } << QStringList() << 2
-                                                  << u"never taken from the command line"_s;
-    QTest::newRow("no key") << QStringList { u"ls"_s } << QStringList { u"WL_REMOTE_KEY"_s } << 2 << u"no pairing key"_s;
+    QTest::newRow("password on the command line") << QStringList { u"ls"_s, u"--password"_s, u"x"_s } << QStringList()
+                                                  << 2 << u"never taken from the command line"_s;
+    QTest::newRow("no key") << QStringList { u"ls"_s } << QStringList { u"WL_REMOTE_KEY"_s } << 2
+                            << u"no pairing key"_s;
     QTest::newRow("missing password file") << QStringList { u"ls"_s, u"--password-file"_s, u"/nonexistent/pw"_s }
                                            << QStringList() << 2 << u"cannot read the password file"_s;
 }

@@ -19,8 +19,8 @@ bool RelayProcess::start(quint16 port, const QStringList& extraArguments)
 {
     m_error.clear();
     m_process.setProgram(program(QStringLiteral("wardlamp-relay")));
-    m_process.setArguments(QStringList { QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port) }
-                           + extraArguments);
+    m_process.setArguments(
+        QStringList { QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port) } + extraArguments);
     m_process.setStandardErrorFile(QProcess::nullDevice());
     m_process.start();
     if (!m_process.waitForStarted(waitMs(10000))) {
@@ -77,7 +77,8 @@ void RelayProcess::resume()
 
 QUrl RelayProcess::url(bool tls) const
 {
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2").arg(tls ? QStringLiteral("wss") : QStringLiteral("ws")).arg(m_port));
+    return QUrl(
+        QStringLiteral("%1://127.0.0.1:%2").arg(tls ? QStringLiteral("wss") : QStringLiteral("ws")).arg(m_port));
 }
 
 } // namespace Wardlamp::Test

@@ -36,14 +36,14 @@ class EventLog : public QObject {
 public:
     explicit EventLog(RelayClient* client)
     {
-        QObject::connect(client, &RelayClient::relayEvent, this,
-                         [this](const RelayClient::Event& event) { events.append(event); });
+        QObject::connect(
+            client, &RelayClient::relayEvent, this, [this](const RelayClient::Event& event) { events.append(event); });
     }
 
     int count(Kind kind) const
     {
-        return static_cast<int>(std::count_if(events.cbegin(), events.cend(),
-                                              [kind](const RelayClient::Event& e) { return e.kind == kind; }));
+        return static_cast<int>(std::count_if(
+            events.cbegin(), events.cend(), [kind](const RelayClient::Event& e) { return e.kind == kind; }));
     }
     QList<Envelope> envelopes(std::optional<Envelope::Kind> only = std::nullopt) const
     {
@@ -95,10 +95,9 @@ public:
                 sockets.append(socket);
                 requests.append(socket->request());
                 QObject::connect(socket, &QWebSocket::textMessageReceived, this,
-                                 [this](const QString& text) { received.append(text); });
-                QObject::connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-                    closeCodes.append(socket->closeCode());
-                });
+                    [this](const QString& text) { received.append(text); });
+                QObject::connect(socket, &QWebSocket::disconnected, this,
+                    [this, socket] { closeCodes.append(socket->closeCode()); });
             }
         });
     }
@@ -155,10 +154,12 @@ private:
             if (line.toLower().startsWith("sec-websocket-key:"))
                 key = line.mid(line.indexOf(':') + 1).trimmed();
         }
-        const QByteArray accept
-            = QCryptographicHash::hash(QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"), QCryptographicHash::Sha1).toBase64();
+        const QByteArray accept = QCryptographicHash::hash(
+            QByteArray(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"), QCryptographicHash::Sha1)
+                                      .toBase64();
         socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                      "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
+                      "Sec-WebSocket-Accept: "
+            + accept + "\r\n\r\n");
         // Deaf from here on: Qt stops taking bytes from the kernel once this tiny buffer is full.
         QObject::disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
         socket->setReadBufferSize(1);
@@ -202,7 +203,7 @@ bool peerJoinAfterLatestOpen(const EventLog& log)
         if (event.kind == Kind::connected)
             seen = false;
         else if (event.kind == Kind::envelope && event.envelope->kind == Envelope::Kind::peerJoin
-                 && event.envelope->role == PeerRole::controller)
+            && event.envelope->role == PeerRole::controller)
             seen = true;
     }
     return seen;
@@ -219,7 +220,8 @@ RelayClient::Options scaledBy(double timeScale)
 bool delayWithinSchedule(int attempt, qint64 delayMs, double timeScale)
 {
     const double low = ReconnectSchedule::backoffSeconds(attempt) * 1000 * timeScale;
-    const double high = (ReconnectSchedule::backoffSeconds(attempt) + ReconnectSchedule::maxJitterSeconds) * 1000 * timeScale;
+    const double high
+        = (ReconnectSchedule::backoffSeconds(attempt) + ReconnectSchedule::maxJitterSeconds) * 1000 * timeScale;
     return delayMs >= std::floor(low) && delayMs <= std::ceil(high);
 }
 
@@ -280,13 +282,20 @@ void TestRelayClient::connectionUrl_data()
 {
     QTest::addColumn<QString>("endpoint");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("bare host") << "wss://relay.example" << "wss://relay.example/connect";
-    QTest::newRow("root slash") << "wss://relay.example/" << "wss://relay.example/connect";
-    QTest::newRow("path") << "wss://relay.example/wl" << "wss://relay.example/wl/connect";
-    QTest::newRow("path with trailing slash") << "wss://relay.example/wl/" << "wss://relay.example/wl/connect";
-    QTest::newRow("doubled trailing slash") << "wss://relay.example/wl//" << "wss://relay.example/wl/connect";
-    QTest::newRow("port kept") << "ws://127.0.0.1:8080" << "ws://127.0.0.1:8080/connect";
-    QTest::newRow("query dropped") << "wss://relay.example/wl?x=1" << "wss://relay.example/wl/connect";
+    QTest::newRow("bare host") << "wss://relay.example"
+                               << "wss://relay.example/connect";
+    QTest::newRow("root slash") << "wss://relay.example/"
+                                << "wss://relay.example/connect";
+    QTest::newRow("path") << "wss://relay.example/wl"
+                          << "wss://relay.example/wl/connect";
+    QTest::newRow("path with trailing slash") << "wss://relay.example/wl/"
+                                              << "wss://relay.example/wl/connect";
+    QTest::newRow("doubled trailing slash") << "wss://relay.example/wl//"
+                                            << "wss://relay.example/wl/connect";
+    QTest::newRow("port kept") << "ws://127.0.0.1:8080"
+                               << "ws://127.0.0.1:8080/connect";
+    QTest::newRow("query dropped") << "wss://relay.example/wl?x=1"
+                                   << "wss://relay.example/wl/connect";
 }
 
 void TestRelayClient::connectionUrl()
@@ -393,8 +402,8 @@ void TestRelayClient::sealedMessagesCrossTheRelay()
     server.status = WireStatus::running;
     server.pid = 4242;
     snapshot.servers = { server };
-    const PeerMessage sent = fromAgent ? PeerMessage::snapshot(snapshot)
-                                       : PeerMessage::command(serverId, CommandAction::stop);
+    const PeerMessage sent
+        = fromAgent ? PeerMessage::snapshot(snapshot) : PeerMessage::command(serverId, CommandAction::stop);
     const std::optional<QString> tagArg = tag.isEmpty() ? std::nullopt : std::optional<QString>(tag);
     (fromAgent ? agent : controller).sendMessage(sent, pairing.key, cache, tagArg);
 
@@ -501,7 +510,7 @@ void TestRelayClient::relayRestartReconnectsOnSchedule()
         const qint64 delay = scheduled.at(i).at(1).toLongLong();
         QCOMPARE(attempt, i);
         QVERIFY2(delayWithinSchedule(attempt, delay, scale),
-                 qPrintable(QStringLiteral("attempt %1 delay %2 ms").arg(attempt).arg(delay)));
+            qPrintable(QStringLiteral("attempt %1 delay %2 ms").arg(attempt).arg(delay)));
     }
     QCOMPARE(log.count(Kind::disconnected), scheduled.size());
     QCOMPARE(log.count(Kind::connected), 1);
@@ -588,8 +597,8 @@ void TestRelayClient::unansweredPingReconnects()
     QTRY_VERIFY_WITH_TIMEOUT(log.count(Kind::disconnected) >= 1, waitMs(10000));
     // The pong has until the next ping is due, so the loss is noticed after one period at the earliest.
     QVERIFY(clock.elapsed() >= 250 - 50);
-    const auto lost = std::find_if(log.events.cbegin(), log.events.cend(),
-                                   [](const auto& e) { return e.kind == Kind::disconnected; });
+    const auto lost = std::find_if(
+        log.events.cbegin(), log.events.cend(), [](const auto& e) { return e.kind == Kind::disconnected; });
     QVERIFY(lost->error.has_value());
     QVERIFY2(lost->error->contains(QStringLiteral("ping")), qPrintable(*lost->error));
 
@@ -603,12 +612,12 @@ bool makeCertificate(const QTemporaryDir& dir, QString* error)
 {
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
-                  { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                    QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                    QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-                    QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
-                    QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")), QStringLiteral("-out"),
-                    dir.filePath(QStringLiteral("cert.pem")) });
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+            QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
+            QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")), QStringLiteral("-out"),
+            dir.filePath(QStringLiteral("cert.pem")) });
     if (!openssl.waitForFinished(waitMs(30000)) || openssl.exitCode() != 0) {
         *error = QString::fromUtf8(openssl.readAllStandardError());
         return false;
@@ -623,9 +632,10 @@ void TestRelayClient::wssWithOwnCertificate()
     QString error;
     QVERIFY2(makeCertificate(dir, &error), qPrintable(error));
     RelayProcess relay;
-    QVERIFY2(relay.start(0, { QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("cert.pem")),
-                              QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("key.pem")) }),
-             qPrintable(relay.errorText()));
+    QVERIFY2(relay.start(0,
+                 { QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("cert.pem")), QStringLiteral("--tls-key"),
+                     dir.filePath(QStringLiteral("key.pem")) }),
+        qPrintable(relay.errorText()));
     RelayClient::Options options;
     options.extraCaCertificates = QSslCertificate::fromPath(dir.filePath(QStringLiteral("cert.pem")));
     QCOMPARE(options.extraCaCertificates.size(), 1);
@@ -650,9 +660,10 @@ void TestRelayClient::wssWithUntrustedCertificateFails()
     QString error;
     QVERIFY2(makeCertificate(dir, &error), qPrintable(error));
     RelayProcess relay;
-    QVERIFY2(relay.start(0, { QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("cert.pem")),
-                              QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("key.pem")) }),
-             qPrintable(relay.errorText()));
+    QVERIFY2(relay.start(0,
+                 { QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("cert.pem")), QStringLiteral("--tls-key"),
+                     dir.filePath(QStringLiteral("key.pem")) }),
+        qPrintable(relay.errorText()));
     Pairing pairing;
     RelayClient agent(relay.url(true), pairing.room, PeerRole::agent, scaledBy(0.02));
     EventLog log(&agent);
@@ -683,7 +694,7 @@ void TestRelayClient::stalledRelayBoundsBacklogAndReconnects()
         QString error;
         QVERIFY2(makeCertificate(dir, &error), qPrintable(error));
         relayArguments = { QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("cert.pem")),
-                           QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("key.pem")) };
+            QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("key.pem")) };
         options.extraCaCertificates = QSslCertificate::fromPath(dir.filePath(QStringLiteral("cert.pem")));
     }
     RelayProcess relay;
@@ -709,8 +720,8 @@ void TestRelayClient::stalledRelayBoundsBacklogAndReconnects()
     QCOMPARE(agent.pendingBytes(), 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 1, waitMs(10000));
-    const auto lost = std::find_if(log.events.cbegin(), log.events.cend(),
-                                   [](const auto& e) { return e.kind == Kind::disconnected; });
+    const auto lost = std::find_if(
+        log.events.cbegin(), log.events.cend(), [](const auto& e) { return e.kind == Kind::disconnected; });
     QVERIFY(lost->error.has_value());
     QVERIFY2(lost->error->contains(QStringLiteral("bytes waiting")), qPrintable(*lost->error));
     QCOMPARE(scheduled.size(), 1);
@@ -733,9 +744,12 @@ void TestRelayClient::requestCarriesPathAndHeaders_data()
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("path");
     QTest::newRow("no path") << QString() << "/connect";
-    QTest::newRow("trailing slash") << "/" << "/connect";
-    QTest::newRow("prefix") << "/wl" << "/wl/connect";
-    QTest::newRow("prefix and slash") << "/wl/" << "/wl/connect";
+    QTest::newRow("trailing slash") << "/"
+                                    << "/connect";
+    QTest::newRow("prefix") << "/wl"
+                            << "/wl/connect";
+    QTest::newRow("prefix and slash") << "/wl/"
+                                      << "/wl/connect";
 }
 
 void TestRelayClient::requestCarriesPathAndHeaders()
@@ -824,8 +838,8 @@ void TestRelayClient::relayCloseReportsNoErrorAndReconnects()
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
     server.sockets.first()->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("bye"));
     QTRY_VERIFY_WITH_TIMEOUT(log.count(Kind::disconnected) >= 1, waitMs(10000));
-    const auto first = std::find_if(log.events.cbegin(), log.events.cend(),
-                                    [](const auto& e) { return e.kind == Kind::disconnected; });
+    const auto first = std::find_if(
+        log.events.cbegin(), log.events.cend(), [](const auto& e) { return e.kind == Kind::disconnected; });
     QVERIFY2(!first->error.has_value(), qPrintable(first->error.value_or(QString())));
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 2, waitMs(10000));
     QCOMPARE(server.sockets.size(), 2);
@@ -871,8 +885,8 @@ void TestRelayClient::handshakeTimeoutIsEnforced()
     });
     constexpr double scale = 0.01; // 60 s → 600 ms
     Pairing pairing;
-    RelayClient agent(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())), pairing.room,
-                      PeerRole::agent, scaledBy(scale));
+    RelayClient agent(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())), pairing.room, PeerRole::agent,
+        scaledBy(scale));
     EventLog log(&agent);
     QElapsedTimer clock;
     clock.start();
@@ -895,8 +909,8 @@ void TestRelayClient::noEventAfterDisconnectEvenFromPendingFailure()
             accepted.append(s);
     });
     Pairing pairing;
-    RelayClient agent(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())), pairing.room,
-                      PeerRole::agent, scaledBy(0.001));
+    RelayClient agent(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())), pairing.room, PeerRole::agent,
+        scaledBy(0.001));
     EventLog log(&agent);
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
     agent.connect();

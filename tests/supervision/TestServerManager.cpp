@@ -993,8 +993,9 @@ private Q_SLOTS:
         auto manager = makeManager(QStringLiteral("/bin/bash"), port != 0);
         const ServerConfig config = scenario == QStringLiteral("crash")
             ? server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true)
-            : scenario == QStringLiteral("port") ? server(failingListenerCommand(port, true))
-                                                 : server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+            : scenario == QStringLiteral("port")
+            ? server(failingListenerCommand(port, true))
+            : server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
         QStringList seen;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
             for (const CapturedLine& line : batch.lines)
@@ -1021,8 +1022,9 @@ private Q_SLOTS:
         }
         if (scenario != QStringLiteral("crash")) {
             // The second run holds: stop it once it is up.
-            const QString ready = scenario == QStringLiteral("port") ? QStringLiteral("listening ") + QString::number(port)
-                                                                    : QStringLiteral("up");
+            const QString ready = scenario == QStringLiteral("port")
+                ? QStringLiteral("listening ") + QString::number(port)
+                : QStringLiteral("up");
             QTRY_VERIFY_WITH_TIMEOUT(
                 seen.count(started + config.command) == starts && seen.last() == ready, Test::waitMs(15000));
             manager->stop(config);

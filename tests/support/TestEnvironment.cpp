@@ -17,8 +17,7 @@ TestEnvironment::TestEnvironment()
     const QString root = m_dir.path();
     for (const char* sub : { ".config", ".local/share", ".cache", "runtime" })
         QDir(root).mkpath(QString::fromLatin1(sub));
-    QFile::setPermissions(root + QStringLiteral("/runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(root + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("HOME", root.toUtf8());
     qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/.config")).toUtf8());
     qputenv("XDG_DATA_HOME", (root + QStringLiteral("/.local/share")).toUtf8());
@@ -31,11 +30,20 @@ TestEnvironment::TestEnvironment()
 
 TestEnvironment::~TestEnvironment() = default;
 
-QString TestEnvironment::home() const { return m_dir.path(); }
+QString TestEnvironment::home() const
+{
+    return m_dir.path();
+}
 
-QString TestEnvironment::configHome() const { return m_dir.path() + QStringLiteral("/.config"); }
+QString TestEnvironment::configHome() const
+{
+    return m_dir.path() + QStringLiteral("/.config");
+}
 
-QString TestEnvironment::path(const QString& relative) const { return m_dir.filePath(relative); }
+QString TestEnvironment::path(const QString& relative) const
+{
+    return m_dir.filePath(relative);
+}
 
 double timeoutFactor()
 {
@@ -44,7 +52,10 @@ double timeoutFactor()
     return ok && factor > 0 ? factor : 1.0;
 }
 
-int waitMs(int baseMs) { return static_cast<int>(std::lround(baseMs * timeoutFactor())); }
+int waitMs(int baseMs)
+{
+    return static_cast<int>(std::lround(baseMs * timeoutFactor()));
+}
 
 quint16 freeTcpPort()
 {
@@ -60,6 +71,9 @@ QString binDir()
     return dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
 }
 
-QString program(const QString& name) { return binDir() + QLatin1Char('/') + name; }
+QString program(const QString& name)
+{
+    return binDir() + QLatin1Char('/') + name;
+}
 
 } // namespace Wardlamp::Test
