@@ -2,9 +2,13 @@
 
 #include "supervision/StandardError.h"
 
+#include <QHash>
 #include <QLoggingCategory>
 #include <QProcessEnvironment>
 #include <QSettings>
+
+#include <algorithm>
+#include <utility>
 
 namespace Wardlamp {
 
@@ -70,10 +74,62 @@ std::optional<ServerConfig> ServerStore::server(const QUuid& id) const
 void ServerStore::setServers(QList<ServerConfig> servers)
 {
     const bool changed = servers != m_servers;
-    m_servers = std::move(servers);
+    QList<ServerConfig> before = std::exchange(m_servers, std::move(servers));
     save();
     if (changed)
-        Q_EMIT serversChanged();
+        announce(before);
+}
+
+void ServerStore::announce(const QList<ServerConfig>& before)
+{
+    // Every id once, at its first record, with all its records in list order.
+    struct Ids {
+        QList<QUuid> order;
+        QHash<QUuid, QList<ServerConfig>> records;
+    };
+    const auto collect = [](const QList<ServerConfig>& list) {
+        Ids ids;
+        for (const ServerConfig& server : list) {
+            auto it = ids.records.find(server.id);
+            if (it == ids.records.end()) {
+                ids.order.append(server.id);
+                it = ids.records.insert(server.id, {});
+            }
+            it->append(server);
+        }
+        return ids;
+    };
+    const Ids old = collect(before);
+    const Ids now = collect(m_servers);
+
+    // Worked out in full before the first signal: a slot may change the list.
+    QList<QUuid> gone;
+    QList<QUuid> keptInOldOrder;
+    for (const QUuid& id : old.order)
+        (now.records.contains(id) ? keptInOldOrder : gone).append(id);
+    QList<QUuid> keptInNewOrder;
+    QList<QUuid> changed;
+    QList<QUuid> fresh;
+    for (const QUuid& id : now.order) {
+        const auto it = old.records.constFind(id);
+        if (it == old.records.cend()) {
+            fresh.append(id);
+            continue;
+        }
+        keptInNewOrder.append(id);
+        if (*it != now.records.value(id))
+            changed.append(id);
+    }
+
+    for (const QUuid& id : std::as_const(gone))
+        Q_EMIT removed(id);
+    if (keptInOldOrder != keptInNewOrder)
+        Q_EMIT reordered();
+    for (const QUuid& id : std::as_const(changed))
+        Q_EMIT updated(id);
+    for (const QUuid& id : std::as_const(fresh))
+        Q_EMIT added(id);
+    Q_EMIT serversChanged();
 }
 
 void ServerStore::add(const ServerConfig& server)

@@ -19,6 +19,24 @@ namespace Wardlamp {
 // "wardlamp.servers.unreadable" when the store loads (so no later save can
 // destroy it), one line on standard error says so, and the list starts empty.
 //
+// Observers hear of every change twice over: per server (added, removed,
+// updated, and reordered for the order), then once coarsely (serversChanged).
+// A change that leaves the list as it was (an update to an equal record, the
+// removal of an unknown id) is still saved but announces nothing. Within one
+// change the signals come in this order, each after servers() already shows
+// the whole change:
+//   1. removed(id) for every id no record carries any more, in the old order;
+//   2. reordered() when the records that stayed changed their relative order;
+//   3. updated(id) for every id whose records differ, in the new order;
+//   4. added(id) for every id no record carried before, in the new order;
+//   5. serversChanged().
+// So a list model that mirrors the ids removes the row of each removed id,
+// re-reads the order on reordered(), refreshes on updated(), and inserts each
+// added id at its index in servers(): in that order every index is valid.
+// Signals speak of ids, not rows: an id that two records share (the store does
+// not refuse it, and a hand-written list can hold it) is removed once, and a
+// second record joining an id already listed counts as an update of that id.
+//
 // Main thread only. The settings object must outlive the store.
 class ServerStore : public QObject {
     Q_OBJECT
@@ -37,17 +55,28 @@ public:
 
     void setServers(QList<ServerConfig> servers);
     void add(const ServerConfig& server);
-    // Removes every record with this id.
+    // Removes every record with this id: one removed(id).
     void remove(const QUuid& id);
-    // Replaces the first record with the same id in place; no such record, no change.
+    // Replaces the first record with the same id in place; no such record, no
+    // change. An equal record saves but announces nothing.
     void update(const ServerConfig& server);
     // Writes the list (a no-op when ephemeral). Every change already does this.
     void save();
 
 Q_SIGNALS:
+    // No record carried the id before this change; one does now.
+    void added(const QUuid& id);
+    // Every record that carried the id is gone.
+    void removed(const QUuid& id);
+    // The records carrying the id differ from before (the id itself stays).
+    void updated(const QUuid& id);
+    // The records present before and after the change are in another order.
+    void reordered();
+    // The list changed in any way; emitted last, once per change.
     void serversChanged();
 
 private:
+    void announce(const QList<ServerConfig>& before);
     void loadPersisted();
     void keepUnreadable(const QVariant& stored, const QString& problem);
 

@@ -5,11 +5,13 @@
 
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -32,6 +34,32 @@ QProcessEnvironment environmentWith(const QString& seed)
     QProcessEnvironment environment;
     environment.insert(u"WL_SEED_SERVERS"_s, seed);
     return environment;
+}
+
+// Every signal of the store as text, in the order they came, ids by name.
+class SignalLog {
+public:
+    SignalLog(ServerStore& store, const QHash<QUuid, QString>& names)
+    {
+        const auto named = [names](const QUuid& id) { return names.value(id, u"?"_s); };
+        QObject::connect(&store, &ServerStore::removed,
+            [this, named](const QUuid& id) { entries.append(u"removed "_s + named(id)); });
+        QObject::connect(&store, &ServerStore::reordered, [this] { entries.append(u"reordered"_s); });
+        QObject::connect(&store, &ServerStore::updated,
+            [this, named](const QUuid& id) { entries.append(u"updated "_s + named(id)); });
+        QObject::connect(
+            &store, &ServerStore::added, [this, named](const QUuid& id) { entries.append(u"added "_s + named(id)); });
+        QObject::connect(&store, &ServerStore::serversChanged, [this] { entries.append(u"changed"_s); });
+    }
+    QStringList entries;
+};
+
+QList<QUuid> idsOf(const QList<ServerConfig>& servers)
+{
+    QList<QUuid> ids;
+    for (const ServerConfig& server : servers)
+        ids.append(server.id);
+    return ids;
 }
 
 QByteArray readFile(const QString& path)
@@ -115,6 +143,184 @@ private Q_SLOTS:
         QSettings other(m_path, QSettings::IniFormat);
         QCOMPARE(ServerConfig::decodeList(other.value(ServerStore::settingsKey).toByteArray()).value(),
             (QList<ServerConfig> { a, c }));
+    }
+
+    void perServerSignals_data()
+    {
+        // Servers a, b, c, d; "b2" is b's id with another name. `before` and
+        // `after` are lists of those names; the change is setServers(after)
+        // unless an operation is named.
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QStringList>("signals");
+
+        const QStringList abc { u"a"_s, u"b"_s, u"c"_s };
+        QTest::newRow("add") << abc << u"add d"_s << QStringList { u"a"_s, u"b"_s, u"c"_s, u"d"_s }
+                             << QStringList { u"added d"_s, u"changed"_s };
+        QTest::newRow("remove") << abc << u"remove b"_s << QStringList { u"a"_s, u"c"_s }
+                                << QStringList { u"removed b"_s, u"changed"_s };
+        QTest::newRow("remove of an id listed twice")
+            << QStringList { u"a"_s, u"b"_s, u"c"_s, u"b2"_s } << u"remove b"_s << QStringList { u"a"_s, u"c"_s }
+            << QStringList { u"removed b"_s, u"changed"_s };
+        QTest::newRow("remove of an unknown id") << abc << u"remove d"_s << abc << QStringList {};
+        QTest::newRow("update") << abc << u"update b2"_s << QStringList { u"a"_s, u"b2"_s, u"c"_s }
+                                << QStringList { u"updated b"_s, u"changed"_s };
+        QTest::newRow("update that changes nothing") << abc << u"update b"_s << abc << QStringList {};
+        QTest::newRow("update of an unknown id") << abc << u"update d"_s << abc << QStringList {};
+        QTest::newRow("add of an id already listed")
+            << abc << u"add b2"_s << QStringList { u"a"_s, u"b"_s, u"c"_s, u"b2"_s }
+            << QStringList { u"updated b"_s, u"changed"_s };
+        QTest::newRow("replace: every kind at once")
+            << QStringList { u"a"_s, u"b"_s, u"c"_s } << QString() << QStringList { u"d"_s, u"b2"_s, u"a"_s }
+            << QStringList { u"removed c"_s, u"reordered"_s, u"updated b"_s, u"added d"_s, u"changed"_s };
+        QTest::newRow("replace: new ones in their order")
+            << QStringList { u"b"_s } << QString() << QStringList { u"d"_s, u"b"_s, u"a"_s, u"c"_s }
+            << QStringList { u"added d"_s, u"added a"_s, u"added c"_s, u"changed"_s };
+        QTest::newRow("replace: order only") << abc << QString() << QStringList { u"c"_s, u"a"_s, u"b"_s }
+                                             << QStringList { u"reordered"_s, u"changed"_s };
+        QTest::newRow("replace: removals keep the order of the rest")
+            << QStringList { u"a"_s, u"b"_s, u"c"_s, u"d"_s } << QString() << QStringList { u"b"_s, u"d"_s }
+            << QStringList { u"removed a"_s, u"removed c"_s, u"changed"_s };
+        QTest::newRow("replace: same list") << abc << QString() << abc << QStringList {};
+        QTest::newRow("replace: empty") << abc << QString() << QStringList {}
+                                        << QStringList { u"removed a"_s, u"removed b"_s, u"removed c"_s, u"changed"_s };
+    }
+
+    // Per-server signals name each id once, in the documented order, and
+    // nothing at all when the list stays as it was.
+    void perServerSignals()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, operation);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, signals);
+
+        QHash<QString, ServerConfig> servers;
+        for (const QString& name : { u"a"_s, u"b"_s, u"c"_s, u"d"_s })
+            servers.insert(name, server(name));
+        servers.insert(u"b2"_s, servers.value(u"b"_s));
+        servers[u"b2"_s].command = u"run b, edited"_s;
+        QHash<QUuid, QString> names;
+        for (const QString& name : { u"a"_s, u"b"_s, u"c"_s, u"d"_s })
+            names.insert(servers.value(name).id, name);
+        const auto listOf = [&](const QStringList& list) {
+            QList<ServerConfig> result;
+            for (const QString& name : list)
+                result.append(servers.value(name));
+            return result;
+        };
+
+        ServerStore store(*m_settings, QProcessEnvironment());
+        store.setServers(listOf(before));
+        SignalLog log(store, names);
+        // Every signal comes once the list shows the whole change.
+        int seenStale = 0;
+        const auto check = [&] { seenStale += store.servers() != listOf(after); };
+        connect(&store, &ServerStore::removed, this, check);
+        connect(&store, &ServerStore::reordered, this, check);
+        connect(&store, &ServerStore::updated, this, check);
+        connect(&store, &ServerStore::added, this, check);
+        connect(&store, &ServerStore::serversChanged, this, check);
+
+        const QString verb = operation.section(u' ', 0, 0);
+        const ServerConfig operand = servers.value(operation.section(u' ', 1, 1));
+        if (verb == u"add"_s)
+            store.add(operand);
+        else if (verb == u"remove"_s)
+            store.remove(operand.id);
+        else if (verb == u"update"_s) {
+            if (operation == u"update d"_s)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"update of a server that is not in the list"_s));
+            store.update(operand);
+        } else
+            store.setServers(listOf(after));
+
+        QCOMPARE(store.servers(), listOf(after));
+        QCOMPARE(log.entries, signals);
+        QCOMPARE(seenStale, 0);
+        // Written through either way.
+        QSettings other(m_path, QSettings::IniFormat);
+        QCOMPARE(ServerConfig::decodeList(other.value(ServerStore::settingsKey).toByteArray()).value(), listOf(after));
+    }
+
+    // A list model keeps a row per id and applies each signal as it comes; by
+    // the order the store emits them every index it needs is valid, and after
+    // each change its rows equal the store's list. Random changes of every kind.
+    void idMirrorFollowsEveryChange()
+    {
+        ServerStore store(*m_settings, QProcessEnvironment());
+        QList<QUuid> rows;
+        bool indexOutOfRange = false;
+        int changes = 0;
+        connect(&store, &ServerStore::removed, this, [&](const QUuid& id) {
+            const qsizetype row = rows.indexOf(id);
+            indexOutOfRange |= row < 0;
+            if (row >= 0)
+                rows.removeAt(row);
+        });
+        connect(&store, &ServerStore::reordered, this, [&] {
+            QList<QUuid> kept;
+            for (const QUuid& id : idsOf(store.servers())) {
+                if (rows.contains(id))
+                    kept.append(id);
+            }
+            indexOutOfRange |= kept.size() != rows.size();
+            rows = kept;
+        });
+        connect(&store, &ServerStore::updated, this, [&](const QUuid& id) { indexOutOfRange |= !rows.contains(id); });
+        connect(&store, &ServerStore::added, this, [&](const QUuid& id) {
+            const qsizetype row = idsOf(store.servers()).indexOf(id);
+            indexOutOfRange |= row < 0 || row > rows.size() || rows.contains(id);
+            if (row >= 0 && row <= rows.size())
+                rows.insert(row, id);
+        });
+        connect(&store, &ServerStore::serversChanged, this, [&] { ++changes; });
+
+        QRandomGenerator random(20261211);
+        QList<ServerConfig> pool;
+        for (int i = 0; i < 12; ++i)
+            pool.append(server(u"s%1"_s.arg(i)));
+        for (int round = 0; round < 400; ++round) {
+            QList<ServerConfig> list = store.servers();
+            switch (random.bounded(4)) {
+            case 0: {
+                const ServerConfig& candidate = pool.at(random.bounded(pool.size()));
+                if (!idsOf(list).contains(candidate.id))
+                    store.add(candidate);
+                break;
+            }
+            case 1:
+                if (!list.isEmpty())
+                    store.remove(list.at(random.bounded(list.size())).id);
+                break;
+            case 2:
+                if (!list.isEmpty()) {
+                    ServerConfig edited = list.at(random.bounded(list.size()));
+                    edited.name += u'*';
+                    store.update(edited);
+                }
+                break;
+            default: {
+                // Any subset of the pool in any order, some records edited.
+                QList<ServerConfig> next;
+                for (const ServerConfig& candidate : pool) {
+                    if (random.bounded(2))
+                        next.append(candidate);
+                }
+                std::shuffle(next.begin(), next.end(), random);
+                for (ServerConfig& record : next) {
+                    if (random.bounded(3) == 0)
+                        record.command += u'!';
+                }
+                store.setServers(next);
+                break;
+            }
+            }
+            QVERIFY2(!indexOutOfRange, qPrintable(u"round %1"_s.arg(round)));
+            QCOMPARE(rows, idsOf(store.servers()));
+        }
+        QVERIFY(changes > 300);
     }
 
     void removingTheLastServerPersistsAnEmptyList()
