@@ -1,8 +1,26 @@
 #include "ProcessRun.h"
 
+#include "ProcessSpawner.h"
+#include "ProcessTree.h"
+#include "ShellCommand.h"
+#include "Subreaper.h"
+
+#include <QUuid>
+
 #include <unistd.h>
 
 namespace Wardlamp::Detail {
+
+namespace {
+
+// Variables a server must never see: the pairing secret and its password (and
+// a run tag inherited from whoever started us, replaced by the run's own).
+const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
+    QByteArrayLiteral("WL_REMOTE_PASSWORD"), QByteArrayLiteral("WARDLAMP_RUN_TAG") };
+// Marks every process of one run (see signalTree()).
+const QByteArray runTagVariable = QByteArrayLiteral("WARDLAMP_RUN_TAG");
+
+} // namespace
 
 void PendingOutput::append(PendingOutput& other)
 {
@@ -22,6 +40,51 @@ void PendingOutput::append(PendingOutput& other)
         bySignal = other.bySignal;
     }
     other.clear();
+}
+
+ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString& loginShell)
+{
+    const QStringList arguments = ShellCommand::arguments(config.command, config.directory, loginShell);
+    QList<QByteArray> argv;
+    for (const QString& argument : arguments)
+        argv.append(argument.toUtf8());
+    int forkedPid = -1;
+    // A value no other run shares: every process of this run inherits it.
+    const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    const ProcessSpawner::Result result = ProcessSpawner::spawn(
+        loginShell.toLocal8Bit(), argv, scrubbedEnvironment, { runTagVariable + '=' + tag }, [&forkedPid](int pid) {
+            // Claimed before anything can reap it, so only we collect its status.
+            forkedPid = pid;
+            Subreaper::claim(pid);
+        });
+    if (const int* error = std::get_if<int>(&result)) {
+        if (forkedPid > 0)
+            Subreaper::release(forkedPid);
+        return *error;
+    }
+    const auto& child = std::get<ProcessSpawner::Child>(result);
+    auto run = std::make_shared<ProcessRun>(config, child.pid, child.pidfd, child.stdoutFd, child.stderrFd);
+    run->tag = tag;
+    return run;
+}
+
+void ProcessRun::signalTree(int signal)
+{
+    // The tree is taken afresh each time (a child may have forked since); the
+    // members seen before stay part of it after the root has gone.
+    // Descendants that daemonised (setsid, then a double fork whose middle
+    // exited) have neither a parent chain to the root nor its group: they are
+    // found by the tag their environment inherited.
+    const ProcessTree snapshot = ProcessTree::snapshot();
+    for (const ProcessInfo& escaped : ProcessTree::withEnvironment(snapshot.processes(), runTagVariable, tag)) {
+        if (escaped.pid != ::getpid() && !signalled.contains(escaped))
+            signalled.append(escaped);
+    }
+    const QList<ProcessInfo> members = ProcessTree::signalTree(pid, signal, signalled);
+    for (const ProcessInfo& member : members) {
+        if (!signalled.contains(member))
+            signalled.append(member);
+    }
 }
 
 ProcessRun::ProcessRun(const ServerConfig& serverConfig, int processId, int processFd, int stdoutFd, int stderrFd)

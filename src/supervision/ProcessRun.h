@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <variant>
 #include <vector>
 
 namespace Wardlamp::Detail {
@@ -69,6 +70,15 @@ struct PendingOutput {
 // Fields are grouped by the thread that may touch them.
 class ProcessRun {
 public:
+    // The new run, or the errno of the failure.
+    using Launch = std::variant<std::shared_ptr<ProcessRun>, int>;
+
+    // Starts the server's command through the login shell (ShellCommand), in
+    // a session of its own, with an environment stripped of the remote-access
+    // secrets and carrying the run's own tag. The child is claimed from the
+    // subreaper at once. Main thread.
+    static Launch launch(const ServerConfig& config, const QString& loginShell);
+
     ProcessRun(const ServerConfig& config, int pid, int pidfd, int stdoutFd, int stderrFd);
     ~ProcessRun(); // closes the pidfd (the pipes are the output thread's)
     ProcessRun(const ProcessRun&) = delete;
@@ -80,6 +90,9 @@ public:
     const int pidfd;
 
     // Main thread only.
+    // Sends `signal` to the run's whole tree as it is now, and to whatever
+    // was signalled before and is still there; adds the members to `signalled`.
+    void signalTree(int signal);
     // Value of the run's tag variable in its children's environment: finds
     // descendants that daemonised away from the tree (setsid + double fork).
     QByteArray tag;

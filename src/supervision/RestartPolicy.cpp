@@ -8,10 +8,12 @@ bool RestartPolicy::canAutoRestart(
     return !lastRestartAt || now - *lastRestartAt >= cooldown;
 }
 
-bool RestartPolicy::canRecoverPort(
-    std::optional<TimePoint> lastRecoveryAt, TimePoint now, std::chrono::milliseconds cooldown)
+bool RestartPolicy::claimRestart(bool restartOnCrash, TimePoint now)
 {
-    return !lastRecoveryAt || now - *lastRecoveryAt >= cooldown;
+    if (!restartOnCrash || !canAutoRestart(now))
+        return false;
+    m_lastRestartAt = now;
+    return true;
 }
 
 } // namespace Wardlamp

@@ -1,18 +1,18 @@
 #include "ServerManager.h"
 
+#include "ChangeBatch.h"
 #include "ErrorAlertService.h"
-#include "ListenerScanner.h"
 #include "OutputPump.h"
+#include "PortInUse.h"
+#include "PostBox.h"
 #include "ProcessRun.h"
-#include "ProcessSpawner.h"
 #include "ProcessTree.h"
-#include "RestartPolicy.h"
-#include "ServerManager_p.h"
-#include "ShellCommand.h"
+#include "ServerRecord.h"
 #include "Subreaper.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <cerrno>
@@ -20,7 +20,6 @@
 #include <cstring>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace Wardlamp {
 
@@ -28,21 +27,15 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSupervision, "wardlamp.supervision")
 
-// Captured-line records kept for reuse between batches (2 MiB: a megabyte
-// batch of 16-byte lines).
-constexpr std::size_t maxSpareTapLines = 64 * 1024;
-
 const QString textNoCommand = QStringLiteral("No command configured.");
 const QString textStarted = QStringLiteral("\u25B6\uFE0E Started: ");
 const QString textFailedToStart = QStringLiteral("Failed to start: ");
 const QString textStopping = QStringLiteral("\u25A0 Stopping\u2026");
-
-// Variables a server must never see: the pairing secret and its password (and
-// a run tag inherited from whoever started us, replaced by the run's own).
-const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
-    QByteArrayLiteral("WL_REMOTE_PASSWORD"), QByteArrayLiteral("WARDLAMP_RUN_TAG") };
-// Marks every process of one run (see ServerManager::signalTree).
-const QByteArray runTagVariable = QByteArrayLiteral("WARDLAMP_RUN_TAG");
+const QString textStopped = QStringLiteral("\u25A0 Stopped.");
+const QString textStoppedRestarting = QStringLiteral("\u25A0 Stopped (restarting\u2026)");
+const QString textStoppedExit0 = QStringLiteral("\u25A0 Stopped (exit 0)");
+const QString textServerPrefix = QStringLiteral("\u2716 Server ");
+const QString textAutoRestarting = QStringLiteral("\u21BB Auto-restarting\u2026");
 
 QString trimmedSpacesAndTabs(const QString& text)
 {
@@ -56,6 +49,33 @@ QString trimmedSpacesAndTabs(const QString& text)
 }
 
 } // namespace
+
+// Every operation opens one: the changes it makes are announced when the
+// outermost one ends, once per server.
+class ServerManager::ChangeScope {
+public:
+    explicit ChangeScope(ServerManager& manager)
+        : m_manager(manager)
+    {
+        if (m_manager.m_scopeDepth++ == 0)
+            m_manager.m_changes = std::make_unique<Detail::ChangeBatch>();
+    }
+    ~ChangeScope()
+    {
+        if (--m_manager.m_scopeDepth == 0)
+            m_manager.flushChanges();
+    }
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+private:
+    ServerManager& m_manager;
+};
+
+struct ServerManager::Shutdown {
+    QList<ProcessInfo> processes; // every process signalled on the way down
+    bool reported = false;
+};
 
 ServerManager::ServerManager(Options options, QObject* parent)
     : QObject(parent)
@@ -78,7 +98,7 @@ ServerManager::~ServerManager()
     m_postBox->close();
     // Nothing may outlive its supervisor: kill what is left and collect the children.
     for (const auto& run : std::as_const(m_liveRuns))
-        signalTree(run, SIGKILL);
+        run->signalTree(SIGKILL);
     m_pump.reset();
     for (const auto& run : std::as_const(m_liveRuns)) {
         if (!run->finishedReading) {
@@ -129,25 +149,457 @@ bool ServerManager::anyProcessAlive() const
 
 bool ServerManager::hasScheduledStarts() const
 {
+    if (m_pendingStarts > 0)
+        return true;
     // A recovery whose failing process has gone always ends in a start; one
     // whose process is still there counts as alive anyway.
-    return m_pendingStarts > 0 || !m_portRecovering.isEmpty();
-}
-
-void ServerManager::checkIdle()
-{
-    if (isIdle())
-        Q_EMIT idle();
+    for (const auto& [id, record] : m_records) {
+        if (record->portRecovery.isRecovering())
+            return true;
+    }
+    return false;
 }
 
 bool ServerManager::canAutoRestart(const QUuid& id) const
 {
-    const auto it = m_lastRestartAt.constFind(id);
-    return RestartPolicy::canAutoRestart(
-        it == m_lastRestartAt.constEnd() ? std::nullopt : std::optional(*it), m_clock(), restartCooldown);
+    const Detail::ServerRecord* found = findRecord(id);
+    return !found || found->crashRestarts.canAutoRestart(m_clock());
 }
 
-// --- change bookkeeping ----------------------------------------------------
+// --- operations ------------------------------------------------------------
+
+void ServerManager::start(const ServerConfig& config)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    if (trimmedSpacesAndTabs(config.command).isEmpty()) {
+        appendLine(id, textNoCommand, true);
+        return;
+    }
+    if (state(id).status == ServerStatus::running)
+        return;
+    if (m_shutdown) {
+        qCInfo(lcSupervision) << "not starting" << config.name << "while shutting down";
+        return;
+    }
+    Detail::ServerRecord& server = record(id);
+    if (server.run)
+        retireRun(server.run, replacedRunGracePeriod);
+    server.beginStart();
+
+    ServerRuntimeState& target = ensureEntry(id);
+    const bool hadLines = !target.logs.isEmpty();
+    target = ServerRuntimeState {};
+    target.logs = LogRing(id);
+    target.status = ServerStatus::running;
+    target.startedAt = m_changes->date();
+    if (hadLines)
+        m_changes->clearLog(id);
+    else
+        touch(id);
+    launch(config, server);
+}
+
+void ServerManager::launch(const ServerConfig& config, Detail::ServerRecord& server)
+{
+    const QUuid& id = config.id;
+    const Detail::ProcessRun::Launch launched = Detail::ProcessRun::launch(config, m_loginShell);
+    if (const int* error = std::get_if<int>(&launched)) {
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::error;
+            target->hasError = true;
+            touch(id);
+        }
+        appendLine(id, textFailedToStart + QString::fromLocal8Bit(std::strerror(*error)), true);
+        return;
+    }
+    const auto& run = std::get<std::shared_ptr<Detail::ProcessRun>>(launched);
+    server.run = run;
+    m_liveRuns.append(run);
+    m_pump->add(run);
+    if (ServerRuntimeState* target = entry(id)) {
+        target->pid = run->pid;
+        touch(id);
+    }
+    appendLine(id, textStarted + config.command, false);
+}
+
+void ServerManager::stop(const ServerConfig& config)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    Detail::ServerRecord& server = record(id);
+    if (const auto run = server.run) {
+        server.stopRequested = true;
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::stopped;
+            target->hasError = false;
+            target->pid.reset();
+            touch(id);
+        }
+        appendLine(id, textStopping, false);
+        run->signalTree(SIGTERM);
+        scheduleForcedKill(run, stopGracePeriod);
+        return;
+    }
+    // Nothing runs: the stop is complete at once.
+    server.stopRequested = false;
+    if (ServerRuntimeState* target = entry(id)) {
+        target->status = ServerStatus::stopped;
+        touch(id);
+    }
+    if (std::exchange(server.restartAfterStop, false))
+        start(config);
+}
+
+void ServerManager::restart(const ServerConfig& config)
+{
+    if (state(config.id).status == ServerStatus::running) {
+        ChangeScope scope(*this);
+        record(config.id).restartAfterStop = true;
+        stop(config);
+        return;
+    }
+    start(config);
+}
+
+void ServerManager::startAutostartServers(const QList<ServerConfig>& servers)
+{
+    ChangeScope scope(*this);
+    for (const ServerConfig& config : servers) {
+        if (config.autostart)
+            start(config);
+    }
+}
+
+void ServerManager::stopAll()
+{
+    for (const auto& [id, server] : m_records) {
+        // finishedReading belongs to the output thread; this flag is the one we may read here.
+        if (!server->run || server->run->reaped.load())
+            continue;
+        server->stopRequested = true;
+        server->run->signalTree(SIGTERM);
+    }
+}
+
+void ServerManager::clearLogs(const QUuid& id)
+{
+    ChangeScope scope(*this);
+    ServerRuntimeState* target = entry(id);
+    if (!target)
+        return;
+    target->logs.clear();
+    target->hasError = false;
+    if (target->status == ServerStatus::error)
+        target->status = ServerStatus::stopped;
+    m_changes->clearLog(id);
+}
+
+void ServerManager::appendLog(const QUuid& id, const QString& text, bool isError)
+{
+    ChangeScope scope(*this);
+    appendLine(id, text, isError);
+}
+
+void ServerManager::markError(const ServerConfig& config, const QString& message)
+{
+    ChangeScope scope(*this);
+    if (ServerRuntimeState* target = entry(config.id)) {
+        target->hasError = true;
+        if (target->status == ServerStatus::running)
+            target->status = ServerStatus::error;
+        touch(config.id);
+    }
+    m_alerts->alert(config, message);
+}
+
+void ServerManager::shutdown(std::chrono::milliseconds grace)
+{
+    if (!m_shutdown)
+        m_shutdown = std::make_unique<Shutdown>();
+    for (const auto& [id, server] : m_records) {
+        if (server->run)
+            server->stopRequested = true;
+    }
+    const auto runs = m_liveRuns;
+    for (const auto& run : runs)
+        run->signalTree(SIGTERM);
+    QTimer::singleShot(grace, Qt::PreciseTimer, this, [this] {
+        const auto remaining = m_liveRuns;
+        for (const auto& run : remaining)
+            run->signalTree(SIGKILL);
+        for (const ProcessInfo& process : ProcessTree::alive(m_shutdown->processes))
+            ::kill(process.pid, SIGKILL);
+    });
+    for (const auto& run : runs)
+        m_shutdown->processes.append(run->signalled);
+    // Reported from the event loop even when nothing runs, so a caller that
+    // connects right after this call still hears it.
+    QMetaObject::invokeMethod(
+        this, [this] { checkShutdownFinished(); }, Qt::QueuedConnection);
+}
+
+// --- runs ------------------------------------------------------------------
+
+void ServerManager::retireRun(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace)
+{
+    // Its remaining output is read and dropped, its exit reaches nothing.
+    run->discard.store(true);
+    run->signalTree(SIGTERM);
+    scheduleForcedKill(run, grace);
+}
+
+void ServerManager::scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace)
+{
+    // The timer keeps the run: descendants may outlive the root and its exit handling.
+    QTimer::singleShot(grace, Qt::PreciseTimer, this, [run] {
+        // Whatever of the tree survived the grace period, root or descendant.
+        if (!run->finished || !ProcessTree::alive(run->signalled).isEmpty())
+            run->signalTree(SIGKILL);
+    });
+}
+
+void ServerManager::scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay)
+{
+    ++m_pendingStarts;
+    QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, config] {
+        --m_pendingStarts;
+        if (!m_shutdown)
+            start(config);
+        // The start may have been refused or failed to launch.
+        checkIdle();
+    });
+}
+
+// --- output: the main-thread half of the output thread ---------------------
+
+void ServerManager::handleOutput(const std::shared_ptr<Detail::ProcessRun>& run)
+{
+    Detail::PendingOutput output = m_pump->take(run);
+    if (output.isEmpty())
+        return;
+    const Detail::ServerRecord* server = findRecord(run->config.id);
+    const bool current = !run->discard.load() && server && server->run == run;
+    {
+        ChangeScope scope(*this);
+        if (current)
+            handleOutputLines(run, output);
+        if (output.finished)
+            handleRunFinished(run, output.status, output.bySignal);
+    }
+    const bool finished = output.finished;
+    m_pump->recycle(std::move(output));
+    if (finished && m_liveRuns.isEmpty()) {
+        Q_EMIT allProcessesExited();
+        checkIdle();
+    }
+    if (finished)
+        checkShutdownFinished();
+}
+
+void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>& run, Detail::PendingOutput& output)
+{
+    const ServerConfig& config = run->config;
+    const QUuid& id = config.id;
+    const std::size_t count = output.lines.size();
+    if (count == 0)
+        return;
+
+    ServerRuntimeState& target = ensureEntry(id);
+    Detail::ChangeBatch::Server& change = m_changes->server(id);
+    change.stateChanged = true;
+    Detail::ChangeBatch::useSpareTap(change, m_spareTap);
+    change.tap.reserve(change.tap.size() + count);
+    std::optional<QString> firstError;
+    bool portHandled = false;
+    // Stable while this loop runs: records are held by pointer, and the port
+    // recovery below numbers its own line through the same counter.
+    quint64& lastSeq = record(id).lastSeq;
+    const qint64 msecs = m_changes->msecs();
+
+    for (std::size_t i = 0; i < count; ++i) {
+        const Detail::RawLine& raw = output.lines[i];
+        const QByteArrayView bytes = output.text(raw);
+        const bool isError = raw.flags & Detail::RawLine::Error;
+        const quint64 seq = ++lastSeq;
+        if (change.count++ == 0)
+            change.firstSeq = seq;
+        change.tap.push_back(CapturedLine { seq, bytes, isError });
+
+        // A line followed by a full log's worth of lines in this same batch
+        // would be evicted at once: it is counted and tapped, never stored.
+        if (count - 1 - i < std::size_t(maxLogLines))
+            target.logs.append(bytes, msecs, isError, seq);
+        // Text only for the alert and the port check, which few lines need.
+        const bool needsText = (isError && !firstError) || (raw.flags & Detail::RawLine::MaybePort);
+        QString text;
+        if (needsText)
+            text = QString::fromUtf8(bytes);
+        if (isError) {
+            target.hasError = true;
+            if (target.status == ServerStatus::running)
+                target.status = ServerStatus::error;
+            if (!firstError)
+                firstError = text;
+        }
+        if (!portHandled && (raw.flags & Detail::RawLine::MaybePort)) {
+            if (const auto port = PortInUse::detect(text)) {
+                handlePortInUse(config, *port);
+                // Further port messages of this batch meet a running recovery or
+                // the same cooldown, and are ignored either way.
+                portHandled = true;
+            }
+        }
+    }
+    // The alert service lets one alert per server through every 30 s, so within
+    // one batch only the first error line can raise one.
+    if (firstError)
+        m_alerts->alert(config, *firstError);
+}
+
+// --- exits -----------------------------------------------------------------
+
+void ServerManager::handleRunFinished(const std::shared_ptr<Detail::ProcessRun>& run, int status, bool bySignal)
+{
+    run->finished = true;
+    m_liveRuns.removeOne(run);
+    Subreaper::release(run->pid);
+    if (m_shutdown)
+        m_shutdown->processes.append(run->signalled);
+    const Detail::ServerRecord* server = findRecord(run->config.id);
+    if (!server || server->run != run)
+        return; // a replaced run: its exit concerns nobody
+    handleTermination(run->config, status, bySignal);
+}
+
+// The exit of a server's current run: a requested stop completing, the end of
+// a port recovery, or an exit of the process's own accord (a crash, perhaps
+// restarted).
+void ServerManager::handleTermination(const ServerConfig& config, int status, bool bySignal)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    Detail::ServerRecord& server = record(id);
+    server.run.reset();
+    if (ServerRuntimeState* target = entry(id)) {
+        target->pid.reset();
+        target->lastExitCode = status;
+        touch(id);
+    }
+
+    if (std::exchange(server.stopRequested, false)) {
+        server.portRecovery.abandon();
+        if (std::exchange(server.restartAfterStop, false)) {
+            if (ServerRuntimeState* target = entry(id))
+                target->status = ServerStatus::stopped;
+            appendLine(id, textStoppedRestarting, false);
+            scheduleStart(config, std::chrono::milliseconds(0));
+            return;
+        }
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::stopped;
+            target->hasError = false;
+        }
+        appendLine(id, textStopped, false);
+        return;
+    }
+
+    if (server.portRecovery.isRecovering()) {
+        if (ServerRuntimeState* target = entry(id)) {
+            target->status = ServerStatus::stopped;
+            target->hasError = false;
+        }
+        finishPortRecovery(config);
+        return;
+    }
+
+    const bool hadError = state(id).hasError;
+    if (status == 0 && !bySignal) {
+        if (ServerRuntimeState* target = entry(id))
+            target->status = hadError ? ServerStatus::error : ServerStatus::stopped;
+        appendLine(id, textStoppedExit0, false);
+        return;
+    }
+    const QString reason = bySignal ? QStringLiteral("killed by signal ") + QString::number(status)
+                                    : QStringLiteral("exited with code ") + QString::number(status);
+    if (ServerRuntimeState* target = entry(id)) {
+        target->status = ServerStatus::error;
+        target->hasError = true;
+    }
+    appendLine(id, textServerPrefix + reason, true);
+    markError(config, QStringLiteral("Server ") + reason);
+    if (!server.crashRestarts.claimRestart(config.restartOnCrash, m_clock()))
+        return;
+    appendLine(id, textAutoRestarting, false);
+    scheduleStart(config, crashRestartDelay);
+}
+
+// --- port recovery: a busy port in the output is freed, then the server starts again
+
+void ServerManager::handlePortInUse(const ServerConfig& config, int port)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    Detail::ServerRecord& server = record(id);
+    const std::optional<quint64> attempt = server.portRecovery.begin(m_clock());
+    if (!attempt)
+        return;
+    server.crashRestarts.forget();
+    appendLine(id, PortRecovery::beginText(port), false);
+
+    // The scan and the grace sleep block: they run on a pool thread and report
+    // back through the post box, which drops the report once we are gone.
+    std::weak_ptr<Detail::PostBox> box = m_postBox;
+    std::shared_ptr<const ListenerScanner> scanner = m_scanner;
+    QThreadPool::globalInstance()->start([this, box, scanner, config, port, attempt = *attempt] {
+        const QList<qint32> pids = PortRecovery::freePort(scanner.get(), port, portKillGrace);
+        if (const auto postBox = box.lock())
+            postBox->post([this, config, attempt, port, pids] { handlePortFreed(config, attempt, port, pids); });
+    });
+}
+
+void ServerManager::handlePortFreed(const ServerConfig& config, quint64 attempt, int port, const QList<qint32>& pids)
+{
+    ChangeScope scope(*this);
+    appendLine(config.id, PortRecovery::resultText(port, pids), false);
+    record(config.id).portRecovery.portFreed(attempt);
+    finishPortRecovery(config);
+}
+
+// Called when the port has been dealt with and when the failing process has
+// exited: the later of the two starts the server again.
+void ServerManager::finishPortRecovery(const ServerConfig& config)
+{
+    ChangeScope scope(*this);
+    const QUuid& id = config.id;
+    Detail::ServerRecord& server = record(id);
+    if (!server.portRecovery.finish(!server.run))
+        return;
+    if (ServerRuntimeState* target = entry(id)) {
+        target->status = ServerStatus::stopped;
+        target->hasError = false;
+        touch(id);
+    }
+    appendLine(id, PortRecovery::restartText(), false);
+    scheduleStart(config, portRestartDelay);
+}
+
+// --- bookkeeping -----------------------------------------------------------
+
+Detail::ServerRecord& ServerManager::record(const QUuid& id)
+{
+    std::unique_ptr<Detail::ServerRecord>& found = m_records[id];
+    if (!found)
+        found = std::make_unique<Detail::ServerRecord>();
+    return *found;
+}
+
+const Detail::ServerRecord* ServerManager::findRecord(const QUuid& id) const
+{
+    const auto it = m_records.find(id);
+    return it == m_records.end() ? nullptr : it->second.get();
+}
 
 ServerRuntimeState* ServerManager::entry(const QUuid& id)
 {
@@ -169,52 +621,26 @@ ServerRuntimeState& ServerManager::ensureEntry(const QUuid& id)
 void ServerManager::touch(const QUuid& id)
 {
     Q_ASSERT(m_changes);
-    m_changes->server(id).stateChanged = true;
-}
-
-QDateTime ServerManager::batchDate()
-{
-    Q_ASSERT(m_changes);
-    if (!m_changes->date)
-        m_changes->date = QDateTime::currentDateTime();
-    return *m_changes->date;
-}
-
-quint64 ServerManager::nextSeq(const QUuid& id, int count)
-{
-    quint64& last = m_lastSeq[id];
-    const quint64 first = last + 1;
-    last += quint64(count);
-    return first;
-}
-
-qint64 ServerManager::batchMSecs()
-{
-    Q_ASSERT(m_changes);
-    if (!m_changes->msecs)
-        m_changes->msecs = batchDate().toMSecsSinceEpoch();
-    return *m_changes->msecs;
+    m_changes->touch(id);
 }
 
 void ServerManager::appendLine(const QUuid& id, const QString& text, bool isError)
 {
+    Q_ASSERT(m_changes);
     ServerRuntimeState& target = ensureEntry(id);
-    const quint64 seq = nextSeq(id);
-    Changes::Server& change = m_changes->server(id);
-    change.stateChanged = true;
-    if (change.count++ == 0)
-        change.firstSeq = seq;
+    const quint64 seq = ++record(id).lastSeq;
+    Detail::ChangeBatch::Server& change = m_changes->server(id);
     const QByteArray& utf8 = change.ownedTexts.emplace_back(text.toUtf8());
-    target.logs.append(QByteArrayView(utf8), batchMSecs(), isError, seq);
-    change.tap.push_back(CapturedLine { seq, QByteArrayView(utf8), isError });
+    target.logs.append(QByteArrayView(utf8), m_changes->msecs(), isError, seq);
+    Detail::ChangeBatch::lineAppended(change, seq, QByteArrayView(utf8), isError);
 }
 
 void ServerManager::flushChanges()
 {
-    const std::unique_ptr<Changes> changes = std::move(m_changes);
-    const QDateTime date = changes->date.value_or(QDateTime());
-    for (const QUuid& id : std::as_const(changes->order)) {
-        const Changes::Server& change = changes->servers[id];
+    const std::unique_ptr<Detail::ChangeBatch> changes = std::move(m_changes);
+    const QDateTime date = changes->dateIfTaken();
+    for (const QUuid& id : changes->order()) {
+        const Detail::ChangeBatch::Server& change = changes->server(id);
         if (change.tap.empty() && !change.cleared && change.count == 0 && !change.stateChanged)
             continue;
         if (!change.tap.empty())
@@ -226,247 +652,7 @@ void ServerManager::flushChanges()
         if (change.stateChanged)
             Q_EMIT stateChanged(id);
     }
-    // Keep the largest tap buffer for the next batch, but not one a burst made:
-    // small batches would carry it on for the life of the manager.
-    for (Changes::Server& change : changes->servers) {
-        if (change.tap.capacity() > m_spareTap.capacity() && change.tap.capacity() <= maxSpareTapLines) {
-            change.tap.clear();
-            m_spareTap.swap(change.tap);
-        }
-    }
-}
-
-// --- operations ------------------------------------------------------------
-
-void ServerManager::appendLog(const QUuid& id, const QString& text, bool isError)
-{
-    ChangeScope scope(*this);
-    appendLine(id, text, isError);
-}
-
-void ServerManager::markError(const ServerConfig& config, const QString& message)
-{
-    ChangeScope scope(*this);
-    if (ServerRuntimeState* target = entry(config.id)) {
-        target->hasError = true;
-        if (target->status == ServerStatus::running)
-            target->status = ServerStatus::error;
-        touch(config.id);
-    }
-    m_alerts->alert(config, message);
-}
-
-void ServerManager::start(const ServerConfig& config)
-{
-    ChangeScope scope(*this);
-    const QUuid& id = config.id;
-    if (trimmedSpacesAndTabs(config.command).isEmpty()) {
-        appendLine(id, textNoCommand, true);
-        return;
-    }
-    if (state(id).status == ServerStatus::running)
-        return;
-    if (m_shutdown) {
-        qCInfo(lcSupervision) << "not starting" << config.name << "while shutting down";
-        return;
-    }
-    if (const auto old = m_processes.take(id))
-        retireRun(old, replacedRunGracePeriod);
-    m_intentionalStops.remove(id);
-    m_restartAfterStop.remove(id);
-    // A port recovery under way belongs to the run it began in. Left in place
-    // it would wait for this new run's exit and take it for its own: a crash
-    // of the new run would pass unreported and be restarted as a recovery.
-    m_portRecovering.remove(id);
-    m_portFreed.remove(id);
-
-    ServerRuntimeState& target = ensureEntry(id);
-    const bool hadLines = !target.logs.isEmpty();
-    target = ServerRuntimeState {};
-    target.logs = LogRing(id);
-    target.status = ServerStatus::running;
-    target.startedAt = batchDate();
-    Changes::Server& change = m_changes->server(id);
-    change.stateChanged = true;
-    if (hadLines) {
-        change.cleared = true;
-        change.count = 0;
-    }
-    launch(config);
-}
-
-void ServerManager::launch(const ServerConfig& config)
-{
-    const QUuid& id = config.id;
-    const QStringList arguments = ShellCommand::arguments(config.command, config.directory, m_loginShell);
-    QList<QByteArray> argv;
-    for (const QString& argument : arguments)
-        argv.append(argument.toUtf8());
-    int forkedPid = -1;
-    // A value no other run shares: every process of this run inherits it.
-    const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-    const ProcessSpawner::Result result = ProcessSpawner::spawn(
-        m_loginShell.toLocal8Bit(), argv, scrubbedEnvironment, { runTagVariable + '=' + tag }, [&forkedPid](int pid) {
-            // Claimed before anything can reap it, so only we collect its status.
-            forkedPid = pid;
-            Subreaper::claim(pid);
-        });
-    if (const int* error = std::get_if<int>(&result)) {
-        if (forkedPid > 0)
-            Subreaper::release(forkedPid);
-        if (ServerRuntimeState* target = entry(id)) {
-            target->status = ServerStatus::error;
-            target->hasError = true;
-            touch(id);
-        }
-        appendLine(id, textFailedToStart + QString::fromLocal8Bit(std::strerror(*error)), true);
-        return;
-    }
-    const auto& child = std::get<ProcessSpawner::Child>(result);
-    auto run = std::make_shared<Detail::ProcessRun>(config, child.pid, child.pidfd, child.stdoutFd, child.stderrFd);
-    run->tag = tag;
-    m_processes.insert(id, run);
-    m_liveRuns.append(run);
-    m_pump->add(run);
-    if (ServerRuntimeState* target = entry(id)) {
-        target->pid = child.pid;
-        touch(id);
-    }
-    appendLine(id, textStarted + config.command, false);
-}
-
-void ServerManager::retireRun(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace)
-{
-    // Its remaining output is read and dropped, its exit reaches nothing.
-    run->discard.store(true);
-    signalTree(run, SIGTERM);
-    scheduleForcedKill(run, grace);
-}
-
-void ServerManager::signalTree(const std::shared_ptr<Detail::ProcessRun>& run, int signal)
-{
-    // The tree is taken afresh each time (a child may have forked since); the
-    // members seen before stay part of it after the root has gone.
-    // Descendants that daemonised (setsid, then a double fork whose middle
-    // exited) have neither a parent chain to the root nor its group: they are
-    // found by the tag their environment inherited.
-    const ProcessTree snapshot = ProcessTree::snapshot();
-    for (const ProcessInfo& escaped : ProcessTree::withEnvironment(snapshot.processes(), runTagVariable, run->tag)) {
-        if (escaped.pid != ::getpid() && !run->signalled.contains(escaped))
-            run->signalled.append(escaped);
-    }
-    const QList<ProcessInfo> members = ProcessTree::signalTree(run->pid, signal, run->signalled);
-    for (const ProcessInfo& member : members) {
-        if (!run->signalled.contains(member))
-            run->signalled.append(member);
-    }
-}
-
-void ServerManager::scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace)
-{
-    // The timer keeps the run: descendants may outlive the root and its exit handling.
-    QTimer::singleShot(grace, Qt::PreciseTimer, this, [this, run] {
-        // Whatever of the tree survived the grace period, root or descendant.
-        if (!run->finished || !ProcessTree::alive(run->signalled).isEmpty())
-            signalTree(run, SIGKILL);
-    });
-}
-
-void ServerManager::stop(const ServerConfig& config)
-{
-    ChangeScope scope(*this);
-    const QUuid& id = config.id;
-    m_intentionalStops.insert(id);
-    if (const auto run = m_processes.value(id)) {
-        if (ServerRuntimeState* target = entry(id)) {
-            target->status = ServerStatus::stopped;
-            target->hasError = false;
-            target->pid.reset();
-            touch(id);
-        }
-        appendLine(id, textStopping, false);
-        signalTree(run, SIGTERM);
-        scheduleForcedKill(run, stopGracePeriod);
-        return;
-    }
-    if (ServerRuntimeState* target = entry(id)) {
-        target->status = ServerStatus::stopped;
-        touch(id);
-    }
-    m_intentionalStops.remove(id);
-    if (m_restartAfterStop.remove(id))
-        start(config);
-}
-
-void ServerManager::restart(const ServerConfig& config)
-{
-    if (state(config.id).status == ServerStatus::running) {
-        ChangeScope scope(*this);
-        m_restartAfterStop.insert(config.id);
-        stop(config);
-        return;
-    }
-    start(config);
-}
-
-void ServerManager::startAutostartServers(const QList<ServerConfig>& servers)
-{
-    ChangeScope scope(*this);
-    for (const ServerConfig& config : servers) {
-        if (config.autostart)
-            start(config);
-    }
-}
-
-void ServerManager::stopAll()
-{
-    for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it) {
-        // finishedReading belongs to the output thread; this flag is the one we may read here.
-        if (it.value()->reaped.load())
-            continue;
-        m_intentionalStops.insert(it.key());
-        signalTree(it.value(), SIGTERM);
-    }
-}
-
-void ServerManager::clearLogs(const QUuid& id)
-{
-    ChangeScope scope(*this);
-    ServerRuntimeState* target = entry(id);
-    if (!target)
-        return;
-    target->logs.clear();
-    target->hasError = false;
-    if (target->status == ServerStatus::error)
-        target->status = ServerStatus::stopped;
-    Changes::Server& change = m_changes->server(id);
-    change.stateChanged = true;
-    change.cleared = true;
-    change.count = 0;
-}
-
-void ServerManager::shutdown(std::chrono::milliseconds grace)
-{
-    if (!m_shutdown)
-        m_shutdown = std::make_unique<Shutdown>();
-    for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it)
-        m_intentionalStops.insert(it.key());
-    const auto runs = m_liveRuns;
-    for (const auto& run : runs)
-        signalTree(run, SIGTERM);
-    QTimer::singleShot(grace, Qt::PreciseTimer, this, [this] {
-        const auto remaining = m_liveRuns;
-        for (const auto& run : remaining)
-            signalTree(run, SIGKILL);
-        for (const ProcessInfo& process : ProcessTree::alive(m_shutdown->processes))
-            ::kill(process.pid, SIGKILL);
-    });
-    for (const auto& run : runs)
-        m_shutdown->processes.append(run->signalled);
-    // Reported from the event loop even when nothing runs, so a caller that
-    // connects right after this call still hears it.
-    QMetaObject::invokeMethod(
-        this, [this] { checkShutdownFinished(); }, Qt::QueuedConnection);
+    changes->recycleTaps(m_spareTap);
 }
 
 void ServerManager::checkShutdownFinished()
@@ -484,16 +670,10 @@ void ServerManager::checkShutdownFinished()
     Q_EMIT shutdownFinished();
 }
 
-void ServerManager::scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay)
+void ServerManager::checkIdle()
 {
-    ++m_pendingStarts;
-    QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, config] {
-        --m_pendingStarts;
-        if (!m_shutdown)
-            start(config);
-        // The start may have been refused or failed to launch.
-        checkIdle();
-    });
+    if (isIdle())
+        Q_EMIT idle();
 }
 
 } // namespace Wardlamp

@@ -1,20 +1,21 @@
 #pragma once
 
 #include "LineBatch.h"
+#include "PortRecovery.h"
+#include "RestartPolicy.h"
 #include "ServerConfig.h"
 #include "ServerRuntimeState.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QUuid>
 
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace Wardlamp {
@@ -23,10 +24,12 @@ class ErrorAlertService;
 class ListenerScanner;
 
 namespace Detail {
+class ChangeBatch;
 class OutputPump;
+class PostBox;
 class ProcessRun;
 struct PendingOutput;
-struct PostBox;
+struct ServerRecord;
 } // namespace Detail
 
 // What a ServerManager is built with.
@@ -54,6 +57,12 @@ struct ServerManagerOptions {
 // their run, so the late exit or output of a replaced run reaches nothing.
 // Observers are told once per server per batch of changes (stateChanged,
 // linesAppended, logCleared), never once per line or per field.
+//
+// Per server the manager keeps the published runtime state (states()) and a
+// private record (Detail::ServerRecord): the current run, the requested-stop
+// flags, the crash-restart policy and the port recovery, each owning its own
+// state. ServerManager.cpp reads as the state machine: operations, then
+// output, then exits, then port recovery.
 class ServerManager : public QObject {
     Q_OBJECT
 
@@ -63,13 +72,13 @@ public:
     using Options = ServerManagerOptions;
 
     static constexpr int maxLogLines = LogRing::defaultCapacity;
-    static constexpr std::chrono::milliseconds restartCooldown { 5000 };
-    static constexpr std::chrono::milliseconds portRecoveryCooldown { 10000 };
+    static constexpr std::chrono::milliseconds restartCooldown = RestartPolicy::defaultCooldown;
+    static constexpr std::chrono::milliseconds portRecoveryCooldown = PortRecovery::defaultCooldown;
     static constexpr std::chrono::milliseconds stopGracePeriod { 3000 };
     static constexpr std::chrono::milliseconds replacedRunGracePeriod { 2000 };
     static constexpr std::chrono::milliseconds crashRestartDelay { 1000 };
     static constexpr std::chrono::milliseconds portRestartDelay { 300 };
-    static constexpr std::chrono::milliseconds portKillGrace { 400 };
+    static constexpr std::chrono::milliseconds portKillGrace = PortRecovery::killGrace;
 
     explicit ServerManager(Options options = {}, QObject* parent = nullptr);
     // Kills (SIGKILL) whatever process trees are still running; call shutdown()
@@ -141,36 +150,37 @@ Q_SIGNALS:
     void shutdownFinished();
 
 private:
-    struct Changes;
     class ChangeScope;
     friend class ChangeScope;
+    struct Shutdown;
+    struct UuidHash {
+        std::size_t operator()(const QUuid& id) const { return qHash(id); }
+    };
 
-    ServerRuntimeState* entry(const QUuid& id);
-    ServerRuntimeState& ensureEntry(const QUuid& id);
-    void touch(const QUuid& id);
-    quint64 nextSeq(const QUuid& id, int count = 1);
-    void appendLine(const QUuid& id, const QString& text, bool isError);
-    QDateTime batchDate();
-    qint64 batchMSecs(); // batchDate() in ms since 1970
-    void flushChanges();
-
-    void launch(const ServerConfig& config);
+    // --- runs
+    void launch(const ServerConfig& config, Detail::ServerRecord& record);
     void retireRun(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace);
-    void signalTree(const std::shared_ptr<Detail::ProcessRun>& run, int signal);
     void scheduleForcedKill(const std::shared_ptr<Detail::ProcessRun>& run, std::chrono::milliseconds grace);
+    void scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay);
+    // --- output and exits
     void handleOutput(const std::shared_ptr<Detail::ProcessRun>& run);
     void handleOutputLines(const std::shared_ptr<Detail::ProcessRun>& run, Detail::PendingOutput& output);
     void handleRunFinished(const std::shared_ptr<Detail::ProcessRun>& run, int status, bool bySignal);
     void handleTermination(const ServerConfig& config, int status, bool bySignal);
+    // --- port recovery
     void handlePortInUse(const ServerConfig& config, int port);
-    void handlePortFreed(const ServerConfig& config, int port, const QList<qint32>& pids);
+    void handlePortFreed(const ServerConfig& config, quint64 attempt, int port, const QList<qint32>& pids);
     void finishPortRecovery(const ServerConfig& config);
+    // --- bookkeeping
+    Detail::ServerRecord& record(const QUuid& id);
+    const Detail::ServerRecord* findRecord(const QUuid& id) const;
+    ServerRuntimeState* entry(const QUuid& id);
+    ServerRuntimeState& ensureEntry(const QUuid& id);
+    void touch(const QUuid& id);
+    void appendLine(const QUuid& id, const QString& text, bool isError);
+    void flushChanges();
     void checkShutdownFinished();
     void checkIdle();
-    // Runs on a pool thread: SIGTERM to the port's listeners (not this
-    // process), SIGKILL to survivors after portKillGrace; returns whom it signalled.
-    static QList<qint32> freePort(const ListenerScanner* scanner, int port);
-    void scheduleStart(const ServerConfig& config, std::chrono::milliseconds delay);
 
     const QString m_loginShell;
     const std::shared_ptr<const ListenerScanner> m_scanner;
@@ -179,24 +189,18 @@ private:
     std::unique_ptr<Detail::OutputPump> m_pump;
     std::shared_ptr<Detail::PostBox> m_postBox;
 
-    QHash<QUuid, ServerRuntimeState> m_states;
-    QHash<QUuid, std::shared_ptr<Detail::ProcessRun>> m_processes; // current run per id
+    QHash<QUuid, ServerRuntimeState> m_states; // published
+    // One record per id ever met, kept for the life of the manager; held by
+    // pointer, so a reference to a record stays valid while others are added.
+    std::unordered_map<QUuid, std::unique_ptr<Detail::ServerRecord>, UuidHash> m_records;
     QList<std::shared_ptr<Detail::ProcessRun>> m_liveRuns; // every run not yet finished, current or replaced
-    QHash<QUuid, quint64> m_lastSeq; // survives starts and clears
-    QSet<QUuid> m_intentionalStops;
-    QSet<QUuid> m_restartAfterStop;
-    QHash<QUuid, std::chrono::steady_clock::time_point> m_lastRestartAt;
-    QSet<QUuid> m_portRecovering;
-    QSet<QUuid> m_portFreed;
-    QHash<QUuid, std::chrono::steady_clock::time_point> m_lastPortRecoveryAt;
     int m_pendingStarts = 0; // delayed starts whose timer has not fired yet
-    struct Shutdown;
     std::unique_ptr<Shutdown> m_shutdown; // every process signalled by shutdown()
 
     // Changes collected while an operation runs, announced when the outermost
     // operation ends.
     int m_scopeDepth = 0;
-    std::unique_ptr<Changes> m_changes;
+    std::unique_ptr<Detail::ChangeBatch> m_changes;
     std::vector<CapturedLine> m_spareTap;
 };
 

@@ -2,7 +2,6 @@
 
 #include "TestEnvironment.h"
 #include "supervision/LogRing.h"
-#include "supervision/RestartPolicy.h"
 
 #include <QtTest>
 
@@ -235,33 +234,6 @@ private Q_SLOTS:
         QCOMPARE(again.first().id, a.last().id);
         QCOMPARE(LogLineIds(serverA).id(a.lastSeq()), a.last().id);
         QVERIFY(!(a == b));
-    }
-
-    void cooldowns_data()
-    {
-        QTest::addColumn<bool>("hasLast");
-        QTest::addColumn<int>("agoMs");
-        QTest::addColumn<bool>("restartAllowed");
-        QTest::addColumn<bool>("recoveryAllowed");
-        QTest::newRow("never") << false << 0 << true << true;
-        QTest::newRow("just now") << true << 0 << false << false;
-        QTest::newRow("4.999 s") << true << 4999 << false << false;
-        QTest::newRow("5 s") << true << 5000 << true << false;
-        QTest::newRow("9.999 s") << true << 9999 << true << false;
-        QTest::newRow("10 s") << true << 10000 << true << true;
-    }
-
-    void cooldowns()
-    {
-        QFETCH(bool, hasLast);
-        QFETCH(int, agoMs);
-        QFETCH(bool, restartAllowed);
-        QFETCH(bool, recoveryAllowed);
-        const auto now = std::chrono::steady_clock::time_point(100s);
-        const std::optional<RestartPolicy::TimePoint> last
-            = hasLast ? std::optional(now - std::chrono::milliseconds(agoMs)) : std::nullopt;
-        QCOMPARE(RestartPolicy::canAutoRestart(last, now, 5000ms), restartAllowed);
-        QCOMPARE(RestartPolicy::canRecoverPort(last, now, 10000ms), recoveryAllowed);
     }
 
 private:
