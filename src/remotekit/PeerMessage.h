@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Expected.h"
 #include "RemoteCryptoError.h"
 #include "Snapshot.h"
 #include "WireEnums.h"
 #include "WireLogLine.h"
+#include "common/Expected.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

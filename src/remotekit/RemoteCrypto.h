@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ContentKey.h"
-#include "Expected.h"
 #include "RemoteCryptoError.h"
 #include "SecretBytes.h"
 #include "WireEnums.h"
+#include "common/Expected.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -6,8 +6,9 @@
 namespace Wardlamp {
 
 // A value or the reason there is none. For expected failures (decoding, opening a
-// payload) that callers handle as ordinary results; never thrown. T and E must be
-// different types.
+// payload, reading a secret) that callers handle as ordinary results; never
+// thrown. Plain C++, so every library can use it, the relay included. T and E
+// must be different types.
 template <typename T, typename E> class Expected {
 public:
     Expected(const T& value)
