@@ -83,8 +83,8 @@ bool ErrorPattern::matchesAscii(QByteArrayView line)
     const qsizetype size = line.size();
 #if defined(__SSE2__)
     // Sixteen bytes at a time: find positions that begin a word run and whose
-    // first two letters could start a listed word (er ex ec ea un fa pa tr);
-    // only those are checked byte by byte. Loads never reach past the line.
+    // first two letters could start a listed word (errorWordStarts); only
+    // those are checked byte by byte. Loads never reach past the line.
     qsizetype i = 0;
     bool prevWord = false;
     const __m128i caseBit = _mm_set1_epi8(0x20);
@@ -103,13 +103,7 @@ bool ErrorPattern::matchesAscii(QByteArrayView line)
         const unsigned wordMask = unsigned(_mm_movemask_epi8(word));
         const unsigned startMask = wordMask & ~((wordMask << 1) | (prevWord ? 1u : 0u)) & 0xffffu;
         if (startMask) {
-            const __m128i e = _mm_and_si128(eq(lo, 'e'),
-                _mm_or_si128(_mm_or_si128(eq(lo2, 'r'), eq(lo2, 'x')), _mm_or_si128(eq(lo2, 'c'), eq(lo2, 'a'))));
-            const __m128i u = _mm_and_si128(eq(lo, 'u'), eq(lo2, 'n'));
-            const __m128i fp = _mm_and_si128(_mm_or_si128(eq(lo, 'f'), eq(lo, 'p')), eq(lo2, 'a'));
-            const __m128i t = _mm_and_si128(eq(lo, 't'), eq(lo2, 'r'));
-            unsigned candidates
-                = startMask & unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(e, u), _mm_or_si128(fp, t))));
+            unsigned candidates = startMask & unsigned(_mm_movemask_epi8(errorWordStartsSse2(lo, lo2)));
             while (candidates) {
                 const int bit = __builtin_ctz(candidates);
                 if (runMatches(data, size, i + bit))

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "ErrorWords.h"
+
 #include <QByteArrayView>
 #include <QRegularExpression>
 #include <QStringView>
 
 namespace Wardlamp {
 
-// Recognises error output: the case-insensitive whole words error, exception,
-// uncaught, unhandled, econnrefused, eaddrinuse, fatal, panic and traceback.
+// Recognises error output: the case-insensitive whole words of errorWords
+// (error, exception, uncaught, unhandled, econnrefused, eaddrinuse, fatal,
+// panic, traceback).
 //
 // matches() runs the regular expression. matchesUtf8() gives the same answer
 // for UTF-8 text; lines made of ASCII bytes take a fast path over raw bytes
@@ -16,8 +19,8 @@ namespace Wardlamp {
 // to s. Thread-safe: usable from the output thread.
 class ErrorPattern {
 public:
-    static constexpr QStringView pattern
-        = u"(?i)\\b(error|exception|uncaught|unhandled|econnrefused|eaddrinuse|fatal|panic|traceback)\\b";
+    // "(?i)\b(error|exception|...)\b", made from errorWords.
+    static constexpr QStringView pattern { errorPatternText.data(), qsizetype(errorPatternText.size()) };
 
     // The compiled expression; compiled once.
     static const QRegularExpression& expression();

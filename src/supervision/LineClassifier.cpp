@@ -24,9 +24,9 @@ using Marks = LineClassifier::Marks;
 
 // The marks of one byte position, the definition the vector versions follow:
 // a byte >= 0x80; a line feed; the first two letters of a listed word (any
-// case: er ex ec ea un fa pa tr; a kernel may narrow this to three letters);
-// the n of "n u" or "nus". Candidates only need to include every real match:
-// each one is verified byte by byte.
+// case, errorWordStarts; a kernel may narrow this to three letters,
+// errorWordGroups); the n of "n u" or "nus". Candidates only need to include
+// every real match: each one is verified byte by byte.
 [[maybe_unused]] void markScalar(const char* d, qsizetype words, Marks* out)
 {
     for (qsizetype w = 0; w < words; ++w) {
@@ -41,8 +41,7 @@ using Marks = LineClassifier::Marks;
                 marks.nonAscii |= bit;
             if (d[i] == '\n')
                 marks.newlines |= bit;
-            if ((c0 == 'e' && (c1 == 'r' || c1 == 'x' || c1 == 'c' || c1 == 'a')) || (c0 == 'u' && c1 == 'n')
-                || ((c0 == 'f' || c0 == 'p') && c1 == 'a') || (c0 == 't' && c1 == 'r'))
+            if (mayStartErrorWord(c0, c1))
                 marks.errorCandidates |= bit;
             if (c0 == 'n' && ((d[i + 1] == ' ' && c2 == 'u') || (c1 == 'u' && c2 == 's')))
                 marks.portCandidates |= bit;
@@ -60,23 +59,16 @@ using Marks = LineClassifier::Marks;
 // A pair of halves may also admit a byte that is not one of the letters (the
 // tables describe products of sets), which only adds candidates: each one is
 // verified byte by byte.
-struct Trigram {
+//
+// Bits 0-6: the groups of listed words (errorWordGroups); bit 7: the n of
+// "n u" (in use) and "nus" (eaddrinuse).
+static_assert(errorWordGroups.size() == 7, "seven bits of the tables are for words, one for the in-use wording");
+struct PortTrigram {
     const char* first;
     const char* second;
     const char* third;
 };
-// Bits 0-6: the listed words by their first three letters (unc/unh share a
-// bit, as do fat/pan); bit 7: the n of "n u" (in use) and "nus" (eaddrinuse).
-constexpr Trigram trigrams[8] = {
-    { "e", "r", "r" },
-    { "e", "x", "c" },
-    { "e", "c", "o" },
-    { "e", "a", "d" },
-    { "u", "n", "ch" },
-    { "fp", "a", "tn" },
-    { "t", "r", "a" },
-    { "n", " u", "us" },
-};
+constexpr PortTrigram portTrigram { "n", " u", "us" };
 constexpr quint8 portBit = 0x80;
 
 // Each table four times over: one copy per 16-byte lane of a 512-bit register.
@@ -85,22 +77,30 @@ struct NibbleTable {
     std::array<quint8, 64> high {};
 };
 
+constexpr void addByte(NibbleTable& table, int bit, unsigned char byte)
+{
+    for (int lane = 0; lane < 64; lane += 16) {
+        table.low[lane + (byte & 15)] |= quint8(1u << bit);
+        table.high[lane + (byte >> 4)] |= quint8(1u << bit);
+        if (byte >= 'a' && byte <= 'z')
+            table.high[lane + (byte >> 4) - 2] |= quint8(1u << bit); // upper case
+    }
+}
+
 constexpr NibbleTable nibbleTable(int letter)
 {
     NibbleTable table;
-    for (int bit = 0; bit < 8; ++bit) {
-        const Trigram& t = trigrams[bit];
-        const char* set = letter == 0 ? t.first : letter == 1 ? t.second : t.third;
-        for (const char* c = set; *c; ++c) {
-            const auto byte = static_cast<unsigned char>(*c);
-            for (int lane = 0; lane < 64; lane += 16) {
-                table.low[lane + (byte & 15)] |= quint8(1u << bit);
-                table.high[lane + (byte >> 4)] |= quint8(1u << bit);
-                if (byte >= 'a' && byte <= 'z')
-                    table.high[lane + (byte >> 4) - 2] |= quint8(1u << bit); // upper case
-            }
+    for (int bit = 0; bit < int(errorWordGroups.size()); ++bit) {
+        const ErrorWordGroup& group = errorWordGroups[std::size_t(bit)];
+        const quint32 set = letter == 0 ? group.first : letter == 1 ? group.second : group.third;
+        for (int c = 0; c < 26; ++c) {
+            if (set & (quint32(1) << c))
+                addByte(table, bit, static_cast<unsigned char>('a' + c));
         }
     }
+    const char* port = letter == 0 ? portTrigram.first : letter == 1 ? portTrigram.second : portTrigram.third;
+    for (const char* c = port; *c; ++c)
+        addByte(table, 7, static_cast<unsigned char>(*c));
     return table;
 }
 
@@ -191,14 +191,7 @@ void markSse2(const char* d, qsizetype words, Marks* out)
             const __m128i c0 = _mm_or_si128(raw, caseBit);
             const __m128i c1 = _mm_or_si128(raw1, caseBit);
             const __m128i c2 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), caseBit);
-            const __m128i nextA = eq(c1, 'a');
-            const __m128i nextR = eq(c1, 'r');
-            const __m128i e = _mm_and_si128(
-                eq(c0, 'e'), _mm_or_si128(_mm_or_si128(nextR, eq(c1, 'x')), _mm_or_si128(eq(c1, 'c'), nextA)));
-            const __m128i u = _mm_and_si128(eq(c0, 'u'), eq(c1, 'n'));
-            const __m128i fp = _mm_and_si128(_mm_or_si128(eq(c0, 'f'), eq(c0, 'p')), nextA);
-            const __m128i t = _mm_and_si128(eq(c0, 't'), nextR);
-            const __m128i error = _mm_or_si128(_mm_or_si128(e, u), _mm_or_si128(fp, t));
+            const __m128i error = errorWordStartsSse2(c0, c1);
             const __m128i port = _mm_and_si128(eq(c0, 'n'),
                 _mm_or_si128(_mm_and_si128(eq(raw1, ' '), eq(c2, 'u')), _mm_and_si128(eq(c1, 'u'), eq(c2, 's'))));
             const int shift = quarter * 16;

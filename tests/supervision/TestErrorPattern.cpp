@@ -3,6 +3,7 @@
 
 #include "TestEnvironment.h"
 #include "supervision/ErrorPattern.h"
+#include "supervision/ErrorWords.h"
 #include "supervision/LineClassifier.h"
 #include "supervision/PortInUse.h"
 
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 using namespace Wardlamp;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -54,6 +56,21 @@ QStringList kernelsDisagreeing(const QByteArray& line, bool expected)
     return wrong;
 }
 
+// Fragments for random lines: the hand-picked ones plus, for every listed word,
+// the word in lower and upper case, its first two and three letters, and the
+// word one letter short, so a word added to the list is covered at once.
+QList<QByteArray> fragments(std::initializer_list<const char*> handPicked)
+{
+    QList<QByteArray> result;
+    for (const char* piece : handPicked)
+        result.append(QByteArray(piece));
+    for (const std::string_view word : errorWords) {
+        const QByteArray lower(word.data(), qsizetype(word.size()));
+        result += { lower, lower.toUpper(), lower.left(2), lower.left(3).toUpper(), lower.chopped(1) };
+    }
+    return result;
+}
+
 } // namespace
 
 class TestErrorPattern : public QObject {
@@ -72,6 +89,42 @@ private Q_SLOTS:
         }
         qInfo("marking kernels checked: %s", qPrintable(available.join(u' ')));
         QVERIFY(available.contains(QStringLiteral("scalar")));
+    }
+
+    // The expression's text is made from the one list of words.
+    void patternIsMadeFromTheWordList()
+    {
+        QCOMPARE(ErrorPattern::pattern,
+            QStringView(
+                u"(?i)\\b(error|exception|uncaught|unhandled|econnrefused|eaddrinuse|fatal|panic|traceback)\\b"));
+        QVERIFY(ErrorPattern::expression().isValid());
+    }
+
+    // Every listed word, in any case and between any non-word characters, is
+    // an error line on every path; one letter short or longer, it is not.
+    void everyListedWordOnEveryPath()
+    {
+        for (const std::string_view word : errorWords) {
+            const QByteArray lower(word.data(), qsizetype(word.size()));
+            QByteArray capitalised = lower;
+            capitalised[0] = char(capitalised[0] - 'a' + 'A');
+            const QList<QPair<QByteArray, bool>> lines { { lower, true }, { lower.toUpper(), true },
+                { capitalised, true }, { "[" + lower + "]", true }, { "at 12:00 " + lower + ": x", true },
+                { lower.chopped(1), false }, { lower + "s", false }, { "_" + lower, false }, { lower + "9", false },
+                { "x" + lower.toUpper(), false } };
+            for (const auto& [line, expected] : lines) {
+                QVERIFY2(ErrorPattern::matches(QString::fromLatin1(line)) == expected, line.constData());
+                QVERIFY2(ErrorPattern::matchesAscii(line) == expected, line.constData());
+                const QStringList wrong = kernelsDisagreeing(line, expected);
+                QVERIFY2(wrong.isEmpty(), qPrintable(QString::fromLatin1(line) + u": "_s + wrong.join(u',')));
+            }
+            const QByteArray upper = lower.toUpper();
+            const QByteArray longer = lower + "s";
+            QVERIFY(isErrorWord(lower.constData(), lower.size()));
+            QVERIFY(isErrorWord(upper.constData(), upper.size()));
+            QVERIFY(!isErrorWord(lower.constData(), lower.size() - 1));
+            QVERIFY(!isErrorWord(longer.constData(), longer.size()));
+        }
     }
 
     void matches_data()
@@ -151,15 +204,15 @@ private Q_SLOTS:
     // the expression on every one.
     void fastPathsAgreeWithExpressionOnRandomLines()
     {
-        static const char* const pieces[] = { "error", "Error", "ERR", "or", "exception", "uncaught", "unhandled",
-            "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa", "tr", "un", "ea", "ex", "ec", "er", "_",
-            "1", " ", ":", "-", ".", "s", "x", "\t", "[", "]", "/", "fa", "in use", "e", "t" };
+        static const QList<QByteArray> pieces = fragments({ "error", "Error", "ERR", "or", "exception", "uncaught",
+            "unhandled", "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa", "tr", "un", "ea", "ex",
+            "ec", "er", "_", "1", " ", ":", "-", ".", "s", "x", "\t", "[", "]", "/", "fa", "in use", "e", "t" });
         QRandomGenerator random(4242);
         for (int i = 0; i < 20000; ++i) {
             QByteArray line;
             const int count = random.bounded(1, 12);
             for (int k = 0; k < count; ++k)
-                line += pieces[random.bounded(int(std::size(pieces)))];
+                line += pieces[random.bounded(pieces.size())];
             const bool expected = ErrorPattern::matches(QString::fromLatin1(line));
             const QStringList wrong = kernelsDisagreeing(line, expected);
             if (ErrorPattern::matchesAscii(line) != expected || !wrong.isEmpty())
@@ -172,9 +225,10 @@ private Q_SLOTS:
     // ends fall on every position of the kernels' 16-, 32- and 64-byte blocks.
     void everyKernelAgreesAcrossBlockBoundaries()
     {
-        static const char* const pieces[] = { "error", "Error", "ERR", "or", "exception", "uncaught", "unhandled",
-            "econnrefused", "EADDRINUSE", "fatal", "panic", "traceback", "pa", "tr", "un", "ea", "ex", "ec", "er", "_",
-            "1", " ", ":", "-", ".", "s", "x", "\t", "[", "]", "/", "fa", "in use", "port", "e", "t", "\r" };
+        static const QList<QByteArray> pieces
+            = fragments({ "error", "Error", "ERR", "or", "exception", "uncaught", "unhandled", "econnrefused",
+                "EADDRINUSE", "fatal", "panic", "traceback", "pa", "tr", "un", "ea", "ex", "ec", "er", "_", "1", " ",
+                ":", "-", ".", "s", "x", "\t", "[", "]", "/", "fa", "in use", "port", "e", "t", "\r" });
         QRandomGenerator random(777);
         QByteArray chunk;
         QList<QPair<qsizetype, qsizetype>> lines;
@@ -182,7 +236,7 @@ private Q_SLOTS:
             const qsizetype begin = chunk.size();
             const int count = random.bounded(0, 16);
             for (int k = 0; k < count; ++k)
-                chunk += pieces[random.bounded(int(std::size(pieces)))];
+                chunk += pieces[random.bounded(pieces.size())];
             lines.append({ begin, chunk.size() });
             chunk += '\n';
         }
