@@ -27,8 +27,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcPump, "wardlamp.supervision")
 
-constexpr int exitKind = 2;
-
 // Puts the pipe in blocking mode (for its waiter) or out of it (for this
 // thread's reads); false when it could not be.
 bool setBlocking(ProcessRun::Stream& stream, bool blocking)
@@ -82,7 +80,7 @@ OutputPump::~OutputPump()
 
 void OutputPump::add(const std::shared_ptr<ProcessRun>& run)
 {
-    post(Command::Add, run);
+    post(Command::add, run);
 }
 
 PendingOutput OutputPump::take(const std::shared_ptr<ProcessRun>& runPtr)
@@ -98,7 +96,7 @@ PendingOutput OutputPump::take(const std::shared_ptr<ProcessRun>& runPtr)
         run.paused = false;
     }
     if (resume)
-        post(Command::Resume, runPtr);
+        post(Command::resume, runPtr);
     return output;
 }
 
@@ -168,7 +166,7 @@ void OutputPump::loop()
             if (it == m_entries.end() || it->second->run->finishedReading)
                 continue;
             Entry& entry = *it->second;
-            if (source->kind == exitKind) {
+            if (source->kind == Kind::exit) {
                 finish(entry);
                 finished.push_back(source->run);
             } else {
@@ -212,37 +210,37 @@ void OutputPump::handleCommands()
             m_stopping = true;
     }
     for (auto& [command, run] : commands) {
-        if (command == Command::Add) {
+        if (command == Command::add) {
             auto entry = std::make_unique<Entry>();
             entry->run = run;
-            for (int kind = 0; kind < 3; ++kind)
-                entry->sources[kind] = Source { run.get(), kind };
+            for (const Kind kind : { Kind::standardOutput, Kind::standardError, Kind::exit })
+                *entry->source(kind) = Source { run.get(), kind };
             Entry& added = *entry;
             m_entries.emplace(run.get(), std::move(entry));
-            registerStream(added, 0, true);
-            registerStream(added, 1, true);
-            registerStream(added, exitKind, true);
+            registerStream(added, Kind::standardOutput, true);
+            registerStream(added, Kind::standardError, true);
+            registerStream(added, Kind::exit, true);
         } else {
             const auto it = m_entries.find(run.get());
             if (it == m_entries.end() || run->finishedReading)
                 continue;
-            registerStream(*it->second, 0, false);
-            registerStream(*it->second, 1, false);
+            for (const Kind kind : pipeKinds)
+                registerStream(*it->second, kind, false);
         }
     }
 }
 
-void OutputPump::registerStream(Entry& entry, int kind, bool fresh)
+void OutputPump::registerStream(Entry& entry, Kind kind, bool fresh)
 {
     ProcessRun& run = *entry.run;
     int fd = run.pidfd;
-    if (kind != exitKind) {
-        ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
+    if (kind != Kind::exit) {
+        ProcessRun::Stream& stream = streamOf(run, kind);
         if (stream.fd < 0 || stream.registered)
             return;
         fd = stream.fd;
         stream.registered = true;
-        Source* source = &entry.sources[kind];
+        Source* source = entry.source(kind);
         if (fresh)
             stream.waiter = PipeWaiter::start(stream.fd, [this, source] { ring(source); });
         if (stream.waiter) {
@@ -258,14 +256,14 @@ void OutputPump::registerStream(Entry& entry, int kind, bool fresh)
     }
     epoll_event ev {};
     ev.events = EPOLLIN;
-    ev.data.ptr = &entry.sources[kind];
+    ev.data.ptr = entry.source(kind);
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0)
         qCWarning(lcPump) << "cannot watch a child descriptor:" << std::strerror(errno);
 }
 
-void OutputPump::unregisterStream(ProcessRun& run, int kind)
+void OutputPump::unregisterStream(ProcessRun& run, Kind kind)
 {
-    ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
+    ProcessRun::Stream& stream = streamOf(run, kind);
     if (stream.waiter) {
         // A waiter still waiting goes on; what it gets is kept until resume.
         setHot(stream, nullptr, false);
@@ -297,7 +295,7 @@ void OutputPump::handleRings()
         const auto it = m_entries.find(source->run);
         if (it == m_entries.end() || it->second->run->finishedReading)
             continue;
-        ProcessRun::Stream& stream = source->kind == 0 ? source->run->out : source->run->err;
+        ProcessRun::Stream& stream = streamOf(*source->run, source->kind);
         // A paused stream keeps the waiter's byte until it is resumed. A waiter
         // that is armed has not rung since: this thread must not read its pipe.
         if (stream.fd >= 0 && stream.registered && stream.waiter && !stream.waiter->armed())
@@ -315,7 +313,7 @@ void OutputPump::setHot(ProcessRun::Stream& stream, Source* source, bool hot)
         setBlocking(stream, false);
         m_hot.push_back(source);
     } else {
-        std::erase_if(m_hot, [&](Source* s) { return (s->kind == 0 ? &s->run->out : &s->run->err) == &stream; });
+        std::erase_if(m_hot, [&](Source* s) { return &streamOf(*s->run, s->kind) == &stream; });
     }
 }
 
@@ -342,7 +340,7 @@ void OutputPump::readHotStreams(qsizetype& roundBytes)
     // readStream() may take streams off the list (quiet, paused, ended).
     m_hotRound.assign(m_hot.begin(), m_hot.end());
     for (Source* source : m_hotRound) {
-        ProcessRun::Stream& stream = source->kind == 0 ? source->run->out : source->run->err;
+        ProcessRun::Stream& stream = streamOf(*source->run, source->kind);
         if (!stream.hot)
             continue;
         const auto it = m_entries.find(source->run);
@@ -352,9 +350,9 @@ void OutputPump::readHotStreams(qsizetype& roundBytes)
     }
 }
 
-void OutputPump::closeStream(ProcessRun& run, int kind)
+void OutputPump::closeStream(ProcessRun& run, Kind kind)
 {
-    ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
+    ProcessRun::Stream& stream = streamOf(run, kind);
     unregisterStream(run, kind);
     if (stream.waiter) {
         stream.waiter.reset(); // no read of the descriptor is left running
@@ -368,19 +366,19 @@ void OutputPump::closeStream(ProcessRun& run, int kind)
     stream.fd = -1;
 }
 
-qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool drain)
+qsizetype OutputPump::readStream(Entry& entry, Kind kind, qsizetype limit, bool drain)
 {
     ProcessRun& run = *entry.run;
-    ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
+    ProcessRun::Stream& stream = streamOf(run, kind);
     if (stream.fd < 0)
         return 0;
-    const bool isStderr = kind == 1;
+    const bool isStderr = kind == Kind::standardError;
     // Clean lines (ASCII, no candidate of either wording, inside the read) of
     // a run still current whose standard error noise is behind it are queued
     // here without stage()'s checks. (The main thread drops the output of a
     // run replaced meanwhile.)
     const bool plain = (!isStderr || run.stderrStarted) && !run.discard.load(std::memory_order_relaxed);
-    const quint8 plainFlags = isStderr ? RawLine::Stderr | RawLine::Error : 0;
+    const quint8 plainFlags = isStderr ? RawLine::standardError | RawLine::error : 0;
     std::vector<RawLine>& queued = run.pending.lines; // only touched under the run's mutex
     auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) {
         if (hints == &LineAssembler::cleanLine && plain && !line.isEmpty()) {
@@ -457,7 +455,7 @@ qsizetype OutputPump::readStream(Entry& entry, int kind, qsizetype limit, bool d
         closeStream(run, kind);
     } else if (total == 0 && !drain && stream.hot) {
         // Quiet now: the waiter takes over until the next byte.
-        waitQuietly(stream, &entry.sources[kind]);
+        waitQuietly(stream, entry.source(kind));
     }
     publish(entry, drain, drain || ended);
     return total;
@@ -544,21 +542,21 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
         }
         run.stderrStarted = true;
     }
-    quint8 flags = isStderr ? RawLine::Stderr | RawLine::Error : 0;
+    quint8 flags = isStderr ? RawLine::standardError | RawLine::error : 0;
     if (hints) {
         if (hints->error)
-            flags |= RawLine::Error;
+            flags |= RawLine::error;
         if (hints->mayMentionPort)
-            flags |= RawLine::MaybePort;
+            flags |= RawLine::maybePort;
     } else if (ascii) {
         if (!isStderr && ErrorPattern::matchesAscii(line))
-            flags |= RawLine::Error;
+            flags |= RawLine::error;
         if (PortInUse::mayMentionAscii(line))
-            flags |= RawLine::MaybePort;
+            flags |= RawLine::maybePort;
     } else {
-        flags |= RawLine::NonAscii | RawLine::MaybePort;
+        flags |= RawLine::nonAscii | RawLine::maybePort;
         if (!isStderr && ErrorPattern::matches(QString::fromUtf8(line)))
-            flags |= RawLine::Error;
+            flags |= RawLine::error;
     }
     RawLine raw;
     raw.length = quint32(line.size());
@@ -591,8 +589,8 @@ void OutputPump::publish(Entry& entry, bool drain, bool urgent)
     }
     if (pause) {
         qCDebug(lcPump) << "pid" << run.pid << "paused until the main thread catches up";
-        unregisterStream(run, 0);
-        unregisterStream(run, 1);
+        for (const Kind kind : pipeKinds)
+            unregisterStream(run, kind);
     }
     if (!wake) {
         if (urgent || full)
@@ -640,15 +638,15 @@ void OutputPump::finish(Entry& entry)
         setHot(*stream, nullptr, false);
         setBlocking(*stream, false);
     }
-    readStream(entry, 0, drainLimit, true);
-    readStream(entry, 1, drainLimit, true);
-    for (int kind = 0; kind < 2; ++kind) {
-        ProcessRun::Stream& stream = kind == 0 ? run.out : run.err;
+    for (const Kind kind : pipeKinds)
+        readStream(entry, kind, drainLimit, true);
+    for (const Kind kind : pipeKinds) {
+        ProcessRun::Stream& stream = streamOf(run, kind);
         if (stream.fd < 0)
             continue;
         intoPending(run, [&] {
             stream.assembler.finish([&](QByteArrayView line, bool ascii, const LineHints* hints) {
-                stage(run, kind == 1, line, ascii, hints);
+                stage(run, kind == Kind::standardError, line, ascii, hints);
             });
         });
         closeStream(run, kind);

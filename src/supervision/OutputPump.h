@@ -14,12 +14,20 @@
 
 namespace Wardlamp::Detail {
 
-// The one thread that reads every run's two pipes and waits for its exit
-// (epoll over the pipes and the pidfd). It assembles lines, repairs their
-// UTF-8, drops bash's leading job-control noise, classifies each line (error
-// pattern, in-use wording) and queues them on the run. The first batch queued
-// while none is waiting calls `wake` (on this thread), which posts one
-// main-thread call; the main thread then take()s everything queued so far.
+// The one thread that reads every run's two pipes and collects its exit. A
+// pipe is never polled (see PipeWaiter for why): a busy one is read on every
+// round of this thread, with a short pause when a round brought little so
+// that one read takes many small writes; a quiet one is left to its
+// PipeWaiter, a small thread blocked in a one-byte read, whose ring makes it
+// busy again. epoll watches only the pidfds (the exits), the eventfd that
+// carries commands and rings, and the pipes of a run for which no waiter
+// could be started.
+//
+// It assembles lines, repairs their UTF-8, drops bash's leading job-control
+// noise, classifies each line (error pattern, in-use wording) and queues them
+// on the run. The first batch queued while none is waiting calls `wake` (on
+// this thread), which posts one main-thread call; the main thread then
+// take()s everything queued so far.
 //
 // Reads go into pooled blocks (OutputChunks) and the queued lines point into
 // them: a line that arrives whole in one read is never copied; lines put
@@ -30,7 +38,7 @@ namespace Wardlamp::Detail {
 // On exit: both pipes are drained, partial lines flushed, the child reaped,
 // and the last lines plus the exit status are queued together, in that order.
 //
-// Owned by ServerManager; add(), take() and resume() are called on the main thread.
+// Owned by ServerManager; add(), take() and recycle() are called on the main thread.
 class OutputPump {
 public:
     using Wake = std::function<void(const std::shared_ptr<ProcessRun>&)>;
@@ -70,29 +78,39 @@ public:
     std::size_t spareBlocks() const { return m_chunks->spareCount(); }
 
 private:
-    enum class Command { Add, Resume };
+    enum class Command { add, resume };
+    // What a descriptor of a run stands for; the value indexes Entry::sources.
+    enum class Kind : quint8 { standardOutput, standardError, exit };
+    static constexpr Kind pipeKinds[] = { Kind::standardOutput, Kind::standardError };
+    // What an epoll event, a waiter's ring or the list of busy pipes names.
     struct Source {
         ProcessRun* run;
-        int kind; // 0 stdout, 1 stderr, 2 exit
+        Kind kind;
     };
     struct Entry {
         std::shared_ptr<ProcessRun> run;
         Source sources[3];
+        Source* source(Kind kind) { return &sources[int(kind)]; }
     };
+    // The run's pipe of that kind (not Kind::exit).
+    static ProcessRun::Stream& streamOf(ProcessRun& run, Kind kind)
+    {
+        return kind == Kind::standardOutput ? run.out : run.err;
+    }
 
     void post(Command command, const std::shared_ptr<ProcessRun>& run);
     void loop();
     void handleCommands();
-    void registerStream(Entry& entry, int kind, bool fresh);
+    void registerStream(Entry& entry, Kind kind, bool fresh);
     void ring(Source* source);
     void handleRings();
     void setHot(ProcessRun::Stream& stream, Source* source, bool hot);
     void waitQuietly(ProcessRun::Stream& stream, Source* source);
     void readHotStreams(qsizetype& roundBytes);
-    void unregisterStream(ProcessRun& run, int kind);
-    qsizetype readStream(Entry& entry, int kind, qsizetype limit, bool drain); // bytes read
+    void unregisterStream(ProcessRun& run, Kind kind);
+    qsizetype readStream(Entry& entry, Kind kind, qsizetype limit, bool drain); // bytes read
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
-    void closeStream(ProcessRun& run, int kind);
+    void closeStream(ProcessRun& run, Kind kind);
     template <typename Fill> void intoPending(ProcessRun& run, Fill&& fill);
     const char* copyAside(QByteArrayView line);
     std::shared_ptr<char> newChunk(bool huge);

@@ -421,7 +421,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     for (std::size_t i = 0; i < count; ++i) {
         const Detail::RawLine& raw = output.lines[i];
         const QByteArrayView bytes = output.text(raw);
-        const bool isError = raw.flags & Detail::RawLine::Error;
+        const bool isError = raw.flags & Detail::RawLine::error;
         const quint64 seq = ++lastSeq;
         if (change.count++ == 0)
             change.firstSeq = seq;
@@ -432,7 +432,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
         if (count - 1 - i < std::size_t(maxLogLines))
             target.logs.append(bytes, msecs, isError, seq);
         // Text only for the alert and the port check, which few lines need.
-        const bool needsText = (isError && !firstError) || (raw.flags & Detail::RawLine::MaybePort);
+        const bool needsText = (isError && !firstError) || (raw.flags & Detail::RawLine::maybePort);
         QString text;
         if (needsText)
             text = QString::fromUtf8(bytes);
@@ -443,7 +443,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
             if (!firstError)
                 firstError = text;
         }
-        if (!portHandled && (raw.flags & Detail::RawLine::MaybePort)) {
+        if (!portHandled && (raw.flags & Detail::RawLine::maybePort)) {
             if (const auto port = PortInUse::detect(text)) {
                 handlePortInUse(config, *port);
                 // Further port messages of this batch meet a running recovery or

@@ -50,7 +50,8 @@ struct ServerManagerOptions {
 // runtime record (status, pid, bounded log, error flag, last exit, start time).
 //
 // Owner: the application object graph (one per process). Thread: main thread
-// only; an internal I/O thread reads every child's pipes and exit, and hands
+// only; an internal output thread (Detail::OutputPump, with a waiter thread
+// per quiet pipe) reads every child's pipes and collects its exit, and hands
 // batches of assembled lines back through queued calls.
 //
 // Every start creates a fresh run object; output and exits are tagged with

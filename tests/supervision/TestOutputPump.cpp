@@ -400,10 +400,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("stderr");
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("flags");
-        const int error = RawLine::Error;
-        const int port = RawLine::MaybePort;
-        const int nonAscii = RawLine::NonAscii;
-        const int fromStderr = RawLine::Stderr | RawLine::Error;
+        const int error = RawLine::error;
+        const int port = RawLine::maybePort;
+        const int nonAscii = RawLine::nonAscii;
+        const int fromStderr = RawLine::standardError | RawLine::error;
         QTest::newRow("plain") << QByteArray("GET /path 200 pattern\n") << false << QByteArray("GET /path 200 pattern")
                                << 0;
         QTest::newRow("error word") << QByteArray("Unhandled rejection\n") << false << QByteArray("Unhandled rejection")
