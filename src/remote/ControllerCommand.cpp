@@ -1,7 +1,7 @@
 #include "ControllerCommand.h"
 
 #include "RemoteFormat.h"
-#include "ServerLookup.h"
+#include "cli/ServerLookup.h"
 
 #include <QDateTime>
 
@@ -218,7 +218,7 @@ void ControllerCommand::snapshotReady()
     }
 
     const ServerLookup::Result found = ServerLookup::find(snapshot.servers, m_options.server);
-    if (!found.server) {
+    if (!found.index) {
         if (found.problem == ServerLookup::Problem::ambiguous) {
             finish(ExitCode::unknownServer,
                 tr("\"%1\" names more than one server; use one of the ids: %2")
@@ -234,7 +234,7 @@ void ControllerCommand::snapshotReady()
         }
         return;
     }
-    m_target = found.server;
+    m_target = snapshot.servers.at(*found.index);
 
     if (m_options.command == RemoteOptions::Command::logs) {
         m_phase = Phase::awaitingBacklog;

@@ -1,118 +1,68 @@
 #include "RemoteFormat.h"
 
-#include "remotekit/WireEnums.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QStringList>
-#include <QUuid>
-
-#include <algorithm>
+#include "cli/LogLineText.h"
+#include "cli/TerminalText.h"
 
 namespace Wardlamp {
 
 namespace {
-QString idText(const QUuid& id)
+
+ServerRow::Status rowStatus(WireStatus status)
 {
-    return id.toString(QUuid::WithoutBraces).toUpper();
+    switch (status) {
+    case WireStatus::stopped:
+        return ServerRow::Status::stopped;
+    case WireStatus::running:
+        return ServerRow::Status::running;
+    case WireStatus::error:
+        return ServerRow::Status::error;
+    }
+    return ServerRow::Status::stopped;
 }
 
-QString statusText(const WireServer& server)
-{
-    QString text = QString(rawValue(server.status));
-    if (server.hasError && server.status != WireStatus::error)
-        text += QStringLiteral(" (errors)");
-    return text;
-}
 } // namespace
 
-QString RemoteFormat::duration(qint64 seconds)
+ServerRow RemoteFormat::row(const WireServer& server)
 {
-    seconds = std::max<qint64>(seconds, 0);
-    const qint64 days = seconds / 86400;
-    const qint64 hours = seconds % 86400 / 3600;
-    const qint64 minutes = seconds % 3600 / 60;
-    const qint64 secs = seconds % 60;
-    auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    if (days > 0)
-        return QStringLiteral("%1d %2h").arg(days).arg(hours);
-    if (hours > 0)
-        return QStringLiteral("%1h %2m").arg(hours).arg(two(minutes));
-    if (minutes > 0)
-        return QStringLiteral("%1m %2s").arg(minutes).arg(two(secs));
-    return QStringLiteral("%1s").arg(secs);
+    ServerRow row;
+    row.id = server.id;
+    row.name = server.name;
+    row.command = server.command;
+    row.directory = server.directory;
+    row.tunnelHostname = server.tunnelHostname;
+    row.status = rowStatus(server.status);
+    row.hasError = server.hasError;
+    row.pid = server.pid;
+    if (server.startedAt)
+        row.startedAtMs = server.startedAt->msSinceEpoch;
+    row.lastExitCode = server.lastExitCode;
+    return row;
 }
 
-std::optional<qint64> RemoteFormat::uptimeSeconds(const WireServer& server, const QDateTime& now)
+ServerListing RemoteFormat::listing(const Snapshot& snapshot)
 {
-    if (server.status != WireStatus::running || !server.startedAt)
-        return std::nullopt;
-    return std::max<qint64>(0, server.startedAt->toDateTime().secsTo(now));
+    ServerListing listing;
+    listing.macName = snapshot.macName;
+    listing.generatedAtMs = snapshot.generatedAt.msSinceEpoch;
+    for (const WireServer& server : snapshot.servers)
+        listing.servers.append(row(server));
+    return listing;
 }
 
 QString RemoteFormat::table(const Snapshot& snapshot, const QDateTime& now)
 {
-    const QStringList header { QStringLiteral("NAME"), QStringLiteral("STATUS"), QStringLiteral("PID"),
-        QStringLiteral("UPTIME"), QStringLiteral("ID") };
-    QList<QStringList> rows { header };
-    for (const WireServer& server : snapshot.servers) {
-        const auto uptime = uptimeSeconds(server, now);
-        rows.append({ server.name, statusText(server), server.pid ? QString::number(*server.pid) : QStringLiteral("-"),
-            uptime ? duration(*uptime) : QStringLiteral("-"), idText(server.id) });
-    }
-    QList<qsizetype> widths(header.size(), 0);
-    for (const QStringList& row : rows) {
-        for (qsizetype i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], row[i].size());
-    }
-    QString out = QStringLiteral("%1: %2 server(s)\n").arg(snapshot.macName).arg(snapshot.servers.size());
-    for (const QStringList& row : rows) {
-        QString line;
-        for (qsizetype i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
-        out += line + QLatin1Char('\n');
-    }
-    return out;
+    return listing(snapshot).table(now);
 }
 
 QByteArray RemoteFormat::json(const Snapshot& snapshot, const QDateTime& now)
 {
-    QJsonArray servers;
-    for (const WireServer& server : snapshot.servers) {
-        QJsonObject object {
-            { QStringLiteral("id"), idText(server.id) },
-            { QStringLiteral("name"), server.name },
-            { QStringLiteral("command"), server.command },
-            { QStringLiteral("status"), QString(rawValue(server.status)) },
-            { QStringLiteral("hasError"), server.hasError },
-        };
-        if (server.directory)
-            object.insert(QStringLiteral("directory"), *server.directory);
-        if (server.tunnelHostname)
-            object.insert(QStringLiteral("tunnelHostname"), *server.tunnelHostname);
-        if (server.pid)
-            object.insert(QStringLiteral("pid"), *server.pid);
-        if (server.startedAt)
-            object.insert(QStringLiteral("startedAt"), server.startedAt->msSinceEpoch);
-        if (const auto uptime = uptimeSeconds(server, now))
-            object.insert(QStringLiteral("uptimeSeconds"), *uptime);
-        if (server.lastExitCode)
-            object.insert(QStringLiteral("lastExitCode"), *server.lastExitCode);
-        servers.append(object);
-    }
-    const QJsonObject document {
-        { QStringLiteral("macName"), snapshot.macName },
-        { QStringLiteral("generatedAt"), snapshot.generatedAt.msSinceEpoch },
-        { QStringLiteral("servers"), servers },
-    };
-    return QJsonDocument(document).toJson(QJsonDocument::Compact);
+    return listing(snapshot).json(now);
 }
 
 QString RemoteFormat::logLine(const WireLogLine& line)
 {
-    return line.date.toDateTime().toLocalTime().toString(QStringLiteral("HH:mm:ss"))
-        + (line.isError ? QStringLiteral("! ") : QStringLiteral("  ")) + line.text;
+    const QString text = QString::fromUtf8(TerminalText::sanitize(line.text.toUtf8(), false));
+    return LogLineText::format(line.date.toDateTime(), line.isError, text);
 }
 
 QString RemoteFormat::announcement(const QString& text, const QDateTime& when)

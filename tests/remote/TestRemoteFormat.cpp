@@ -15,48 +15,12 @@ class TestRemoteFormat : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { m_env = std::make_unique<Wardlamp::Test::TestEnvironment>(); }
-    void duration_data();
-    void duration();
-    void uptimeOnlyWhileRunning();
     void tableAndJson();
+    void logLineDropsControlSequences();
 
 private:
     std::unique_ptr<Wardlamp::Test::TestEnvironment> m_env;
 };
-
-void TestRemoteFormat::duration_data()
-{
-    QTest::addColumn<qint64>("seconds");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << qint64(0) << "0s";
-    QTest::newRow("skew") << qint64(-5) << "0s";
-    QTest::newRow("seconds") << qint64(59) << "59s";
-    QTest::newRow("minute") << qint64(60) << "1m 00s";
-    QTest::newRow("minutes") << qint64(187) << "3m 07s";
-    QTest::newRow("hour") << qint64(3600 + 5 * 60 + 9) << "1h 05m";
-    QTest::newRow("days") << qint64(3 * 86400 + 4 * 3600 + 59) << "3d 4h";
-}
-
-void TestRemoteFormat::duration()
-{
-    QFETCH(qint64, seconds);
-    QFETCH(QString, text);
-    QCOMPARE(RemoteFormat::duration(seconds), text);
-}
-
-void TestRemoteFormat::uptimeOnlyWhileRunning()
-{
-    const QDateTime now = QDateTime::fromMSecsSinceEpoch(1'700'000'100'000, Qt::UTC);
-    WireServer server;
-    server.startedAt = WireTime { 1'700'000'000'000.0 };
-    server.status = WireStatus::running;
-    QCOMPARE(RemoteFormat::uptimeSeconds(server, now), std::optional<qint64>(100));
-    server.status = WireStatus::error;
-    QCOMPARE(RemoteFormat::uptimeSeconds(server, now), std::nullopt);
-    server.status = WireStatus::running;
-    server.startedAt.reset();
-    QCOMPARE(RemoteFormat::uptimeSeconds(server, now), std::nullopt);
-}
 
 void TestRemoteFormat::tableAndJson()
 {
@@ -103,6 +67,17 @@ void TestRemoteFormat::tableAndJson()
     QVERIFY(!second.contains(QStringLiteral("uptimeSeconds")));
     QCOMPARE(second.value(QStringLiteral("lastExitCode")).toInt(), 1);
     QCOMPARE(second.value(QStringLiteral("status")).toString(), QStringLiteral("stopped"));
+}
+
+// A line from the relay cannot drive the terminal wardlamp-remote prints on.
+void TestRemoteFormat::logLineDropsControlSequences()
+{
+    WireLogLine line;
+    line.date = WireTime { 1'700'000'000'000.0 };
+    line.text = QStringLiteral("\x1b[2J\x1b[31mboom\x1b[0m\rdone");
+    line.isError = true;
+    const QString text = RemoteFormat::logLine(line);
+    QVERIFY2(text.endsWith(QStringLiteral("! boomdone")), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestRemoteFormat)

@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 
-#include "remote/ServerLookup.h"
+#include "cli/ServerLookup.h"
 
 #include <QTest>
 
@@ -8,16 +8,24 @@ using namespace Wardlamp;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-WireServer server(const char* id, const char* name)
+// Any record with an id and a name will do: wardlampd looks up its configured
+// servers, wardlamp-remote the servers of a snapshot.
+struct Server {
+    QUuid id;
+    QString name;
+    QString command;
+};
+
+Server server(const char* id, const char* name)
 {
-    WireServer s;
+    Server s;
     s.id = QUuid::fromString(QLatin1String(id));
     s.name = QString::fromUtf8(name);
     s.command = QStringLiteral("run");
     return s;
 }
 
-const QList<WireServer> servers {
+const QList<Server> servers {
     server("11111111-1111-1111-1111-111111111111", "api"),
     server("22222222-2222-2222-2222-222222222222", "Web"),
     server("33333333-3333-3333-3333-333333333333", "worker"),
@@ -65,13 +73,13 @@ void TestServerLookup::find()
     QFETCH(bool, ambiguous);
     const auto result = ServerLookup::find(servers, text);
     if (id.isEmpty()) {
-        QVERIFY(!result.server);
+        QVERIFY(!result.index);
         QCOMPARE(result.problem, ambiguous ? ServerLookup::Problem::ambiguous : ServerLookup::Problem::notFound);
         if (ambiguous)
             QCOMPARE(result.candidates.size(), 2);
     } else {
-        QVERIFY(result.server);
-        QCOMPARE(result.server->id, QUuid::fromString(id));
+        QVERIFY(result.index);
+        QCOMPARE(servers.at(*result.index).id, QUuid::fromString(id));
     }
 }
 
