@@ -1,0 +1,59 @@
+#include "ControlCall.h"
+
+namespace Wardlamp {
+
+ControlCall::ControlCall(ControlRequest request, Writer writer, QObject* parent)
+    : QObject(parent)
+    , m_request(std::move(request))
+    , m_writer(std::move(writer))
+{
+}
+
+ControlCall::~ControlCall() = default;
+
+void ControlCall::reply(const QJsonObject& result)
+{
+    finish(ControlMessage::encodeReply(m_request.id, result));
+}
+
+void ControlCall::fail(ControlErrorCode code, const QString& message)
+{
+    finish(ControlMessage::encodeError(m_request.id, ControlError { code, message }));
+}
+
+bool ControlCall::event(const QJsonObject& event)
+{
+    return !m_finished && write(ControlMessage::encodeEvent(m_request.id, event));
+}
+
+bool ControlCall::encodedEvent(QByteArrayView eventJson)
+{
+    return !m_finished && write(ControlMessage::encodeEvent(m_request.id, eventJson));
+}
+
+void ControlCall::cancel()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    Q_EMIT cancelled();
+}
+
+bool ControlCall::write(const QByteArray& line)
+{
+    if (m_writer(line))
+        return true;
+    cancel();
+    return false;
+}
+
+void ControlCall::finish(const QByteArray& line)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_writer(line);
+    Q_EMIT finished();
+}
+
+} // namespace Wardlamp

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "control/ControlServer.h"
+#include "control/LineFramer.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <deque>
+
+class QSocketNotifier;
+
+namespace Wardlamp {
+
+class ControlCall;
+class ControlVerbs;
+
+// One client of the control socket: reads request lines, runs them through
+// the verbs, and queues what goes back. Internal to ControlServer, which owns
+// it; it deletes itself (deleteLater) once closed. Main thread.
+class ControlConnection : public QObject {
+    Q_OBJECT
+
+public:
+    // Reading at most this much per wake-up keeps one busy client from
+    // holding the event loop.
+    static constexpr qsizetype readBudget = 256 * 1024;
+
+    ControlConnection(int fd, const ControlVerbs& verbs, const ControlServer::Options& options, QObject* parent);
+    ~ControlConnection() override;
+
+    // Queues one encoded line. False (and the connection closes) when the
+    // client let the queue grow past the bound, or is gone.
+    bool send(const QByteArray& line);
+    bool isClosed() const { return m_fd < 0; }
+
+Q_SIGNALS:
+    void closed();
+
+private:
+    void handleReadable();
+    void handleWritable();
+    void handleRequestTimeout();
+    void processLines();
+    void runRequest(const QByteArray& line);
+    bool flush();
+    void closeAfterFlush();
+    void closeNow();
+    void maybeFinishClosing();
+
+    int m_fd;
+    const ControlVerbs& m_verbs;
+    const ControlServer::Options& m_options;
+    QSocketNotifier* m_readNotifier;
+    QSocketNotifier* m_writeNotifier;
+    LineFramer m_framer;
+    std::deque<QByteArray> m_queue;
+    qsizetype m_queuedBytes = 0;
+    qsizetype m_headOffset = 0; // bytes of m_queue.front() already sent
+    QTimer m_requestTimer;
+    bool m_peerDone = false; // the client sent all it will send
+    bool m_closing = false; // no more requests; close once the queue is sent
+    QList<QPointer<ControlCall>> m_calls;
+};
+
+} // namespace Wardlamp
