@@ -2,7 +2,7 @@
 
 #include "control/ControlProtocol.h"
 #include "control/LineFramer.h"
-#include "remotekit/Expected.h"
+#include "common/Expected.h"
 
 #include <QJsonObject>
 #include <QString>

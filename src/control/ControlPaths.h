@@ -1,6 +1,6 @@
 #pragma once
 
-#include "remotekit/Expected.h"
+#include "common/Expected.h"
 
 #include <QString>
 #include <QStringList>

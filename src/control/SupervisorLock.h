@@ -1,7 +1,7 @@
 #pragma once
 
 #include "control/LockHolder.h"
-#include "remotekit/Expected.h"
+#include "common/Expected.h"
 
 #include <QString>
 

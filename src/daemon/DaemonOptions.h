@@ -31,12 +31,17 @@ struct DaemonOptions {
     friend bool operator==(const DaemonOptions&, const DaemonOptions&) = default;
 };
 
-// Exit statuses of wardlampd, documented in its --help.
+// Exit statuses of wardlampd and its verbs, documented in its --help and the
+// README.
 namespace DaemonExit {
 constexpr int ok = 0;
-constexpr int serverFailed = 1;
+constexpr int serverFailed = 1; // a server ended in error, or a verb's action failed
 constexpr int badInput = 2;
 constexpr int missingPlugin = 3;
+constexpr int alreadySupervised = 4; // another process supervises this configuration
+constexpr int notRunning = 5; // the verb needs a running supervisor and none runs
+constexpr int unreachable = 6; // the supervisor runs but its control socket does not answer
+constexpr int unknownServer = 7; // no server, or more than one, fits the name given
 } // namespace DaemonExit
 
 } // namespace Wardlamp

@@ -1,12 +1,20 @@
 // wardlampd: the servers of Wardlamp without a desktop. Builds the object graph,
 // runs the event loop, and exits with a status that says how the run ended.
 
+#include "agent/PairingStore.h"
+#include "control/ControlPaths.h"
+#include "control/ControlServer.h"
+#include "control/ControlVerbs.h"
+#include "control/SupervisionVerbs.h"
+#include "control/SupervisorLock.h"
 #include "daemon/Daemon.h"
 #include "daemon/DaemonOptions.h"
 #include "daemon/DaemonPlugin.h"
 #include "daemon/LogPrinter.h"
 #include "daemon/RemoteCommand.h"
 #include "daemon/ServersFile.h"
+#include "daemon/VerbLine.h"
+#include "daemon/VerbRunner.h"
 #include "platform/LoginShell.h"
 #include "platform/SettingsLocation.h"
 #include "platform/SignalWatcher.h"
@@ -22,6 +30,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QSettings>
+#include <QSysInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -86,6 +95,22 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(u"wardlampd"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(WL_VERSION));
 
+    // `wardlampd ls` and the other verbs talk to the running supervisor (or,
+    // with none, act on the saved settings) and exit.
+    if (VerbLine::handles(QCoreApplication::arguments())) {
+        const Expected<VerbLine, QString> line = VerbLine::parse(QCoreApplication::arguments());
+        if (!line) {
+            say(line.error() + u" (see wardlampd "_s + QCoreApplication::arguments().at(1) + u" --help)"_s);
+            return DaemonExit::badInput;
+        }
+        VerbRunner::Io io;
+        io.out = printOut;
+        io.err = say;
+        io.colour = useColour(DaemonOptions::Colour::automatic, QProcessEnvironment::systemEnvironment());
+        VerbRunner runner(SettingsLocation::filePath(), QProcessEnvironment::systemEnvironment(), io);
+        return runner.run(*line);
+    }
+
     // `wardlampd pair` and `wardlampd remote ...` set up remote access and exit.
     if (RemoteCommand::handles(QCoreApplication::arguments())) {
         const auto plugin = DaemonPlugin::load(DaemonPlugin::remote);
@@ -132,6 +157,25 @@ int main(int argc, char* argv[])
             say(u"WL_SEED_SERVERS is ignored: "_s + problem + u"; using the saved list"_s);
     }
 
+    // One supervisor per configuration: a second one would start every server
+    // twice and join the relay room as a second agent.
+    const Expected<ControlPaths, QString> controlPaths
+        = ControlPaths::resolve(SettingsLocation::filePath(), QProcessEnvironment::systemEnvironment());
+    if (!controlPaths) {
+        say(u"cannot take this configuration's lock: "_s + controlPaths.error());
+        return DaemonExit::alreadySupervised;
+    }
+    Expected<SupervisorLock, SupervisorLock::Refusal> lock
+        = SupervisorLock::acquire(*controlPaths, LockHolder::Role::supervisor, u"wardlampd"_s);
+    if (!lock) {
+        if (lock.error().holder)
+            say(u"%1 already supervises this configuration (%2); stop it first, or give this run an "
+                "XDG_CONFIG_HOME of its own"_s.arg(lock.error().holder->describe(), controlPaths->settingsFile));
+        else
+            say(u"cannot take this configuration's lock: "_s + lock.error().problem);
+        return DaemonExit::alreadySupervised;
+    }
+
     std::unique_ptr<QSettings> settings = SettingsLocation::open();
     // Remote access is refused before any server starts when its plugin is not there.
     std::optional<DaemonPlugin> remotePlugin;
@@ -159,10 +203,25 @@ int main(int argc, char* argv[])
 
     ServerStore store(*settings, environment);
 
+    const auto scanner = std::make_shared<SockDiagListenerScanner>();
     ServerManager::Options managerOptions;
     managerOptions.loginShell = LoginShell::path();
-    managerOptions.listenerScanner = std::make_shared<SockDiagListenerScanner>();
+    managerOptions.listenerScanner = scanner;
     ServerManager manager(managerOptions);
+
+    // The local front doors: `wardlampd ls` and the other verbs, from any terminal.
+    ControlVerbs verbs;
+    SupervisionVerbs::Options verbOptions;
+    verbOptions.program = u"wardlampd"_s;
+    verbOptions.computerName = [&settings] {
+        const QVariant name = settings->value(PairingStore::macNameKey);
+        return name.isValid() ? name.toString() : QSysInfo::machineHostName();
+    };
+    verbOptions.portScanner = scanner.get();
+    SupervisionVerbs supervisionVerbs(verbs, store, &manager, verbOptions);
+    ControlServer control(verbs, { u"wardlampd"_s });
+    if (const auto problem = control.listen(controlPaths->socketFile))
+        say(u"no control socket (the verbs cannot reach this run): "_s + *problem);
 
     LogPrinter printer(STDOUT_FILENO, useColour(options.colour, environment));
     Daemon daemon(options, store, manager, printer);

@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -37,11 +38,12 @@ constexpr size_t alignedLength(size_t length)
 }
 constexpr size_t headerLength = alignedLength(sizeof(nlmsghdr));
 
-// Dumps the listening TCP sockets of one address family and adds the inodes
-// of those bound to `port`. The kernel can filter by port only with a
-// bytecode program; the listening sockets of a machine are few, so the reply
-// is filtered here instead. Returns false when the table could not be read.
-bool collectListeners(int netlinkFd, quint8 family, quint16 port, QSet<quint64>& inodes)
+// Dumps the listening TCP sockets of one address family and adds the inode
+// and port of those bound to `port` (every one for port 0). The kernel can
+// filter by port only with a bytecode program; the listening sockets of a
+// machine are few, so the reply is filtered here instead. Returns false when
+// the table could not be read.
+bool collectListeners(int netlinkFd, quint8 family, quint16 port, QHash<quint64, quint16>& listeners)
 {
     struct Request {
         nlmsghdr header;
@@ -91,9 +93,9 @@ bool collectListeners(int netlinkFd, quint8 family, quint16 port, QSet<quint64>&
             if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && header.nlmsg_len >= headerLength + sizeof(inet_diag_msg)) {
                 inet_diag_msg socket;
                 std::memcpy(&socket, buffer.data() + offset + headerLength, sizeof socket);
-                if (socket.idiag_state == TCP_LISTEN && socket.id.idiag_sport == portInNetworkOrder
+                if (socket.idiag_state == TCP_LISTEN && (port == 0 || socket.id.idiag_sport == portInNetworkOrder)
                     && socket.idiag_inode != 0)
-                    inodes.insert(socket.idiag_inode);
+                    listeners.insert(socket.idiag_inode, ntohs(socket.id.idiag_sport));
             }
             offset += alignedLength(header.nlmsg_len);
         }
@@ -116,19 +118,39 @@ std::optional<quint64> socketInode(const char* link, ssize_t length)
     return inode;
 }
 
-bool holdsOneOf(int procFd, const char* pidName, const QSet<quint64>& inodes)
+// Every listening table of both families, inode -> port; nothing when
+// netlink cannot be had or a table cannot be read.
+std::optional<QHash<quint64, quint16>> listenerTable(quint16 port)
+{
+    FdCloser netlink { ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG) };
+    if (netlink.fd < 0) {
+        qCWarning(lcListeners) << "no NETLINK_SOCK_DIAG:" << std::strerror(errno);
+        return std::nullopt;
+    }
+    QHash<quint64, quint16> listeners;
+    for (const quint8 family : { quint8(AF_INET), quint8(AF_INET6) }) {
+        if (!collectListeners(netlink.fd, family, port, listeners)) {
+            qCWarning(lcListeners) << "cannot read the TCP listeners of family" << family;
+            return std::nullopt;
+        }
+    }
+    return listeners;
+}
+
+// Calls `visit` with the inode of every socket the process holds, until it
+// returns false.
+template <typename Visit> void forEachSocket(int procFd, const char* pidName, Visit visit)
 {
     char path[sizeof(dirent::d_name) + 8];
     std::snprintf(path, sizeof path, "%s/fd", pidName);
     const int fdDirFd = ::openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdDirFd < 0)
-        return false; // ended meanwhile, or another user's process
+        return; // ended meanwhile, or another user's process
     DIR* fdDir = ::fdopendir(fdDirFd);
     if (!fdDir) {
         ::close(fdDirFd);
-        return false;
+        return;
     }
-    bool found = false;
     while (const dirent* entry = ::readdir(fdDir)) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
             continue;
@@ -136,12 +158,19 @@ bool holdsOneOf(int procFd, const char* pidName, const QSet<quint64>& inodes)
         const ssize_t length = ::readlinkat(fdDirFd, entry->d_name, link, sizeof link);
         if (length <= 0 || length >= static_cast<ssize_t>(sizeof link))
             continue;
-        if (const auto inode = socketInode(link, length); inode && inodes.contains(*inode)) {
-            found = true;
+        if (const auto inode = socketInode(link, length); inode && !visit(*inode))
             break;
-        }
     }
     ::closedir(fdDir);
+}
+
+bool holdsOneOf(int procFd, const char* pidName, const QSet<quint64>& inodes)
+{
+    bool found = false;
+    forEachSocket(procFd, pidName, [&](quint64 inode) {
+        found = inodes.contains(inode);
+        return !found;
+    });
     return found;
 }
 
@@ -149,19 +178,45 @@ bool holdsOneOf(int procFd, const char* pidName, const QSet<quint64>& inodes)
 
 std::optional<QSet<quint64>> SockDiagListenerScanner::listeningInodes(quint16 port)
 {
-    FdCloser netlink { ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG) };
-    if (netlink.fd < 0) {
-        qCWarning(lcListeners) << "no NETLINK_SOCK_DIAG:" << std::strerror(errno);
+    if (port == 0)
+        return QSet<quint64>();
+    const auto listeners = listenerTable(port);
+    if (!listeners)
         return std::nullopt;
-    }
     QSet<quint64> inodes;
-    for (const quint8 family : { quint8(AF_INET), quint8(AF_INET6) }) {
-        if (!collectListeners(netlink.fd, family, port, inodes)) {
-            qCWarning(lcListeners) << "cannot read the TCP listeners of family" << family;
-            return std::nullopt;
+    for (auto it = listeners->cbegin(); it != listeners->cend(); ++it)
+        inodes.insert(it.key());
+    return inodes;
+}
+
+QHash<qint32, QList<quint16>> SockDiagListenerScanner::listeningPorts(const QSet<qint32>& pids) const
+{
+    QHash<qint32, QList<quint16>> ports;
+    if (pids.isEmpty())
+        return ports;
+    const auto listeners = listenerTable(0);
+    if (!listeners || listeners->isEmpty())
+        return ports;
+    const int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFd < 0)
+        return ports;
+    for (const qint32 pid : pids) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%d", pid);
+        QList<quint16> found;
+        forEachSocket(procFd, name, [&](quint64 inode) {
+            const auto it = listeners->constFind(inode);
+            if (it != listeners->cend() && !found.contains(*it))
+                found.append(*it);
+            return true;
+        });
+        if (!found.isEmpty()) {
+            std::sort(found.begin(), found.end());
+            ports.insert(pid, found);
         }
     }
-    return inodes;
+    ::close(procFd);
+    return ports;
 }
 
 QList<qint32> SockDiagListenerScanner::pidsHoldingSockets(const QSet<quint64>& inodes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/PortScanner.h"
 #include "supervision/ListenerScanner.h"
 
 #include <QList>
@@ -15,13 +16,17 @@ namespace Wardlamp {
 // for those sockets' inodes. No fork, no external tool, no root needed; the
 // processes of other users whose fds cannot be read are not found.
 //
+// The other way round, for `ls`: the listening sockets of given processes,
+// looked up by inode in one dump of the tables.
+//
 // Stateless: every call opens and closes its own netlink socket, so calls
 // from any number of threads at once are safe.
-class SockDiagListenerScanner final : public ListenerScanner {
+class SockDiagListenerScanner final : public ListenerScanner, public PortScanner {
 public:
     // Each pid once, in /proc order (ascending pids), however many of the
     // listening sockets or descriptors it holds. Empty for port 0.
     QList<qint32> listeningPids(quint16 port) const override;
+    QHash<qint32, QList<quint16>> listeningPorts(const QSet<qint32>& pids) const override;
 
     // The two halves, for tests and diagnostics. listeningInodes() is empty
     // when netlink is unavailable; nothing is returned for it then.

@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -570,6 +573,138 @@ private Q_SLOTS:
         QVERIFY2(err.contains("SIGINT again: SIGKILL to every server now"), err.constData());
     }
 
+    // One supervisor per configuration: a second wardlampd is refused with
+    // one line naming the first, and starts nothing; another configuration
+    // runs beside it.
+    void secondSupervisorIsRefused()
+    {
+        const QString pidFile = m_environment->path(u"held.pid"_s);
+        QFile::remove(pidFile);
+        const QString file = writeServers({ server(u"holder"_s, child({ u"pidfile:"_s + pidFile, u"hold"_s })) });
+        QProcess first;
+        first.setProcessEnvironment(environment());
+        first.start(program(), { u"--servers"_s, file });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidFile), waitMs(20000));
+
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(program(), { u"--servers"_s, file, u"--until-stopped"_s });
+        QVERIFY(second.waitForFinished(waitMs(20000)));
+        const QString error = QString::fromUtf8(second.readAllStandardError());
+        QCOMPARE(second.exitCode(), 4);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+        QCOMPARE(error.count(u'\n'), 1);
+        QVERIFY2(error.startsWith(
+                     u"wardlampd: wardlampd (pid %1) already supervises this configuration"_s.arg(first.processId())),
+            qPrintable(error));
+
+        // Another configuration (its own XDG_CONFIG_HOME) is another lock.
+        QProcessEnvironment elsewhere = environment();
+        elsewhere.insert(u"XDG_CONFIG_HOME"_s, m_environment->path(u"elsewhere"_s));
+        QProcess third;
+        third.setProcessEnvironment(elsewhere);
+        third.start(program(),
+            { u"--servers"_s, writeServers({ server(u"quick"_s, child({ u"out:ran"_s })) }), u"--until-stopped"_s });
+        QVERIFY(third.waitForFinished(waitMs(20000)));
+        QCOMPARE(third.exitCode(), 0);
+        QVERIFY(third.readAllStandardOutput().contains(" quick | ran\n"));
+
+        first.terminate();
+        QVERIFY(first.waitForFinished(waitMs(20000)));
+        QCOMPARE(first.exitCode(), 0);
+    }
+
+    // A supervisor killed outright leaves its lock file behind; the next start
+    // is not blocked by it.
+    void staleLockDoesNotBlock()
+    {
+        const QString pidFile = m_environment->path(u"killed.pid"_s);
+        QFile::remove(pidFile);
+        QProcess killed;
+        killed.setProcessEnvironment(environment());
+        killed.start(program(),
+            { u"--servers"_s, writeServers({ server(u"held"_s, child({ u"pidfile:"_s + pidFile, u"hold"_s })) }) });
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidFile), waitMs(20000));
+        ::kill(pid_t(killed.processId()), SIGKILL);
+        QVERIFY(killed.waitForFinished(waitMs(20000)));
+
+        QProcess next;
+        next.setProcessEnvironment(environment());
+        next.start(program(),
+            { u"--servers"_s, writeServers({ server(u"next"_s, child({ u"out:next ran"_s })) }),
+                u"--until-stopped"_s });
+        QVERIFY(next.waitForFinished(waitMs(20000)));
+        QVERIFY2(next.exitCode() == 0, next.readAllStandardError().constData());
+        QVERIFY(next.readAllStandardOutput().contains(" next | next ran\n"));
+        // The killed supervisor's server went with it (it is no one's now).
+        const qint64 orphan = pidFrom(pidFile);
+        const bool gone = QTest::qWaitFor([&] { return !processExists(orphan); }, waitMs(5000));
+        if (!gone)
+            ::kill(pid_t(orphan), SIGKILL);
+    }
+
+    // `wardlampd ls` reaches the running supervisor: status, pid, uptime,
+    // restarts and the port a server's tree listens on.
+    void lsThroughTheControlSocket()
+    {
+        const quint16 port = Wardlamp::Test::freeTcpPort();
+        QVERIFY(port != 0);
+        const ServerConfig web = server(u"web"_s, child({ u"listen:%1"_s.arg(port), u"hold"_s }));
+        const ServerConfig idle = server(u"idle"_s, child({ u"out:never"_s }), false);
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, writeServers({ web, idle }) });
+        QVERIFY(daemon.waitForStarted(waitMs(10000)));
+
+        QJsonObject listed;
+        const bool listening = QTest::qWaitFor(
+            [&] {
+                const Run ls = wardlampd({ u"ls"_s, u"--json"_s });
+                listed = QJsonDocument::fromJson(ls.out.toUtf8()).object();
+                const QJsonArray servers = listed.value(u"servers"_s).toArray();
+                return ls.exitCode == 0 && !servers.isEmpty()
+                    && servers.at(0).toObject().value(u"ports"_s).toArray().contains(int(port));
+            },
+            waitMs(20000));
+        QVERIFY2(listening, QJsonDocument(listed).toJson().constData());
+        const QJsonArray servers = listed.value(u"servers"_s).toArray();
+        QCOMPARE(servers.size(), 2);
+        const QJsonObject first = servers.at(0).toObject();
+        QCOMPARE(first.value(u"name"_s).toString(), u"web"_s);
+        QCOMPARE(first.value(u"status"_s).toString(), u"running"_s);
+        QCOMPARE(first.value(u"restarts"_s).toInt(), 0);
+        QVERIFY(first.value(u"pid"_s).toInt() > 0);
+        QVERIFY(first.contains(u"uptimeSeconds"_s));
+        const QJsonObject second = servers.at(1).toObject();
+        QCOMPARE(second.value(u"status"_s).toString(), u"stopped"_s);
+        QCOMPARE(second.value(u"ports"_s).toArray(), QJsonArray());
+
+        const Run table = wardlampd({ u"ls"_s });
+        QCOMPARE(table.exitCode, 0);
+        QVERIFY2(table.err.isEmpty(), qPrintable(table.err));
+        const QStringList lines = table.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(1).simplified(), u"NAME STATUS PID UPTIME RESTARTS PORTS ID"_s);
+        QVERIFY2(lines.at(2).simplified().startsWith(u"web running %1 "_s.arg(first.value(u"pid"_s).toInt())),
+            qPrintable(lines.at(2)));
+        QVERIFY2(lines.at(2).contains(u" %1 "_s.arg(port)), qPrintable(lines.at(2)));
+
+        daemon.terminate();
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+    }
+
+    // With nothing running, ls shows the saved list (all stopped) and says so.
+    void lsWithoutASupervisor()
+    {
+        const Run table = wardlampd({ u"ls"_s });
+        QCOMPARE(table.exitCode, 0);
+        const QStringList lines = table.out.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(2).simplified().startsWith(u"saved stopped - - "_s), qPrintable(table.out));
+        QVERIFY2(table.err.contains(u"nothing supervises these servers now"_s), qPrintable(table.err));
+        QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
 private:
     QString program() const { return Wardlamp::Test::program(u"wardlampd"_s); }
 
@@ -580,6 +715,30 @@ private:
         // bash without a terminal: the manager drops its two job-control lines.
         environment.insert(u"SHELL"_s, u"/bin/bash"_s);
         return environment;
+    }
+
+    struct Run {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    // Runs a wardlampd verb to its end.
+    Run wardlampd(const QStringList& arguments, const QProcessEnvironment& env = {}) const
+    {
+        QProcess process;
+        process.setProcessEnvironment(env.isEmpty() ? environment() : env);
+        process.start(program(), arguments);
+        Run run;
+        if (!process.waitForFinished(waitMs(20000))) {
+            process.kill();
+            process.waitForFinished();
+            return run;
+        }
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
     }
 
     QString writeServers(const QList<ServerConfig>& servers)
