@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/Expected.h"
 #include "control/ControlProtocol.h"
 #include "control/LineFramer.h"
-#include "common/Expected.h"
 
 #include <QJsonObject>
 #include <QString>

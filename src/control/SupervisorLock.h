@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/LockHolder.h"
 #include "common/Expected.h"
+#include "control/LockHolder.h"
 
 #include <QString>
 
