@@ -4,6 +4,7 @@
 #include "RelayLog.h"
 #include "RequestRouter.h"
 #include "Room.h"
+#include "WebResponse.h"
 #include "WebSocketHandshake.h"
 
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -93,6 +94,7 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
     facts.roomHeader = header(request, "X-WL-Room");
     facts.roleHeader = header(request, "X-WL-Role");
     facts.isWebSocketUpgrade = beast::websocket::is_upgrade(request);
+    facts.servesWeb = m_slot.context().web.servesAnything();
     const RequestRouter::Decision decision = RequestRouter::route(facts);
 
     switch (decision.action) {
@@ -108,6 +110,9 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
     case RequestRouter::Action::BadRequest:
         RelayLog::line("reject status=400 from=" + m_address + " reason=\"" + decision.reason + "\"");
         respond(http::status::bad_request, decision.reason);
+        return;
+    case RequestRouter::Action::staticFile:
+        serveFile(decision.file);
         return;
     case RequestRouter::Action::Connect:
         break;
@@ -167,14 +172,53 @@ template <class Stream> void HttpSession<Stream>::respond(http::status status, s
     if (status == http::status::ok && request.method() == http::verb::head)
         m_response.body().clear(); // Content-Length stays that of the GET answer
     http::async_write(m_stream, m_response, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
-        self->handleResponseWritten(error);
+        self->handleResponseWritten(error, false);
     });
 }
 
-template <class Stream> void HttpSession<Stream>::handleResponseWritten(beast::error_code error)
+template <class Stream> void HttpSession<Stream>::serveFile(const std::string& name)
+{
+    const auto& request = m_parser->get();
+    const std::optional<WebFile> file = m_slot.context().web.find(name);
+    if (!file) {
+        respond(http::status::not_found, "not found");
+        return;
+    }
+    WebResponse::Request facts;
+    facts.head = request.method() == http::verb::head;
+    facts.acceptEncoding = header(request, "Accept-Encoding").value_or(std::string_view());
+    facts.ifNoneMatch = header(request, "If-None-Match").value_or(std::string_view());
+    facts.host = header(request, "Host").value_or(std::string_view());
+    facts.tls = isTls<Stream>;
+    WebResponse answer = WebResponse::forFile(*file, facts);
+
+    const bool keepAlive = request.keep_alive();
+    m_response = {};
+    m_response.result(static_cast<http::status>(answer.status));
+    m_response.version(request.version());
+    m_response.set(http::field::server, "wardlamp-relay");
+    for (const auto& [field, value] : answer.headers)
+        m_response.set(field, value);
+    m_response.keep_alive(keepAlive);
+    m_response.body() = std::move(answer.body);
+    if (answer.status == 200)
+        m_response.content_length(answer.contentLength); // a HEAD answer names the GET's length
+    http::async_write(
+        m_stream, m_response, [self = this->shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
+            self->handleResponseWritten(error, keepAlive);
+        });
+}
+
+template <class Stream> void HttpSession<Stream>::handleResponseWritten(beast::error_code error, bool keepAlive)
 {
     if (error)
         return;
+    if (keepAlive) {
+        // The page asks for its script, style and icons next, on this connection.
+        beast::get_lowest_layer(m_stream).expires_after(m_slot.context().options.idleTimeout);
+        readRequest();
+        return;
+    }
     beast::get_lowest_layer(m_stream).expires_after(lingerTimeout);
     if constexpr (isTls<Stream>) {
         m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) {

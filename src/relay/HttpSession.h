@@ -19,8 +19,10 @@ namespace Wardlamp {
 
 // One accepted TCP connection until it is either upgraded (handed to a PeerSession)
 // or answered and closed: TLS handshake when serving wss://, one HTTP request read
-// within the idle timeout, then /healthz, the upgrade, or a one-line error. Plain
-// and TLS streams are instantiated in HttpSession.cpp. io thread only.
+// within the idle timeout, then /healthz, the upgrade, or a one-line error. Files
+// of the web controller are answered on a connection kept alive for the page's
+// next request. Plain and TLS streams are instantiated in HttpSession.cpp. io
+// thread only.
 template <class Stream> class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
     // `overloaded`: the relay is at its connection limit; the request gets 503 whatever it asks.
@@ -33,7 +35,8 @@ private:
     void readRequest();
     void handleRequest(boost::beast::error_code error);
     void respond(boost::beast::http::status status, std::string body);
-    void handleResponseWritten(boost::beast::error_code error);
+    void serveFile(const std::string& name);
+    void handleResponseWritten(boost::beast::error_code error, bool keepAlive);
     void drainUntilClosed();
 
     Stream m_stream;

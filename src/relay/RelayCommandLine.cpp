@@ -47,6 +47,8 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
         return result;
     };
 
+    bool sawWebRoot = false;
+    bool sawNoWeb = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view flag = arguments[i];
         std::optional<std::string_view> inlineValue;
@@ -106,6 +108,18 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
             if (!n)
                 return fail("--send-queue-bytes expects a number of bytes from 256 to 1073741824");
             result.options.sendQueueBytes = *n;
+        } else if (flag == "--web-root") {
+            const auto text = value();
+            if (!text || text->empty())
+                return fail("--web-root expects a folder");
+            result.options.web = WebContent::Source::directory;
+            result.options.webRoot = std::string(*text);
+            sawWebRoot = true;
+        } else if (flag == "--no-web") {
+            if (inlineValue)
+                return fail("--no-web takes no value");
+            result.options.web = WebContent::Source::none;
+            sawNoWeb = true;
         } else {
             return fail("unknown option " + name + " (see --help)");
         }
@@ -113,6 +127,8 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
 
     if (result.options.tlsCertificateFile.empty() != result.options.tlsKeyFile.empty())
         return fail("--tls-cert and --tls-key go together");
+    if (sawWebRoot && sawNoWeb)
+        return fail("--web-root and --no-web contradict each other");
     if (result.options.sendQueueBytes < result.options.maxFrameBytes)
         return fail("--send-queue-bytes must be at least --max-frame-bytes, or a largest frame could never be sent");
     return result;
@@ -127,7 +143,9 @@ end-to-end-encrypted envelopes between them. Clients connect with a WebSocket
 upgrade to a path whose last segment is "connect" (so a proxy may mount it under
 any prefix), naming the room (32 lower-case hexadecimal characters) and role
 ("agent" or "controller") in the X-WL-Room and X-WL-Role headers or in the
-query (?room=...&role=...). GET /healthz answers 200 "ok".
+query (?room=...&role=...). GET /healthz answers 200 "ok". Every other GET is
+the web controller: a page that pairs with the desktop's key and works it from a
+phone, end to end encrypted in the browser (it needs https:// or loopback).
 
 Options:
   --listen ADDRESS:PORT    where to listen (default 127.0.0.1:8080; port 0 picks a
@@ -145,6 +163,9 @@ Options:
   --send-queue-bytes N     bytes waiting to be sent to one connection; a controller
                            past it is disconnected, a message to an agent past it
                            is dropped (default 4194304)
+  --web-root DIR           serve the web controller from this folder instead of
+                           the copy built into the relay
+  --no-web                 serve no web controller (other paths answer 404)
   -h, --help               show this text
 
 Binary frames holding a JSON envelope are treated like text frames; other binary

@@ -3,6 +3,7 @@
 #include "RelayOptions.h"
 #include "RelayStats.h"
 #include "RoomRegistry.h"
+#include "WebContent.h"
 
 #include <boost/asio/ssl/context.hpp>
 
@@ -21,12 +22,16 @@ struct RelayContext {
     explicit RelayContext(RelayOptions relayOptions)
         : options(std::move(relayOptions))
         , rooms(options.maxControllersPerRoom, stats)
+        , web(options.web == WebContent::Source::builtIn         ? WebContent::builtIn()
+                  : options.web == WebContent::Source::directory ? WebContent::directory(options.webRoot)
+                                                                 : WebContent::none())
     {
     }
 
     RelayOptions options;
     RelayStats stats;
     RoomRegistry rooms;
+    WebContent web;
     std::optional<boost::asio::ssl::context> tls; // set when serving wss://
     bool shuttingDown = false;
     std::uint64_t idleSweep = 0; // ticks of the idle sweep, every idleTimeout / 4

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WebContent.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +22,8 @@ struct RelayOptions {
     std::size_t maxConnections = 10000; // TCP connections, whatever their stage
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(60); // nothing received (not even a pong)
     std::size_t sendQueueBytes = 4 * 1024 * 1024; // per connection; past it a controller is dropped
+    WebContent::Source web = WebContent::Source::builtIn; // the web controller: compiled in, a folder, or none
+    std::string webRoot; // the folder, for WebContent::Source::directory
 
     bool useTls() const { return !tlsCertificateFile.empty(); }
 

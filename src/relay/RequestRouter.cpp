@@ -53,6 +53,17 @@ RequestRouter::Decision badRequest(std::string reason)
 
 } // namespace
 
+bool RequestRouter::isValidFileName(std::string_view name)
+{
+    constexpr std::size_t maxFileName = 128;
+    if (name.empty() || name.size() > maxFileName || name.front() == '.')
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-'
+            || c == '_';
+    });
+}
+
 bool RequestRouter::isValidRoom(std::string_view room)
 {
     return room.size() == roomLength && std::all_of(room.begin(), room.end(), [](char c) {
@@ -90,8 +101,16 @@ RequestRouter::Decision RequestRouter::route(const Request& request)
             return { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" };
         return { Action::Health, {}, PeerRole::Controller, {} };
     }
-    if (segment != "connect")
-        return { Action::NotFound, {}, PeerRole::Controller, "not found" };
+    if (segment != "connect") {
+        if (!request.servesWeb)
+            return { Action::NotFound, {}, PeerRole::Controller, "not found" };
+        if (request.method != "GET" && request.method != "HEAD")
+            return { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" };
+        const std::string_view file = segment.empty() ? std::string_view("index.html") : segment;
+        if (!isValidFileName(file))
+            return { Action::NotFound, {}, PeerRole::Controller, "not found" };
+        return { Action::staticFile, {}, PeerRole::Controller, {}, std::string(file) };
+    }
     if (request.method != "GET")
         return { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" };
     if (!request.isWebSocketUpgrade)

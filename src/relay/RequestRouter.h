@@ -11,6 +11,9 @@ namespace Wardlamp {
 // What the relay does with one HTTP request, decided from its method, target,
 // the two room headers and whether it asks for a WebSocket upgrade. Pure, so the
 // whole table of accepted and refused requests is tested without a socket.
+// When the relay serves the web controller, GET and HEAD of any other path name a
+// file of it: the last path segment, or "index.html" for a path that ends in "/"
+// (so the app works under whatever prefix a proxy mounts the relay at).
 class RequestRouter {
 public:
     struct Request {
@@ -19,15 +22,17 @@ public:
         std::optional<std::string_view> roomHeader; // "X-WL-Room"
         std::optional<std::string_view> roleHeader; // "X-WL-Role"
         bool isWebSocketUpgrade = false;
+        bool servesWeb = false; // the relay serves the web controller's files
     };
 
-    enum class Action { Health, Connect, BadRequest, NotFound, MethodNotAllowed };
+    enum class Action { Health, Connect, BadRequest, NotFound, MethodNotAllowed, staticFile };
 
     struct Decision {
         Action action = Action::NotFound;
         std::string room; // Connect only
         PeerRole role = PeerRole::Controller; // Connect only
         std::string reason; // one line for the error body
+        std::string file; // staticFile only: the file's name
 
         bool operator==(const Decision&) const = default;
     };
@@ -36,6 +41,9 @@ public:
 
     // 32 lower-case hexadecimal characters, the form room identifiers take.
     static bool isValidRoom(std::string_view room);
+    // A file name the web content may hold: letters, digits, ".", "-" and "_", not
+    // starting with "." (so never ".." nor a hidden file), at most 128 characters.
+    static bool isValidFileName(std::string_view name);
     // The decoded value of the first `key` in a query string, if present.
     static std::optional<std::string> queryValue(std::string_view query, std::string_view key);
 };

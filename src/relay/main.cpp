@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
@@ -56,6 +57,11 @@ int main(int argc, char** argv)
         break;
     }
 
+    if (parsed.options.web == WebContent::Source::directory && !std::filesystem::is_directory(parsed.options.webRoot)) {
+        std::fprintf(stderr, "wardlamp-relay: --web-root %s is not a folder\n", parsed.options.webRoot.c_str());
+        return 2;
+    }
+
     std::signal(SIGPIPE, SIG_IGN);
     raiseDescriptorLimit(parsed.options.maxConnections);
 
@@ -76,6 +82,17 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     RelayLog::line(
         std::string("listening on ") + server.localAddressText() + (parsed.options.useTls() ? " (wss)" : " (ws)"));
+    switch (parsed.options.web) {
+    case WebContent::Source::builtIn:
+        RelayLog::line("web controller: the built-in copy");
+        break;
+    case WebContent::Source::directory:
+        RelayLog::line("web controller: from " + parsed.options.webRoot);
+        break;
+    case WebContent::Source::none:
+        RelayLog::line("web controller: none");
+        break;
+    }
 
     io.run();
     RelayLog::line("stopped");

@@ -52,6 +52,11 @@ INSTANTIATE_TEST_SUITE_P(Table, AcceptedArguments,
                          o.listenAddress = "0.0.0.0";
                          o.listenPort = 8081;
                      }) },
+        AcceptedRow { "webRoot", { "--web-root", "/srv/wardlamp-web" }, with([](RelayOptions& o) {
+                         o.web = WebContent::Source::directory;
+                         o.webRoot = "/srv/wardlamp-web";
+                     }) },
+        AcceptedRow { "noWeb", { "--no-web" }, with([](RelayOptions& o) { o.web = WebContent::Source::none; }) },
         AcceptedRow { "tlsPair", { "--tls-cert", "c.pem", "--tls-key=k.pem" }, with([](RelayOptions& o) {
                          o.tlsCertificateFile = "c.pem";
                          o.tlsKeyFile = "k.pem";
@@ -95,6 +100,10 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedArguments,
         RefusedRow { "negativeControllers", { "--max-controllers", "-1" }, "--max-controllers expects" },
         RefusedRow { "zeroConnections", { "--max-connections", "0" }, "--max-connections expects" },
         RefusedRow { "zeroIdle", { "--idle-timeout", "0" }, "--idle-timeout expects" },
+        RefusedRow { "webRootWithoutFolder", { "--web-root" }, "--web-root expects a folder" },
+        RefusedRow { "webRootAndNoWeb", { "--no-web", "--web-root", "/srv/w" }, "contradict" },
+        RefusedRow { "noWebAfterWebRoot", { "--web-root=/srv/w", "--no-web" }, "contradict" },
+        RefusedRow { "noWebWithValue", { "--no-web=yes" }, "--no-web takes no value" },
         RefusedRow { "certWithoutKey", { "--tls-cert", "c.pem" }, "--tls-cert and --tls-key go together" },
         RefusedRow { "queueBelowFrame", { "--max-frame-bytes", "8192", "--send-queue-bytes", "4096" },
             "--send-queue-bytes must be at least" }),

@@ -80,6 +80,61 @@ INSTANTIATE_TEST_SUITE_P(Table, Routing,
             { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } }),
     [](const auto& row) { return std::string(row.param.name); });
 
+RequestRouter::Request web(std::string_view method, std::string_view target)
+{
+    RequestRouter::Request request { method, target, {}, {}, false };
+    request.servesWeb = true;
+    return request;
+}
+
+RequestRouter::Decision file(const char* name)
+{
+    return { Action::staticFile, {}, PeerRole::Controller, {}, name };
+}
+
+const RequestRouter::Decision notFound { Action::NotFound, {}, PeerRole::Controller, "not found" };
+
+class WebRouting : public testing::TestWithParam<Row> { };
+
+TEST_P(WebRouting, decides)
+{
+    EXPECT_EQ(RequestRouter::route(GetParam().request), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WebRouting,
+    testing::Values(Row { "rootIsThePage", web("GET", "/"), file("index.html") },
+        Row { "rootWithQuery", web("GET", "/?relay=wss%3A%2F%2Fexample.net%2F"), file("index.html") },
+        Row { "pageUnderProxyPrefix", web("GET", "/relay/"), file("index.html") },
+        Row { "asset", web("GET", "/app.LSAGLPOZ.js"), file("app.LSAGLPOZ.js") },
+        Row { "assetUnderPrefix", web("GET", "/relay/app.css"), file("app.css") },
+        Row { "head", web("HEAD", "/sw.js"), file("sw.js") },
+        Row { "post", web("POST", "/"),
+            { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } },
+        Row { "dotDot", web("GET", "/.."), notFound }, Row { "hiddenFile", web("GET", "/.env"), notFound },
+        Row { "percentEncoded", web("GET", "/%2e%2e%2fetc%2fpasswd"), notFound },
+        Row { "backslash", web("GET", "/..\\etc"), notFound },
+        Row { "absoluteForm", web("GET", "http://example.com/index.html"), notFound },
+        Row { "healthStillHealth", web("GET", "/healthz"), { Action::Health, {}, PeerRole::Controller, {} } },
+        Row { "connectStillConnect", { "GET", "/connect", room, "controller", true, true },
+            connect(PeerRole::Controller) },
+        Row { "connectWithoutUpgrade", { "GET", "/connect", room, "controller", false, true },
+            bad("expected a WebSocket upgrade request") }),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(RequestRouter, fileNamesAreOneSegmentOfPlainCharacters)
+{
+    EXPECT_TRUE(RequestRouter::isValidFileName("index.html"));
+    EXPECT_TRUE(RequestRouter::isValidFileName("icon-192.png"));
+    EXPECT_TRUE(RequestRouter::isValidFileName("a_b.C9.js"));
+    EXPECT_FALSE(RequestRouter::isValidFileName(""));
+    EXPECT_FALSE(RequestRouter::isValidFileName(".."));
+    EXPECT_FALSE(RequestRouter::isValidFileName(".hidden"));
+    EXPECT_FALSE(RequestRouter::isValidFileName("a/b"));
+    EXPECT_FALSE(RequestRouter::isValidFileName("a b"));
+    EXPECT_FALSE(RequestRouter::isValidFileName("a%2f"));
+    EXPECT_FALSE(RequestRouter::isValidFileName(std::string(129, 'a')));
+}
+
 TEST(RequestRouter, queryValueTakesFirstOccurrenceAndDecodes)
 {
     EXPECT_EQ(RequestRouter::queryValue("a=1&role=agent&role=controller", "role"), "agent");
