@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench fuzz fuzz-smoke format format-check clean
+.PHONY: all deps configure build run test bench fuzz fuzz-smoke format format-check clean screenshots
 
 all: build
 
@@ -25,6 +25,10 @@ run: build
 
 test: build
 	@scripts/run-tests $(BUILD)
+
+# Pictures of what the programs show, written to docs/screenshots/.
+screenshots: build
+	@scripts/screenshots-web $(BUILD)
 
 bench: build
 	@scripts/run-bench $(BUILD)
