@@ -27,6 +27,23 @@ std::optional<QUrl> RelayEndpoint::parse(const QString& text)
     return url;
 }
 
+QUrl RelayEndpoint::webPage(const QUrl& relay)
+{
+    QUrl page = relay.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+    page.setScheme(relay.scheme().toLower() == u"wss"_s ? u"https"_s : u"http"_s);
+    QString path = page.path();
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    page.setPath(path);
+    return page;
+}
+
+QString RelayEndpoint::webPairingLink(const QUrl& relay, const QString& pairingKey)
+{
+    // The key's characters (letters, digits, "-", "_", ".") need no escaping in a fragment.
+    return webPage(relay).toString(QUrl::FullyEncoded) + u"#k="_s + pairingKey;
+}
+
 std::optional<QUrl> RelayEndpoint::builtIn()
 {
     return parse(QString::fromUtf8(WL_DEFAULT_RELAY_URL));

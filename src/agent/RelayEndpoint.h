@@ -25,6 +25,12 @@ public:
     static std::optional<QUrl> builtIn();
     // A usable relay address from user text, or nothing.
     static std::optional<QUrl> parse(const QString& text);
+    // The web controller that this relay serves: the same host and folder over
+    // https:// (http:// for a ws:// relay), no query, no fragment.
+    static QUrl webPage(const QUrl& relay);
+    // webPage() with the pairing key in the fragment ("#k=WL1...."), which a browser
+    // never sends to the server.
+    static QString webPairingLink(const QUrl& relay, const QString& pairingKey);
 };
 
 } // namespace Wardlamp

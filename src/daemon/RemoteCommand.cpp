@@ -4,6 +4,7 @@
 #include "agent/RelayEndpoint.h"
 #include "agent/SecretStore.h"
 #include "daemon/DaemonOptions.h"
+#include "platform/QrCode.h"
 #include "supervision/StandardError.h"
 
 #include <QFile>
@@ -68,12 +69,15 @@ int usage(const RemoteCommand::Io& io, const QString& problem)
     return DaemonExit::badInput;
 }
 
-int pair(const QStringList& args, PairingStore& pairing, const RemoteCommand::Io& io)
+int pair(const QStringList& args, PairingStore& pairing, const std::optional<QUrl>& relay, const RemoteCommand::Io& io)
 {
     bool rotate = false;
+    bool web = false;
     for (const QString& arg : args) {
         if (arg == u"--rotate"_s)
             rotate = true;
+        else if (arg == u"--web"_s)
+            web = true;
         else if (arg == u"--help"_s || arg == u"-h"_s) {
             io.out(RemoteCommand::helpText());
             return DaemonExit::ok;
@@ -94,9 +98,23 @@ int pair(const QStringList& args, PairingStore& pairing, const RemoteCommand::Io
     }
     if (pairing.secretFromEnvironment())
         io.err(u"the pairing key comes from WL_REMOTE_SECRET and is not stored"_s);
-    QString text = u"Pairing key for \""_s + pairing.macName() + u"\":\n\n"_s + *key + u"\n\n"_s;
-    if (const auto code = pairing.qrCode())
-        text += code->toTerminalText(2, true) + u"\n"_s;
+    QString text;
+    if (web) {
+        if (!relay) {
+            io.err(u"no relay is set, so there is no web page to link to: `wardlampd remote relay URL` sets one"_s);
+            return DaemonExit::badInput;
+        }
+        // The link carries the key: whoever has it controls these servers.
+        const QString link = RelayEndpoint::webPairingLink(*relay, *key);
+        text = u"Open this link on the phone to pair it with \""_s + pairing.macName()
+            + u"\" (it holds the pairing key: share it with nobody else):\n\n"_s + link + u"\n\n"_s;
+        if (const auto code = QrCode::encode(link.toUtf8()))
+            text += code->toTerminalText(2, true) + u"\n"_s;
+    } else {
+        text = u"Pairing key for \""_s + pairing.macName() + u"\":\n\n"_s + *key + u"\n\n"_s;
+        if (const auto code = pairing.qrCode())
+            text += code->toTerminalText(2, true) + u"\n"_s;
+    }
     text += pairing.password().isEmpty() ? u"No password is set.\n"_s
                                          : u"A password is set: enter it on the other device too.\n"_s;
     if (!pairing.isEnabled())
@@ -156,6 +174,7 @@ QString RemoteCommand::helpText()
 {
     return u"Usage:\n"
            "  wardlampd pair [--rotate]        show the pairing key as text and QR code (--rotate: make a new one)\n"
+           "  wardlampd pair --web             a link to the relay's web page that pairs a phone, and its QR code\n"
            "  wardlampd remote status          what remote access is set to\n"
            "  wardlampd remote enable|disable  switch remote access on or off\n"
            "  wardlampd remote name NAME       the name shown on paired devices\n"
@@ -177,7 +196,7 @@ int RemoteCommand::run(const QStringList& arguments, QSettings& settings, const 
     }
     PairingStore pairing(settings, environment, secrets);
     if (command == u"pair"_s)
-        return pair(rest, pairing, io);
+        return pair(rest, pairing, RelayEndpoint::resolve(environment, settings), io);
 
     const QString verb = rest.value(0);
     const QStringList values = rest.mid(1);

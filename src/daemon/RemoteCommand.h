@@ -14,6 +14,7 @@ class SecretStore;
 
 // The remote-access subcommands of wardlampd, run instead of the daemon:
 //   wardlampd pair [--rotate]         the pairing key as text and QR code
+//   wardlampd pair --web              the relay web page link that pairs a phone, and its QR code
 //   wardlampd remote status
 //   wardlampd remote enable | disable
 //   wardlampd remote name NAME

@@ -109,6 +109,31 @@ private Q_SLOTS:
         m_credential = *fresh;
     }
 
+    void pairWebPrintsTheRelayPageWithTheKey()
+    {
+        const Run web = wardlampd({ u"pair"_s, u"--web"_s });
+        QCOMPARE(web.exitCode, 0);
+        // The relay is ws://127.0.0.1:PORT here, so its page is http:// at the same place.
+        const QString page = u"http://"_s + m_relay.url().authority() + u"/#k="_s;
+        const QRegularExpressionMatch link
+            = QRegularExpression(u"^"_s + QRegularExpression::escape(page) + u"(WL1\\.[A-Za-z0-9_-]+)$"_s,
+                QRegularExpression::MultilineOption)
+                  .match(web.out);
+        QVERIFY2(link.hasMatch(), qPrintable(web.out));
+        QCOMPARE(*PairingCredential::parse(link.captured(1)), *pairingKeyIn(wardlampd({ u"pair"_s }).out));
+        QVERIFY(web.out.split(u'\n').filter(QRegularExpression(u"^[█▀▄ ]{21,}$"_s)).size() > 10);
+    }
+
+    void pairWebWithoutARelayExplains()
+    {
+        QCOMPARE(wardlampd({ u"remote"_s, u"relay"_s, u"--reset"_s }).exitCode, 0);
+        const Run web = wardlampd({ u"pair"_s, u"--web"_s });
+        QCOMPARE(wardlampd({ u"remote"_s, u"relay"_s, m_relay.url().toString() }).exitCode, 0);
+        QCOMPARE(web.exitCode, 2);
+        QVERIFY2(web.err.contains(u"no relay is set"_s), qPrintable(web.err));
+        QVERIFY(!web.out.contains(u"WL1."_s));
+    }
+
     void daemonReportsItsConnection()
     {
         QVERIFY(!m_credential.secret.isEmpty());
