@@ -32,7 +32,7 @@ public:
         std::string room; // Connect only
         PeerRole role = PeerRole::Controller; // Connect only
         std::string reason; // one line for the error body
-        std::string file; // staticFile only: the file's name
+        std::string file = {}; // staticFile only: the file's name
 
         bool operator==(const Decision&) const = default;
     };

@@ -95,7 +95,7 @@ test('garbage, oversized frames, replays and foreign messages are dropped; marku
     assert.equal(state.images, 0);
     assert.equal(state.scripts, 1);
     assert.equal(state.stats.replayed, 1);
-    assert.ok(state.stats.dropped >= 6, JSON.stringify(state.stats));
+    assert.ok(state.stats.dropped >= 5 && state.stats.unopened >= 3, JSON.stringify(state.stats));
     assert.equal(await page.locator('#connectionState').getAttribute('data-kind'), 'online', 'foreign messages ask no password once ours open');
     assert.ok(sentByPage.length >= 2, 'the page asked for a snapshot and the log');
     assert.deepEqual(errors, []);

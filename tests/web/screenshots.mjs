@@ -3,7 +3,8 @@
 // servers: docs/screenshots/web-VIEW-SCHEME.png.
 // Usage: node tests/web/screenshots.mjs   (WL_TEST_BIN_DIR names the built programs)
 
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { launchBrowser } from './support/browser.mjs';
 import { ms, repoRoot } from './support/environment.mjs';
@@ -13,18 +14,27 @@ import { startSystem, testServer } from './support/system.mjs';
 const out = join(repoRoot, 'docs/screenshots');
 mkdirSync(out, { recursive: true });
 
-const requests = ['GET /api/projects 200 12 ms', 'GET /api/projects/42 200 8 ms', 'POST /api/session 201 31 ms',
-    'GET /api/projects/42/tasks 200 17 ms', 'GET /health 200 1 ms'];
+// Small Node programs stand in for a developer's servers, so the log reads like one.
+const folder = mkdtempSync(join(tmpdir(), 'wl-shots-'));
+const program = (name, body) => writeFileSync(join(folder, name), body);
+program('server.js', `const say = (t) => console.log(t);
+say('Listening on http://localhost:3000');
+for (const r of ['GET /api/projects 200 12 ms', 'GET /api/projects/42 200 8 ms', 'POST /api/session 201 31 ms'])
+    say(r);
+console.error('Error: connect ECONNREFUSED 127.0.0.1:5432');
+say('retrying database connection in 2 s');
+say('database connected');
+for (const r of ['GET /api/projects/42/tasks 200 17 ms', 'PATCH /api/tasks/7 200 22 ms', 'GET /health 200 1 ms'])
+    say(r);
+setInterval(() => {}, 1 << 30);
+`);
+program('vite.js', "console.log('VITE v5.4.2  ready in 412 ms');\nconsole.log('Local: http://localhost:5173/');\nsetInterval(() => {}, 1 << 30);\n");
+program('worker.js', "console.log('worker starting');\nsetTimeout(() => { console.error('Error: queue \"mail\" does not exist'); process.exit(1); }, 800);\n");
+const node = 'node'; // from the login shell's PATH
+const server = (name, script, autostart = true) => ({ ...testServer(name, []), command: `${node} ${script}`, directory: folder, autostart });
 const system = await startSystem({
     macName: 'Studio',
-    servers: [
-        testServer('api', ['out:Listening on http://localhost:3000', ...requests.map((r) => `out:${r}`),
-            'err:Error: connect ECONNREFUSED 127.0.0.1:5432', 'out:retrying database connection in 2 s',
-            'out:database connected', ...requests.map((r) => `out:${r}`), 'hold']),
-        testServer('web', ['out:vite v5.4.2 dev server running at http://localhost:5173', 'hold']),
-        testServer('worker', ['out:worker starting', 'sleep:800', 'err:Error: queue "mail" does not exist', 'exit:1']),
-        testServer('docs', ['out:serving docs', 'hold'], { autostart: false }),
-    ],
+    servers: [server('api', 'server.js'), server('web', 'vite.js'), server('worker', 'worker.js'), server('docs', 'vite.js', false)],
 });
 const browser = await launchBrowser([], { hasTouch: true, isMobile: true, deviceScaleFactor: 2 });
 try {
@@ -43,7 +53,7 @@ try {
     await shoot('list');
 
     await serverRow(page, 'api').locator('.server-main').click();
-    await page.locator('#logLines .line-text', { hasText: 'GET /health' }).nth(1).waitFor({ timeout: ms(20000) });
+    await page.locator('#logLines .line-text', { hasText: 'GET /health' }).waitFor({ timeout: ms(20000) });
     await shoot('logs');
     await page.locator('#logBack').click();
 
@@ -68,4 +78,5 @@ try {
 } finally {
     await browser.close();
     await system.stop();
+    rmSync(folder, { recursive: true, force: true });
 }

@@ -108,6 +108,7 @@ test('in Chromium: no policy violation, small on the wire, and the shell works o
     });
     assert.ok(cached.includes('/') && cached.some((p) => /^\/app\.[A-Z0-9]+\.js$/.test(p)), cached.join(' '));
     assert.ok(!cached.some((p) => p.includes('connect')), 'no payload is cached');
+    await page.locator('#keepButton').click(); // so that the page opens paired again
     await system.relay.stop();
     try {
         await page.reload();

@@ -84,11 +84,24 @@ test('uptime texts', () => {
     assert.equal(Format.uptimeSeconds({ status: 'running' }, 61000, 0, 0), undefined);
 });
 
-test('which commands a status allows', () => {
-    assert.deepEqual(Format.availableActions('running', true), { start: false, stop: true, restart: true, clearLogs: true });
-    assert.deepEqual(Format.availableActions('stopped', true), { start: true, stop: false, restart: false, clearLogs: true });
-    assert.deepEqual(Format.availableActions('error', true), { start: true, stop: false, restart: false, clearLogs: true });
-    assert.deepEqual(Format.availableActions('running', false), { start: false, stop: false, restart: false, clearLogs: false });
+test('which commands a server allows, and the line under its name', () => {
+    const alive = { start: false, stop: true, restart: true, clearLogs: true };
+    const gone = { start: true, stop: false, restart: false, clearLogs: true };
+    const rows = [
+        [{ status: 'running', pid: 7 }, alive, 'up 1 min · pid 7'],
+        [{ status: 'error', pid: 7 }, alive, 'error · up 1 min · pid 7'], // an error line; the process runs on
+        [{ status: 'error', lastExitCode: 3 }, gone, 'error · exited with 3'],
+        [{ status: 'error' }, gone, 'error'],
+        [{ status: 'stopped' }, gone, 'stopped'],
+        [{ status: 'stopped', lastExitCode: 0 }, gone, 'stopped'],
+        [{ status: 'stopped', lastExitCode: 143 }, gone, 'exited with 143'],
+    ];
+    for (const [server, actions, detail] of rows) {
+        assert.deepEqual(Format.availableActions(server, true), actions, JSON.stringify(server));
+        assert.equal(Format.serverDetail(server, server.pid ? 60 : undefined), detail, JSON.stringify(server));
+    }
+    assert.deepEqual(Format.availableActions({ status: 'running', pid: 1 }, false),
+        { start: false, stop: false, restart: false, clearLogs: false });
 });
 
 test('feedback texts', () => {
@@ -119,7 +132,7 @@ test('connection states by their facts', () => {
     assert.equal(canCommand({ kind: 'online' }), true);
     assert.equal(canCommand({ kind: 'desktopOffline' }), false);
     assert.match(Format.connectionText({ kind: 'offline', lastUpdate: new Date(2026, 0, 1, 14, 3, 22).getTime() }),
-        /^Offline · last update 14:03:22$/);
+        /^Offline · 14:03:22$/);
 });
 
 describe('pairing keys', () => {

@@ -78,23 +78,27 @@ class App {
         }
         this.pair.setCameraAvailable(cameraAvailable());
         this.registerServiceWorker();
-        const linked = keyFromFragment(window.location.hash);
-        if (linked !== undefined) {
-            // The key leaves the address at once: it should not stay in history or a bookmark.
-            const clean = new URL(window.location.href);
-            clean.hash = '';
-            history.replaceState(null, '', clean.href);
-            if (await this.pairWith(linked, false, { fromLink: true })) return;
-            this.pair.setKey(linked);
-            this.showView('pair');
-            return;
-        }
+        // A link opened in the page that is already open changes only the fragment.
+        window.addEventListener('hashchange', () => this.takeLinkedKey());
+        if (await this.takeLinkedKey()) return;
         if (page.problem && this.book.entries.length === 0) {
             this.showUnsupported(page.problem);
             return;
         }
         if (this.book.current()) this.connect(this.book.current());
         else this.showView('pair');
+    }
+
+    // Pairs with the key in the address's fragment ("#k=WL1.…"), if there is one.
+    async takeLinkedKey() {
+        const linked = keyFromFragment(window.location.hash);
+        if (linked === undefined) return false;
+        // The key leaves the address at once: it should not stay in history or a bookmark.
+        const clean = new URL(window.location.href);
+        clean.hash = '';
+        history.replaceState(null, '', clean.href);
+        if (!(await this.pairWith(linked, false, { fromLink: true }))) this.pair.setKey(linked);
+        return true;
     }
 
     showUnsupported(text) {
@@ -209,11 +213,11 @@ class App {
         this.list.setSnapshot(session.snapshot, canCommand(state), session.feedback, Date.now());
         let banner = null;
         if (state.kind === 'offline') {
-            banner = `The relay cannot be reached; trying again. ${state.lastUpdate
-                ? `What you see is from ${clockTime(state.lastUpdate)}.` : ''}`;
+            banner = `Offline: the relay cannot be reached; trying again. ${state.lastUpdate
+                ? `Last update ${clockTime(state.lastUpdate)}.` : ''}`;
         } else if (state.kind === 'desktopOffline') {
             banner = `The computer is not connected to the relay. ${state.lastUpdate
-                ? `What you see is from ${clockTime(state.lastUpdate)}.` : ''}`;
+                ? `Last update ${clockTime(state.lastUpdate)}.` : ''}`;
         } else if (state.kind === 'replaced') {
             banner = `Another computer (${state.by}) took this pairing key: its servers are shown now. Pair again from `
                 + 'your computer if that is not what you want.';
@@ -287,9 +291,12 @@ class App {
             this.session = null;
             if (this.book.current()) this.connect(this.book.current());
         }
-        if (this.book.entries.length === 0) this.showView('pair');
-        else this.computers.setEntries(this.book.entries, this.book.selected);
-        this.refreshHeader();
+        if (this.book.entries.length === 0) {
+            this.showView('pair');
+            return;
+        }
+        this.computers.setEntries(this.book.entries, this.book.selected);
+        this.showView('computers'); // the list of computers stays in front
     }
 
     showView(view, force = false) {

@@ -25,7 +25,7 @@ export function uptimeText(seconds) {
 // the snapshot's time, plus what has passed here since the snapshot arrived
 // (a phone's clock may be minutes off the desktop's).
 export function uptimeSeconds(server, snapshotGeneratedAt, receivedAt, now) {
-    if (server.status !== 'running' || typeof server.startedAt !== 'number') return undefined;
+    if ((server.status !== 'running' && server.pid === undefined) || typeof server.startedAt !== 'number') return undefined;
     return Math.max(0, (snapshotGeneratedAt - server.startedAt) / 1000 + (now - receivedAt) / 1000);
 }
 
@@ -45,10 +45,26 @@ export function feedbackText(feedback) {
     }
 }
 
-// Which commands make sense for a server in this status.
-export function availableActions(status, connected) {
+// Which commands make sense for a server: a process that is there (running, or in
+// error after an error line while it still runs) can be stopped and restarted; one
+// that is not can be started.
+export function availableActions(server, connected) {
     if (!connected) return { start: false, stop: false, restart: false, clearLogs: false };
-    return { start: status !== 'running', stop: status === 'running', restart: status === 'running', clearLogs: true };
+    const alive = server.status === 'running' || server.pid !== undefined;
+    return { start: !alive, stop: alive, restart: alive, clearLogs: true };
+}
+
+// The line under a server's name: uptime and pid while its process runs, else its last exit.
+export function serverDetail(server, uptime) {
+    const parts = server.status === 'error' ? ['error'] : [];
+    if (server.pid !== undefined || server.status === 'running') {
+        if (uptime !== undefined) parts.push(`up ${uptimeText(uptime)}`);
+        if (server.pid !== undefined) parts.push(`pid ${server.pid}`);
+        return parts.join(' · ') || 'running';
+    }
+    if (server.lastExitCode !== undefined && (server.status === 'error' || server.lastExitCode !== 0))
+        parts.push(`exited with ${server.lastExitCode}`);
+    return parts.length ? parts.join(' · ') : server.status;
 }
 
 // The words for the connection state in the header.
@@ -61,7 +77,7 @@ export function connectionText(state) {
     case 'wrongPassword': return 'Wrong password';
     case 'replaced': return 'Another computer took the key';
     case 'offline':
-        return state.lastUpdate ? `Offline · last update ${clockTime(state.lastUpdate)}` : 'Offline';
+        return state.lastUpdate ? `Offline · ${clockTime(state.lastUpdate)}` : 'Offline';
     default: return '';
     }
 }

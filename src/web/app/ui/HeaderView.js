@@ -14,6 +14,8 @@ export class HeaderView {
     show(name, state) {
         setText(this.name, name || 'Wardlamp');
         this.state.dataset.kind = state ? state.kind : 'none';
-        setText(this.text, state ? connectionText(state) : '');
+        const text = state ? connectionText(state) : '';
+        setText(this.text, text);
+        this.state.title = text;
     }
 }

@@ -3,7 +3,7 @@
 // fate of the last command under it. Rows are kept by server id and only their
 // changed texts are touched, so a snapshot of hundreds of servers stays cheap.
 
-import { availableActions, feedbackText, uptimeSeconds, uptimeText, actionLabels } from '../model/Format.js';
+import { actionLabels, availableActions, feedbackText, serverDetail, uptimeSeconds } from '../model/Format.js';
 import { byId, el, setText } from './dom.js';
 
 const actions = ['start', 'stop', 'restart', 'clearLogs'];
@@ -87,7 +87,7 @@ export class ServerListView {
         setText(row.meta, this.metaText(server, now));
         row.flag.hidden = !server.hasError;
         row.main.setAttribute('aria-label', `${server.name}, ${server.status}${server.hasError ? ', has errors' : ''}: open the log`);
-        const allowed = availableActions(server.status, this.connected);
+        const allowed = availableActions(server, this.connected);
         for (const action of actions) {
             row.buttons[action].disabled = !allowed[action];
             row.buttons[action].setAttribute('aria-label', `${actionLabels[action]} ${server.name}`);
@@ -99,24 +99,15 @@ export class ServerListView {
     }
 
     metaText(server, now) {
-        if (server.status === 'running') {
-            const up = uptimeSeconds(server, this.snapshot.generatedAt, this.snapshot.receivedAt, now);
-            const parts = [];
-            if (up !== undefined) parts.push(`up ${uptimeText(up)}`);
-            if (server.pid !== undefined) parts.push(`pid ${server.pid}`);
-            return parts.join(' · ') || 'running';
-        }
-        if (server.status === 'error')
-            return server.lastExitCode !== undefined ? `error · exited with ${server.lastExitCode}` : 'error';
-        return server.lastExitCode !== undefined && server.lastExitCode !== 0
-            ? `stopped · exited with ${server.lastExitCode}` : 'stopped';
+        return serverDetail(server, uptimeSeconds(server, this.snapshot.generatedAt, this.snapshot.receivedAt, now));
     }
 
     // Uptimes move on between snapshots.
     tick(now) {
         if (!this.snapshot || this.root.hidden) return;
         for (const row of this.rows.values()) {
-            if (row.server?.status === 'running') setText(row.meta, this.metaText(row.server, now));
+            if (row.server && (row.server.status === 'running' || row.server.pid !== undefined))
+                setText(row.meta, this.metaText(row.server, now));
         }
     }
 
