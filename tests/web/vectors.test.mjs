@@ -43,7 +43,7 @@ test('known answers hold in the browser', { skip: !existsSync(vectorsFile) && 'n
     assert.ok(result.checks >= 40, `only ${result.checks} checks ran`);
 });
 
-test('sealing draws a fresh nonce and adds 28 bytes', async () => {
+test('sealing draws a fresh nonce and adds 28 bytes', { timeout: ms(30000) }, async () => {
     const page = await browser.context.newPage();
     await page.goto(server.url + '/');
     const result = await page.evaluate(async () => {
@@ -63,4 +63,4 @@ test('sealing draws a fresh nonce and adds 28 bytes', async () => {
         };
     });
     assert.deepEqual(result, { emptyLength: 28, length: 32, differ: true, opens: 'same', flipped: 'auth', short: 'size' });
-}, { timeout: ms(30000) });
+});

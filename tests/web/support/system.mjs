@@ -4,7 +4,7 @@
 // test ends, and a test that fails says what the processes printed.
 
 import { spawn } from 'node:child_process';
-import { randomBytes } from 'node:crypto';
+import { randomBytes, randomUUID } from 'node:crypto';
 import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -106,7 +106,7 @@ export function testServer(name, steps, extra = {}) {
 }
 
 function randomUUIDUpper() {
-    return globalThis.crypto.randomUUID().toUpperCase();
+    return randomUUID().toUpperCase();
 }
 
 export class Daemon {
