@@ -6,6 +6,6 @@ set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-"$root/scripts/install-web-modules" "$build/web-modules" >/dev/null
-export WL_TEST_BIN_DIR="$build/bin" WL_WEB_MODULES="$build/web-modules/node_modules"
+"$root/scripts/install-web-modules"
+export WL_TEST_BIN_DIR="$build/bin" WL_WEB_MODULES="$root/src/web/node_modules"
 exec node "$here/bench.mjs"
