@@ -3,8 +3,8 @@
 // caches nothing else: the desktop's messages travel over the WebSocket, which a
 // service worker never sees, and no other answer is stored.
 
-const version = '61d40a444435b948';
-const shell = ["./","./app.7ZBTX5W4.css","./app.IFO4JTCY.js","./icon-192.png","./icon-512.png","./icon.svg","./manifest.webmanifest"];
+const version = 'b085b70bcbee9eee';
+const shell = ["./","./app.N5F6MFJ5.css","./app.RVF3GIQR.js","./icon-192.png","./icon-512.png","./icon.svg","./manifest.webmanifest"];
 const cacheName = `wardlamp-shell-${version}`;
 
 self.addEventListener('install', (event) => {

@@ -34,33 +34,18 @@ export function base64Of(bytes) {
     return out;
 }
 
+const base64Pattern = /^[A-Za-z0-9+/]*(?:[A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?$/;
+
 // Undefined for anything that is not the one canonical base64 text of some bytes.
 export function bytesOfStrictBase64(text) {
-    if (typeof text !== 'string' || text.length % 4 !== 0) return undefined;
-    let padding = 0;
-    if (text.endsWith('==')) padding = 2;
-    else if (text.endsWith('=')) padding = 1;
-    const out = new Uint8Array((text.length / 4) * 3 - padding);
-    let o = 0;
-    for (let i = 0; i < text.length; i += 4) {
-        const last = i + 4 === text.length;
-        const v = [0, 1, 2, 3].map((j) => {
-            const c = text.charCodeAt(i + j);
-            return c < 128 ? sextets[c] : -1;
-        });
-        if (last && padding > 0) {
-            v[3] = 0;
-            if (padding === 2) v[2] = 0;
-        }
-        if ((v[0] | v[1] | v[2] | v[3]) < 0) return undefined;
-        const g = (v[0] << 18) | (v[1] << 12) | (v[2] << 6) | v[3];
-        if (last && padding === 2 && (g & 0xffff) !== 0) return undefined;
-        if (last && padding === 1 && (g & 0xff) !== 0) return undefined;
-        const produced = last ? 3 - padding : 3;
-        out[o++] = g >> 16;
-        if (produced > 1) out[o++] = (g >> 8) & 0xff;
-        if (produced > 2) out[o++] = g & 0xff;
-    }
+    if (typeof text !== 'string' || text.length % 4 !== 0 || !base64Pattern.test(text)) return undefined;
+    const binary = atob(text);
+    const out = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; ++i) out[i] = binary.charCodeAt(i);
+    // The bits that padding leaves unused must be zero: one text per byte string.
+    if (text.endsWith('==') && (sextets[text.charCodeAt(text.length - 3)] & 0x0f) !== 0) return undefined;
+    if (text.endsWith('=') && !text.endsWith('==') && (sextets[text.charCodeAt(text.length - 2)] & 0x03) !== 0)
+        return undefined;
     return out;
 }
 
