@@ -274,7 +274,10 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedUpgrades,
 
 TEST(RelayHttp, healthzAndPlainRequests)
 {
-    InProcessRelay relay;
+    // The relay alone, without the web controller it serves by default.
+    RelayOptions options = InProcessRelay::testOptions();
+    options.web = WebContent::Source::none;
+    InProcessRelay relay(options);
     auto get = [&](const std::string& line) { return rawExchange(relay.port(), line + "\r\nHost: x\r\n\r\n"); };
     const auto health = get("GET /healthz HTTP/1.1");
     EXPECT_EQ(statusOf(health), 200);
@@ -287,6 +290,22 @@ TEST(RelayHttp, healthzAndPlainRequests)
     const auto notUpgrade = get("GET /connect HTTP/1.1");
     EXPECT_EQ(statusOf(notUpgrade), 400);
     EXPECT_EQ(bodyOf(notUpgrade), "expected a WebSocket upgrade request\n");
+}
+
+TEST(RelayHttp, webControllerFilesShareOneConnection)
+{
+    InProcessRelay relay;
+    // Two requests on one connection, the second asking to close it: both answered.
+    const auto both = rawExchange(relay.port(),
+        "GET / HTTP/1.1\r\nHost: x\r\n\r\nGET /manifest.webmanifest HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(statusOf(both), 200);
+    EXPECT_NE(both.find("Content-Type: text/html; charset=utf-8"), std::string::npos);
+    EXPECT_NE(both.find("Content-Type: application/manifest+json"), std::string::npos);
+    EXPECT_NE(both.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
+    const auto missing = rawExchange(relay.port(), "GET /index.htm HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(statusOf(missing), 404);
+    const auto upgrade = rawExchange(relay.port(), "GET /connect HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(statusOf(upgrade), 400);
 }
 
 } // namespace

@@ -35,11 +35,13 @@ after(async () => {
     await system?.stop();
 });
 
+// The app with nothing kept: storage is cleared from a page of the same origin that
+// is not the app (an app page might write its pairings again while it closes).
 async function freshPage() {
     const page = await browser.context.newPage();
-    await page.goto(system.relay.pageUrl + '?nosw');
+    await page.goto(system.relay.pageUrl + 'healthz');
     await page.evaluate(() => localStorage.clear());
-    await page.reload();
+    await page.goto(system.relay.pageUrl + '?nosw');
     await page.locator('#pairView').waitFor();
     return page;
 }
