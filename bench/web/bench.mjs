@@ -42,7 +42,7 @@ const system = await startSystem({
     servers: [
         testServer('api', ['out:up', 'hold']),
         { ...testServer('ticker', []), command: 'while :; do echo tick; sleep 0.4; done' },
-        { ...testServer('stream', []), command: 'while :; do echo tick; sleep 0.05; done' },
+        { ...testServer('stream', []), command: 'while :; do echo tick; sleep 0.05; done', autostart: false },
         { ...testServer('flood', [...floodSteps, 'hold']), autostart: false },
     ],
 });
@@ -81,7 +81,12 @@ try {
     await page.addInitScript(probe);
     await page.goto(`${system.relay.pageUrl}?nosw#k=${system.daemon.pairingKey}`);
     await page.locator('#connectionState[data-kind="online"]').waitFor({ timeout: 30000 });
+    // One at a time: a steady stream from any server delays the agent's pushes for all.
     for (const [name, every] of [['ticker', 400], ['stream', 50]]) {
+        if (name === 'stream') {
+            await serverRow(page, 'ticker').locator('button[data-action="stop"]').click();
+            await serverRow(page, 'stream').locator('button[data-action="start"]').click();
+        }
         await serverRow(page, name).locator('.server-main').click();
         await page.evaluate(() => {
             window.__latencies = [];
@@ -102,6 +107,7 @@ try {
     }
 
     // 3. The flood.
+    await serverRow(page, 'stream').locator('button[data-action="stop"]').click();
     await serverRow(page, 'flood').locator('button[data-action="start"]').click();
     await serverRow(page, 'flood').locator('.server-main').click();
     await page.evaluate(() => { window.__bench.longTasks = []; });

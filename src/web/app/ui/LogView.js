@@ -1,13 +1,16 @@
 // One server's log: lines as they come (time, text; error lines marked), kept at
 // the bottom while the reader is there, a "Latest" button when they scrolled up,
-// and a search that shows only the matching lines. DOM work is batched into one
-// animation frame however many appends arrive.
+// and a search that shows only the matching lines. DOM work is batched per
+// animation frame, and spread over frames when one batch is large.
 
 import { clockTime } from '../model/Format.js';
 import { lineMatches } from '../model/LogBuffer.js';
 import { byId, el, setText } from './dom.js';
 
 const nearBottomPx = 48;
+// Lines added to the page in one frame at most, so a large batch (a busy server's
+// lines of a whole push) never holds the page for long; the rest follow next frame.
+const linesPerFrame = 300;
 
 export class LogView {
     constructor({ onBack }) {
@@ -19,7 +22,8 @@ export class LogView {
         this.count = byId('logCount');
         this.jump = byId('jumpLatest');
         this.buffer = null;
-        this.pending = null; // { appended, removedFromFront } or 'redraw'
+        this.pending = null; // 'redraw', or null with lines waiting in `queue`
+        this.queue = []; // lines to append, oldest first
         this.frame = 0;
         this.follow = true;
         this.query = '';
@@ -57,6 +61,7 @@ export class LogView {
         cancelAnimationFrame(this.frame);
         this.frame = 0;
         this.pending = null;
+        this.queue = [];
     }
 
     get isOpen() {
@@ -74,39 +79,41 @@ export class LogView {
     }
 
     schedule(change) {
-        if (change === 'redraw' || this.pending === 'redraw') {
+        if (change === 'redraw') {
             this.pending = 'redraw';
-        } else if (this.pending) {
-            this.pending.appended += change.appended;
-            this.pending.removedFromFront += change.removedFromFront;
-        } else {
-            this.pending = { appended: change.appended, removedFromFront: change.removedFromFront };
+            this.queue = [];
+        } else if (this.pending !== 'redraw' && this.buffer && change.appended > 0) {
+            for (const line of this.buffer.lines.slice(-change.appended)) this.queue.push(line);
+            // A hidden page gets no frames: past the buffer's size a redraw is cheaper.
+            if (this.queue.length > this.buffer.cap) {
+                this.pending = 'redraw';
+                this.queue = [];
+            }
         }
-        // A hidden page gets no frames: past the buffer's size a redraw is cheaper anyway.
-        if (this.pending !== 'redraw' && this.buffer && this.pending.appended >= this.buffer.cap) this.pending = 'redraw';
         if (!this.frame) this.frame = requestAnimationFrame(() => this.render());
     }
 
     render() {
         this.frame = 0;
-        const pending = this.pending;
-        this.pending = null;
-        if (!this.buffer || !pending) return;
-        const lines = this.buffer.lines;
-        if (pending === 'redraw') {
+        if (!this.buffer) return;
+        if (this.pending === 'redraw') {
+            this.pending = null;
+            this.queue = [];
             const fragment = document.createDocumentFragment();
-            for (const line of lines) if (lineMatches(line, this.query)) fragment.append(this.lineElement(line));
+            for (const line of this.buffer.lines) if (lineMatches(line, this.query)) fragment.append(this.lineElement(line));
             this.lines.replaceChildren(fragment);
         } else {
-            // Lines that left the buffer's front leave the view's front (those shown).
             const placeholder = this.lines.firstElementChild;
             if (placeholder && placeholder.classList.contains('log-empty')) placeholder.remove();
-            const gone = pending.removedFromFront;
-            if (gone > 0) this.removeOldest(gone);
-            const fresh = lines.slice(Math.max(0, lines.length - pending.appended));
+            this.removeOldest();
+            const batch = this.queue.splice(0, linesPerFrame);
             const fragment = document.createDocumentFragment();
-            for (const line of fresh) if (lineMatches(line, this.query)) fragment.append(this.lineElement(line));
+            for (const line of batch) {
+                // A line may have left the buffer's front before its turn came.
+                if (this.buffer.ids.has(line.id) && lineMatches(line, this.query)) fragment.append(this.lineElement(line));
+            }
             this.lines.append(fragment);
+            if (this.queue.length > 0) this.frame = requestAnimationFrame(() => this.render());
         }
         this.updateCount();
         if (this.lines.childElementCount === 0) {
@@ -117,19 +124,14 @@ export class LogView {
         if (this.follow) this.scrollToEnd();
     }
 
-    // Removes the shown elements of lines that are no longer in the buffer.
-    removeOldest(count) {
+    // Removes the shown elements of lines that are no longer in the buffer (they
+    // leave from the front, oldest first).
+    removeOldest() {
         const kept = this.buffer.ids;
         let node = this.lines.firstElementChild;
-        let removed = 0;
-        while (node && removed < count) {
+        while (node && (node.dataset.id === undefined || !kept.has(node.dataset.id))) {
             const next = node.nextElementSibling;
-            if (node.dataset.id === undefined || !kept.has(node.dataset.id)) {
-                node.remove();
-                if (node.dataset.id !== undefined) ++removed;
-            } else {
-                break;
-            }
+            node.remove();
             node = next;
         }
     }
