@@ -5,7 +5,7 @@
 
 import { spawn } from 'node:child_process';
 import { randomBytes, randomUUID } from 'node:crypto';
-import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { ms, program } from './environment.mjs';
@@ -125,6 +125,8 @@ export class Daemon {
 
     async start() {
         const serversFile = join(this.home, 'servers.json');
+        const runtime = join(this.home, 'runtime');
+        mkdirSync(runtime, { mode: 0o700, recursive: true });
         writeFileSync(serversFile, JSON.stringify(this.options.servers ?? []));
         const env = {
             ...process.env,
@@ -132,6 +134,7 @@ export class Daemon {
             XDG_CONFIG_HOME: join(this.home, 'config'),
             XDG_DATA_HOME: join(this.home, 'data'),
             XDG_CACHE_HOME: join(this.home, 'cache'),
+            XDG_RUNTIME_DIR: runtime, // its control socket, apart from any other wardlampd
             SHELL: '/bin/sh',
             WL_RELAY_URL: this.options.relay.url,
             WL_REMOTE_ENABLED: '1',
