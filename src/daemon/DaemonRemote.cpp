@@ -1,10 +1,9 @@
 #include "DaemonRemote.h"
 
 #include "agent/PairingStore.h"
-#include "agent/RelayEndpoint.h"
 #include "agent/RemoteAgent.h"
-#include "platform/FileSecretStore.h"
-#include "platform/SecretStores.h"
+#include "agent/RemoteSetup.h"
+#include "agent/SecretStore.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>
@@ -15,31 +14,37 @@ using namespace Qt::StringLiterals;
 
 std::unique_ptr<SecretStore> DaemonRemote::openSecretStore(bool sessionBus)
 {
-    if (!sessionBus)
-        return std::make_unique<FileSecretStore>(FileSecretStore::defaultPath());
-    return SecretStores::open();
+    return RemoteSetup::openSecretStore(sessionBus);
 }
 
 DaemonRemote::DaemonRemote(
     QSettings& settings, const QProcessEnvironment& environment, bool sessionBus, Say say, QObject* parent)
     : QObject(parent)
     , m_say(std::move(say))
-    , m_secrets(openSecretStore(sessionBus))
-    , m_pairing(std::make_unique<PairingStore>(settings, environment, *m_secrets))
-    , m_agent(std::make_unique<RemoteAgent>(RelayEndpoint::resolve(environment, settings)))
+    , m_setup(std::make_unique<RemoteSetup>(settings, environment, sessionBus))
 {
-    connect(m_agent.get(), &RemoteAgent::stateChanged, this, &DaemonRemote::handleStateChanged);
+    connect(&agent(), &RemoteAgent::stateChanged, this, &DaemonRemote::handleStateChanged);
 }
 
 DaemonRemote::~DaemonRemote() = default;
 
+RemoteAgent& DaemonRemote::agent()
+{
+    return m_setup->agent();
+}
+
+PairingStore& DaemonRemote::pairing()
+{
+    return m_setup->pairing();
+}
+
 void DaemonRemote::start(ServerStore& store, ServerManager& manager)
 {
-    const auto relay = m_agent->relayUrl();
-    m_say(u"remote access on as \""_s + m_pairing->macName() + u"\" through "_s
-        + (relay ? relay->toString() : u"(no relay address)"_s) + u"; secrets in "_s + m_secrets->describe()
+    const auto relay = agent().relayUrl();
+    m_say(u"remote access on as \""_s + pairing().macName() + u"\" through "_s
+        + (relay ? relay->toString() : u"(no relay address)"_s) + u"; secrets in "_s + m_setup->secrets().describe()
         + u"; `wardlampd pair` shows the pairing key"_s);
-    m_agent->configure(store, manager, *m_pairing);
+    m_setup->start(store, manager);
 }
 
 void DaemonRemote::handleStateChanged(const ConnectionState& state)

@@ -14,13 +14,14 @@ namespace Wardlamp {
 
 class PairingStore;
 class RemoteAgent;
+class RemoteSetup;
 class SecretStore;
 class ServerManager;
 class ServerStore;
 struct ConnectionState;
 
-// Remote access for wardlampd: the pairing store on the user's secret store and
-// the remote agent on the daemon's servers. Built only when remote access is on
+// Remote access for wardlampd: the remote half of the object graph (RemoteSetup,
+// as the desktop app builds it) on the daemon's servers. Built only when remote access is on
 // (settings or WL_REMOTE_ENABLED), so a daemon without it never touches the
 // keyring. Writes one line per connection state change through `say`. Lives in
 // the remote plugin (RemotePlugin.cpp). Main thread; lives as long as the run.
@@ -41,16 +42,14 @@ public:
     // Subscribes the agent and connects (after the autostart servers started).
     void start(ServerStore& store, ServerManager& manager) override;
 
-    RemoteAgent& agent() { return *m_agent; }
-    PairingStore& pairing() { return *m_pairing; }
+    RemoteAgent& agent();
+    PairingStore& pairing();
 
 private:
     void handleStateChanged(const ConnectionState& state);
 
     Say m_say;
-    std::unique_ptr<SecretStore> m_secrets;
-    std::unique_ptr<PairingStore> m_pairing;
-    std::unique_ptr<RemoteAgent> m_agent;
+    std::unique_ptr<RemoteSetup> m_setup;
 };
 
 } // namespace Wardlamp

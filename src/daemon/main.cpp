@@ -15,11 +15,9 @@
 #include "daemon/ServersFile.h"
 #include "daemon/VerbLine.h"
 #include "daemon/VerbRunner.h"
-#include "platform/LoginShell.h"
+#include "graph/SupervisorGraph.h"
 #include "platform/SettingsLocation.h"
 #include "platform/SignalWatcher.h"
-#include "platform/SockDiagListenerScanner.h"
-#include "supervision/ErrorAlertService.h"
 #include "supervision/Notifier.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ServerStore.h"
@@ -27,7 +25,6 @@
 #include "supervision/Subreaper.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QSysInfo>
@@ -64,16 +61,6 @@ bool useColour(DaemonOptions::Colour colour, const QProcessEnvironment& environm
         break;
     }
     return ::isatty(STDOUT_FILENO) && !environment.contains(u"NO_COLOR"_s) && environment.value(u"TERM"_s) != u"dumb"_s;
-}
-
-// Without a session bus the notifier could make libdbus try to launch one;
-// only talk to a bus that is there.
-bool sessionBusAvailable(const QProcessEnvironment& environment)
-{
-    if (!environment.value(u"DBUS_SESSION_BUS_ADDRESS"_s).isEmpty())
-        return true;
-    const QString runtime = environment.value(u"XDG_RUNTIME_DIR"_s);
-    return !runtime.isEmpty() && QFileInfo::exists(runtime + u"/bus"_s);
 }
 
 } // namespace
@@ -121,7 +108,7 @@ int main(int argc, char* argv[])
         const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         std::unique_ptr<QSettings> settings = SettingsLocation::open();
         return std::get<DaemonPlugin>(plugin).api().runRemoteCommand(
-            QCoreApplication::arguments(), *settings, environment, sessionBusAvailable(environment));
+            QCoreApplication::arguments(), *settings, environment, SupervisorGraph::sessionBusAvailable(environment));
     }
 
     const auto parsed = DaemonOptions::parse(QCoreApplication::arguments());
@@ -151,10 +138,8 @@ int main(int argc, char* argv[])
         }
         // The store's seeded mode: run this list, never write the saved one.
         environment.insert(QString(ServerStore::seedVariable), QString::fromUtf8(std::get<QByteArray>(file)));
-    } else if (environment.contains(ServerStore::seedVariable)) {
-        QString problem;
-        if (!ServerConfig::decodeList(environment.value(ServerStore::seedVariable).toUtf8(), &problem))
-            say(u"WL_SEED_SERVERS is ignored: "_s + problem + u"; using the saved list"_s);
+    } else if (const QString problem = SupervisorGraph::seedProblem(environment); !problem.isEmpty()) {
+        say(u"WL_SEED_SERVERS is ignored: "_s + problem + u"; using the saved list"_s);
     }
 
     // One supervisor per configuration: a second one would start every server
@@ -176,10 +161,11 @@ int main(int argc, char* argv[])
         return DaemonExit::alreadySupervised;
     }
 
-    std::unique_ptr<QSettings> settings = SettingsLocation::open();
+    // The same graph as the desktop app's; no server starts before daemon.start().
+    SupervisorGraph graph(environment);
     // Remote access is refused before any server starts when its plugin is not there.
     std::optional<DaemonPlugin> remotePlugin;
-    if (DaemonPlugin::remoteAccessWanted(*settings, environment)) {
+    if (DaemonPlugin::remoteAccessWanted(graph.settings(), environment)) {
         auto plugin = DaemonPlugin::load(DaemonPlugin::remote);
         if (const QString* problem = std::get_if<QString>(&plugin)) {
             say(u"remote access is on but not available: "_s + *problem
@@ -189,42 +175,30 @@ int main(int argc, char* argv[])
         remotePlugin = std::get<DaemonPlugin>(std::move(plugin));
     }
 
-    Subreaper::install();
-
-    std::unique_ptr<Notifier> notifier;
-    if (sessionBusAvailable(environment)) {
+    if (graph.sessionBusAvailable()) {
         const auto plugin = DaemonPlugin::load(DaemonPlugin::notify);
         if (const QString* problem = std::get_if<QString>(&plugin))
             say(u"no desktop notifications: "_s + *problem);
         else
-            notifier = std::get<DaemonPlugin>(plugin).api().createNotifier();
-        ErrorAlertService::shared().setNotifier(notifier.get());
+            graph.setNotifier(std::get<DaemonPlugin>(plugin).api().createNotifier());
     }
-
-    ServerStore store(*settings, environment);
-
-    const auto scanner = std::make_shared<SockDiagListenerScanner>();
-    ServerManager::Options managerOptions;
-    managerOptions.loginShell = LoginShell::path();
-    managerOptions.listenerScanner = scanner;
-    ServerManager manager(managerOptions);
 
     // The local front doors: `wardlampd ls` and the other verbs, from any terminal.
     ControlVerbs verbs;
     SupervisionVerbs::Options verbOptions;
     verbOptions.program = u"wardlampd"_s;
-    verbOptions.computerName = [&settings] {
-        const QVariant name = settings->value(PairingStore::macNameKey);
+    verbOptions.computerName = [&graph] {
+        const QVariant name = graph.settings().value(PairingStore::macNameKey);
         return name.isValid() ? name.toString() : QSysInfo::machineHostName();
     };
-    verbOptions.portScanner = scanner.get();
-    SupervisionVerbs supervisionVerbs(verbs, store, &manager, verbOptions);
+    verbOptions.portScanner = &graph.listenerScanner();
+    SupervisionVerbs supervisionVerbs(verbs, graph.store(), &graph.manager(), verbOptions);
     ControlServer control(verbs, { u"wardlampd"_s });
     if (const auto problem = control.listen(controlPaths->socketFile))
         say(u"no control socket (the verbs cannot reach this run): "_s + *problem);
 
     LogPrinter printer(STDOUT_FILENO, useColour(options.colour, environment));
-    Daemon daemon(options, store, manager, printer);
+    Daemon daemon(options, graph.store(), graph.manager(), printer);
     QObject::connect(&signalWatcher, &SignalWatcher::received, &daemon, &Daemon::handleSignal);
     QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
 
@@ -232,13 +206,13 @@ int main(int argc, char* argv[])
     // Remote access after the autostart servers, as the desktop app does it.
     std::unique_ptr<RemoteAccess> remote;
     if (remotePlugin) {
-        remote = remotePlugin->api().createRemoteAccess(*settings, environment, sessionBusAvailable(environment), say);
-        remote->start(store, manager);
+        remote
+            = remotePlugin->api().createRemoteAccess(graph.settings(), environment, graph.sessionBusAvailable(), say);
+        remote->start(graph.store(), graph.manager());
     }
     const int code = app.exec();
     // Nothing outlives the daemon: whatever a server left behind (a daemonised
     // grandchild the manager never saw) ends with it.
     Subreaper::endAllChildren(options.grace);
-    ErrorAlertService::shared().setNotifier(nullptr);
     return code;
 }
