@@ -16,6 +16,8 @@ class SettingsLocation {
 public:
     static QString filePath();
     static QString filePath(const QProcessEnvironment& environment, const QString& home);
+    // $XDG_CONFIG_HOME, or ~/.config for an unset, empty or relative value.
+    static QString configHome(const QProcessEnvironment& environment, const QString& home);
     // Settings on filePath() in INI format.
     static std::unique_ptr<QSettings> open();
 };
