@@ -19,9 +19,15 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD)
 
-# Until the desktop app exists, `run` starts the headless daemon in the foreground.
+# The desktop app where there is a display, the headless daemon where there is none.
 run: build
-	$(BUILD)/bin/wardlampd
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+		echo "make run: a display is present: starting the desktop app, $(BUILD)/bin/wardlamp" >&2; \
+		exec $(BUILD)/bin/wardlamp; \
+	else \
+		echo "make run: no display (DISPLAY and WAYLAND_DISPLAY are unset): starting the headless daemon, $(BUILD)/bin/wardlampd" >&2; \
+		exec $(BUILD)/bin/wardlampd; \
+	fi
 
 test: build
 	@scripts/run-tests $(BUILD)

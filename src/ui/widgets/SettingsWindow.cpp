@@ -1,0 +1,30 @@
+#include "SettingsWindow.h"
+
+#include "ui/models/AppModels.h"
+#include "ui/widgets/WindowFacts.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+SettingsWindow::SettingsWindow(const AppModels& models, QWidget* parent)
+    : QWidget(parent)
+{
+    Q_UNUSED(models)
+    const WindowFacts facts = WindowFacts::of(WindowId::settings);
+    setObjectName(facts.id);
+    setWindowTitle(facts.title);
+    setAccessibleName(facts.title);
+    resize(facts.defaultSize);
+
+    // Until the SettingsView lands: an empty window of the right title and size.
+    auto* layout = new QVBoxLayout(this);
+    auto* placeholder = new QLabel(this);
+    placeholder->setObjectName(u"placeholder"_s);
+    layout->addWidget(placeholder);
+}
+
+} // namespace Wardlamp

@@ -1,0 +1,84 @@
+#include "TrayIcon.h"
+
+#include "ui/models/ServerSummary.h"
+#include "ui/widgets/TrayMenu.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QSystemTrayIcon>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+TrayIcon::TrayIcon(ServerSummary& summary, ServerListModel& servers, PanelCommands& commands, QObject* parent)
+    : QObject(parent)
+    , m_summary(summary)
+    , m_menu(new TrayMenu(servers, commands))
+    , m_icon(new QSystemTrayIcon(this))
+{
+    m_icon->setObjectName(u"trayIcon"_s);
+    m_icon->setToolTip(u"Wardlamp"_s);
+    m_icon->setContextMenu(m_menu);
+    m_kind = m_summary.iconKind();
+    m_icon->setIcon(icon(m_kind));
+    connect(&m_summary, &ServerSummary::changed, this, &TrayIcon::updateIcon);
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
+            Q_EMIT panelRequested(m_icon->geometry());
+    });
+}
+
+TrayIcon::~TrayIcon()
+{
+    // The menu has no parent widget (a tray menu must not have one).
+    delete m_menu;
+}
+
+void TrayIcon::show()
+{
+    m_icon->show();
+}
+
+void TrayIcon::hide()
+{
+    m_icon->hide();
+}
+
+bool TrayIcon::isVisible() const
+{
+    return m_icon->isVisible();
+}
+
+QIcon TrayIcon::icon(TrayIconKind kind)
+{
+    const QString name = TrayIconChoice::themeName(kind);
+    if (QIcon::hasThemeIcon(name))
+        return QIcon::fromTheme(name);
+    // Ours, drawn at the sizes trays ask for (and twice those for high
+    // density screens), so neither the SVG icon plugin nor scaling is needed.
+    QIcon icon;
+    QSvgRenderer renderer(TrayIconChoice::resourcePath(kind));
+    for (const int size : { 16, 20, 22, 24, 32, 44, 48, 64 }) {
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&painter, QRectF(0, 0, size, size));
+        painter.end();
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
+void TrayIcon::updateIcon()
+{
+    const TrayIconKind kind = m_summary.iconKind();
+    if (kind == m_kind)
+        return;
+    m_kind = kind;
+    m_icon->setIcon(icon(kind));
+}
+
+} // namespace Wardlamp
