@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench fuzz fuzz-smoke format format-check clean screenshots
+.PHONY: all deps configure build run test bench screenshots fuzz fuzz-smoke format format-check clean
 
 all: build
 
@@ -32,8 +32,10 @@ run: build
 test: build
 	@scripts/run-tests $(BUILD)
 
-# Pictures of what the programs show, written to docs/screenshots/.
+# Pictures of what the programs show, written to docs/screenshots/: the desktop
+# app under Xvfb with a tray host, and the web controller in Chromium.
 screenshots: build
+	@scripts/screenshots $(BUILD) docs/screenshots
 	@scripts/screenshots-web $(BUILD)
 
 bench: build

@@ -2,6 +2,7 @@
 // tray and runs the event loop until the app is quit.
 
 #include "app/AppOptions.h"
+#include "app/ColorScheme.h"
 #include "app/EmergencyStop.h"
 #include "app/WardlampApp.h"
 #include "platform/SignalWatcher.h"
@@ -78,6 +79,7 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(u"wardlamp"_s);
     // The app lives in the tray: closing its last window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    ColorScheme::apply(qEnvironmentVariable("WL_COLOR_SCHEME"));
 
     // Watch the stop signals before the first child exists.
     SignalWatcher signalWatcher({ SIGINT, SIGTERM, SIGHUP });

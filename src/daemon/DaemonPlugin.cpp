@@ -4,6 +4,7 @@
 #include "supervision/SettingsFlag.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QProcessEnvironment>
@@ -15,7 +16,12 @@ using namespace Qt::StringLiterals;
 
 std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name)
 {
-    return load(name, QCoreApplication::applicationDirPath());
+    // Beside wardlampd in the build tree, in <libdir>/wardlamp once installed.
+    const QString here = QCoreApplication::applicationDirPath();
+    const QString installed = QDir::cleanPath(here + u"/"_s + QStringLiteral(WL_PLUGIN_DIR_FROM_BIN));
+    if (!QFileInfo::exists(here + u'/' + name + u".so"_s) && QFileInfo::exists(installed + u'/' + name + u".so"_s))
+        return load(name, installed);
+    return load(name, here);
 }
 
 std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, const QString& directory)

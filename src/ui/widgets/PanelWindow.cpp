@@ -85,7 +85,7 @@ void PanelWindow::open(const QRect& anchor)
 
 bool PanelWindow::closedJustNow() const
 {
-    return m_closed.isValid() && m_closed.elapsed() < 300;
+    return m_closedByClick && m_closed.isValid() && m_closed.elapsed() < 300;
 }
 
 void PanelWindow::keyPressEvent(QKeyEvent* event)
@@ -119,6 +119,9 @@ void PanelWindow::paintEvent(QPaintEvent* event)
 
 void PanelWindow::hideEvent(QHideEvent* event)
 {
+    // A popup that a press closed: if that press was on the tray icon, its
+    // activation follows and must not open the panel again.
+    m_closedByClick = QGuiApplication::mouseButtons() != Qt::NoButton;
     m_closed.start();
     QWidget::hideEvent(event);
 }

@@ -25,8 +25,8 @@ public:
     // Opens the drop-down at the anchor (the tray icon's geometry, or a point
     // at the pointer), or shows and raises the window.
     void open(const QRect& anchor);
-    // Whether a tray click now should close rather than reopen: the click
-    // that closed the popup a moment ago was on the icon.
+    // Whether a tray click now should be ignored: a press closed the popup a
+    // moment ago, and this click is that press arriving at the icon.
     bool closedJustNow() const;
 
 protected:
@@ -39,6 +39,7 @@ private:
     MenuContentView* m_content;
     const Mode m_mode;
     QElapsedTimer m_closed;
+    bool m_closedByClick = false;
 };
 
 } // namespace Wardlamp

@@ -25,14 +25,17 @@ TrayIcon::TrayIcon(ServerSummary& summary, ServerListModel& servers, PanelComman
     m_icon->setIcon(icon(m_kind));
     connect(&m_summary, &ServerSummary::changed, this, &TrayIcon::updateIcon);
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
+        // Two clicks in a row arrive as a double click: each is a click.
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick
+            || reason == QSystemTrayIcon::MiddleClick)
             Q_EMIT panelRequested(m_icon->geometry());
     });
 }
 
 TrayIcon::~TrayIcon()
 {
-    // The menu has no parent widget (a tray menu must not have one).
+    // The icon first, then its menu (a tray menu has no parent widget).
+    delete m_icon;
     delete m_menu;
 }
 
