@@ -242,7 +242,7 @@ private Q_SLOTS:
         QTest::newRow("untitled") << u" "_s << u"error"_s << u"Untitled server — error"_s;
         QTest::newRow("long: the middle goes")
             << QString(u"a"_s.repeated(40) + u"b"_s.repeated(40)) << u"running"_s
-            << QString(u"a"_s.repeated(29) + u"…"_s + u"b"_s.repeated(30) + u" — running"_s);
+            << QString(u"a"_s.repeated(19) + u"…"_s + u"b"_s.repeated(20) + u" — running"_s);
     }
 
     void menuText()

@@ -8,7 +8,7 @@ namespace Wardlamp {
 // their own.
 class MenuText {
 public:
-    static constexpr qsizetype maxTitleCharacters = 60;
+    static constexpr qsizetype maxTitleCharacters = 40;
 
     // '&' doubled, so a name such as "R&D" shows as written.
     static QString escapeMnemonics(const QString& text);

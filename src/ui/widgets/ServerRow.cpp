@@ -72,6 +72,7 @@ void ServerRow::present(const ServerRowPresentation& presentation)
     m_title->setText(presentation.title);
     m_title->setToolTip(presentation.title.isEmpty() ? QString() : plainTooltip(presentation.title));
     m_dot->setTone(presentation.dotTone);
+    m_dot->setAccessibleName(presentation.statusWord);
     if (presentation.link) {
         m_link->setText(presentation.link->text);
         m_link->setToolTip(plainTooltip(presentation.link->tooltip));
