@@ -41,6 +41,15 @@ QString AppOptions::surfaceName(Surface surface)
     return u"panel"_s;
 }
 
+std::optional<AppOptions::Surface> AppOptions::surfaceFromName(const QString& name)
+{
+    for (const Surface surface : { Surface::panel, Surface::logs, Surface::settings }) {
+        if (surfaceName(surface) == name)
+            return surface;
+    }
+    return std::nullopt;
+}
+
 std::variant<AppOptions, QString> AppOptions::parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
@@ -72,15 +81,10 @@ std::variant<AppOptions, QString> AppOptions::parse(const QStringList& arguments
         const QStringList values = parser.values(u"show"_s);
         if (values.size() > 1)
             return u"--show given more than once"_s;
-        const QString surface = values.constFirst();
-        if (surface == u"panel"_s)
-            options.surface = Surface::panel;
-        else if (surface == u"logs"_s)
-            options.surface = Surface::logs;
-        else if (surface == u"settings"_s)
-            options.surface = Surface::settings;
-        else
-            return u"--show takes panel, logs or settings, not \""_s + surface + u'"';
+        const std::optional<Surface> surface = surfaceFromName(values.constFirst());
+        if (!surface)
+            return u"--show takes panel, logs or settings, not \""_s + values.constFirst() + u'"';
+        options.surface = *surface;
         options.action = Action::show;
     }
     return options;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 namespace Wardlamp {
@@ -25,6 +26,8 @@ struct AppOptions {
     static std::variant<AppOptions, QString> parse(const QStringList& arguments);
     static QString helpText();
     static QString surfaceName(Surface surface);
+    // "panel", "logs" or "settings"; nothing for anything else.
+    static std::optional<Surface> surfaceFromName(const QString& name);
 
     friend bool operator==(const AppOptions&, const AppOptions&) = default;
 };

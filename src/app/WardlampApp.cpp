@@ -1,9 +1,15 @@
 #include "WardlampApp.h"
 
+#include "agent/PairingStore.h"
 #include "agent/RemoteSetup.h"
+#include "control/ControlCall.h"
+#include "control/ControlServer.h"
+#include "control/ControlVerbs.h"
+#include "control/SupervisionVerbs.h"
 #include "graph/SupervisorGraph.h"
 #include "platform/FreedesktopNotifier.h"
 #include "platform/LoginItemManager.h"
+#include "platform/SockDiagListenerScanner.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ServerStore.h"
 #include "supervision/StandardError.h"
@@ -21,6 +27,8 @@
 #include <QCursor>
 #include <QProcessEnvironment>
 #include <QSessionManager>
+#include <QSettings>
+#include <QSysInfo>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -67,7 +75,11 @@ WardlampApp::WardlampApp(const AppOptions& options, QObject* parent)
 
 WardlampApp::~WardlampApp()
 {
-    // Views before the models they show, the models before the graph.
+    // The front doors first, then the views before the models they show, the
+    // models before the graph.
+    m_control.reset();
+    m_supervisionVerbs.reset();
+    m_verbs.reset();
     m_tray.reset();
     delete m_dropDown;
     delete m_windowPanel;
@@ -226,6 +238,40 @@ void WardlampApp::quit()
     connect(
         &manager, &ServerManager::shutdownFinished, this, [this] { Q_EMIT finished(0); }, Qt::QueuedConnection);
     manager.shutdown(quitGrace);
+}
+
+std::optional<QString> WardlampApp::serveControl(const QString& socketFile)
+{
+    m_verbs = std::make_unique<ControlVerbs>();
+    SupervisionVerbs::Options options;
+    options.program = u"wardlamp"_s;
+    options.computerName = [this] {
+        const QVariant name = m_graph->settings().value(PairingStore::macNameKey);
+        return name.isValid() ? name.toString() : QSysInfo::machineHostName();
+    };
+    options.portScanner = &m_graph->listenerScanner();
+    m_supervisionVerbs = std::make_unique<SupervisionVerbs>(*m_verbs, m_graph->store(), &m_graph->manager(), options);
+    m_verbs->add(u"show"_s, [this](ControlCall& call) {
+        const QString surface = call.args().value(u"surface"_s).toString(u"panel"_s);
+        const std::optional<AppOptions::Surface> which = AppOptions::surfaceFromName(surface);
+        if (!which) {
+            call.fail(ControlErrorCode::badArguments, u"surface must be panel, logs or settings"_s);
+            return;
+        }
+        if (m_quitting) {
+            call.fail(ControlErrorCode::failed, u"Wardlamp is quitting"_s);
+            return;
+        }
+        show(*which);
+        call.reply({ { u"shown"_s, surface } });
+    });
+    m_verbs->add(u"quit"_s, [this](ControlCall& call) {
+        call.reply();
+        // After the reply has gone out.
+        QTimer::singleShot(0, this, &WardlampApp::quit);
+    });
+    m_control = std::make_unique<ControlServer>(*m_verbs, ControlServer::Options { u"wardlamp"_s });
+    return m_control->listen(socketFile);
 }
 
 void WardlampApp::handleSignal(int signalNumber)

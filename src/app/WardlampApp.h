@@ -14,6 +14,9 @@
 namespace Wardlamp {
 
 class AppWindows;
+class ControlServer;
+class ControlVerbs;
+class SupervisionVerbs;
 class LoginItemManager;
 class MenuContentView;
 class PanelCommands;
@@ -57,6 +60,10 @@ public:
     void quit();
     // Handles SIGINT, SIGTERM and SIGHUP from the SignalWatcher.
     void handleSignal(int signalNumber);
+    // Answers the configuration's control socket: the supervision verbs
+    // (wardlampd ls …) and the app's own, "show" (surface: panel, logs,
+    // settings) and "quit". One line saying why not on failure.
+    std::optional<QString> serveControl(const QString& socketFile);
 
     bool isQuitting() const { return m_quitting; }
     bool didAutostart() const { return m_didAutostart; }
@@ -96,6 +103,9 @@ private:
     std::unique_ptr<AppModels> m_models;
     std::unique_ptr<AppWindows> m_windows;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<ControlVerbs> m_verbs;
+    std::unique_ptr<SupervisionVerbs> m_supervisionVerbs;
+    std::unique_ptr<ControlServer> m_control;
     QPointer<PanelWindow> m_dropDown;
     QPointer<PanelWindow> m_windowPanel;
     std::optional<AppOptions::Surface> m_pendingSurface;

@@ -1,6 +1,7 @@
 // wardlamp: the desktop app. Builds the object graph, puts the icon in the
 // tray and runs the event loop until the app is quit.
 
+#include "app/AppInstance.h"
 #include "app/AppOptions.h"
 #include "app/ColorScheme.h"
 #include "app/EmergencyStop.h"
@@ -67,6 +68,12 @@ int main(int argc, char* argv[])
         printOut(u"wardlamp "_s + QStringLiteral(WL_VERSION) + u'\n');
         return AppExit::ok;
     }
+    // One Wardlamp per configuration: hand the request to the running one, or
+    // refuse beside wardlampd, or take the lock and be the app.
+    std::variant<AppInstance::Supervise, int> claim = AppInstance::claim(options, say);
+    if (const int* code = std::get_if<int>(&claim))
+        return *code;
+    AppInstance::Supervise& instance = std::get<AppInstance::Supervise>(claim);
     if (!displayPresent()) {
         say(u"no display (DISPLAY and WAYLAND_DISPLAY are unset); wardlampd runs the servers without one"_s);
         return AppExit::failed;
@@ -89,6 +96,8 @@ int main(int argc, char* argv[])
         EmergencyStop::install(WardlampApp::quitGrace);
         QObject::connect(&signalWatcher, &SignalWatcher::received, &wardlamp, &WardlampApp::handleSignal);
         QObject::connect(&wardlamp, &WardlampApp::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
+        if (const std::optional<QString> problem = wardlamp.serveControl(instance.paths.socketFile))
+            say(u"no control socket (another launch cannot reach this one): "_s + *problem);
         wardlamp.start();
         if (options.action == AppOptions::Action::show)
             wardlamp.show(options.surface);

@@ -18,6 +18,7 @@
 #include "graph/SupervisorGraph.h"
 #include "platform/SettingsLocation.h"
 #include "platform/SignalWatcher.h"
+#include "platform/SockDiagListenerScanner.h"
 #include "supervision/Notifier.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ServerStore.h"
