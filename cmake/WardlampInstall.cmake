@@ -14,7 +14,7 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/icons/hicolor/scalable/status/
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/status FILES_MATCHING PATTERN "*.svg")
 set(WL_INSTALL_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
 configure_file(${CMAKE_SOURCE_DIR}/data/wardlampd.service.in ${CMAKE_BINARY_DIR}/wardlampd.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/wardlampd.service DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+install(FILES ${CMAKE_BINARY_DIR}/wardlampd.service DESTINATION lib/systemd/user)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME wardlamp)

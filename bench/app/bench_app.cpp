@@ -114,6 +114,10 @@ double openPanel(WardlampApp& app, PaintWatch& watch)
 
 int main(int argc, char* argv[])
 {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(u"wardlamp"_s);
+    QApplication::setQuitOnLastWindowClosed(false);
+    // After the QApplication: the helper child is found beside this program.
     qputenv("SHELL", "/bin/sh");
     const QString mode = argc > 1 ? QString::fromLatin1(argv[1]) : u"launch"_s;
     if (mode == u"launch"_s)
@@ -128,10 +132,6 @@ int main(int argc, char* argv[])
         steps << u"hold"_s;
         qputenv("WL_SEED_SERVERS", servers(10, steps, true));
     }
-
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(u"wardlamp"_s);
-    QApplication::setQuitOnLastWindowClosed(false);
     WardlampApp app { AppOptions {} };
     app.start();
     QSystemTrayIcon* tray = app.trayIcon()->systemTrayIcon();

@@ -82,11 +82,12 @@ kill $appPid; wait $appPid 2>/dev/null || true
 
 echo "== idle ($idleSeconds s, 10 quiet servers, panel closed)"
 WL_SEED_SERVERS=$(seed out:ready hold) "$bin/wardlamp" 2>/dev/null & appPid=$!
-sleep 5
-switches() { cat /proc/$1/task/*/status | awk '/ctxt_switches/ { n += $2 } END { print n }'; }
-threads=$(ls /proc/$appPid/task | wc -l)
-before=$(switches $appPid)
+# Past Qt's thread pool expiry (30 s): helper threads of the start-up are gone.
+sleep 40
+sample() { for t in /proc/$1/task/*; do echo "${t##*/} $(awk '/ctxt_switches/ { n += $2 } END { print n }' "$t/status")"; done | sort; }
+before=$(sample $appPid)
 sleep "$idleSeconds"
-after=$(switches $appPid)
-echo "context switches of all $threads threads in $idleSeconds s: $((after - before))"
+after=$(sample $appPid)
+join <(echo "$before") <(echo "$after") | awk -v secs="$idleSeconds" -v nb="$(echo "$before" | wc -l)" -v na="$(echo "$after" | wc -l)" \
+    '{ d += $3 - $2 } END { printf "context switches of all threads in %d s: %d (threads %d before, %d after)\n", secs, d, nb, na }'
 kill $appPid; wait $appPid 2>/dev/null || true

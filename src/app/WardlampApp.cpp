@@ -146,6 +146,10 @@ void WardlampApp::startUp()
         m_remote->pairing(), m_remote->agent(), *m_servers, *m_summary, *m_commands });
     m_windows = std::make_unique<AppWindows>(*m_models);
     m_remote->start(store, manager);
+    // Built now, while nothing is asked of the app, so the first click on the
+    // icon only shows it.
+    if (m_tray && QSystemTrayIcon::isSystemTrayAvailable() && !m_dropDown)
+        m_dropDown = createPanel(PanelWindow::Mode::dropDown);
     Q_EMIT started();
     if (m_pendingSurface) {
         const AppOptions::Surface surface = *m_pendingSurface;
