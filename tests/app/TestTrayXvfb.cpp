@@ -14,6 +14,7 @@
 #include "ui/widgets/TrayIcon.h"
 #include "ui/widgets/TrayMenu.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
@@ -105,6 +106,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(tray->geometry().isValid() && !tray->geometry().isEmpty(), waitMs(10000));
         QVERIFY(!app.windowPanel()); // a tray is there: no window instead
         QCOMPARE(tray->toolTip(), u"Wardlamp"_s);
+        int named = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            named += widget->inherits("QSystemTrayIconSys") && widget->accessibleName() == u"Wardlamp"_s ? 1 : 0;
+        QCOMPARE(named, 1);
         QCOMPARE(app.trayIcon()->kind(), TrayIconKind::running);
         QTRY_VERIFY_WITH_TIMEOUT(coloursAt(tray->geometry()).green > 20, waitMs(5000));
 

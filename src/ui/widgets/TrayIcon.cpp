@@ -3,6 +3,7 @@
 #include "ui/models/ServerSummary.h"
 #include "ui/widgets/TrayMenu.h"
 
+#include <QApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -42,6 +43,15 @@ TrayIcon::~TrayIcon()
 void TrayIcon::show()
 {
     m_icon->show();
+    // An XEmbed tray shows the icon as a small window of ours: give it the
+    // name a screen reader says (a StatusNotifierItem carries the
+    // application's display name, "Wardlamp", as its title).
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys")) {
+            widget->setAccessibleName(u"Wardlamp"_s);
+            widget->setAccessibleDescription(u"Click for the Wardlamp panel, right-click for its menu"_s);
+        }
+    }
 }
 
 void TrayIcon::hide()
