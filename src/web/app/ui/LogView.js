@@ -10,7 +10,7 @@ import { byId, el, setText } from './dom.js';
 const nearBottomPx = 48;
 // Lines added to the page in one frame at most, so a large batch (a busy server's
 // lines of a whole push) never holds the page for long; the rest follow next frame.
-const linesPerFrame = 300;
+const linesPerFrame = 150;
 
 export class LogView {
     constructor({ onBack }) {
