@@ -70,20 +70,25 @@ test('lines come in order, error lines marked, and search narrows them', async (
     await backToList();
 });
 
-test('a log holds its latest 2,000 lines', async () => {
+test('a log holds its latest 2,000 lines, the newest 500 in view and the rest on request', async () => {
     // Opened once before the server starts, so its lines are kept as they come: 3,000 of them.
     await openLog('many');
     await backToList();
     await serverRow(page, 'many').locator('button[data-action="start"]').click();
     await openLog('many');
+    await page.locator('#logCount', { hasText: /^2,000 lines$/ }).waitFor({ timeout: ms(30000) });
     await waitInPage(page, () => {
         const lines = document.querySelectorAll('#logLines .line-text');
-        return lines.length === 2000 && lines[lines.length - 1].textContent === 'line 1500'
-            && [...lines].filter((n) => n.textContent === 'line 1').length === 1;
+        return lines.length === 500 && lines[lines.length - 1].textContent === 'line 1500';
     }, undefined, ms(30000));
+    await page.locator('#logLines').evaluate((node) => { node.scrollTop = 0; });
+    await page.locator('#logEarlier', { hasText: 'Show 1,500 earlier lines' }).click();
+    await waitInPage(page, () => document.querySelectorAll('#logLines .line').length === 2000);
     const texts = await shownTexts();
     assert.match(texts[0], /^line \d+$/, 'the oldest lines went first');
-    assert.equal(await page.locator('#logCount').textContent(), '2,000 lines');
+    assert.equal(texts.filter((t) => t === 'line 1').length, 1);
+    assert.equal(texts.at(-1), 'line 1500');
+    assert.equal(await page.locator('#logEarlier').isHidden(), true);
     await backToList();
 });
 

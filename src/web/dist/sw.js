@@ -3,8 +3,8 @@
 // caches nothing else: the desktop's messages travel over the WebSocket, which a
 // service worker never sees, and no other answer is stored.
 
-const version = '1cb7bb2224df8ed3';
-const shell = ["./","./app.N5F6MFJ5.css","./app.N7WPYIJ4.js","./icon-192.png","./icon-512.png","./icon.svg","./manifest.webmanifest"];
+const version = '4d9937f74c1f4c88';
+const shell = ["./","./app.37OFJZKW.js","./app.4XWBADDX.css","./icon-192.png","./icon-512.png","./icon.svg","./manifest.webmanifest"];
 const cacheName = `wardlamp-shell-${version}`;
 
 self.addEventListener('install', (event) => {

@@ -11,6 +11,9 @@ const nearBottomPx = 48;
 // Lines added to the page in one frame at most, so a large batch (a busy server's
 // lines of a whole push) never holds the page for long; the rest follow next frame.
 const linesPerFrame = 150;
+// Lines in the page at once while following: the buffer keeps 2,000, but a page with
+// all of them in its DOM spends its frames laying them out. Earlier ones come on request.
+const shownWhileFollowing = 500;
 
 export class LogView {
     constructor({ onBack }) {
@@ -24,6 +27,14 @@ export class LogView {
         this.buffer = null;
         this.pending = null; // 'redraw', or null with lines waiting in `queue`
         this.queue = []; // lines to append, oldest first
+        this.shownLimit = shownWhileFollowing;
+        this.earlier = byId('logEarlier');
+        this.earlier.addEventListener('click', () => {
+            this.shownLimit = Infinity;
+            const top = this.lines.scrollHeight - this.lines.scrollTop;
+            this.render(true);
+            this.lines.scrollTop = this.lines.scrollHeight - top; // the same lines stay in view
+        });
         this.frame = 0;
         this.follow = true;
         this.query = '';
@@ -35,16 +46,22 @@ export class LogView {
         this.lines.addEventListener('scroll', () => {
             this.follow = this.isNearBottom();
             this.jump.hidden = this.follow;
+            this.updateEarlier();
         }, { passive: true });
         this.jump.addEventListener('click', () => {
             this.follow = true;
             this.jump.hidden = true;
+            if (this.shownLimit !== shownWhileFollowing) {
+                this.shownLimit = shownWhileFollowing;
+                this.schedule('redraw');
+            }
             this.scrollToEnd();
         });
     }
 
     open(server, buffer) {
         this.buffer = buffer;
+        this.shownLimit = shownWhileFollowing;
         this.query = '';
         this.search.value = '';
         this.follow = true;
@@ -93,14 +110,16 @@ export class LogView {
         if (!this.frame) this.frame = requestAnimationFrame(() => this.render());
     }
 
-    render() {
+    render(redraw = false) {
         this.frame = 0;
         if (!this.buffer) return;
-        if (this.pending === 'redraw') {
+        if (redraw || this.pending === 'redraw') {
             this.pending = null;
             this.queue = [];
+            const matching = this.buffer.lines.filter((line) => lineMatches(line, this.query));
             const fragment = document.createDocumentFragment();
-            for (const line of this.buffer.lines) if (lineMatches(line, this.query)) fragment.append(this.lineElement(line));
+            for (const line of matching.slice(-Math.min(matching.length, this.shownLimit)))
+                fragment.append(this.lineElement(line));
             this.lines.replaceChildren(fragment);
         } else {
             const placeholder = this.lines.firstElementChild;
@@ -113,6 +132,8 @@ export class LogView {
                 if (this.buffer.ids.has(line.id) && lineMatches(line, this.query)) fragment.append(this.lineElement(line));
             }
             this.lines.append(fragment);
+            let extra = this.lines.childElementCount - this.shownLimit;
+            while (extra-- > 0) this.lines.firstElementChild.remove();
             if (this.queue.length > 0) this.frame = requestAnimationFrame(() => this.render());
         }
         this.updateCount();
@@ -145,12 +166,23 @@ export class LogView {
 
     updateCount() {
         const total = this.buffer.size;
+        const shown = this.lines.querySelectorAll('.line').length;
+        const matching = this.query ? this.buffer.lines.filter((l) => lineMatches(l, this.query)).length : total;
+        // Lines still waiting for their frame are not "earlier".
+        this.hiddenEarlier = Math.max(0, matching - shown - this.queue.length);
+        this.updateEarlier();
         if (this.query) {
-            const shown = this.lines.querySelectorAll('.line').length;
-            setText(this.count, `${shown.toLocaleString('en')} of ${total.toLocaleString('en')}`);
+            setText(this.count, `${matching.toLocaleString('en')} of ${total.toLocaleString('en')}`);
         } else {
             setText(this.count, `${total.toLocaleString('en')} ${total === 1 ? 'line' : 'lines'}`);
         }
+    }
+
+    // The button for earlier lines, while there are some and the reader is near the top.
+    updateEarlier() {
+        const hidden = this.hiddenEarlier ?? 0;
+        this.earlier.hidden = hidden === 0 || this.lines.scrollTop > 120;
+        setText(this.earlier, `Show ${hidden.toLocaleString('en')} earlier ${hidden === 1 ? 'line' : 'lines'}`);
     }
 
     isNearBottom() {
