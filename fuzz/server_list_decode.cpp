@@ -13,13 +13,13 @@ using namespace Wardlamp;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArrayView json(reinterpret_cast<const char*>(data), qsizetype(size));
-    QString error;
-    const std::optional<QList<ServerConfig>> servers = ServerConfig::decodeList(json, &error);
+    const Expected<QList<ServerConfig>, QString> servers = ServerConfig::decodeList(json);
     if (servers) {
-        const std::optional<QList<ServerConfig>> again = ServerConfig::decodeList(ServerConfig::encodeList(*servers));
+        const Expected<QList<ServerConfig>, QString> again
+            = ServerConfig::decodeList(ServerConfig::encodeList(*servers));
         WL_FUZZ_CHECK(again && *again == *servers);
     } else {
-        WL_FUZZ_CHECK(!error.isEmpty());
+        WL_FUZZ_CHECK(!servers.error().isEmpty());
     }
     return 0;
 }

@@ -28,9 +28,8 @@ std::variant<QByteArray, QString> ServersFile::read(const QString& path)
         return u"cannot read "_s + shown + u": "_s + file.errorString();
     if (bytes.size() > maxBytes)
         return shown + u" is larger than 16 MiB"_s;
-    QString problem;
-    if (!ServerConfig::decodeList(bytes, &problem))
-        return shown + u": "_s + problem;
+    if (const auto servers = ServerConfig::decodeList(bytes); !servers)
+        return shown + u": "_s + servers.error();
     return bytes;
 }
 

@@ -56,10 +56,10 @@ QString SupervisorGraph::seedProblem(const QProcessEnvironment& environment)
 {
     if (!environment.contains(ServerStore::seedVariable))
         return QString();
-    QString problem;
-    if (ServerConfig::decodeList(environment.value(ServerStore::seedVariable).toUtf8(), &problem))
+    const auto seed = ServerConfig::decodeList(environment.value(ServerStore::seedVariable).toUtf8());
+    if (seed)
         return QString();
-    return problem.isEmpty() ? u"it is not a server list"_s : problem;
+    return seed.error().isEmpty() ? u"it is not a server list"_s : seed.error();
 }
 
 } // namespace Wardlamp

@@ -18,12 +18,6 @@ bool isHexDigit(QChar c)
     return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
 }
 
-void setError(QString* error, const QString& message)
-{
-    if (error)
-        *error = message;
-}
-
 QString missingOrNot(QLatin1StringView key, QLatin1StringView kind)
 {
     return QString(u'"' + QString(key) + u"\" is missing or not a "_s + QString(kind));
@@ -115,61 +109,47 @@ QJsonObject ServerConfig::toJson() const
     return object;
 }
 
-std::optional<ServerConfig> ServerConfig::fromJson(const QJsonValue& value, QString* error)
+Expected<ServerConfig, QString> ServerConfig::fromJson(const QJsonValue& value)
 {
-    if (!value.isObject()) {
-        setError(error, u"is not a JSON object"_s);
-        return std::nullopt;
-    }
+    if (!value.isObject())
+        return u"is not a JSON object"_s;
     const QJsonObject object = value.toObject();
     ServerConfig config;
 
     const QJsonValue idValue = object.value(QLatin1StringView("id"));
-    if (!idValue.isString()) {
-        setError(error, missingOrNot(QLatin1StringView("id"), QLatin1StringView("string")));
-        return std::nullopt;
-    }
+    if (!idValue.isString())
+        return missingOrNot(QLatin1StringView("id"), QLatin1StringView("string"));
     const std::optional<QUuid> id = parseUuid(idValue.toString());
-    if (!id) {
-        setError(error, u"\"id\" is not a UUID (expected 8-4-4-4-12 hexadecimal digits)"_s);
-        return std::nullopt;
-    }
+    if (!id)
+        return u"\"id\" is not a UUID (expected 8-4-4-4-12 hexadecimal digits)"_s;
     config.id = *id;
 
     for (auto [key, field] : { std::pair { QLatin1StringView("name"), &ServerConfig::name },
              std::pair { QLatin1StringView("command"), &ServerConfig::command } }) {
         std::optional<QString> text = requiredString(object, key);
-        if (!text) {
-            setError(error, missingOrNot(key, QLatin1StringView("string")));
-            return std::nullopt;
-        }
+        if (!text)
+            return missingOrNot(key, QLatin1StringView("string"));
         config.*field = std::move(*text);
     }
 
     for (auto [key, field] : { std::pair { QLatin1StringView("autostart"), &ServerConfig::autostart },
              std::pair { QLatin1StringView("errorAlertEnabled"), &ServerConfig::errorAlertEnabled } }) {
         const QJsonValue flag = object.value(key);
-        if (!flag.isBool()) {
-            setError(error, missingOrNot(key, QLatin1StringView("boolean")));
-            return std::nullopt;
-        }
+        if (!flag.isBool())
+            return missingOrNot(key, QLatin1StringView("boolean"));
         config.*field = flag.toBool();
     }
 
     const QJsonValue restart = object.value(QLatin1StringView("restartOnCrash"));
-    if (restart.isBool()) {
+    if (restart.isBool())
         config.restartOnCrash = restart.toBool();
-    } else if (!restart.isUndefined() && !restart.isNull()) {
-        setError(error, u"\"restartOnCrash\" is not a boolean"_s);
-        return std::nullopt;
-    }
+    else if (!restart.isUndefined() && !restart.isNull())
+        return u"\"restartOnCrash\" is not a boolean"_s;
 
     for (auto [key, field] : { std::pair { QLatin1StringView("directory"), &ServerConfig::directory },
              std::pair { QLatin1StringView("tunnelHostname"), &ServerConfig::tunnelHostname } }) {
-        if (!readOptionalString(object, key, config.*field)) {
-            setError(error, QString(u'"' + QString(key) + u"\" is not a string"_s));
-            return std::nullopt;
-        }
+        if (!readOptionalString(object, key, config.*field))
+            return QString(u'"' + QString(key) + u"\" is not a string"_s);
     }
     return config;
 }
@@ -182,40 +162,29 @@ QByteArray ServerConfig::encodeList(const QList<ServerConfig>& servers)
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
-std::optional<QList<ServerConfig>> ServerConfig::decodeList(QByteArrayView json, QString* error)
+Expected<QList<ServerConfig>, QString> ServerConfig::decodeList(QByteArrayView json)
 {
     const QByteArrayView text = json.trimmed();
-    if (text.isEmpty()) {
-        setError(error, u"not valid JSON: the text is empty"_s);
-        return std::nullopt;
-    }
+    if (text.isEmpty())
+        return u"not valid JSON: the text is empty"_s;
     // Only an array (or an object, for its parse error) is worth parsing: a
     // scalar document is valid JSON that QJsonDocument would call illegal.
-    if (!text.startsWith('[') && !text.startsWith('{')) {
-        setError(error, u"not a JSON array of servers"_s);
-        return std::nullopt;
-    }
+    if (!text.startsWith('[') && !text.startsWith('{'))
+        return u"not a JSON array of servers"_s;
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        setError(error,
+    if (parseError.error != QJsonParseError::NoError)
+        return QString(
             u"not valid JSON (at byte "_s + QString::number(parseError.offset) + u"): "_s + parseError.errorString());
-        return std::nullopt;
-    }
-    if (!document.isArray()) {
-        setError(error, u"not a JSON array of servers"_s);
-        return std::nullopt;
-    }
+    if (!document.isArray())
+        return u"not a JSON array of servers"_s;
     const QJsonArray array = document.array();
     QList<ServerConfig> servers;
     servers.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
-        QString recordError;
-        std::optional<ServerConfig> server = fromJson(array.at(i), &recordError);
-        if (!server) {
-            setError(error, u"record "_s + QString::number(i + 1) + u": "_s + recordError);
-            return std::nullopt;
-        }
+        Expected<ServerConfig, QString> server = fromJson(array.at(i));
+        if (!server)
+            return QString(u"record "_s + QString::number(i + 1) + u": "_s + server.error());
         servers.append(std::move(*server));
     }
     return servers;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Expected.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QJsonObject>
@@ -38,16 +40,16 @@ struct ServerConfig {
     std::optional<QUrl> tunnelURL() const;
 
     QJsonObject toJson() const;
-    // Reads one record. On failure `error` (when given) names the offending key.
-    static std::optional<ServerConfig> fromJson(const QJsonValue& value, QString* error = nullptr);
+    // Reads one record, or says which key is wrong ("\"autostart\" is missing
+    // or not a boolean").
+    static Expected<ServerConfig, QString> fromJson(const QJsonValue& value);
 
     // The JSON array form used by the persisted list, WL_SEED_SERVERS and
     // wardlampd --servers. Written compactly.
     static QByteArray encodeList(const QList<ServerConfig>& servers);
-    // All or nothing: one bad record fails the whole list. On failure `error`
-    // (when given) holds one line naming the problem and the record, counted
-    // from 1 ("record 2: ...").
-    static std::optional<QList<ServerConfig>> decodeList(QByteArrayView json, QString* error = nullptr);
+    // All or nothing: one bad record fails the whole list, with one line
+    // naming the problem and the record, counted from 1 ("record 2: ...").
+    static Expected<QList<ServerConfig>, QString> decodeList(QByteArrayView json);
 
     friend bool operator==(const ServerConfig&, const ServerConfig&) = default;
 };

@@ -38,12 +38,12 @@ void ServerStore::loadPersisted()
     const QVariant stored = m_settings.value(settingsKey);
     if (!stored.isValid())
         return;
-    QString problem;
-    if (auto servers = ServerConfig::decodeList(stored.toByteArray(), &problem)) {
-        m_servers = std::move(*servers);
+    auto servers = ServerConfig::decodeList(stored.toByteArray());
+    if (!servers) {
+        keepUnreadable(stored, servers.error());
         return;
     }
-    keepUnreadable(stored, problem);
+    m_servers = std::move(*servers);
 }
 
 void ServerStore::keepUnreadable(const QVariant& stored, const QString& problem)
