@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +24,8 @@
 #endif
 
 namespace Wardlamp::Detail {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -42,30 +46,50 @@ bool setBlocking(ProcessRun::Stream& stream, bool blocking)
 
 } // namespace
 
-OutputPump::OutputPump(Wake wake)
+OutputPump::OutputPump(Wake wake, Limits limits)
     : m_wake(std::move(wake))
+    , m_limits(limits)
+    , m_chunks(std::make_shared<OutputChunks>(limits.maxBlocks))
 {
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    m_event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_epoll < 0 || m_event < 0)
-        qFatal("wardlamp: cannot create the output thread's epoll or eventfd: %s", std::strerror(errno));
+}
+
+Expected<std::unique_ptr<OutputPump>, QString> OutputPump::create(Wake wake, Limits limits)
+{
+    std::unique_ptr<OutputPump> pump(new OutputPump(std::move(wake), limits));
+    const auto failed = [](const char* what) {
+        return QString(QLatin1StringView(what) + u": "_s + QString::fromLocal8Bit(std::strerror(errno)));
+    };
+    pump->m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (pump->m_epoll < 0)
+        return failed("cannot create the output thread's epoll");
+    pump->m_event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (pump->m_event < 0)
+        return failed("cannot create the output thread's eventfd");
     epoll_event ev {};
     ev.events = EPOLLIN;
     ev.data.ptr = nullptr;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_event, &ev);
-    m_thread = std::thread([this] { loop(); });
+    if (::epoll_ctl(pump->m_epoll, EPOLL_CTL_ADD, pump->m_event, &ev) != 0)
+        return failed("cannot watch the output thread's eventfd");
+    try {
+        pump->m_thread = std::thread([pump = pump.get()] { pump->loop(); });
+    } catch (const std::system_error& error) {
+        return QString(u"cannot start the output thread: "_s + QString::fromLocal8Bit(error.what()));
+    }
+    return pump;
 }
 
 OutputPump::~OutputPump()
 {
-    {
-        std::lock_guard lock(m_commandMutex);
-        m_stop = true;
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard lock(m_commandMutex);
+            m_stop = true;
+        }
+        const quint64 one = 1;
+        ssize_t ignored = ::write(m_event, &one, sizeof one);
+        (void)ignored;
+        m_thread.join();
     }
-    const quint64 one = 1;
-    ssize_t ignored = ::write(m_event, &one, sizeof one);
-    (void)ignored;
-    m_thread.join();
     for (auto& [run, entry] : m_entries) {
         for (ProcessRun::Stream* stream : { &run->out, &run->err }) {
             stream->waiter.reset(); // before its descriptor goes, and before m_event
@@ -74,8 +98,10 @@ OutputPump::~OutputPump()
             stream->fd = -1;
         }
     }
-    ::close(m_event);
-    ::close(m_epoll);
+    if (m_event >= 0)
+        ::close(m_event);
+    if (m_epoll >= 0)
+        ::close(m_epoll);
 }
 
 void OutputPump::add(const std::shared_ptr<ProcessRun>& run)
@@ -131,8 +157,11 @@ void OutputPump::loop()
         if (hot)
             wait = std::min<std::chrono::nanoseconds>(
                 wait, m_lastRoundBytes >= coalesceBelow ? std::chrono::nanoseconds(0) : coalescePause);
+        if (!m_starved.empty())
+            wait = std::clamp<std::chrono::nanoseconds>(
+                m_starvedUntil - std::chrono::steady_clock::now(), std::chrono::nanoseconds(0), wait);
         const timespec timeout { time_t(wait.count() / 1000000000), long(wait.count() % 1000000000) };
-        const bool forever = m_idle && m_deferred.empty() && !hot;
+        const bool forever = m_idle && m_deferred.empty() && !hot && m_starved.empty();
         int count = -1;
         if (m_preciseWait) {
             count = ::epoll_pwait2(m_epoll, events, 64, forever ? nullptr : &timeout, nullptr);
@@ -187,6 +216,8 @@ void OutputPump::loop()
             m_chunks->trim(0);
         roundBytes = 0;
         polledBytes = 0;
+        if (!m_starved.empty() && std::chrono::steady_clock::now() >= m_starvedUntil)
+            resumeStarved();
         if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval) {
             m_lastWakeAt = std::chrono::steady_clock::now();
             std::vector<std::shared_ptr<ProcessRun>> due;
@@ -391,16 +422,38 @@ qsizetype OutputPump::readStream(Entry& entry, Kind kind, qsizetype limit, bool 
     m_idle = false;
     qsizetype total = 0;
     bool ended = false;
-    // The byte the waiter read comes first.
+    bool starved = false; // no memory to read into
     PipeWaiter::Result waited;
-    if (stream.waiter) {
-        waited = stream.waiter->take();
-        ended = waited.kind == PipeWaiter::Result::end;
-    }
+    bool waiterTaken = !stream.waiter;
+    // Whether the pipe still holds something (the waiter's byte included).
+    const auto hasUnread = [&] {
+        int unread = 0;
+        return (!waiterTaken && stream.waiter->hasByte()) || ::ioctl(stream.fd, FIONREAD, &unread) != 0 || unread > 0;
+    };
     while (!ended) {
         if (!m_readChunk || OutputChunks::chunkBytes - m_readUsed < minReadRoom) {
-            m_readChunk = newChunk(m_bulk);
+            // Given up first: once no batch holds it, it may be the block we get.
+            m_readChunk.reset();
             m_readUsed = 0;
+            // A child that has gone cannot wait for the next round: if its
+            // pipe holds more, the drain waits a little here for a block the
+            // main thread gives back.
+            m_readChunk = newChunk(m_bulk);
+            if (!m_readChunk && drain && hasUnread())
+                m_readChunk = newChunkWithin(m_bulk, m_limits.drainMemoryWait);
+            if (!m_readChunk) {
+                starved = true;
+                break;
+            }
+        }
+        if (!waiterTaken) {
+            // The byte the waiter read comes first (taken once there is room for it).
+            waiterTaken = true;
+            waited = stream.waiter->take();
+            if (waited.kind == PipeWaiter::Result::end) {
+                ended = true;
+                break;
+            }
         }
         char* const at = m_readChunk.get() + m_readUsed;
         const qsizetype room = std::min(readSize, OutputChunks::chunkBytes - m_readUsed);
@@ -450,10 +503,18 @@ qsizetype OutputPump::readStream(Entry& entry, Kind kind, qsizetype limit, bool 
             ended = true;
         break;
     }
+    if (starved && drain) {
+        // The child has gone: what is left in its pipe cannot wait any longer.
+        if (hasUnread())
+            intoPending(run, [&] { stageLost(isStderr, lostRestText); });
+        ended = true;
+    } else if (starved) {
+        starve(entry);
+    }
     if (ended) {
         intoPending(run, [&] { stream.assembler.finish(sink); });
         closeStream(run, kind);
-    } else if (total == 0 && !drain && stream.hot) {
+    } else if (!starved && total == 0 && !drain && stream.hot) {
         // Quiet now: the waiter takes over until the next byte.
         waitQuietly(stream, entry.source(kind));
     }
@@ -483,10 +544,55 @@ template <typename Fill> void OutputPump::intoPending(ProcessRun& run, Fill&& fi
 std::shared_ptr<char> OutputPump::newChunk(bool huge)
 {
     std::shared_ptr<char> chunk = m_chunks->get(huge);
-    if (!chunk)
-        qFatal("wardlamp: out of memory for child output: %s", std::strerror(errno));
+    if (!chunk) {
+        if (!std::exchange(m_memoryShort, true))
+            qCWarning(lcPump) << "no memory for child output: reading waits, and output that cannot wait is dropped";
+        return chunk;
+    }
+    if (std::exchange(m_memoryShort, false))
+        qCDebug(lcPump) << "memory for child output is back";
     m_lastChunkAt = std::chrono::steady_clock::now();
     return chunk;
+}
+
+std::shared_ptr<char> OutputPump::newChunkWithin(bool huge, std::chrono::milliseconds patience)
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    std::shared_ptr<char> chunk = newChunk(huge);
+    while (!chunk && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        chunk = newChunk(huge);
+    }
+    return chunk;
+}
+
+void OutputPump::starve(Entry& entry)
+{
+    // Like a pause, but lifted by time instead of by the main thread.
+    for (const Kind kind : pipeKinds)
+        unregisterStream(*entry.run, kind);
+    if (std::find(m_starved.begin(), m_starved.end(), entry.run.get()) == m_starved.end())
+        m_starved.push_back(entry.run.get());
+    m_starvedUntil = std::chrono::steady_clock::now() + starvedRetry;
+}
+
+void OutputPump::resumeStarved()
+{
+    std::vector<ProcessRun*> starved;
+    starved.swap(m_starved);
+    for (ProcessRun* run : starved) {
+        const auto it = m_entries.find(run);
+        if (it == m_entries.end() || run->finishedReading)
+            continue;
+        {
+            // A run paused meanwhile is resumed by the main thread's take().
+            std::lock_guard lock(run->mutex);
+            if (run->paused)
+                continue;
+        }
+        for (const Kind kind : pipeKinds)
+            registerStream(*it->second, kind, false);
+    }
 }
 
 void OutputPump::recycle(PendingOutput&& output)
@@ -520,8 +626,11 @@ void OutputPump::releaseIdleMemory()
 const char* OutputPump::copyAside(QByteArrayView line)
 {
     if (!m_sideChunk || OutputChunks::chunkBytes - m_sideUsed < line.size()) {
-        m_sideChunk = newChunk(false);
+        m_sideChunk.reset();
         m_sideUsed = 0;
+        m_sideChunk = newChunk(false);
+        if (!m_sideChunk)
+            return nullptr;
     }
     char* at = m_sideChunk.get() + m_sideUsed;
     std::memcpy(at, line.data(), std::size_t(line.size()));
@@ -566,7 +675,18 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
     // only until the next call, and are copied aside.
     const bool inRead = line.data() >= m_readBegin && line.data() < m_readEnd;
     raw.data = inRead ? line.data() : copyAside(line);
+    if (!raw.data) {
+        stageLost(isStderr, lostLineText);
+        return;
+    }
     m_target->lines.push_back(raw);
+}
+
+void OutputPump::stageLost(bool isStderr, std::string_view text)
+{
+    // Static text: no block to hold.
+    const quint8 flags = RawLine::error | (isStderr ? RawLine::standardError : 0);
+    m_target->lines.push_back(RawLine { text.data(), quint32(text.size()), flags });
 }
 
 void OutputPump::publish(Entry& entry, bool drain, bool urgent)

@@ -3,16 +3,29 @@
 #include "LineClassifier.h"
 #include "OutputPump_p.h"
 #include "ProcessRun.h"
+#include "common/Expected.h"
+
+#include <QString>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace Wardlamp::Detail {
+
+// Bounds on the memory an OutputPump uses, for a shortage of it.
+struct OutputPumpLimits {
+    // Blocks of output mapped at once (OutputChunks).
+    std::size_t maxBlocks = OutputChunks::unlimited;
+    // How long the drain of a child that has exited waits for memory before
+    // what is left in its pipes is given up (the pump waits with it).
+    std::chrono::milliseconds drainMemoryWait { 2000 };
+};
 
 // The one thread that reads every run's two pipes and collects its exit. A
 // pipe is never polled (see PipeWaiter for why): a busy one is read on every
@@ -37,6 +50,12 @@ namespace Wardlamp::Detail {
 // taken its queue: the child then blocks on a full pipe, and nothing is lost.
 // On exit: both pipes are drained, partial lines flushed, the child reaped,
 // and the last lines plus the exit status are queued together, in that order.
+//
+// Without memory to read into (no block can be mapped), a run's pipes rest
+// for starvedRetry and are tried again: the child waits on its full pipe and
+// nothing is lost. Only what cannot wait is dropped, each time in place of a
+// line that says so: output left in the pipes of a child that has exited
+// (after Limits::drainMemoryWait), and a line that could not be copied aside.
 //
 // Owned by ServerManager; add(), take() and recycle() are called on the main thread.
 class OutputPump {
@@ -64,7 +83,18 @@ public:
     // megabyte of them: a wake-up's worth of lines of 16 bytes).
     static constexpr std::size_t maxRecycledLines = wakeBytes / sizeof(RawLine);
 
-    explicit OutputPump(Wake wake);
+    // Without memory for output, a run's pipes rest this long before they are read again.
+    static constexpr std::chrono::milliseconds starvedRetry { 100 };
+    // Stand in for output that was dropped for want of memory.
+    static constexpr std::string_view lostLineText = "[wardlamp: a line of output was lost: no memory to keep it]";
+    static constexpr std::string_view lostRestText
+        = "[wardlamp: the rest of the output could not be read: no memory to read it into]";
+
+    using Limits = OutputPumpLimits;
+
+    // The pump with its thread running, or why it could not be set up (no
+    // descriptor or thread to be had).
+    static Expected<std::unique_ptr<OutputPump>, QString> create(Wake wake, Limits limits = {});
     ~OutputPump(); // stops the thread; closes the pipes of runs still registered
     OutputPump(const OutputPump&) = delete;
     OutputPump& operator=(const OutputPump&) = delete;
@@ -98,6 +128,7 @@ private:
         return kind == Kind::standardOutput ? run.out : run.err;
     }
 
+    OutputPump(Wake wake, Limits limits);
     void post(Command command, const std::shared_ptr<ProcessRun>& run);
     void loop();
     void handleCommands();
@@ -110,16 +141,21 @@ private:
     void unregisterStream(ProcessRun& run, Kind kind);
     qsizetype readStream(Entry& entry, Kind kind, qsizetype limit, bool drain); // bytes read
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
+    void stageLost(bool isStderr, std::string_view text);
+    void starve(Entry& entry);
+    void resumeStarved();
     void closeStream(ProcessRun& run, Kind kind);
     template <typename Fill> void intoPending(ProcessRun& run, Fill&& fill);
     const char* copyAside(QByteArrayView line);
     std::shared_ptr<char> newChunk(bool huge);
+    std::shared_ptr<char> newChunkWithin(bool huge, std::chrono::milliseconds patience);
     void releaseIdleMemory();
     void finish(Entry& entry);
     void publish(Entry& entry, bool drain, bool urgent);
     void wakeDeferred(ProcessRun& run);
 
     const Wake m_wake;
+    const Limits m_limits;
     int m_epoll = -1;
     int m_event = -1;
     std::thread m_thread;
@@ -132,7 +168,7 @@ private:
     // Output thread only.
     std::unordered_map<ProcessRun*, std::unique_ptr<Entry>> m_entries;
     PendingOutput* m_target = nullptr; // the queue stage() adds to (its run's mutex is held)
-    const std::shared_ptr<OutputChunks> m_chunks = std::make_shared<OutputChunks>();
+    const std::shared_ptr<OutputChunks> m_chunks;
     std::shared_ptr<char> m_readChunk; // the block reads go into
     qsizetype m_readUsed = 0;
     std::shared_ptr<char> m_sideChunk; // the block copies go into
@@ -151,6 +187,10 @@ private:
     std::vector<Source*> m_hot; // busy pipes, read on every round
     std::vector<Source*> m_hotRound; // the round's copy of m_hot
     qsizetype m_lastRoundBytes = 0;
+
+    std::vector<ProcessRun*> m_starved; // runs whose pipes rest for want of memory
+    std::chrono::steady_clock::time_point m_starvedUntil;
+    bool m_memoryShort = false; // a shortage was reported and has not ended yet
 
     std::mutex m_ringMutex;
     std::vector<Source*> m_rung; // pipes whose waiter has something (any thread, under m_ringMutex)

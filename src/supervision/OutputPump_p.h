@@ -26,7 +26,14 @@ public:
     static constexpr qsizetype slackBytes = 4096;
     static constexpr qsizetype chunkBytes = mapBytes - slackBytes;
 
-    OutputChunks() = default;
+    static constexpr std::size_t unlimited = ~std::size_t(0);
+
+    // `maxBlocks` caps the blocks mapped at once, in use or spare: past it
+    // get() finds no memory, as when mmap() fails.
+    explicit OutputChunks(std::size_t maxBlocks = unlimited)
+        : m_maxBlocks(maxBlocks)
+    {
+    }
     ~OutputChunks()
     {
         for (char* block : m_spare)
@@ -46,10 +53,17 @@ public:
             if (!m_spare.empty()) {
                 block = m_spare.back();
                 m_spare.pop_back();
+            } else if (m_mapped >= m_maxBlocks) {
+                return {};
+            } else {
+                ++m_mapped; // counted before mapping, so the cap holds against other threads
             }
         }
-        if (!block && !(block = map(huge)))
+        if (!block && !(block = map(huge))) {
+            std::lock_guard lock(m_mutex);
+            --m_mapped;
             return {};
+        }
         return std::shared_ptr<char>(block, [pool = shared_from_this()](char* returned) { pool->put(returned); });
     }
 
@@ -65,7 +79,7 @@ public:
             }
         }
         for (char* block : dropped)
-            ::munmap(block, std::size_t(mapBytes));
+            unmap(block);
     }
 
     std::size_t spareCount()
@@ -89,7 +103,14 @@ private:
                 return;
             }
         }
+        unmap(block);
+    }
+
+    void unmap(char* block)
+    {
         ::munmap(block, std::size_t(mapBytes));
+        std::lock_guard lock(m_mutex);
+        --m_mapped;
     }
 
     // A block aligned to its size, so that it can be one huge page.
@@ -112,8 +133,10 @@ private:
         return block;
     }
 
+    const std::size_t m_maxBlocks;
     std::mutex m_mutex;
     std::vector<char*> m_spare;
+    std::size_t m_mapped = 0; // blocks mapped now, in use or spare
 };
 
 } // namespace Wardlamp::Detail

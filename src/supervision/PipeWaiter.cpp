@@ -107,6 +107,12 @@ PipeWaiter::Result PipeWaiter::take()
     return std::exchange(m_result, Result {});
 }
 
+bool PipeWaiter::hasByte() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_result.kind == Result::byte;
+}
+
 void PipeWaiter::stop()
 {
     if (!m_started)

@@ -56,6 +56,8 @@ public:
     bool armed() const;
     // What the last wait brought, once (nothing while still waiting).
     Result take();
+    // Whether take() would return a byte now.
+    bool hasByte() const;
     // Ends the thread; afterwards take() still returns a byte read before.
     void stop();
 

@@ -57,12 +57,12 @@ ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString&
             forkedPid = pid;
             Subreaper::claim(pid);
         });
-    if (const int* error = std::get_if<int>(&result)) {
+    if (!result) {
         if (forkedPid > 0)
             Subreaper::release(forkedPid);
-        return *error;
+        return result.error();
     }
-    const auto& child = std::get<ProcessSpawner::Child>(result);
+    const ProcessSpawner::Child& child = *result;
     auto run = std::make_shared<ProcessRun>(config, child.pid, child.pidfd, child.stdoutFd, child.stderrFd);
     run->tag = tag;
     return run;

@@ -4,6 +4,7 @@
 #include "PipeWaiter.h"
 #include "ProcessInfo.h"
 #include "ServerConfig.h"
+#include "common/Expected.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <variant>
 #include <vector>
 
 namespace Wardlamp::Detail {
@@ -71,7 +71,7 @@ struct PendingOutput {
 class ProcessRun {
 public:
     // The new run, or the errno of the failure.
-    using Launch = std::variant<std::shared_ptr<ProcessRun>, int>;
+    using Launch = Expected<std::shared_ptr<ProcessRun>, int>;
 
     // Starts the server's command through the login shell (ShellCommand), in
     // a session of its own, with an environment stripped of the remote-access

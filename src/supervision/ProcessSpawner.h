@@ -1,10 +1,9 @@
 #pragma once
 
+#include "common/Expected.h"
+
 #include <QByteArray>
 #include <QList>
-
-#include <optional>
-#include <variant>
 
 namespace Wardlamp {
 
@@ -27,8 +26,8 @@ public:
         int stdoutFd = -1; // our ends: non-blocking, close-on-exec
         int stderrFd = -1;
     };
-    // errno of the failure (fork, pipe, execve, ...).
-    using Result = std::variant<Child, int>;
+    // The child, or the errno of the failure (fork, pipe, execve, ...).
+    using Result = Expected<Child, int>;
 
     // The child's environment is this process's without `removedEnvironment`
     // (names), plus `addedEnvironment` ("NAME=value" items).

@@ -86,11 +86,18 @@ ServerManager::ServerManager(Options options, QObject* parent)
     , m_postBox(std::make_shared<Detail::PostBox>(this))
 {
     std::weak_ptr<Detail::PostBox> box = m_postBox;
-    m_pump = std::make_unique<Detail::OutputPump>([this, box](const std::shared_ptr<Detail::ProcessRun>& run) {
+    auto pump = Detail::OutputPump::create([this, box](const std::shared_ptr<Detail::ProcessRun>& run) {
         // Output thread: one queued call per batch; it does nothing once the manager is gone.
         if (const auto postBox = box.lock())
             postBox->post([this, run] { handleOutput(run); });
     });
+    if (pump) {
+        m_pump = std::move(*pump);
+    } else {
+        // Nothing can run without it: every start fails, saying why.
+        m_pumpProblem = pump.error();
+        qCCritical(lcSupervision) << "servers cannot be started:" << m_pumpProblem;
+    }
 }
 
 ServerManager::~ServerManager()
@@ -203,17 +210,24 @@ void ServerManager::start(const ServerConfig& config)
 void ServerManager::launch(const ServerConfig& config, Detail::ServerRecord& server)
 {
     const QUuid& id = config.id;
-    const Detail::ProcessRun::Launch launched = Detail::ProcessRun::launch(config, m_loginShell);
-    if (const int* error = std::get_if<int>(&launched)) {
+    const auto failToStart = [&](const QString& reason) {
         if (ServerRuntimeState* target = entry(id)) {
             target->status = ServerStatus::error;
             target->hasError = true;
             touch(id);
         }
-        appendLine(id, textFailedToStart + QString::fromLocal8Bit(std::strerror(*error)), true);
+        appendLine(id, textFailedToStart + reason, true);
+    };
+    if (!m_pump) {
+        failToStart(m_pumpProblem);
         return;
     }
-    const auto& run = std::get<std::shared_ptr<Detail::ProcessRun>>(launched);
+    const Detail::ProcessRun::Launch launched = Detail::ProcessRun::launch(config, m_loginShell);
+    if (!launched) {
+        failToStart(QString::fromLocal8Bit(std::strerror(launched.error())));
+        return;
+    }
+    const std::shared_ptr<Detail::ProcessRun>& run = *launched;
     server.run = run;
     m_liveRuns.append(run);
     m_pump->add(run);

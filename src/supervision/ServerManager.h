@@ -187,7 +187,8 @@ private:
     const std::shared_ptr<const ListenerScanner> m_scanner;
     const Clock m_clock;
     ErrorAlertService* const m_alerts;
-    std::unique_ptr<Detail::OutputPump> m_pump;
+    std::unique_ptr<Detail::OutputPump> m_pump; // null when it could not be set up
+    QString m_pumpProblem; // why not
     std::shared_ptr<Detail::PostBox> m_postBox;
 
     QHash<QUuid, ServerRuntimeState> m_states; // published

@@ -31,14 +31,30 @@ std::shared_ptr<ProcessRun> spawnChild(const QList<QByteArray>& steps)
 {
     const QByteArray program = Test::program(QStringLiteral("wl-test-child")).toUtf8();
     const auto result = ProcessSpawner::spawn(program, steps, {}, {}, [](int) {});
-    const auto* child = std::get_if<ProcessSpawner::Child>(&result);
-    if (!child)
+    if (!result)
         return nullptr;
+    const ProcessSpawner::Child* child = &*result;
     ServerConfig config;
     config.id = QUuid::createUuid();
     auto run = std::make_shared<ProcessRun>(config, child->pid, child->pidfd, child->stdoutFd, child->stderrFd);
     run->stderrStarted = true;
     return run;
+}
+
+// A pump whose wake-ups call `handle` on `receiver`'s thread, queued as the
+// manager's post box does.
+template <typename Handle>
+std::unique_ptr<OutputPump> makePump(QObject* receiver, Handle handle, OutputPump::Limits limits = {})
+{
+    auto pump = OutputPump::create(
+        [receiver, handle](const std::shared_ptr<ProcessRun>& run) {
+            QMetaObject::invokeMethod(
+                receiver, [handle, run] { handle(run); }, Qt::QueuedConnection);
+        },
+        limits);
+    if (!pump)
+        qFatal("the output thread could not be set up: %s", qPrintable(pump.error()));
+    return std::move(*pump);
 }
 
 // The size of one taken batch and of the array its line records are in.
@@ -54,13 +70,14 @@ struct BatchShape {
 // by a main thread busy elsewhere: the first batch is as large as it gets.
 class PumpedChild : public QObject {
 public:
-    explicit PumpedChild(bool holdBatches, bool stallFirst = false)
+    // `maxBlocks` caps the pump's blocks of output (OutputChunks); a drain
+    // short of memory waits the usual time, stretched by the timeout factor.
+    explicit PumpedChild(bool holdBatches, bool stallFirst = false, std::size_t maxBlocks = OutputChunks::unlimited)
         : m_hold(holdBatches)
         , m_stall(stallFirst)
-        , m_pump([this](const std::shared_ptr<ProcessRun>& run) {
-            QMetaObject::invokeMethod(
-                this, [this, run] { handle(run); }, Qt::QueuedConnection);
-        })
+        , m_pump(makePump(
+              this, [this](const std::shared_ptr<ProcessRun>& run) { handle(run); },
+              OutputPump::Limits { maxBlocks, std::chrono::milliseconds(Test::waitMs(2000)) }))
     {
     }
 
@@ -73,7 +90,7 @@ public:
         if (!run)
             return false;
         m_pipes = { run->out.fd, run->err.fd };
-        m_pump.add(run);
+        m_pump->add(run);
         return QTest::qWaitFor([this] { return m_finished; }, Test::waitMs(60000));
     }
 
@@ -103,11 +120,11 @@ private:
                 },
                 Test::waitMs(60000));
         }
-        PendingOutput output = m_pump.take(run);
+        PendingOutput output = m_pump->take(run);
         if (checkPolling && !output.finished)
             lookForPolledPipes();
         batches.append(BatchShape { output.lines.size(), output.lines.capacity() });
-        spareBlocks.append(m_pump.spareBlocks());
+        spareBlocks.append(m_pump->spareBlocks());
         for (const std::shared_ptr<char>& block : output.chunks)
             blocks.insert(quintptr(block.get()));
         for (const RawLine& raw : output.lines)
@@ -122,7 +139,7 @@ private:
             if (m_finished)
                 recheckHeld();
         } else {
-            m_pump.recycle(std::move(output));
+            m_pump->recycle(std::move(output));
         }
     }
 
@@ -162,7 +179,7 @@ private:
     bool m_stall;
     bool m_finished = false;
     std::vector<PendingOutput> m_held;
-    OutputPump m_pump;
+    std::unique_ptr<OutputPump> m_pump;
 };
 
 // The kernel's flags ("VmFlags" of /proc/self/smaps) of the mapping holding `address`.
@@ -203,10 +220,7 @@ class SequentialChildren : public QObject {
 public:
     explicit SequentialChildren(int count)
         : m_count(count)
-        , m_pump([this](const std::shared_ptr<ProcessRun>& run) {
-            QMetaObject::invokeMethod(
-                this, [this, run] { handle(run); }, Qt::QueuedConnection);
-        })
+        , m_pump(makePump(this, [this](const std::shared_ptr<ProcessRun>& run) { handle(run); }))
     {
     }
 
@@ -230,12 +244,12 @@ private:
             return;
         }
         lines.append(QByteArrayList());
-        m_pump.add(m_current);
+        m_pump->add(m_current);
     }
 
     void handle(const std::shared_ptr<ProcessRun>& run)
     {
-        PendingOutput output = m_pump.take(run);
+        PendingOutput output = m_pump->take(run);
         if (run != m_current) {
             m_failed = true; // output of a run that has ended
             return;
@@ -243,7 +257,7 @@ private:
         for (const RawLine& raw : output.lines)
             lines.last().append(output.text(raw).toByteArray());
         const bool finished = output.finished;
-        m_pump.recycle(std::move(output));
+        m_pump->recycle(std::move(output));
         if (!finished)
             return;
         m_current.reset();
@@ -254,7 +268,7 @@ private:
     const int m_count;
     bool m_failed = false;
     std::shared_ptr<ProcessRun> m_current;
-    OutputPump m_pump;
+    std::unique_ptr<OutputPump> m_pump;
 };
 
 } // namespace
@@ -518,6 +532,56 @@ private Q_SLOTS:
         QCOMPARE(child.status, 3);
         QVERIFY2(texts.contains("before") && texts.contains("after"), texts.join('|').constData());
         QVERIFY2(elapsed < 20000, qPrintable(QString::number(elapsed)));
+    }
+
+    // No block of memory to be had at all: nothing is read while the child
+    // runs, its exit is still reported, and the output left in its pipe is
+    // replaced by one line that says it could not be read. An empty pipe
+    // loses nothing and says nothing.
+    void withoutMemoryTheExitComesAndTheUnreadOutputIsMarked()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no memory for child output")));
+        PumpedChild child(false, false, 0);
+        QVERIFY(child.run({ QStringLiteral("out:hello"), QStringLiteral("sleep:300"), QStringLiteral("exit:3") }));
+        QCOMPARE(child.status, 3);
+        QCOMPARE(child.lines.size(), 1);
+        QCOMPARE(child.lines.at(0).text, QByteArray(OutputPump::lostRestText.data(), OutputPump::lostRestText.size()));
+        QCOMPARE(child.lines.at(0).flags, quint8(RawLine::error));
+    }
+
+    // Two blocks for 6 MB of output: reading waits each time until the main
+    // thread has given a batch back, and every line arrives as written.
+    void bulkOutputThroughTwoBlocksArrivesWhole()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no memory for child output")));
+        PumpedChild child(false, false, 2);
+        const int count = 60000;
+        QVERIFY(child.run({ QStringLiteral("bulk:%1:100").arg(count), QStringLiteral("exit:0") }));
+        QCOMPARE(child.status, 0);
+        QCOMPARE(child.lines.size(), count);
+        for (int i = 0; i < count; ++i) {
+            if (child.lines.at(i).text != padded(i + 1, 100))
+                QFAIL(qPrintable(
+                    QStringLiteral("line %1 reads: ").arg(i + 1) + QString::fromLatin1(child.lines.at(i).text)));
+        }
+    }
+
+    // One block only: reads go into it, but a line put together from two
+    // reads needs a second block to be copied to. That line is replaced by
+    // one that says it was lost; the lines around it arrive as written.
+    void aLineThatCannotBeCopiedAsideIsMarkedLost()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("no memory for child output")));
+        PumpedChild child(false, false, 1);
+        QVERIFY(child.run({ QStringLiteral("out:before"), QStringLiteral("raw:68656c"), QStringLiteral("sleep:300"),
+            QStringLiteral("raw:6c6f0a"), QStringLiteral("out:after"), QStringLiteral("exit:0") }));
+        QCOMPARE(child.status, 0);
+        QByteArrayList texts;
+        for (const Seen& seen : std::as_const(child.lines))
+            texts.append(seen.text);
+        QCOMPARE(texts,
+            (QByteArrayList {
+                "before", QByteArray(OutputPump::lostLineText.data(), OutputPump::lostLineText.size()), "after" }));
     }
 
 private:

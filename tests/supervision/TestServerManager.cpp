@@ -17,6 +17,8 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace Wardlamp;
@@ -726,6 +728,35 @@ private Q_SLOTS:
         QVERIFY(state.logs.last().isError);
         QVERIFY(m_alerts.isEmpty());
         QVERIFY(!manager->anyProcessAlive());
+    }
+
+    // No descriptor to be had when the manager is built: its output thread
+    // cannot be set up. Nothing crashes; every start fails like a launch
+    // that failed, saying why.
+    void startFailsWithAReasonWhenTheOutputThreadCannotBeSetUp()
+    {
+        rlimit saved {};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree); // the next descriptor would be past the limit
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("servers cannot be started")));
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        auto manager = makeManager();
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        manager->start(config);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::error);
+        QVERIFY(state.hasError);
+        QCOMPARE(texts(state).last(),
+            QStringLiteral("Failed to start: cannot create the output thread's epoll: Too many open files"));
+        QVERIFY(state.logs.last().isError);
+        QVERIFY(!manager->anyProcessAlive());
+        QVERIFY(manager->isIdle());
     }
 
     void directoryIsQuotedForTheShell_data()
