@@ -218,13 +218,8 @@ void OutputPump::loop()
         polledBytes = 0;
         if (!m_starved.empty() && std::chrono::steady_clock::now() >= m_starvedUntil)
             resumeStarved();
-        if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval) {
-            m_lastWakeAt = std::chrono::steady_clock::now();
-            std::vector<std::shared_ptr<ProcessRun>> due;
-            due.swap(m_deferred);
-            for (const auto& run : due)
-                m_wake(run);
-        }
+        if (!m_deferred.empty() && std::chrono::steady_clock::now() >= m_lastWakeAt + wakeInterval)
+            wakeAllDeferred();
         for (ProcessRun* run : finished)
             m_entries.erase(run);
         finished.clear();
@@ -559,6 +554,10 @@ std::shared_ptr<char> OutputPump::newChunkWithin(bool huge, std::chrono::millise
 {
     const auto deadline = std::chrono::steady_clock::now() + patience;
     std::shared_ptr<char> chunk = newChunk(huge);
+    // Blocks come back when the main thread has taken what is queued: a
+    // wake-up held back for the interval would never come while this waits.
+    if (!chunk && !m_deferred.empty())
+        wakeAllDeferred();
     while (!chunk && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         chunk = newChunk(huge);
@@ -730,6 +729,15 @@ void OutputPump::publish(Entry& entry, bool drain, bool urgent)
     } else {
         m_deferred.push_back(entry.run);
     }
+}
+
+void OutputPump::wakeAllDeferred()
+{
+    m_lastWakeAt = std::chrono::steady_clock::now();
+    std::vector<std::shared_ptr<ProcessRun>> due;
+    due.swap(m_deferred);
+    for (const auto& run : due)
+        m_wake(run);
 }
 
 void OutputPump::wakeDeferred(ProcessRun& run)

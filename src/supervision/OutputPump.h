@@ -153,6 +153,7 @@ private:
     void finish(Entry& entry);
     void publish(Entry& entry, bool drain, bool urgent);
     void wakeDeferred(ProcessRun& run);
+    void wakeAllDeferred();
 
     const Wake m_wake;
     const Limits m_limits;
