@@ -2,7 +2,7 @@
 
 #include "EnvironmentValue.h"
 #include "RemoteAgentLogging.h"
-#include "SecretStore.h"
+#include "platform/SecretStore.h"
 #include "remotekit/RemoteCrypto.h"
 #include "supervision/SettingsFlag.h"
 

@@ -2,9 +2,9 @@
 
 #include "agent/PairingStore.h"
 #include "agent/RelayEndpoint.h"
-#include "agent/SecretStore.h"
 #include "daemon/DaemonOptions.h"
 #include "platform/QrCode.h"
+#include "platform/SecretStore.h"
 #include "supervision/StandardError.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // The entry point of wardlampd-remote.so: remote access and the `pair` and
 // `remote` commands, with the network, crypto and keyring libraries they need.
 
-#include "agent/SecretStore.h"
 #include "daemon/DaemonPluginApi.h"
 #include "daemon/DaemonRemote.h"
 #include "daemon/RemoteCommand.h"
+#include "platform/SecretStore.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/SecretStore.h"
+#include "platform/SecretStore.h"
 
 #include <chrono>
 #include <memory>
