@@ -3,7 +3,7 @@
 #include "agent/PairingStore.h"
 #include "agent/RemoteAgent.h"
 #include "agent/RemoteSetup.h"
-#include "agent/SecretStore.h"
+#include "platform/SecretStore.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>
