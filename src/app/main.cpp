@@ -89,12 +89,16 @@ int main(int argc, char* argv[])
     ColorScheme::apply(qEnvironmentVariable("WL_COLOR_SCHEME"));
 
     // Watch the stop signals before the first child exists.
-    SignalWatcher signalWatcher({ SIGINT, SIGTERM, SIGHUP });
+    const auto signalWatcher = SignalWatcher::watch({ SIGINT, SIGTERM, SIGHUP });
+    if (!signalWatcher) {
+        say(u"cannot watch the stop signals: "_s + QString::fromStdString(signalWatcher.error().message()));
+        return AppExit::failed;
+    }
     int code = AppExit::ok;
     {
         WardlampApp wardlamp(options);
         EmergencyStop::install(WardlampApp::quitGrace);
-        QObject::connect(&signalWatcher, &SignalWatcher::received, &wardlamp, &WardlampApp::handleSignal);
+        QObject::connect(signalWatcher->get(), &SignalWatcher::received, &wardlamp, &WardlampApp::handleSignal);
         QObject::connect(&wardlamp, &WardlampApp::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
         if (const std::optional<QString> problem = wardlamp.serveControl(instance.paths.socketFile))
             say(u"no control socket (another launch cannot reach this one): "_s + *problem);

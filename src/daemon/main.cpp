@@ -32,6 +32,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -128,7 +129,11 @@ int main(int argc, char* argv[])
     }
 
     // Watch the stop signals before the first child exists.
-    SignalWatcher signalWatcher({ SIGINT, SIGTERM, SIGHUP });
+    const auto signalWatcher = SignalWatcher::watch({ SIGINT, SIGTERM, SIGHUP });
+    if (!signalWatcher) {
+        say(u"cannot watch the stop signals: "_s + QString::fromStdString(signalWatcher.error().message()));
+        return EXIT_FAILURE;
+    }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (options.serversFile) {
@@ -200,7 +205,7 @@ int main(int argc, char* argv[])
 
     LogPrinter printer(STDOUT_FILENO, useColour(options.colour, environment));
     Daemon daemon(options, graph.store(), graph.manager(), printer);
-    QObject::connect(&signalWatcher, &SignalWatcher::received, &daemon, &Daemon::handleSignal);
+    QObject::connect(signalWatcher->get(), &SignalWatcher::received, &daemon, &Daemon::handleSignal);
     QObject::connect(&daemon, &Daemon::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
 
     daemon.start();

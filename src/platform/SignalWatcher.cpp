@@ -24,14 +24,16 @@ extern "C" void writeSignalNumber(int signalNumber)
 
 } // namespace
 
-SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, Delivery delivery, QObject* parent)
-    : QObject(parent)
+Expected<std::unique_ptr<SignalWatcher>, std::error_code> SignalWatcher::watch(
+    std::initializer_list<int> signalNumbers, Delivery delivery)
 {
     Q_ASSERT(s_pipe[0] < 0);
-    if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        qFatal("cannot create the signal pipe");
-    m_notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::handleReadable);
+    if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const std::error_code error(errno, std::system_category());
+        s_pipe[0] = s_pipe[1] = -1;
+        return error;
+    }
+    std::unique_ptr<SignalWatcher> watcher(new SignalWatcher);
 
     struct sigaction action = {};
     action.sa_handler = writeSignalNumber;
@@ -39,6 +41,13 @@ SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, Delivery 
     action.sa_flags = SA_RESTART | (delivery == Delivery::once ? SA_RESETHAND : 0);
     for (const int signalNumber : signalNumbers)
         ::sigaction(signalNumber, &action, nullptr);
+    return watcher;
+}
+
+SignalWatcher::SignalWatcher()
+    : m_notifier(new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this))
+{
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::handleReadable);
 }
 
 SignalWatcher::~SignalWatcher()

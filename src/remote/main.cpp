@@ -91,8 +91,11 @@ int main(int argc, char** argv)
         &command, &ControllerCommand::finished, &app, [](int code) { QCoreApplication::exit(code); },
         Qt::QueuedConnection);
     // Only now: a Ctrl-C at the password prompt still ends the program at once.
-    SignalWatcher interrupts({ SIGINT, SIGTERM }, SignalWatcher::Delivery::once);
-    QObject::connect(&interrupts, &SignalWatcher::received, &command, &ControllerCommand::interrupt);
+    const auto interrupts = SignalWatcher::watch({ SIGINT, SIGTERM }, SignalWatcher::Delivery::once);
+    if (!interrupts)
+        return fail(ExitCode::commandFailed,
+            QStringLiteral("cannot watch for Ctrl-C: %1").arg(QString::fromStdString(interrupts.error().message())));
+    QObject::connect(interrupts->get(), &SignalWatcher::received, &command, &ControllerCommand::interrupt);
     QTimer::singleShot(0, &command, &ControllerCommand::run);
     return app.exec();
 }
