@@ -20,6 +20,7 @@
 //
 // Both print "ok=1" when every check held.
 
+#include "supervision/ErrorAlertService.h"
 #include "supervision/LineBatch.h"
 #include "supervision/ServerConfig.h"
 #include "supervision/ServerManager.h"
@@ -143,8 +144,11 @@ QString argValue(const QStringList& args, const QString& name, const QString& fa
 
 ServerManager::Options managerOptions()
 {
+    // Alerts as the programs raise them (a line on stderr, debounced).
+    static ErrorAlertService alerts;
     ServerManager::Options options;
     options.loginShell = qEnvironmentVariable("SHELL", u"/bin/sh"_s);
+    options.alertService = &alerts;
     return options;
 }
 
@@ -489,6 +493,8 @@ int runStop(const QStringList& args)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // As the programs' object graph does: quiet pipes are left to waiters.
+    ServerManager::installPipeWakeSignal();
     const QStringList args = app.arguments();
     const QString mode = args.value(1);
     if (mode == u"ingest"_s)

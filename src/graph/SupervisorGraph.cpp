@@ -22,13 +22,17 @@ SupervisorGraph::SupervisorGraph(const QProcessEnvironment& environment)
     : m_environment(environment)
 {
     // Before the first child exists, so every descendant stays ours to stop.
-    Subreaper::install();
+    m_subreaper = Subreaper::install();
+    ServerManager::installPipeWakeSignal();
+    m_alerts = std::make_unique<ErrorAlertService>();
     m_settings = SettingsLocation::open();
     m_store = std::make_unique<ServerStore>(*m_settings, m_environment);
     ServerManager::Options options;
     options.loginShell = LoginShell::path();
     m_scanner = std::make_shared<SockDiagListenerScanner>();
     options.listenerScanner = m_scanner;
+    options.alertService = m_alerts.get();
+    options.subreaper = m_subreaper.get();
     m_manager = std::make_unique<ServerManager>(options);
     m_appSettings = std::make_unique<AppSettings>(*m_settings);
 }
@@ -40,7 +44,7 @@ SupervisorGraph::~SupervisorGraph()
 
 void SupervisorGraph::setNotifier(std::unique_ptr<Notifier> notifier)
 {
-    ErrorAlertService::shared().setNotifier(notifier.get());
+    m_alerts->setNotifier(notifier.get());
     m_notifier = std::move(notifier);
 }
 

@@ -9,9 +9,11 @@ class QSettings;
 namespace Wardlamp {
 
 class AppSettings;
+class ErrorAlertService;
 class Notifier;
 class ServerManager;
 class ServerStore;
+class Subreaper;
 class SockDiagListenerScanner;
 
 // The supervising half of the object graph, built the same way by the desktop
@@ -57,6 +59,8 @@ private:
     const QProcessEnvironment m_environment;
     std::unique_ptr<QSettings> m_settings;
     std::shared_ptr<SockDiagListenerScanner> m_scanner;
+    std::unique_ptr<Subreaper> m_subreaper; // null when the kernel refused the role
+    std::unique_ptr<ErrorAlertService> m_alerts;
     std::unique_ptr<ServerStore> m_store;
     std::unique_ptr<ServerManager> m_manager;
     std::unique_ptr<AppSettings> m_appSettings;

@@ -19,9 +19,12 @@ struct ServerConfig;
 // optional hook. Alerts of one server closer than 30 s to its last alert are
 // dropped without a trace (the last alert time is not refreshed).
 //
-// One process-wide instance (shared()); tests may create their own. Used on the
-// main thread only. The notifier is not owned and must outlive its
-// installation; without one no notification is shown.
+// The program's object graph builds one and hands it to its ServerManager
+// (ServerManagerOptions::alertService); the library never reaches for a
+// process-wide one. shared() is such an instance, created on first use, for a
+// program that wants one without building it. Used on the main thread only.
+// The notifier is not owned and must outlive its installation; without one no
+// notification is shown.
 class ErrorAlertService {
 public:
     using Clock = std::chrono::steady_clock;

@@ -2,8 +2,10 @@
 
 #include <QLoggingCategory>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <mutex>
 #include <utility>
 
 #include <unistd.h>
@@ -44,17 +46,27 @@ bool installWakeHandler()
     return ::sigaction(wakeSignal, &action, nullptr) == 0;
 }
 
-bool wakeSignalReady()
-{
-    static const bool ready = installWakeHandler();
-    return ready;
-}
+std::atomic<bool> s_wakeSignalReady { false };
 
 } // namespace
 
+bool PipeWaiter::installWakeSignal()
+{
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    if (!s_wakeSignalReady.load())
+        s_wakeSignalReady.store(installWakeHandler());
+    return s_wakeSignalReady.load();
+}
+
+bool PipeWaiter::wakeSignalInstalled()
+{
+    return s_wakeSignalReady.load();
+}
+
 std::unique_ptr<PipeWaiter> PipeWaiter::start(int fd, std::function<void()> ring)
 {
-    if (!wakeSignalReady())
+    if (!wakeSignalInstalled())
         return nullptr;
     std::unique_ptr<PipeWaiter> waiter(new PipeWaiter(fd, std::move(ring)));
     pthread_attr_t attributes;

@@ -24,12 +24,17 @@ namespace Wardlamp::Detail {
 //
 // The waiter reads only between arm() and the ring, and the output thread
 // reads only outside that span, so the two never read at once and no byte
-// changes places. stop() ends a read in progress with a signal (SIGURG, whose
-// handler it installs unless the application has one of its own); a read
-// interrupted that way has consumed nothing, and a byte already read stays for
-// take(). The handler has no SA_RESTART, so a SIGURG sent to the whole process
-// (only ever sent on request: kill, or F_SETOWN on a socket) may end a
-// blocking call elsewhere with EINTR, which Qt and this code retry.
+// changes places. stop() ends a read in progress with a signal (SIGURG); a
+// read interrupted that way has consumed nothing, and a byte already read
+// stays for take().
+//
+// The signal's handler is process-wide state, so the library never installs
+// it by itself: the program calls installWakeSignal() once (the object graph
+// does). Until then start() gives no waiter and the output thread watches
+// pipes with epoll, which is correct but costs a wake-up per write. The
+// handler has no SA_RESTART, so a SIGURG sent to the whole process (only ever
+// sent on request: kill, or F_SETOWN on a socket) may end a blocking call
+// elsewhere with EINTR, which Qt and this code retry.
 //
 // arm(), take() and stop() are for one thread (the output thread); `ring`
 // runs on the waiter's thread.
@@ -41,9 +46,14 @@ public:
         char value = 0;
     };
 
-    // The waiter's thread, or null when no thread could be started or the
-    // application handles SIGURG itself (the caller then watches the pipe some
-    // other way).
+    // Installs the handler of SIGURG unless the application has one of its
+    // own; true when waiters can be used. Any thread; idempotent.
+    static bool installWakeSignal();
+    static bool wakeSignalInstalled();
+
+    // The waiter's thread, or null when the wake signal is not installed or
+    // no thread could be started (the caller then watches the pipe some other
+    // way).
     static std::unique_ptr<PipeWaiter> start(int fd, std::function<void()> ring);
     ~PipeWaiter(); // stop()
 

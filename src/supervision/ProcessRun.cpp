@@ -42,7 +42,7 @@ void PendingOutput::append(PendingOutput& other)
     other.clear();
 }
 
-ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString& loginShell)
+ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString& loginShell, Subreaper* subreaper)
 {
     const QStringList arguments = ShellCommand::arguments(config.command, config.directory, loginShell);
     QList<QByteArray> argv;
@@ -51,15 +51,16 @@ ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString&
     int forkedPid = -1;
     // A value no other run shares: every process of this run inherits it.
     const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-    const ProcessSpawner::Result result = ProcessSpawner::spawn(
-        loginShell.toLocal8Bit(), argv, scrubbedEnvironment, { runTagVariable + '=' + tag }, [&forkedPid](int pid) {
+    const ProcessSpawner::Result result = ProcessSpawner::spawn(loginShell.toLocal8Bit(), argv, scrubbedEnvironment,
+        { runTagVariable + '=' + tag }, [&forkedPid, subreaper](int pid) {
             // Claimed before anything can reap it, so only we collect its status.
             forkedPid = pid;
-            Subreaper::claim(pid);
+            if (subreaper)
+                subreaper->claim(pid);
         });
     if (!result) {
-        if (forkedPid > 0)
-            Subreaper::release(forkedPid);
+        if (forkedPid > 0 && subreaper)
+            subreaper->release(forkedPid);
         return result.error();
     }
     const ProcessSpawner::Child& child = *result;

@@ -15,6 +15,10 @@
 #include <mutex>
 #include <vector>
 
+namespace Wardlamp {
+class Subreaper;
+}
+
 namespace Wardlamp::Detail {
 
 // One line read from a child, as handed from the output thread to the main thread.
@@ -76,8 +80,8 @@ public:
     // Starts the server's command through the login shell (ShellCommand), in
     // a session of its own, with an environment stripped of the remote-access
     // secrets and carrying the run's own tag. The child is claimed from the
-    // subreaper at once. Main thread.
-    static Launch launch(const ServerConfig& config, const QString& loginShell);
+    // subreaper at once, when there is one. Main thread.
+    static Launch launch(const ServerConfig& config, const QString& loginShell, Subreaper* subreaper);
 
     ProcessRun(const ServerConfig& config, int pid, int pidfd, int stdoutFd, int stderrFd);
     ~ProcessRun(); // closes the pidfd (the pipes are the output thread's)

@@ -3,6 +3,7 @@
 #include "ChangeBatch.h"
 #include "ErrorAlertService.h"
 #include "OutputPump.h"
+#include "PipeWaiter.h"
 #include "PortInUse.h"
 #include "PostBox.h"
 #include "ProcessRun.h"
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 namespace Wardlamp {
@@ -77,14 +79,24 @@ struct ServerManager::Shutdown {
     bool reported = false;
 };
 
+bool ServerManager::installPipeWakeSignal()
+{
+    return Detail::PipeWaiter::installWakeSignal();
+}
+
 ServerManager::ServerManager(Options options, QObject* parent)
     : QObject(parent)
     , m_loginShell(options.loginShell.isEmpty() ? QStringLiteral("/bin/sh") : options.loginShell)
     , m_scanner(std::move(options.listenerScanner))
     , m_clock(options.clock ? std::move(options.clock) : Clock([] { return std::chrono::steady_clock::now(); }))
-    , m_alerts(options.alertService ? options.alertService : &ErrorAlertService::shared())
+    , m_alerts(options.alertService)
+    , m_subreaper(options.subreaper)
     , m_postBox(std::make_shared<Detail::PostBox>(this))
 {
+    int reapsOrphans = 0;
+    if (!m_subreaper && ::prctl(PR_GET_CHILD_SUBREAPER, &reapsOrphans) == 0 && reapsOrphans)
+        qCWarning(lcSupervision) << "this process reaps orphans, but the manager was given no Subreaper to claim its "
+                                    "children from: their exit statuses may be taken before it collects them";
     std::weak_ptr<Detail::PostBox> box = m_postBox;
     auto pump = Detail::OutputPump::create([this, box](const std::shared_ptr<Detail::ProcessRun>& run) {
         // Output thread: one queued call per batch; it does nothing once the manager is gone.
@@ -112,7 +124,8 @@ ServerManager::~ServerManager()
             siginfo_t info {};
             while (::waitid(idtype_t(3 /* P_PIDFD */), id_t(run->pidfd), &info, WEXITED) < 0 && errno == EINTR) { }
         }
-        Subreaper::release(run->pid);
+        if (m_subreaper)
+            m_subreaper->release(run->pid);
     }
 }
 
@@ -222,7 +235,7 @@ void ServerManager::launch(const ServerConfig& config, Detail::ServerRecord& ser
         failToStart(m_pumpProblem);
         return;
     }
-    const Detail::ProcessRun::Launch launched = Detail::ProcessRun::launch(config, m_loginShell);
+    const Detail::ProcessRun::Launch launched = Detail::ProcessRun::launch(config, m_loginShell, m_subreaper);
     if (!launched) {
         failToStart(QString::fromLocal8Bit(std::strerror(launched.error())));
         return;
@@ -325,7 +338,8 @@ void ServerManager::markError(const ServerConfig& config, const QString& message
             target->status = ServerStatus::error;
         touch(config.id);
     }
-    m_alerts->alert(config, message);
+    if (m_alerts)
+        m_alerts->alert(config, message);
 }
 
 void ServerManager::shutdown(std::chrono::milliseconds grace)
@@ -468,7 +482,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     }
     // The alert service lets one alert per server through every 30 s, so within
     // one batch only the first error line can raise one.
-    if (firstError)
+    if (firstError && m_alerts)
         m_alerts->alert(config, *firstError);
 }
 
@@ -478,7 +492,8 @@ void ServerManager::handleRunFinished(const std::shared_ptr<Detail::ProcessRun>&
 {
     run->finished = true;
     m_liveRuns.removeOne(run);
-    Subreaper::release(run->pid);
+    if (m_subreaper)
+        m_subreaper->release(run->pid);
     if (m_shutdown)
         m_shutdown->processes.append(run->signalled);
     const Detail::ServerRecord* server = findRecord(run->config.id);

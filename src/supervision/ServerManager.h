@@ -22,6 +22,7 @@ namespace Wardlamp {
 
 class ErrorAlertService;
 class ListenerScanner;
+class Subreaper;
 
 namespace Detail {
 class ChangeBatch;
@@ -42,8 +43,12 @@ struct ServerManagerOptions {
     std::shared_ptr<const ListenerScanner> listenerScanner;
     // Monotonic time for the restart and port-recovery cooldowns; defaults to steady_clock.
     Clock clock;
-    // Where errors are reported; ErrorAlertService::shared() when none. Not owned.
+    // Where errors are reported; none: no alerts. Not owned.
     ErrorAlertService* alertService = nullptr;
+    // The process's subreaper, when the program installed one: every child is
+    // claimed there, so its sweep leaves the exit status to the manager. Not
+    // owned; must outlive the manager.
+    Subreaper* subreaper = nullptr;
 };
 
 // Runs the configured servers as child processes and keeps, per server id, a
@@ -80,6 +85,14 @@ public:
     static constexpr std::chrono::milliseconds crashRestartDelay { 1000 };
     static constexpr std::chrono::milliseconds portRestartDelay { 300 };
     static constexpr std::chrono::milliseconds portKillGrace = PortRecovery::killGrace;
+
+    // Installs the process's SIGURG handler, with which quiet pipes are left
+    // to waiter threads instead of being polled (Detail::PipeWaiter says why).
+    // Process-wide, so the library never does it by itself: the program calls
+    // it once, before it builds managers. Without it pipes are watched with
+    // epoll: correct, at the cost of a wake-up per write. False when the
+    // application handles SIGURG itself.
+    static bool installPipeWakeSignal();
 
     explicit ServerManager(Options options = {}, QObject* parent = nullptr);
     // Kills (SIGKILL) whatever process trees are still running; call shutdown()
@@ -186,7 +199,8 @@ private:
     const QString m_loginShell;
     const std::shared_ptr<const ListenerScanner> m_scanner;
     const Clock m_clock;
-    ErrorAlertService* const m_alerts;
+    ErrorAlertService* const m_alerts; // may be null
+    Subreaper* const m_subreaper; // may be null
     std::unique_ptr<Detail::OutputPump> m_pump; // null when it could not be set up
     QString m_pumpProblem; // why not
     std::shared_ptr<Detail::PostBox> m_postBox;

@@ -34,14 +34,8 @@ using Clock = std::chrono::steady_clock;
 std::atomic<int> s_wakeFd { -1 };
 struct sigaction s_previousAction { };
 
-std::mutex s_mutex; // guards s_claimed
-QSet<pid_t> s_claimed;
-std::atomic<int> s_reaped { 0 };
-std::atomic<bool> s_installed { false };
-
-// Main thread only.
-QHash<pid_t, std::pair<unsigned long long, Clock::time_point>> s_zombieSince;
-QTimer* s_retryTimer = nullptr;
+// The one instance there may be (the role and the handler are the process's).
+std::atomic<Subreaper*> s_instance { nullptr };
 
 void handleSigchld(int signal, siginfo_t* info, void* context)
 {
@@ -109,46 +103,43 @@ QList<ProcessInfo> childProcesses()
     return ProcessTree::snapshot().childrenOf(self);
 }
 
-void scheduleRetry(std::chrono::milliseconds delay)
-{
-    if (!s_retryTimer)
-        return;
-    if (!s_retryTimer->isActive() || s_retryTimer->remainingTimeAsDuration() > delay)
-        s_retryTimer->start(delay);
-}
-
 } // namespace
 
-bool Subreaper::install()
+std::unique_ptr<Subreaper> Subreaper::install()
 {
-    if (s_installed.load())
-        return true;
     auto* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
         qCWarning(lcSubreaper) << "Subreaper::install() needs a QCoreApplication and its thread";
-        return false;
+        return nullptr;
+    }
+    if (s_instance.load()) {
+        qCWarning(lcSubreaper) << "a subreaper is installed already; there is one per process";
+        return nullptr;
     }
     if (::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0) {
         qCWarning(lcSubreaper) << "cannot become a child subreaper:" << std::strerror(errno);
-        return false;
+        return nullptr;
     }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         qCWarning(lcSubreaper) << "cannot create the SIGCHLD pipe:" << std::strerror(errno);
-        return false;
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+        return nullptr;
     }
+    std::unique_ptr<Subreaper> subreaper(new Subreaper);
+    Subreaper* self = subreaper.get();
+    self->m_readFd = fds[0];
     s_wakeFd.store(fds[1]);
 
-    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, app);
-    const int readFd = fds[0];
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [readFd] {
+    self->m_notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read);
+    QObject::connect(self->m_notifier, &QSocketNotifier::activated, self->m_notifier, [self] {
         char buffer[256];
-        while (::read(readFd, buffer, sizeof buffer) > 0) { }
-        reapOrphans();
+        while (::read(self->m_readFd, buffer, sizeof buffer) > 0) { }
+        self->reapOrphans();
     });
-    s_retryTimer = new QTimer(app);
-    s_retryTimer->setSingleShot(true);
-    QObject::connect(s_retryTimer, &QTimer::timeout, app, [] { reapOrphans(); });
+    self->m_retryTimer = new QTimer;
+    self->m_retryTimer->setSingleShot(true);
+    QObject::connect(self->m_retryTimer, &QTimer::timeout, self->m_retryTimer, [self] { self->reapOrphans(); });
 
     struct sigaction action { };
     action.sa_sigaction = handleSigchld;
@@ -161,35 +152,60 @@ bool Subreaper::install()
     }
     if (::sigaction(SIGCHLD, &action, nullptr) != 0) {
         qCWarning(lcSubreaper) << "cannot install the SIGCHLD handler:" << std::strerror(errno);
-        return false;
+        return nullptr; // the destructor gives the role and the pipe back
     }
-    s_installed.store(true);
+    s_instance.store(self);
     // Orphans may have been adopted and ended before the handler existed.
-    QTimer::singleShot(0, app, [] { reapOrphans(); });
-    return true;
+    self->m_retryTimer->start(0);
+    return subreaper;
+}
+
+Subreaper::~Subreaper()
+{
+    struct sigaction current { };
+    if (::sigaction(SIGCHLD, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO)
+        && current.sa_sigaction == handleSigchld)
+        ::sigaction(SIGCHLD, &s_previousAction, nullptr);
+    // A handler installed after ours may still chain to it: it then finds no pipe.
+    const int writeFd = s_wakeFd.exchange(-1);
+    delete m_notifier;
+    delete m_retryTimer;
+    if (writeFd >= 0)
+        ::close(writeFd);
+    if (m_readFd >= 0)
+        ::close(m_readFd);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
+    Subreaper* self = this;
+    s_instance.compare_exchange_strong(self, nullptr);
 }
 
 bool Subreaper::isInstalled()
 {
-    return s_installed.load();
+    return s_instance.load() != nullptr;
 }
 
 void Subreaper::claim(pid_t pid)
 {
-    std::lock_guard lock(s_mutex);
-    s_claimed.insert(pid);
+    std::lock_guard lock(m_mutex);
+    m_claimed.insert(pid);
 }
 
 void Subreaper::release(pid_t pid)
 {
-    std::lock_guard lock(s_mutex);
-    s_claimed.remove(pid);
+    std::lock_guard lock(m_mutex);
+    m_claimed.remove(pid);
 }
 
-bool Subreaper::isClaimed(pid_t pid)
+bool Subreaper::isClaimed(pid_t pid) const
 {
-    std::lock_guard lock(s_mutex);
-    return s_claimed.contains(pid);
+    std::lock_guard lock(m_mutex);
+    return m_claimed.contains(pid);
+}
+
+void Subreaper::scheduleRetry(std::chrono::milliseconds delay)
+{
+    if (!m_retryTimer->isActive() || m_retryTimer->remainingTimeAsDuration() > delay)
+        m_retryTimer->start(delay);
 }
 
 QList<pid_t> Subreaper::children()
@@ -205,13 +221,18 @@ QList<pid_t> Subreaper::children()
 int Subreaper::reapOrphans()
 {
     const auto now = Clock::now();
+    const pid_t ownSession = ::getsid(0);
     QHash<pid_t, std::pair<unsigned long long, Clock::time_point>> stillWaiting;
     int reaped = 0;
     bool waiting = false;
     for (const ProcessInfo& child : childProcesses()) {
         if (!child.hasEnded() || isClaimed(child.pid))
             continue;
-        auto since = s_zombieSince.value(child.pid, { child.startTime, now });
+        // Forked by some other part of this program (no server is in our
+        // session, nor anything a server started): its owner collects it.
+        if (child.sid == ownSession)
+            continue;
+        auto since = m_zombieSince.value(child.pid, { child.startTime, now });
         if (since.first != child.startTime)
             since = { child.startTime, now };
         if (now - since.second < unclaimedGrace) {
@@ -227,16 +248,11 @@ int Subreaper::reapOrphans()
             qCDebug(lcSubreaper) << "reaped orphan" << child.pid << "status" << status;
         }
     }
-    s_zombieSince = stillWaiting;
+    m_zombieSince = stillWaiting;
     if (waiting)
         scheduleRetry(unclaimedGrace);
-    s_reaped.fetch_add(reaped);
+    m_reaped += reaped;
     return reaped;
-}
-
-int Subreaper::reapedCount()
-{
-    return s_reaped.load();
 }
 
 int Subreaper::endAllChildren(std::chrono::milliseconds grace)

@@ -277,7 +277,11 @@ class TestOutputPump : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<Test::TestEnvironment>(); }
+    void initTestCase()
+    {
+        m_env = std::make_unique<Test::TestEnvironment>();
+        QVERIFY(PipeWaiter::installWakeSignal());
+    }
 
     // Many blocks' worth of output while every batch is held: each line still
     // reads as written at the end, so no block was read into again while a

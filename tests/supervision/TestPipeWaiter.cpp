@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 #include <atomic>
 #include <thread>
 
@@ -66,6 +68,22 @@ class TestPipeWaiter : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The wake signal's handler is the process's: the library installs it
+    // only when asked, and no waiter starts before.
+    void initTestCase()
+    {
+        struct sigaction before { };
+        QCOMPARE(::sigaction(SIGURG, nullptr, &before), 0);
+        QVERIFY(!(before.sa_flags & SA_SIGINFO) && before.sa_handler == SIG_DFL);
+        QVERIFY(!PipeWaiter::wakeSignalInstalled());
+        Pipe pipe;
+        QVERIFY(pipe.ok());
+        QVERIFY(!PipeWaiter::start(pipe.readEnd(), [] {}));
+        QVERIFY(PipeWaiter::installWakeSignal());
+        QVERIFY(PipeWaiter::installWakeSignal());
+        QVERIFY(PipeWaiter::wakeSignalInstalled());
+    }
+
     // One byte per wait: the rest stays in the pipe for the reader, and the
     // next wait begins only when armed again.
     void takesOneByteAndRings()

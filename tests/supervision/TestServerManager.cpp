@@ -209,6 +209,7 @@ private Q_SLOTS:
     {
         m_env = std::make_unique<Test::TestEnvironment>();
         QVERIFY2(QFile::exists(child()), qPrintable(child()));
+        QVERIFY(ServerManager::installPipeWakeSignal());
     }
 
     void startWritesStartedLineAndCapturesOutput()

@@ -1,6 +1,7 @@
 #include "supervision/Subreaper.h"
 
 #include "supervision/ProcessTree.h"
+#include "supervision/ServerManager.h"
 
 #include "TestChild.h"
 #include "TestEnvironment.h"
@@ -9,9 +10,13 @@
 #include <QProcess>
 #include <QTest>
 
+#include <QScopeGuard>
+
+#include <atomic>
 #include <csignal>
 #include <memory>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Wardlamp;
@@ -39,15 +44,20 @@ bool isZombie(pid_t pid)
     return info && info->state == 'Z';
 }
 
-// A direct child of the test that exits at once with `code`.
-pid_t forkExiting(int code, bool claimed)
+// A direct child of the test that exits at once with `code`, in a session of
+// its own as the manager's children are (the sweep leaves children of our own
+// session to whoever forked them) unless `ownSession`.
+pid_t forkExiting(Subreaper& subreaper, int code, bool claimed, bool ownSession = false)
 {
     const pid_t pid = ::fork();
-    if (pid == 0)
+    if (pid == 0) {
+        if (!ownSession)
+            ::setsid();
         ::_exit(code);
+    }
     // Claimed before the event loop runs again, so no scan can come first.
     if (claimed)
-        Subreaper::claim(pid);
+        subreaper.claim(pid);
     return pid;
 }
 
@@ -64,16 +74,25 @@ private Q_SLOTS:
     void childrenListsLiveChildrenOnly();
     void endAllChildrenLeavesNothingBehind();
 
+    void childrenOfOurOwnSessionAreLeftToTheirOwners();
+    void qprocessBesideTheManagerKeepsItsExitStatus();
+
 private:
     std::unique_ptr<Test::TestEnvironment> m_environment;
+    std::unique_ptr<Subreaper> m_subreaper;
 };
 
 void TestSubreaper::initTestCase()
 {
     m_environment = std::make_unique<Test::TestEnvironment>();
     QVERIFY(QFile::exists(Test::program(QStringLiteral("wl-test-child"))));
-    QVERIFY(Subreaper::install());
-    QVERIFY(Subreaper::install()); // idempotent
+    QVERIFY(!Subreaper::isInstalled());
+    m_subreaper = Subreaper::install();
+    QVERIFY(m_subreaper);
+    QVERIFY(Subreaper::isInstalled());
+    // One per process: the role and the SIGCHLD handler are the process's.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"one per process"_qs));
+    QVERIFY(!Subreaper::install());
     QVERIFY(Subreaper::isInstalled());
 }
 
@@ -89,7 +108,7 @@ void TestSubreaper::orphanIsAdoptedAndReaped()
     // this process instead of init, and reaped here once it ends.
     auto child = Test::startTestChild({ u"grandchild"_qs, u"{"_qs, u"hold"_qs, u"}"_qs, u"exit:7"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
-    Subreaper::claim(static_cast<pid_t>(child->processId()));
+    m_subreaper->claim(static_cast<pid_t>(child->processId()));
     const QList<pid_t> forked = readNumbers(*child, "grandchild ", 1);
     QCOMPARE(forked.size(), 1);
     const pid_t orphan = forked.first();
@@ -98,36 +117,36 @@ void TestSubreaper::orphanIsAdoptedAndReaped()
     // The claimed child's status went to QProcess, untouched.
     QCOMPARE(child->exitStatus(), QProcess::NormalExit);
     QCOMPARE(child->exitCode(), 7);
-    Subreaper::release(static_cast<pid_t>(child->processId()));
+    m_subreaper->release(static_cast<pid_t>(child->processId()));
 
     QTRY_COMPARE_WITH_TIMEOUT(ProcessTree::read(orphan).value_or(ProcessInfo {}).ppid, ::getpid(), Test::waitMs(10000));
     QVERIFY(Subreaper::children().contains(orphan));
 
-    const int reapedBefore = Subreaper::reapedCount();
+    const int reapedBefore = m_subreaper->reapedCount();
     QCOMPARE(::kill(orphan, SIGTERM), 0);
     // Gone from /proc altogether: not even a zombie is left.
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::read(orphan), Test::waitMs(10000));
-    QVERIFY(Subreaper::reapedCount() > reapedBefore);
+    QVERIFY(m_subreaper->reapedCount() > reapedBefore);
 }
 
 void TestSubreaper::claimedChildKeepsItsStatusForItsOwner()
 {
-    const pid_t claimed = forkExiting(5, true);
+    const pid_t claimed = forkExiting(*m_subreaper, 5, true);
     QTRY_VERIFY_WITH_TIMEOUT(isZombie(claimed), Test::waitMs(10000));
 
     // An unclaimed one ending after it proves that scans ran past the grace
     // period while the claimed zombie was there.
-    const pid_t unclaimed = forkExiting(6, false);
+    const pid_t unclaimed = forkExiting(*m_subreaper, 6, false);
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::read(unclaimed), Test::waitMs(10000));
     QVERIFY(isZombie(claimed));
-    QCOMPARE(Subreaper::reapOrphans(), 0);
+    QCOMPARE(m_subreaper->reapOrphans(), 0);
 
     int status = 0;
     QCOMPARE(::waitpid(claimed, &status, WNOHANG), claimed);
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 5);
-    Subreaper::release(claimed);
-    QVERIFY(!Subreaper::isClaimed(claimed));
+    m_subreaper->release(claimed);
+    QVERIFY(!m_subreaper->isClaimed(claimed));
 }
 
 void TestSubreaper::childrenListsLiveChildrenOnly()
@@ -135,11 +154,11 @@ void TestSubreaper::childrenListsLiveChildrenOnly()
     auto child = Test::startTestChild({ u"hold"_qs });
     QVERIFY(child->waitForStarted(Test::waitMs(10000)));
     const pid_t pid = static_cast<pid_t>(child->processId());
-    Subreaper::claim(pid);
+    m_subreaper->claim(pid);
     QVERIFY(Subreaper::children().contains(pid));
     child->kill();
     QVERIFY(child->waitForFinished(Test::waitMs(10000)));
-    Subreaper::release(pid);
+    m_subreaper->release(pid);
     QVERIFY(!Subreaper::children().contains(pid));
 }
 
@@ -154,7 +173,7 @@ void TestSubreaper::endAllChildrenLeavesNothingBehind()
     QList<pid_t> everyone;
     for (QProcess* process : { stubborn.get(), polite.get(), parentOfOrphan.get() }) {
         QVERIFY(process->waitForStarted(Test::waitMs(10000)));
-        Subreaper::claim(static_cast<pid_t>(process->processId()));
+        m_subreaper->claim(static_cast<pid_t>(process->processId()));
         if (process != parentOfOrphan.get())
             everyone.append(static_cast<pid_t>(process->processId()));
     }
@@ -177,6 +196,85 @@ void TestSubreaper::endAllChildrenLeavesNothingBehind()
     QCOMPARE(Subreaper::endAllChildren(std::chrono::milliseconds(Test::waitMs(300))), 3);
     QTRY_VERIFY_WITH_TIMEOUT(ProcessTree::alive(before).isEmpty(), Test::waitMs(10000));
     QTRY_VERIFY_WITH_TIMEOUT(Subreaper::children().isEmpty(), Test::waitMs(10000));
+}
+
+// A child forked by another part of the program stays in our own session:
+// the sweep never takes it, however long its owner leaves it a zombie.
+void TestSubreaper::childrenOfOurOwnSessionAreLeftToTheirOwners()
+{
+    const pid_t ours = forkExiting(*m_subreaper, 4, false, true);
+    QTRY_VERIFY_WITH_TIMEOUT(isZombie(ours), Test::waitMs(10000));
+    // An unclaimed child elsewhere that ends after it is reaped once it has
+    // waited out the grace: by then `ours` had waited longer.
+    const pid_t elsewhere = forkExiting(*m_subreaper, 6, false);
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::read(elsewhere), Test::waitMs(10000));
+    QVERIFY(isZombie(ours));
+    QCOMPARE(m_subreaper->reapOrphans(), 0);
+    int status = 0;
+    QCOMPARE(::waitpid(ours, &status, WNOHANG), ours);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 4);
+}
+
+// A QProcess started beside a manager's children (as a file dialog or a
+// desktop portal of the app would start one), owned by a thread that is busy
+// while its child ends and the manager's children come and go: the sweep
+// leaves the child to QProcess, which gets its exit status.
+void TestSubreaper::qprocessBesideTheManagerKeepsItsExitStatus()
+{
+    ServerManager::installPipeWakeSignal();
+    ServerManagerOptions options;
+    options.loginShell = u"/bin/sh"_qs;
+    options.subreaper = m_subreaper.get();
+    ServerManager manager(options);
+
+    std::atomic<pid_t> qprocessChild = 0;
+    std::atomic<bool> mayCollect = false;
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    bool finished = false;
+    std::thread owner([&] {
+        QProcess process;
+        process.start(u"/bin/sh"_qs, { u"-c"_qs, u"exit 7"_qs });
+        if (!process.waitForStarted(Test::waitMs(10000)))
+            return;
+        qprocessChild = pid_t(process.processId());
+        // Busy elsewhere: the child's end is not looked at until told.
+        while (!mayCollect)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        finished = process.waitForFinished(Test::waitMs(10000));
+        exitCode = process.exitCode();
+        exitStatus = process.exitStatus();
+    });
+    // However the test ends, the owner is let go and joined.
+    const auto letGo = qScopeGuard([&] {
+        mayCollect = true;
+        if (owner.joinable())
+            owner.join();
+    });
+
+    QTRY_VERIFY_WITH_TIMEOUT(qprocessChild > 0 && isZombie(qprocessChild), Test::waitMs(10000));
+    // The manager's children start, end and are collected meanwhile.
+    for (int i = 0; i < 3; ++i) {
+        ServerConfig config;
+        config.id = QUuid::createUuid();
+        config.name = u"s%1"_qs.arg(i);
+        config.command = u"echo up; exit 3"_qs;
+        manager.start(config);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(manager.isIdle(), Test::waitMs(10000));
+    for (const ServerRuntimeState& state : manager.states())
+        QCOMPARE(state.lastExitCode, std::optional<qint32>(3));
+    // Proof that sweeps ran past the grace while the QProcess child waited.
+    const pid_t elsewhere = forkExiting(*m_subreaper, 6, false);
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessTree::read(elsewhere), Test::waitMs(10000));
+    QVERIFY(isZombie(qprocessChild));
+
+    mayCollect = true;
+    owner.join();
+    QVERIFY(finished);
+    QCOMPARE(exitStatus, QProcess::NormalExit);
+    QCOMPARE(exitCode, 7);
 }
 
 QTEST_GUILESS_MAIN(TestSubreaper)
