@@ -1,6 +1,7 @@
 #include "RelayProcess.h"
 #include "TestController.h"
 #include "TestEnvironment.h"
+#include "TestServers.h"
 #include "agent/PairingStore.h"
 #include "agent/RemoteAgent.h"
 #include "platform/FileSecretStore.h"
@@ -25,15 +26,6 @@ using namespace Qt::StringLiterals;
 using Type = PeerMessage::MessageType;
 
 namespace {
-
-ServerConfig server(const QString& name, const QString& command)
-{
-    ServerConfig config;
-    config.id = QUuid::createUuid();
-    config.name = name;
-    config.command = command;
-    return config;
-}
 
 bool isType(const TestController::Received& received, Type type)
 {
@@ -90,9 +82,9 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>(m_env->path(u"rig-XXXXXX"_s));
-        m_api = server(u"api"_s, u"sleep 60"_s);
-        m_worker = server(u"worker"_s, u"sh -c 'echo boom >&2; sleep 60'"_s);
-        m_crasher = server(u"crasher"_s, u"exit 3"_s);
+        m_api = Test::server(u"api"_s, u"sleep 60"_s);
+        m_worker = Test::server(u"worker"_s, u"sh -c 'echo boom >&2; sleep 60'"_s);
+        m_crasher = Test::server(u"crasher"_s, u"exit 3"_s);
     }
 
     void cleanup()

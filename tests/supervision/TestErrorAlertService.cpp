@@ -4,12 +4,14 @@
 
 #include "StandardErrorCapture.h"
 #include "TestEnvironment.h"
+#include "TestServers.h"
 
 #include <QTest>
 
 #include <memory>
 
 using namespace Qt::StringLiterals;
+namespace Test = Wardlamp::Test;
 using namespace std::chrono_literals;
 using Wardlamp::ErrorAlertService;
 using Wardlamp::ServerConfig;
@@ -22,15 +24,6 @@ public:
     void notify(const QString& title, const QString& body) override { calls.append({ title, body }); }
     QList<std::pair<QString, QString>> calls;
 };
-
-ServerConfig server(const QString& name)
-{
-    ServerConfig config;
-    config.id = QUuid::createUuid();
-    config.name = name;
-    config.command = u"true"_s;
-    return config;
-}
 
 } // namespace
 
@@ -66,7 +59,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, atMs);
         QFETCH(QList<bool>, alerted);
 
-        const ServerConfig configs[] = { server(u"web"_s), server(u"db"_s) };
+        const ServerConfig configs[] = { Test::server(u"web"_s), Test::server(u"db"_s) };
         ErrorAlertService service;
         RecordingNotifier notifier;
         service.setNotifier(&notifier);
@@ -121,7 +114,7 @@ private Q_SLOTS:
         bool handled = false;
         service.setCustomHandler([&](const ServerConfig&, const QString& text) { handled = text == message; });
         Wardlamp::Test::StandardErrorCapture capture;
-        service.alert(server(name), message);
+        service.alert(Test::server(name), message);
         QCOMPARE(capture.take(), line);
         QVERIFY(handled);
     }
@@ -133,8 +126,8 @@ private Q_SLOTS:
         service.setNotifier(&notifier);
         const QString longMessage = QString(500, u'x');
         Wardlamp::Test::StandardErrorCapture capture;
-        service.alert(server(u"db"_s), longMessage);
-        service.alert(server(u"100% %s"_s), u"disk 100% full %s"_s);
+        service.alert(Test::server(u"db"_s), longMessage);
+        service.alert(Test::server(u"100% %s"_s), u"disk 100% full %s"_s);
         QCOMPARE(capture.take(),
             "Wardlamp ALERT [db]: " + longMessage.toLatin1() + "\nWardlamp ALERT [100% %s]: disk 100% full %s\n");
         QCOMPARE(notifier.calls.size(), 2);

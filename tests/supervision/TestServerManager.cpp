@@ -2,6 +2,7 @@
 // real login shell, real pipes, real signals.
 
 #include "TestEnvironment.h"
+#include "TestServers.h"
 #include "platform/SockDiagListenerScanner.h"
 #include "supervision/ErrorAlertService.h"
 #include "supervision/ServerManager.h"
@@ -38,16 +39,6 @@ QString childCommand(const QStringList& steps)
     for (const QString& step : steps)
         words.append(ShellCommand::quoted(step));
     return words.join(u' ');
-}
-
-ServerConfig server(const QString& command, bool restartOnCrash = false)
-{
-    ServerConfig config;
-    config.id = QUuid::createUuid();
-    config.name = QStringLiteral("api");
-    config.command = command;
-    config.restartOnCrash = restartOnCrash;
-    return config;
 }
 
 QStringList texts(const ServerRuntimeState& state)
@@ -215,7 +206,8 @@ private Q_SLOTS:
     void startWritesStartedLineAndCapturesOutput()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:hello"), QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("out:hello"), QStringLiteral("hold") }));
         QSignalSpy changed(manager.get(), &ServerManager::stateChanged);
         manager->start(config);
         const ServerRuntimeState& state = manager->state(config.id);
@@ -235,7 +227,7 @@ private Q_SLOTS:
     void blankCommandWritesErrorLineOnly()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(QStringLiteral(" \t  "));
+        const ServerConfig config = Test::server(QStringLiteral("api"), QStringLiteral(" \t  "));
         manager->start(config);
         const ServerRuntimeState& state = manager->state(config.id);
         QCOMPARE(state.status, ServerStatus::stopped);
@@ -248,7 +240,7 @@ private Q_SLOTS:
     void startWhileRunningChangesNothing()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->start(config);
         const ServerRuntimeState before = manager->state(config.id);
         QSignalSpy changed(manager.get(), &ServerManager::stateChanged);
@@ -260,7 +252,7 @@ private Q_SLOTS:
     void stopOfNeverStartedServerCreatesNoEntry()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->stop(config);
         QVERIFY(!manager->states().contains(config.id));
         QCOMPARE(manager->state(config.id), ServerRuntimeState {});
@@ -269,7 +261,8 @@ private Q_SLOTS:
     void stopEndsWithStoppedAndSignalNumber()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        const ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
         manager->stop(config);
@@ -287,7 +280,7 @@ private Q_SLOTS:
     void requestedStopOfTermIgnoringChildKillsAfterGrace()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(
+        const ServerConfig config = Test::server(QStringLiteral("api"),
             childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:stubborn"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -304,8 +297,9 @@ private Q_SLOTS:
     void stderrLineIsErrorAndAlerts()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand(
-            { QStringLiteral("err:nothing special here"), QStringLiteral("out:after"), QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand(
+                { QStringLiteral("err:nothing special here"), QStringLiteral("out:after"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(
             texts(manager->state(config.id)).contains(QStringLiteral("after")), Test::waitMs(5000));
@@ -321,9 +315,10 @@ private Q_SLOTS:
     void stdoutErrorPatternDecidesErrorLines()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:0 errors"),
-            QStringLiteral("out:ErrorBoundary mounted"), QStringLiteral("out:Error: connect ECONNREFUSED"),
-            QStringLiteral("out:done"), QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("out:0 errors"), QStringLiteral("out:ErrorBoundary mounted"),
+                QStringLiteral("out:Error: connect ECONNREFUSED"), QStringLiteral("out:done"),
+                QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("done")), Test::waitMs(5000));
         QCOMPARE(errorTexts(manager->state(config.id)), QStringList { QStringLiteral("Error: connect ECONNREFUSED") });
@@ -335,7 +330,7 @@ private Q_SLOTS:
         auto manager = makeManager();
         // Prints an error line while going down after SIGTERM would be racy; a
         // stopped server with a late error line is checked through markError.
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->start(config);
         manager->stop(config);
         manager->markError(config, QStringLiteral("late"));
@@ -347,7 +342,8 @@ private Q_SLOTS:
     void clearLogsOnErrorShowsStopped()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("err:boom"), QStringLiteral("hold") }));
+        const ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("err:boom"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_COMPARE_WITH_TIMEOUT(manager->state(config.id).status, ServerStatus::error, Test::waitMs(5000));
         QSignalSpy cleared(manager.get(), &ServerManager::logCleared);
@@ -368,7 +364,8 @@ private Q_SLOTS:
     void exitZeroAfterErrorStaysError()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("err:boom"), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("err:boom"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         const ServerRuntimeState& state = manager->state(config.id);
@@ -382,7 +379,7 @@ private Q_SLOTS:
     void exitOneWithoutRestart()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("exit:1") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("exit:1") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         const ServerRuntimeState& state = manager->state(config.id);
@@ -398,7 +395,7 @@ private Q_SLOTS:
     void killedBySignalNine()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->start(config);
         const int pid = *manager->state(config.id).pid;
         ::kill(pid, SIGKILL);
@@ -412,8 +409,8 @@ private Q_SLOTS:
     void crashRestartHappensOnceWithinCooldown()
     {
         auto manager = makeManager();
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true);
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), { .restartOnCrash = true });
         QStringList seen;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
             for (const CapturedLine& line : batch.lines)
@@ -436,7 +433,8 @@ private Q_SLOTS:
     void restartOfRunningServerStopsThenStarts()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        const ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
         QStringList seen;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
             for (const CapturedLine& line : batch.lines)
@@ -459,7 +457,7 @@ private Q_SLOTS:
     void restartOfStoppedServerIsPlainStart()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->restart(config);
         QCOMPARE(manager->state(config.id).status, ServerStatus::running);
         QCOMPARE(texts(manager->state(config.id)), QStringList { started + config.command });
@@ -469,8 +467,9 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         // Prints and exits at once: all output must be handled before the exit.
-        const ServerConfig config = server(childCommand(
-            { QStringLiteral("bulk:1500:100"), QStringLiteral("raw:6c617374"), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand(
+                { QStringLiteral("bulk:1500:100"), QStringLiteral("raw:6c617374"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         const QStringList lines = texts(manager->state(config.id));
@@ -485,9 +484,10 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         // "ab" + pause + "c\r\n" + an é split between two writes + invalid byte.
-        const ServerConfig config = server(childCommand({ QStringLiteral("raw:6162"), QStringLiteral("sleep:100"),
-            QStringLiteral("raw:630d0a"), QStringLiteral("raw:c3"), QStringLiteral("sleep:100"),
-            QStringLiteral("raw:a9ff0a"), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("raw:6162"), QStringLiteral("sleep:100"), QStringLiteral("raw:630d0a"),
+                QStringLiteral("raw:c3"), QStringLiteral("sleep:100"), QStringLiteral("raw:a9ff0a"),
+                QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(texts(manager->state(config.id)),
@@ -498,7 +498,8 @@ private Q_SLOTS:
     void capEvictsOldestAndTapSeesEveryLine()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("bulk:5000"), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("bulk:5000"), QStringLiteral("exit:0") }));
         QList<quint64> seqs;
         int appended = 0;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&seqs](const QUuid&, const LineBatch& batch) {
@@ -528,8 +529,8 @@ private Q_SLOTS:
     {
         auto manager = makeManager();
         const int count = 200000;
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("bulk:%1:100").arg(count), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("bulk:%1:100").arg(count), QStringLiteral("exit:0") }));
         int next = 1;
         bool inOrder = true;
         bool stalled = false;
@@ -564,7 +565,8 @@ private Q_SLOTS:
         QStringList steps { QStringLiteral("bulk:400000"), QStringLiteral("pidfile:") + written };
         for (int i = 0; i < 3; ++i)
             steps << QStringLiteral("sleep:500") << QStringLiteral("lines:1"); // each line a batch of its own
-        const ServerConfig config = server(childCommand(steps << QStringLiteral("exit:0")));
+        const ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand(steps << QStringLiteral("exit:0")));
         struct Tap {
             std::size_t lines = 0;
             const CapturedLine* data = nullptr;
@@ -602,7 +604,8 @@ private Q_SLOTS:
     void staleExitDoesNotTouchReplacement()
     {
         auto manager = makeManager();
-        ServerConfig config = server(childCommand({ QStringLiteral("err:first run failed"), QStringLiteral("hold") }));
+        ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("err:first run failed"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_COMPARE_WITH_TIMEOUT(manager->state(config.id).status, ServerStatus::error, Test::waitMs(5000));
         const int firstPid = *manager->state(config.id).pid;
@@ -627,7 +630,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString inGroup = dir.filePath(QStringLiteral("in-group"));
         const QString ownSession = dir.filePath(QStringLiteral("own-session"));
-        const ServerConfig config = server(
+        const ServerConfig config = Test::server(QStringLiteral("api"),
             childCommand({ QStringLiteral("grandchild"), QStringLiteral("{"), QStringLiteral("pidfile:") + inGroup,
                 QStringLiteral("hold"), QStringLiteral("}"), QStringLiteral("setsid-grandchild"), QStringLiteral("{"),
                 QStringLiteral("ignore-term"), QStringLiteral("pidfile:") + ownSession, QStringLiteral("hold"),
@@ -650,7 +653,7 @@ private Q_SLOTS:
         auto manager = makeManager();
         QTemporaryDir dir;
         const QString daemonPid = dir.filePath(QStringLiteral("daemon"));
-        const ServerConfig config = server(
+        const ServerConfig config = Test::server(QStringLiteral("api"),
             childCommand({ QStringLiteral("setsid-grandchild"), QStringLiteral("{"), QStringLiteral("grandchild"),
                 QStringLiteral("{"), QStringLiteral("sleep:300"), QStringLiteral("pidfile:") + daemonPid,
                 QStringLiteral("hold"), QStringLiteral("}"), QStringLiteral("}"), QStringLiteral("hold") }));
@@ -668,8 +671,8 @@ private Q_SLOTS:
         qputenv("WL_REMOTE_PASSWORD", "hunter2");
         qputenv("WL_REMOTE_ENABLED", "1");
         auto manager = makeManager();
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("env:WL_REMOTE_SECRET"), QStringLiteral("env:WL_REMOTE_PASSWORD"),
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("env:WL_REMOTE_SECRET"), QStringLiteral("env:WL_REMOTE_PASSWORD"),
                 QStringLiteral("env:WL_REMOTE_ENABLED"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
@@ -684,8 +687,9 @@ private Q_SLOTS:
     void bashJobControlNoiseIsDropped()
     {
         auto manager = makeManager(QStringLiteral("/bin/bash"));
-        const ServerConfig config = server(childCommand({ QStringLiteral("err:real problem"),
-            QStringLiteral("err:bash: no job control in this shell"), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("err:real problem"), QStringLiteral("err:bash: no job control in this shell"),
+                QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         // bash's own two lines came first and are gone; the child's identical text later stays.
@@ -707,8 +711,8 @@ private Q_SLOTS:
         if (!QFile::exists(shell))
             QSKIP("this shell is not installed");
         auto manager = makeManager(shell);
-        const ServerConfig config
-            = server(childCommand({ QStringLiteral("out:from the shell"), QStringLiteral("exit:0") }));
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("out:from the shell"), QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         QCOMPARE(texts(manager->state(config.id)),
@@ -720,7 +724,7 @@ private Q_SLOTS:
     void missingShellFailsToStart()
     {
         auto manager = makeManager(QStringLiteral("/nonexistent/shell"));
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->start(config);
         const ServerRuntimeState& state = manager->state(config.id);
         QCOMPARE(state.status, ServerStatus::error);
@@ -748,7 +752,7 @@ private Q_SLOTS:
         auto manager = makeManager();
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
 
-        const ServerConfig config = server(childCommand({ QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
         manager->start(config);
         const ServerRuntimeState& state = manager->state(config.id);
         QCOMPARE(state.status, ServerStatus::error);
@@ -778,7 +782,8 @@ private Q_SLOTS:
         const QString path = base.path() + u'/' + name;
         QVERIFY(QDir().mkpath(path));
         auto manager = makeManager();
-        ServerConfig config = server(childCommand({ QStringLiteral("cwd"), QStringLiteral("exit:0") }));
+        ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("cwd"), QStringLiteral("exit:0") }));
         config.directory = path;
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
@@ -824,7 +829,7 @@ private Q_SLOTS:
         QFETCH(QStringList, output);
         QTemporaryDir base;
         auto manager = makeManager();
-        ServerConfig config = server(command);
+        ServerConfig config = Test::server(QStringLiteral("api"), command);
         config.directory = base.path() + (directoryExists ? QStringLiteral("/it's here") : QStringLiteral("/missing"));
         if (directoryExists)
             QVERIFY(QDir().mkpath(*config.directory));
@@ -849,8 +854,9 @@ private Q_SLOTS:
     void stopEndsAWholeList()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") })
-            + QStringLiteral("; ") + childCommand({ QStringLiteral("out:second"), QStringLiteral("hold") }));
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }) + QStringLiteral("; ")
+                + childCommand({ QStringLiteral("out:second"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
         manager->stop(config);
@@ -879,7 +885,7 @@ private Q_SLOTS:
         QVERIFY2(holder.start(), "the holder did not start listening");
 
         auto manager = makeManager(QStringLiteral("/bin/bash"), true);
-        const ServerConfig config = server(failingListenerCommand(port, exitFirst));
+        const ServerConfig config = Test::server(QStringLiteral("api"), failingListenerCommand(port, exitFirst));
         QStringList seen;
         std::optional<bool> processPresentWhenFreed;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
@@ -916,7 +922,7 @@ private Q_SLOTS:
         Holder holder(port);
         QVERIFY2(holder.start(), "the holder did not start listening");
         auto manager = makeManager(QStringLiteral("/bin/bash"), true);
-        const ServerConfig config = server(failingListenerCommand(port, false));
+        const ServerConfig config = Test::server(QStringLiteral("api"), failingListenerCommand(port, false));
         QStringList seen;
         bool stopped = false;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
@@ -949,7 +955,7 @@ private Q_SLOTS:
         Holder holder(port);
         QVERIFY2(holder.start(), "the holder did not start listening");
         auto manager = makeManager(QStringLiteral("/bin/bash"), true);
-        const ServerConfig config = server(failingListenerCommand(port, false));
+        const ServerConfig config = Test::server(QStringLiteral("api"), failingListenerCommand(port, false));
         ServerConfig second = config;
         second.command = childCommand({ QStringLiteral("out:second"), QStringLiteral("exit:3") });
         QStringList seen;
@@ -987,7 +993,8 @@ private Q_SLOTS:
         auto fakeNow = std::chrono::steady_clock::time_point(1000s);
         options.clock = [&fakeNow] { return fakeNow += 6s; };
         ServerManager manager(options);
-        const ServerConfig config = server(childCommand({ QStringLiteral("exit:3") }), true);
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("exit:3") }), { .restartOnCrash = true });
         int restarts = 0;
         connect(&manager, &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
             for (const CapturedLine& line : batch.lines)
@@ -1024,10 +1031,11 @@ private Q_SLOTS:
         }
         auto manager = makeManager(QStringLiteral("/bin/bash"), port != 0);
         const ServerConfig config = scenario == QStringLiteral("crash")
-            ? server(childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), true)
+            ? Test::server(QStringLiteral("api"),
+                childCommand({ QStringLiteral("out:booting"), QStringLiteral("exit:3") }), { .restartOnCrash = true })
             : scenario == QStringLiteral("port")
-            ? server(failingListenerCommand(port, true))
-            : server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+            ? Test::server(QStringLiteral("api"), failingListenerCommand(port, true))
+            : Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
         QStringList seen;
         connect(manager.get(), &ServerManager::linesCaptured, this, [&seen](const QUuid&, const LineBatch& batch) {
             for (const CapturedLine& line : batch.lines)
@@ -1074,9 +1082,12 @@ private Q_SLOTS:
     {
         const auto cycle = [this] {
             auto manager = makeManager();
-            const ServerConfig exits = server(childCommand({ QStringLiteral("out:a"), QStringLiteral("exit:0") }));
-            const ServerConfig crashes = server(childCommand({ QStringLiteral("err:b"), QStringLiteral("exit:2") }));
-            const ServerConfig held = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+            const ServerConfig exits = Test::server(
+                QStringLiteral("api"), childCommand({ QStringLiteral("out:a"), QStringLiteral("exit:0") }));
+            const ServerConfig crashes = Test::server(
+                QStringLiteral("api"), childCommand({ QStringLiteral("err:b"), QStringLiteral("exit:2") }));
+            const ServerConfig held = Test::server(
+                QStringLiteral("api"), childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
             manager->start(exits);
             manager->start(crashes);
             manager->start(held);
@@ -1109,7 +1120,8 @@ private Q_SLOTS:
     void destroyingTheManagerEndsItsChildren()
     {
         auto manager = makeManager();
-        const ServerConfig config = server(childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        const ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
         manager->start(config);
         const int pid = *manager->state(config.id).pid;
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
@@ -1120,8 +1132,8 @@ private Q_SLOTS:
     void shutdownEndsEveryTree()
     {
         auto manager = makeManager();
-        const ServerConfig a = server(childCommand({ QStringLiteral("hold") }));
-        const ServerConfig b = server(
+        const ServerConfig a = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("hold") }));
+        const ServerConfig b = Test::server(QStringLiteral("api"),
             childCommand({ QStringLiteral("ignore-term"), QStringLiteral("out:ready"), QStringLiteral("hold") }));
         manager->start(a);
         manager->start(b);
@@ -1142,7 +1154,8 @@ private Q_SLOTS:
     void stopAllSendsTerminateOnly()
     {
         auto manager = makeManager();
-        const ServerConfig a = server(childCommand({ QStringLiteral("out:ready"), QStringLiteral("hold") }));
+        const ServerConfig a = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("out:ready"), QStringLiteral("hold") }));
         manager->start(a);
         // An interactive shell ignores SIGTERM until it has exec'd the command.
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(a.id)).contains(QStringLiteral("ready")), Test::waitMs(5000));

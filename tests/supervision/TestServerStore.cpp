@@ -2,6 +2,7 @@
 
 #include "StandardErrorCapture.h"
 #include "TestEnvironment.h"
+#include "TestServers.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -15,19 +16,11 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+namespace Test = Wardlamp::Test;
 using Wardlamp::ServerConfig;
 using Wardlamp::ServerStore;
 
 namespace {
-
-ServerConfig server(const QString& name)
-{
-    ServerConfig config;
-    config.id = QUuid::createUuid();
-    config.name = name;
-    config.command = u"run "_s + name;
-    return config;
-}
 
 QProcessEnvironment environmentWith(const QString& seed)
 {
@@ -94,8 +87,8 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_path)); // loading writes nothing
 
         QSignalSpy changed(&store, &ServerStore::serversChanged);
-        const ServerConfig a = server(u"a"_s);
-        const ServerConfig b = server(u"b"_s);
+        const ServerConfig a = Test::server(u"a"_s);
+        const ServerConfig b = Test::server(u"b"_s);
         store.add(a);
         store.add(b);
         QCOMPARE(changed.size(), 2);
@@ -114,9 +107,9 @@ private Q_SLOTS:
     void removeAndUpdateKeepOrder()
     {
         ServerStore store(*m_settings, QProcessEnvironment());
-        const ServerConfig a = server(u"a"_s);
-        ServerConfig b = server(u"b"_s);
-        const ServerConfig c = server(u"c"_s);
+        const ServerConfig a = Test::server(u"a"_s);
+        ServerConfig b = Test::server(u"b"_s);
+        const ServerConfig c = Test::server(u"c"_s);
         store.setServers({ a, b, c, b });
         QSignalSpy changed(&store, &ServerStore::serversChanged);
 
@@ -128,7 +121,7 @@ private Q_SLOTS:
         QCOMPARE(changed.size(), 1);
 
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"update of a server that is not in the list"_s));
-        store.update(server(u"stranger"_s)); // unknown id: nothing
+        store.update(Test::server(u"stranger"_s)); // unknown id: nothing
         QCOMPARE(changed.size(), 1);
         QCOMPARE(store.servers().size(), 4);
 
@@ -198,7 +191,7 @@ private Q_SLOTS:
 
         QHash<QString, ServerConfig> servers;
         for (const QString& name : { u"a"_s, u"b"_s, u"c"_s, u"d"_s })
-            servers.insert(name, server(name));
+            servers.insert(name, Test::server(name));
         servers.insert(u"b2"_s, servers.value(u"b"_s));
         servers[u"b2"_s].command = u"run b, edited"_s;
         QHash<QUuid, QString> names;
@@ -280,7 +273,7 @@ private Q_SLOTS:
         QRandomGenerator random(20261211);
         QList<ServerConfig> pool;
         for (int i = 0; i < 12; ++i)
-            pool.append(server(u"s%1"_s.arg(i)));
+            pool.append(Test::server(u"s%1"_s.arg(i)));
         for (int round = 0; round < 400; ++round) {
             QList<ServerConfig> list = store.servers();
             switch (random.bounded(4)) {
@@ -326,7 +319,7 @@ private Q_SLOTS:
     void removingTheLastServerPersistsAnEmptyList()
     {
         ServerStore store(*m_settings, QProcessEnvironment());
-        const ServerConfig a = server(u"a"_s);
+        const ServerConfig a = Test::server(u"a"_s);
         store.add(a);
         store.remove(a.id);
         QSettings other(m_path, QSettings::IniFormat);
@@ -339,9 +332,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ephemeral");
         QTest::addColumn<int>("count");
 
-        const ServerConfig seeded = server(u"seeded"_s);
-        QTest::newRow("valid list") << QString::fromUtf8(ServerConfig::encodeList({ seeded, server(u"x"_s) })) << true
-                                    << 2;
+        const ServerConfig seeded = Test::server(u"seeded"_s);
+        QTest::newRow("valid list") << QString::fromUtf8(ServerConfig::encodeList({ seeded, Test::server(u"x"_s) }))
+                                    << true << 2;
         QTest::newRow("empty array") << u"[]"_s << true << 0;
         QTest::newRow("empty text") << QString() << false << 1;
         QTest::newRow("not JSON") << u"servers please"_s << false << 1;
@@ -357,7 +350,7 @@ private Q_SLOTS:
         QFETCH(bool, ephemeral);
         QFETCH(int, count);
 
-        const ServerConfig persisted = server(u"persisted"_s);
+        const ServerConfig persisted = Test::server(u"persisted"_s);
         m_settings->setValue(ServerStore::settingsKey, ServerConfig::encodeList({ persisted }));
         m_settings->sync();
         const QByteArray fileBefore = readFile(m_path);
@@ -370,13 +363,13 @@ private Q_SLOTS:
         if (!ephemeral)
             QCOMPARE(store.servers().at(0), persisted);
 
-        const ServerConfig added = server(u"added"_s);
+        const ServerConfig added = Test::server(u"added"_s);
         store.add(added);
         ServerConfig edited = store.servers().at(0);
         edited.name = u"edited"_s;
         store.update(edited);
         store.remove(added.id);
-        store.add(server(u"again"_s));
+        store.add(Test::server(u"again"_s));
         store.save();
         QCOMPARE(store.servers().size(), count + 1);
 
@@ -436,7 +429,7 @@ private Q_SLOTS:
             QCOMPARE(other.value(ServerStore::unreadableKey), stored);
         }
 
-        const ServerConfig a = server(u"a"_s);
+        const ServerConfig a = Test::server(u"a"_s);
         store.add(a);
         QSettings other(m_path, QSettings::IniFormat);
         QCOMPARE(other.value(ServerStore::unreadableKey), stored);
