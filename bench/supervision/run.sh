@@ -439,7 +439,10 @@ bench_memory_idle() {
         # The silent daemon runs after the others were measured, so that no
         # second wardlampd shares (and halves) the libraries' PSS.
         if [ -x "$daemon" ]; then
-            "$daemon" --servers "$d/empty.json" --quiet >/dev/null 2>"$d/empty.err" &
+            # A configuration of its own: one supervisor per configuration
+            # holds the lock, and the first daemon still runs.
+            mkdir -p "$d/empty-config"
+            XDG_CONFIG_HOME=$d/empty-config "$daemon" --servers "$d/empty.json" --quiet >/dev/null 2>"$d/empty.err" &
             epid=$!
             started+=("$epid")
             local emptyDone=()
