@@ -180,6 +180,12 @@ bool ServerManager::hasScheduledStarts() const
     return false;
 }
 
+const PreviousRun* ServerManager::previousRun(const QUuid& id) const
+{
+    const Detail::ServerRecord* found = findRecord(id);
+    return found && found->previous ? &*found->previous : nullptr;
+}
+
 bool ServerManager::canAutoRestart(const QUuid& id) const
 {
     const Detail::ServerRecord* found = findRecord(id);
@@ -203,12 +209,19 @@ void ServerManager::start(const ServerConfig& config)
         return;
     }
     Detail::ServerRecord& server = record(id);
+    ServerRuntimeState& target = ensureEntry(id);
+    const bool hadLines = !target.logs.isEmpty();
+    const bool keepPrevious = hadLines || target.startedAt;
+    if (keepPrevious) {
+        if (server.run)
+            server.ending = RunEnding { RunEnding::Cause::replaced, 0, false, m_changes->date() };
+        server.previous = PreviousRun { target.logs, target.startedAt, std::exchange(server.ending, std::nullopt) };
+    }
     if (server.run)
         retireRun(server.run, replacedRunGracePeriod);
     server.beginStart();
+    server.ending.reset();
 
-    ServerRuntimeState& target = ensureEntry(id);
-    const bool hadLines = !target.logs.isEmpty();
     target = ServerRuntimeState {};
     target.logs = LogRing(id);
     target.status = ServerStatus::running;
@@ -217,6 +230,8 @@ void ServerManager::start(const ServerConfig& config)
         m_changes->clearLog(id);
     else
         touch(id);
+    if (keepPrevious)
+        Q_EMIT previousRunChanged(id);
     launch(config, server);
 }
 
@@ -511,6 +526,8 @@ void ServerManager::handleTermination(const ServerConfig& config, int status, bo
     const QUuid& id = config.id;
     Detail::ServerRecord& server = record(id);
     server.run.reset();
+    server.ending = RunEnding { bySignal ? RunEnding::Cause::signalled : RunEnding::Cause::exited, status,
+        server.stopRequested, m_changes->date() };
     if (ServerRuntimeState* target = entry(id)) {
         target->pid.reset();
         target->lastExitCode = status;

@@ -2,6 +2,7 @@
 
 #include "LineBatch.h"
 #include "PortRecovery.h"
+#include "PreviousRun.h"
 #include "RestartPolicy.h"
 #include "ServerConfig.h"
 #include "ServerRuntimeState.h"
@@ -107,6 +108,9 @@ public:
     bool anyError() const;
     int runningCount() const;
     QString loginShell() const { return m_loginShell; }
+    // The run before the current one (its log, start and end), once a start
+    // has begun a new log; nothing before that.
+    const PreviousRun* previousRun(const QUuid& id) const;
 
     // True while some child started by this manager has not yet exited, or its
     // exit and last output have not yet been handled. allProcessesExited() is
@@ -154,6 +158,8 @@ Q_SIGNALS:
     void linesAppended(const QUuid& id, quint64 firstSeq, int count);
     // The id's log was emptied (clearLogs, or a start that begins a new log).
     void logCleared(const QUuid& id);
+    // A start kept the log it replaced as the previous run (previousRun()).
+    void previousRunChanged(const QUuid& id);
     // Every line appended in one batch, including lines the cap evicted within
     // it, emitted synchronously before linesAppended. Connect directly: the
     // batch's views are valid only during the call.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortRecovery.h"
+#include "PreviousRun.h"
 #include "RestartPolicy.h"
 
 #include <QtGlobal>
@@ -27,6 +28,10 @@ struct ServerRecord {
     PortRecovery portRecovery;
     // Number of the last line appended to the server's log; the next is one more.
     quint64 lastSeq = 0;
+    // How the current run ended, once it has; moved into `previous` with its
+    // log by the next start.
+    std::optional<RunEnding> ending;
+    std::optional<PreviousRun> previous;
 
     // A new start: what concerned the run before goes (a port recovery under
     // way belongs to that run: left in place, it would take the new run's exit

@@ -454,6 +454,77 @@ private Q_SLOTS:
         QCOMPARE(texts(state).first(), started + config.command);
     }
 
+    // A start begins a new log; the one it replaced stays readable as the
+    // previous run, with its start and how it ended (a crash's lines outlive
+    // the automatic restart that follows).
+    void previousRunKeepsTheLogAStartReplaced()
+    {
+        auto manager = makeManager();
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("out:first run"), QStringLiteral("exit:3") }));
+        QSignalSpy kept(manager.get(), &ServerManager::previousRunChanged);
+        QCOMPARE(manager->previousRun(config.id), nullptr);
+        manager->start(config);
+        QCOMPARE(kept.count(), 0); // nothing ran before
+        QVERIFY(waitAllExited(*manager));
+        const QStringList firstLog = texts(manager->state(config.id));
+        QCOMPARE(firstLog.last(), QStringLiteral("\u2716 Server exited with code 3"));
+        const std::optional<QDateTime> firstStart = manager->state(config.id).startedAt;
+
+        manager->start(config);
+        QCOMPARE(kept.count(), 1);
+        const PreviousRun* previous = manager->previousRun(config.id);
+        QVERIFY(previous);
+        QStringList previousTexts;
+        for (const LogLine& line : previous->logs)
+            previousTexts.append(line.text);
+        QCOMPARE(previousTexts, firstLog);
+        QCOMPARE(previous->startedAt, firstStart);
+        QVERIFY(previous->ending);
+        QCOMPARE(previous->ending->cause, RunEnding::Cause::exited);
+        QCOMPARE(previous->ending->code, 3);
+        QVERIFY(!previous->ending->requested);
+        QVERIFY(previous->ending->at >= *firstStart);
+        // The current log is the new run's alone.
+        QCOMPARE(texts(manager->state(config.id)).first(), started + config.command);
+        QVERIFY(!texts(manager->state(config.id)).contains(QStringLiteral("first run")));
+        QVERIFY(waitAllExited(*manager));
+    }
+
+    void previousRunSaysHowItEnded()
+    {
+        auto manager = makeManager();
+        // A requested stop: SIGTERM, asked for.
+        const ServerConfig held
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("out:up"), QStringLiteral("hold") }));
+        manager->start(held);
+        // Once the child runs (the interactive shell before it ignores SIGTERM).
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(held.id)).contains(QStringLiteral("up")), Test::waitMs(5000));
+        manager->stop(held);
+        QVERIFY(waitAllExited(*manager));
+        manager->start(held);
+        const PreviousRun* stopped = manager->previousRun(held.id);
+        QVERIFY(stopped && stopped->ending);
+        QCOMPARE(stopped->ending->cause, RunEnding::Cause::signalled);
+        QCOMPARE(stopped->ending->code, SIGTERM);
+        QVERIFY(stopped->ending->requested);
+        QCOMPARE(stopped->logs.last().text, QStringLiteral("\u25A0 Stopped."));
+
+        // A server in error whose process still runs, started again: replaced.
+        const ServerConfig erring
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("err:boom"), QStringLiteral("hold") }));
+        manager->start(erring);
+        QTRY_COMPARE_WITH_TIMEOUT(manager->state(erring.id).status, ServerStatus::error, Test::waitMs(5000));
+        manager->start(erring);
+        const PreviousRun* replaced = manager->previousRun(erring.id);
+        QVERIFY(replaced && replaced->ending);
+        QCOMPARE(replaced->ending->cause, RunEnding::Cause::replaced);
+        QVERIFY(!replaced->ending->requested);
+        QCOMPARE(replaced->logs.last().text, QStringLiteral("boom"));
+        manager->shutdown(0ms);
+        QVERIFY(waitAllExited(*manager));
+    }
+
     void restartOfStoppedServerIsPlainStart()
     {
         auto manager = makeManager();
