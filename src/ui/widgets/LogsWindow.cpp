@@ -1,9 +1,9 @@
 #include "LogsWindow.h"
 
 #include "ui/models/AppModels.h"
+#include "ui/widgets/LogsView.h"
 #include "ui/widgets/WindowFacts.h"
 
-#include <QLabel>
 #include <QVBoxLayout>
 
 namespace Wardlamp {
@@ -13,18 +13,17 @@ using namespace Qt::StringLiterals;
 LogsWindow::LogsWindow(const AppModels& models, QWidget* parent)
     : QWidget(parent)
 {
-    Q_UNUSED(models)
     const WindowFacts facts = WindowFacts::of(WindowId::logs);
     setObjectName(facts.id);
     setWindowTitle(facts.title);
     setAccessibleName(facts.title);
+    setMinimumSize(minimumSize);
     resize(facts.defaultSize);
 
-    // Until the LogsView lands: an empty window of the right title and size.
+    m_view = new LogsView(models.servers, models.store, models.manager, models.commands, this);
     auto* layout = new QVBoxLayout(this);
-    auto* placeholder = new QLabel(this);
-    placeholder->setObjectName(u"placeholder"_s);
-    layout->addWidget(placeholder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
 }
 
 } // namespace Wardlamp
