@@ -27,14 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         while (!chunk.empty()) {
             const FrameReader::Step step = reader.next(chunk);
             WL_FUZZ_CHECK(step.consumed <= chunk.size());
-            WL_FUZZ_CHECK(step.consumed > 0 || step.event != FrameReader::Event::None);
+            WL_FUZZ_CHECK(step.consumed > 0 || step.event != FrameReader::Event::none);
             chunk.remove_prefix(step.consumed);
-            if (step.event == FrameReader::Event::Failed) {
+            if (step.event == FrameReader::Event::failed) {
                 const auto code = reader.failureCode();
                 WL_FUZZ_CHECK(code == 1002 || code == 1007 || code == 1009);
                 return 0;
             }
-            if (step.event == FrameReader::Event::Message) {
+            if (step.event == FrameReader::Event::message) {
                 const std::string frame = reader.takeMessage();
                 const std::string_view payload = WireFrame::payload(frame);
                 WL_FUZZ_CHECK(payload.size() <= 4096);
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 if (EnvelopeReader::read(payload))
                     WL_FUZZ_CHECK(Utf8Validator::isValid(payload));
             }
-            if (step.event == FrameReader::Event::Ping || step.event == FrameReader::Event::Pong)
+            if (step.event == FrameReader::Event::ping || step.event == FrameReader::Event::pong)
                 WL_FUZZ_CHECK(reader.controlPayload().size() <= 125);
         }
     }

@@ -128,7 +128,7 @@ struct Histogram {
     }
 };
 
-enum class Phase { Connecting, Settle, Paced, Gap, Saturation, Done };
+enum class Phase { connecting, settle, paced, gap, saturation, done };
 
 constexpr std::uint32_t maskKey = 0x5a3c96e1; // any key; the relays unmask whatever it is
 constexpr std::size_t readChunk = 256 * 1024;
@@ -206,7 +206,7 @@ private:
     int m_connected = 0;
     int m_failures = 0;
 
-    Phase m_phase = Phase::Connecting;
+    Phase m_phase = Phase::connecting;
     std::uint64_t m_phaseStartNs = 0;
     std::uint64_t m_pacedSent = 0, m_pacedReceived = 0, m_saturationReceived = 0;
     std::uint64_t m_saturationCounted = 0; // received once the warm-up second has passed
@@ -334,7 +334,7 @@ void LoadGenerator::handleReadable(Connection& connection)
         std::memcpy(m_readBuffer.data(), connection.input.data(), kept);
         const ssize_t got = ::recv(connection.fd, m_readBuffer.data() + kept, readChunk, 0);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-            if (m_phase != Phase::Done)
+            if (m_phase != Phase::done)
                 fail("read", got == 0 ? ECONNRESET : errno);
             epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
             return;
@@ -399,7 +399,7 @@ std::size_t LoadGenerator::parseFrames(Connection& connection, const char* data,
                 handleMessage(connection, payload, static_cast<std::size_t>(length));
         } else if (opcode == 9) {
             sendPong(connection, payload, static_cast<std::size_t>(length));
-        } else if (opcode == 8 && m_phase != Phase::Done) {
+        } else if (opcode == 8 && m_phase != Phase::done) {
             fail("relay closed a connection", ECONNRESET);
         }
         at += header + static_cast<std::size_t>(length);
@@ -417,10 +417,10 @@ void LoadGenerator::handleMessage(Connection& controller, const char* payload, s
     }
     const std::uint64_t now = nowNs();
     const std::uint64_t micros = now > sentAt ? (now - sentAt) / 1000 : 0;
-    if (m_phase == Phase::Paced) {
+    if (m_phase == Phase::paced) {
         m_paced.add(micros);
         ++m_pacedReceived;
-    } else if (m_phase == Phase::Saturation) {
+    } else if (m_phase == Phase::saturation) {
         m_saturation.add(micros);
         ++m_saturationReceived;
         queueMessage(m_connections[static_cast<std::size_t>(controller.room) * 2], now);
@@ -480,7 +480,7 @@ void LoadGenerator::flushOne(Connection& connection)
     const ssize_t sent
         = ::send(connection.fd, connection.output.data() + connection.outputOffset, left, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0 && errno != EAGAIN && errno != EINTR) {
-        if (m_phase != Phase::Done)
+        if (m_phase != Phase::done)
             fail("write", errno);
         return;
     }
@@ -524,23 +524,23 @@ void LoadGenerator::handleTick()
     const std::uint64_t now = nowNs();
     const double elapsed = static_cast<double>(now - m_phaseStartNs) / 1e9;
     switch (m_phase) {
-    case Phase::Connecting:
+    case Phase::connecting:
         while (m_pendingConnects < maxPendingConnects && m_nextToConnect < m_connections.size())
             if (!connectNext())
                 return;
         if (m_connected == static_cast<int>(m_connections.size())) {
             m_connectSeconds = elapsed;
-            setPhase(Phase::Settle);
+            setPhase(Phase::settle);
         } else if (elapsed > 120) {
             std::fprintf(stderr, "loadgen: only %d of %zu connections opened\n", m_connected, m_connections.size());
             std::_Exit(1);
         }
         break;
-    case Phase::Settle: // let peerJoin traffic settle
+    case Phase::settle: // let peerJoin traffic settle
         if (elapsed >= 0.5)
-            setPhase(Phase::Paced);
+            setPhase(Phase::paced);
         break;
-    case Phase::Paced: {
+    case Phase::paced: {
         const auto due = static_cast<std::uint64_t>(elapsed * m_settings.rate);
         const std::size_t rooms = m_connections.size() / 2;
         while (m_pacedSent < due) {
@@ -551,22 +551,22 @@ void LoadGenerator::handleTick()
             ++m_pacedSent;
         }
         if (elapsed >= m_settings.pacedSeconds)
-            setPhase(Phase::Gap);
+            setPhase(Phase::gap);
         break;
     }
-    case Phase::Gap: // the last paced messages arrive
+    case Phase::gap: // the last paced messages arrive
         if (elapsed >= 1.0) {
             if (m_settings.relayPid)
                 m_rssLoaded = rssKb(m_settings.relayPid);
             if (m_settings.pinSaturation)
                 pinForSaturation();
-            setPhase(Phase::Saturation);
+            setPhase(Phase::saturation);
             for (std::size_t i = 0; i < m_connections.size(); i += 2)
                 for (int w = 0; w < m_settings.window; ++w)
                     queueMessage(m_connections[i], now);
         }
         break;
-    case Phase::Saturation:
+    case Phase::saturation:
         // Count only after a warm-up second.
         if (m_countStartNs == 0 && elapsed >= 1.0) {
             m_countStartNs = now;
@@ -582,10 +582,10 @@ void LoadGenerator::handleTick()
                 m_relayCpu = cpuSeconds(m_settings.relayPid) - m_relayCpuStart;
                 m_rssSaturated = rssKb(m_settings.relayPid);
             }
-            setPhase(Phase::Done);
+            setPhase(Phase::done);
         }
         break;
-    case Phase::Done:
+    case Phase::done:
         break;
     }
 }
@@ -593,13 +593,13 @@ void LoadGenerator::handleTick()
 int LoadGenerator::run()
 {
     m_rssIdle = m_settings.relayPid ? rssKb(m_settings.relayPid) : -1;
-    setPhase(Phase::Connecting);
+    setPhase(Phase::connecting);
     std::vector<epoll_event> events(1024);
     std::uint64_t lastTurn = nowNs();
-    while (m_phase != Phase::Done) {
+    while (m_phase != Phase::done) {
         const int count = epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 100);
         const std::uint64_t turn = nowNs();
-        if (m_phase == Phase::Paced)
+        if (m_phase == Phase::paced)
             m_longestPacedTurnNs = std::max(m_longestPacedTurnNs, turn - lastTurn);
         lastTurn = turn;
         for (int i = 0; i < count; ++i) {
@@ -610,7 +610,7 @@ int LoadGenerator::run()
                     events[static_cast<std::size_t>(i)].events);
         }
         flush();
-        if (m_failures > 0 && m_phase == Phase::Connecting) {
+        if (m_failures > 0 && m_phase == Phase::connecting) {
             std::fprintf(stderr, "loadgen: only %d of %zu connections opened\n", m_connected, m_connections.size());
             return 1;
         }

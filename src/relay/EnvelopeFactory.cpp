@@ -23,7 +23,7 @@ Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<b
 
 std::size_t index(PeerRole role)
 {
-    return role == PeerRole::Agent ? 0 : 1;
+    return role == PeerRole::agent ? 0 : 1;
 }
 
 } // namespace
@@ -31,8 +31,8 @@ std::size_t index(PeerRole role)
 Frame EnvelopeFactory::welcome(PeerRole receiver, bool online)
 {
     static const Frame frames[2][2] = {
-        { build("welcome", PeerRole::Agent, false), build("welcome", PeerRole::Agent, true) },
-        { build("welcome", PeerRole::Controller, false), build("welcome", PeerRole::Controller, true) },
+        { build("welcome", PeerRole::agent, false), build("welcome", PeerRole::agent, true) },
+        { build("welcome", PeerRole::controller, false), build("welcome", PeerRole::controller, true) },
     };
     return frames[index(receiver)][online ? 1 : 0];
 }
@@ -40,14 +40,14 @@ Frame EnvelopeFactory::welcome(PeerRole receiver, bool online)
 Frame EnvelopeFactory::peerJoin(PeerRole role)
 {
     static const Frame frames[2]
-        = { build("peerJoin", PeerRole::Agent, {}), build("peerJoin", PeerRole::Controller, {}) };
+        = { build("peerJoin", PeerRole::agent, {}), build("peerJoin", PeerRole::controller, {}) };
     return frames[index(role)];
 }
 
 Frame EnvelopeFactory::peerLeave(PeerRole role)
 {
     static const Frame frames[2]
-        = { build("peerLeave", PeerRole::Agent, {}), build("peerLeave", PeerRole::Controller, {}) };
+        = { build("peerLeave", PeerRole::agent, {}), build("peerLeave", PeerRole::controller, {}) };
     return frames[index(role)];
 }
 

@@ -21,11 +21,11 @@ public:
     static constexpr std::size_t max_string_size = static_cast<std::size_t>(-1);
     static constexpr std::size_t max_key_size = static_cast<std::size_t>(-1);
 
-    enum class Field { Other, Version, Kind, Role, Cache };
+    enum class Field { other, version, kind, role, cache };
 
     int depth = 0;
     bool topIsObject = false;
-    Field field = Field::Other; // of the value that comes next at depth 1
+    Field field = Field::other; // of the value that comes next at depth 1
     std::string key;
     std::string text; // a string value of interest being gathered
     bool hasVersion = false;
@@ -69,33 +69,33 @@ public:
     {
         if (depth == 1) {
             key.append(part.data(), part.size());
-            field = key == "v"   ? Field::Version
-                : key == "kind"  ? Field::Kind
-                : key == "role"  ? Field::Role
-                : key == "cache" ? Field::Cache
-                                 : Field::Other;
+            field = key == "v"   ? Field::version
+                : key == "kind"  ? Field::kind
+                : key == "role"  ? Field::role
+                : key == "cache" ? Field::cache
+                                 : Field::other;
             key.clear();
         }
         return true;
     }
     bool on_string_part(string_view part, std::size_t, error_code&)
     {
-        if (depth == 1 && (field == Field::Kind || field == Field::Role))
+        if (depth == 1 && (field == Field::kind || field == Field::role))
             text.append(part.data(), part.size());
         return true;
     }
     bool on_string(string_view part, std::size_t, error_code&)
     {
-        if (depth == 1 && (field == Field::Kind || field == Field::Role)) {
+        if (depth == 1 && (field == Field::kind || field == Field::role)) {
             text.append(part.data(), part.size());
-            if (field == Field::Kind) {
+            if (field == Field::kind) {
                 facts.kind = std::move(text);
                 hasKind = true;
             } else {
                 facts.role = std::move(text);
             }
             text.clear();
-            field = Field::Other;
+            field = Field::other;
             return true;
         }
         valueSeen();
@@ -107,9 +107,9 @@ public:
     bool on_double(double, string_view, error_code&) { return number(); }
     bool on_bool(bool value, error_code&)
     {
-        if (depth == 1 && field == Field::Cache) {
+        if (depth == 1 && field == Field::cache) {
             facts.cache = value;
-            field = Field::Other;
+            field = Field::other;
             return true;
         }
         valueSeen();
@@ -126,11 +126,11 @@ public:
 private:
     bool number()
     {
-        if (depth == 1 && field == Field::Version)
+        if (depth == 1 && field == Field::version)
             hasVersion = true;
         else
             valueSeen();
-        field = Field::Other;
+        field = Field::other;
         return true;
     }
     // A value of another type than the field wants: the field counts as absent.
@@ -139,23 +139,23 @@ private:
         if (depth != 1)
             return;
         switch (field) {
-        case Field::Version:
+        case Field::version:
             hasVersion = false;
             break;
-        case Field::Kind:
+        case Field::kind:
             hasKind = false;
             facts.kind.clear();
             break;
-        case Field::Role:
+        case Field::role:
             facts.role.reset();
             break;
-        case Field::Cache:
+        case Field::cache:
             facts.cache = false;
             break;
-        case Field::Other:
+        case Field::other:
             break;
         }
-        field = Field::Other;
+        field = Field::other;
     }
 };
 

@@ -32,13 +32,13 @@ FrameReader::Step FrameReader::fail(std::size_t consumed, std::uint16_t code)
 {
     m_failureCode = code;
     m_message = std::string();
-    return { consumed, Event::Failed };
+    return { consumed, Event::failed };
 }
 
 FrameReader::Step FrameReader::next(std::string_view bytes)
 {
     if (m_failureCode != 0)
-        return { bytes.size(), Event::Failed };
+        return { bytes.size(), Event::failed };
     std::size_t at = 0;
     for (;;) {
         if (!m_inFrame) {
@@ -46,7 +46,7 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
             while (m_headerHave < 2 && at < bytes.size())
                 m_header[m_headerHave++] = static_cast<unsigned char>(bytes[at++]);
             if (m_headerHave < 2)
-                return { at, Event::None };
+                return { at, Event::none };
             // An extension bit, or a client frame without mask: refused before waiting for more.
             if ((m_header[0] & 0x70) != 0 || (m_header[1] & 0x80) == 0)
                 return fail(at, closeProtocolError);
@@ -57,9 +57,9 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
             m_headerHave += take;
             at += take;
             if (m_headerHave < needed)
-                return { at, Event::None };
+                return { at, Event::none };
             const Step started = startFrame(at);
-            if (started.event != Event::None)
+            if (started.event != Event::none)
                 return started;
         }
         // The payload, unmasked on the way into the message or the control buffer.
@@ -77,9 +77,9 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
             at += take;
         }
         if (m_remaining > 0)
-            return { at, Event::None };
+            return { at, Event::none };
         const Step finished = finishFrame(at);
-        if (finished.event != Event::None || at == bytes.size())
+        if (finished.event != Event::none || at == bytes.size())
             return finished;
     }
 }
@@ -131,7 +131,7 @@ FrameReader::Step FrameReader::startFrame(std::size_t consumed)
         }
     }
     m_inFrame = true;
-    return { consumed, Event::None };
+    return { consumed, Event::none };
 }
 
 FrameReader::Step FrameReader::finishFrame(std::size_t consumed)
@@ -149,17 +149,17 @@ FrameReader::Step FrameReader::finishFrame(std::size_t consumed)
                 || !Utf8Validator::isValid(std::string_view(m_control.data() + 2, m_controlBytes - 2)))
                 return fail(consumed, closeProtocolError);
         }
-        return { consumed, Event::Close };
+        return { consumed, Event::close };
     }
     case 0x9:
-        return { consumed, Event::Ping };
+        return { consumed, Event::ping };
     case 0xa:
-        return { consumed, Event::Pong };
+        return { consumed, Event::pong };
     default:
         break;
     }
     if (!m_fin)
-        return { consumed, Event::None };
+        return { consumed, Event::none };
     m_inMessage = false;
     const std::size_t payloadBytes = m_message.size() - m_messageHeaderRoom;
     const std::size_t header = WireFrame::headerBytes(payloadBytes);
@@ -167,10 +167,10 @@ FrameReader::Step FrameReader::finishFrame(std::size_t consumed)
         m_message.erase(0, m_messageHeaderRoom - header);
         m_messageHeaderRoom = header;
     }
-    WireFrame::writeHeader(m_message.data(), WireFrame::Opcode::Text, payloadBytes);
+    WireFrame::writeHeader(m_message.data(), WireFrame::Opcode::text, payloadBytes);
     if (!m_binary && !Utf8Validator::isValid(std::string_view(m_message).substr(header)))
         return fail(consumed, closeInvalidPayload);
-    return { consumed, Event::Message };
+    return { consumed, Event::message };
 }
 
 std::string FrameReader::takeMessage()

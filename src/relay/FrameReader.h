@@ -16,27 +16,27 @@ namespace Wardlamp {
 // Owned by one PeerSession; io thread only.
 class FrameReader {
 public:
-    enum class Event { None, Message, Ping, Pong, Close, Failed };
+    enum class Event { none, message, ping, pong, close, failed };
 
     struct Step {
         std::size_t consumed = 0; // bytes of the input used up
-        Event event = Event::None; // None: every byte was used and more are needed
+        Event event = Event::none; // none: every byte was used and more are needed
     };
 
     explicit FrameReader(std::size_t maxMessageBytes);
 
-    // Reads from `bytes` until one event or the end of the input. After Failed nothing
+    // Reads from `bytes` until one event or the end of the input. After `failed` nothing
     // more is read.
     Step next(std::string_view bytes);
 
-    // After Message: the message as a final text frame, whatever opcode it came with.
+    // After `message`: the message as a final text frame, whatever opcode it came with.
     std::string takeMessage();
-    // After Message: it came as a binary message.
+    // After `message`: it came as a binary message.
     bool messageWasBinary() const { return m_binary; }
-    // After Ping or Pong: the payload; after Close: the code (0 for none).
+    // After `ping` or `pong`: the payload; after `close`: the code (0 for none).
     std::string_view controlPayload() const { return { m_control.data(), m_controlBytes }; }
     std::uint16_t closeCode() const { return m_closeCode; }
-    // After Failed: the close code the connection ends with (1002, 1007 or 1009).
+    // After `failed`: the close code the connection ends with (1002, 1007 or 1009).
     std::uint16_t failureCode() const { return m_failureCode; }
 
 private:

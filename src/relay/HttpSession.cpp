@@ -98,23 +98,23 @@ template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_cod
     const RequestRouter::Decision decision = RequestRouter::route(facts);
 
     switch (decision.action) {
-    case RequestRouter::Action::Health:
+    case RequestRouter::Action::health:
         respond(http::status::ok, "ok");
         return;
-    case RequestRouter::Action::NotFound:
+    case RequestRouter::Action::notFound:
         respond(http::status::not_found, decision.reason);
         return;
-    case RequestRouter::Action::MethodNotAllowed:
+    case RequestRouter::Action::methodNotAllowed:
         respond(http::status::method_not_allowed, decision.reason);
         return;
-    case RequestRouter::Action::BadRequest:
+    case RequestRouter::Action::badRequest:
         RelayLog::line("reject status=400 from=" + m_address + " reason=\"" + decision.reason + "\"");
         respond(http::status::bad_request, decision.reason);
         return;
     case RequestRouter::Action::staticFile:
         serveFile(decision.file);
         return;
-    case RequestRouter::Action::Connect:
+    case RequestRouter::Action::connect:
         break;
     }
 

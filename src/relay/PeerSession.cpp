@@ -201,17 +201,17 @@ template <class Stream> void PeerSession<Stream>::consume(std::string_view bytes
         const FrameReader::Step step = m_reader.next(bytes);
         bytes.remove_prefix(step.consumed);
         switch (step.event) {
-        case FrameReader::Event::None:
-        case FrameReader::Event::Pong:
+        case FrameReader::Event::none:
+        case FrameReader::Event::pong:
             break;
-        case FrameReader::Event::Message:
+        case FrameReader::Event::message:
             handleMessage(m_reader.takeMessage());
             break;
-        case FrameReader::Event::Ping:
+        case FrameReader::Event::ping:
             if (!m_closing)
                 send(WireFrame::pong(m_reader.controlPayload()));
             break;
-        case FrameReader::Event::Close:
+        case FrameReader::Event::close:
             // The peer's half of the closing handshake: answer with its code unless
             // ours went first, then wait for the peer to close the connection.
             m_readingFrames = false;
@@ -219,7 +219,7 @@ template <class Stream> void PeerSession<Stream>::consume(std::string_view bytes
                 startClosing(WireFrame::close(m_reader.closeCode(), {}));
             finish();
             break;
-        case FrameReader::Event::Failed:
+        case FrameReader::Event::failed:
             // Too large (1009), not UTF-8 (1007) or broken framing (1002).
             m_readingFrames = false;
             if (!m_closing)

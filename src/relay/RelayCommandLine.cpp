@@ -42,7 +42,7 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
 {
     Result result;
     auto fail = [&result](std::string message) {
-        result.outcome = Outcome::Error;
+        result.outcome = Outcome::error;
         result.error = std::move(message);
         return result;
     };
@@ -57,7 +57,7 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
             flag = flag.substr(0, equals);
         }
         if (flag == "--help" || flag == "-h") {
-            result.outcome = Outcome::ShowHelp;
+            result.outcome = Outcome::showHelp;
             return result;
         }
         auto value = [&]() -> std::optional<std::string_view> {

@@ -12,10 +12,10 @@ namespace Wardlamp {
 // prints the help or the error and picks the exit code.
 class RelayCommandLine {
 public:
-    enum class Outcome { Run, ShowHelp, Error };
+    enum class Outcome { run, showHelp, error };
 
     struct Result {
-        Outcome outcome = Outcome::Run;
+        Outcome outcome = Outcome::run;
         RelayOptions options;
         std::string error; // one line, set when outcome is Error
 

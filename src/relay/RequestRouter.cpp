@@ -48,7 +48,7 @@ std::string_view lastSegment(std::string_view path)
 
 RequestRouter::Decision badRequest(std::string reason)
 {
-    return { RequestRouter::Action::BadRequest, {}, PeerRole::Controller, std::move(reason) };
+    return { RequestRouter::Action::badRequest, {}, PeerRole::controller, std::move(reason) };
 }
 
 } // namespace
@@ -88,7 +88,7 @@ std::optional<std::string> RequestRouter::queryValue(std::string_view query, std
 RequestRouter::Decision RequestRouter::route(const Request& request)
 {
     if (request.target.empty() || request.target.front() != '/')
-        return { Action::NotFound, {}, PeerRole::Controller, "not found" };
+        return { Action::notFound, {}, PeerRole::controller, "not found" };
 
     const auto question = request.target.find('?');
     const std::string_view path = request.target.substr(0, question);
@@ -98,21 +98,21 @@ RequestRouter::Decision RequestRouter::route(const Request& request)
 
     if (segment == "healthz") {
         if (request.method != "GET" && request.method != "HEAD")
-            return { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" };
-        return { Action::Health, {}, PeerRole::Controller, {} };
+            return { Action::methodNotAllowed, {}, PeerRole::controller, "method not allowed: use GET" };
+        return { Action::health, {}, PeerRole::controller, {} };
     }
     if (segment != "connect") {
         if (!request.servesWeb)
-            return { Action::NotFound, {}, PeerRole::Controller, "not found" };
+            return { Action::notFound, {}, PeerRole::controller, "not found" };
         if (request.method != "GET" && request.method != "HEAD")
-            return { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" };
+            return { Action::methodNotAllowed, {}, PeerRole::controller, "method not allowed: use GET" };
         const std::string_view file = segment.empty() ? std::string_view("index.html") : segment;
         if (!isValidFileName(file))
-            return { Action::NotFound, {}, PeerRole::Controller, "not found" };
-        return { Action::staticFile, {}, PeerRole::Controller, {}, std::string(file) };
+            return { Action::notFound, {}, PeerRole::controller, "not found" };
+        return { Action::staticFile, {}, PeerRole::controller, {}, std::string(file) };
     }
     if (request.method != "GET")
-        return { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" };
+        return { Action::methodNotAllowed, {}, PeerRole::controller, "method not allowed: use GET" };
     if (!request.isWebSocketUpgrade)
         return badRequest("expected a WebSocket upgrade request");
 
@@ -131,7 +131,7 @@ RequestRouter::Decision RequestRouter::route(const Request& request)
     const auto peerRole = peerRoleFromString(*role);
     if (!peerRole)
         return badRequest("invalid role: expected \"agent\" or \"controller\"");
-    return { Action::Connect, std::move(*room), *peerRole, {} };
+    return { Action::connect, std::move(*room), *peerRole, {} };
 }
 
 } // namespace Wardlamp

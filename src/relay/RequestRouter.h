@@ -25,12 +25,12 @@ public:
         bool servesWeb = false; // the relay serves the web controller's files
     };
 
-    enum class Action { Health, Connect, BadRequest, NotFound, MethodNotAllowed, staticFile };
+    enum class Action { health, connect, badRequest, notFound, methodNotAllowed, staticFile };
 
     struct Decision {
-        Action action = Action::NotFound;
+        Action action = Action::notFound;
         std::string room; // Connect only
-        PeerRole role = PeerRole::Controller; // Connect only
+        PeerRole role = PeerRole::controller; // Connect only
         std::string reason; // one line for the error body
         std::string file = {}; // staticFile only: the file's name
 

@@ -26,7 +26,7 @@ Room::~Room() = default;
 
 bool Room::canAdmit(PeerRole role) const
 {
-    return role == PeerRole::Agent || m_controllers.size() < m_maxControllers;
+    return role == PeerRole::agent || m_controllers.size() < m_maxControllers;
 }
 
 bool Room::join(const std::shared_ptr<Peer>& peer)
@@ -34,14 +34,14 @@ bool Room::join(const std::shared_ptr<Peer>& peer)
     if (!canAdmit(peer->role()))
         return false;
 
-    if (peer->role() == PeerRole::Controller) {
+    if (peer->role() == PeerRole::controller) {
         m_controllers.push_back(peer);
         logEvent("join", *peer);
-        deliver(peer, EnvelopeFactory::welcome(PeerRole::Controller, hasAgent()));
+        deliver(peer, EnvelopeFactory::welcome(PeerRole::controller, hasAgent()));
         if (m_cached)
             deliver(peer, m_cached);
         if (m_agent)
-            deliver(m_agent, EnvelopeFactory::peerJoin(PeerRole::Controller));
+            deliver(m_agent, EnvelopeFactory::peerJoin(PeerRole::controller));
         return true;
     }
 
@@ -49,15 +49,15 @@ bool Room::join(const std::shared_ptr<Peer>& peer)
         logEvent("replace", *previous);
         previous->close(closeReplaced, "replaced by a newer agent connection");
         for (const auto& controller : m_controllers)
-            deliver(controller, EnvelopeFactory::peerLeave(PeerRole::Agent));
+            deliver(controller, EnvelopeFactory::peerLeave(PeerRole::agent));
     }
     logEvent("join", *peer);
-    deliver(peer, EnvelopeFactory::welcome(PeerRole::Agent, !m_controllers.empty()));
+    deliver(peer, EnvelopeFactory::welcome(PeerRole::agent, !m_controllers.empty()));
     // The agent learns of controllers only through peerJoin, so one per controller already here.
     for (std::size_t i = 0; i < m_controllers.size(); ++i)
-        deliver(peer, EnvelopeFactory::peerJoin(PeerRole::Controller));
+        deliver(peer, EnvelopeFactory::peerJoin(PeerRole::controller));
     for (const auto& controller : m_controllers)
-        deliver(controller, EnvelopeFactory::peerJoin(PeerRole::Agent));
+        deliver(controller, EnvelopeFactory::peerJoin(PeerRole::agent));
     return true;
 }
 
@@ -67,7 +67,7 @@ void Room::leave(const Peer& peer)
         logEvent("leave", peer);
         m_agent.reset();
         for (const auto& controller : m_controllers)
-            deliver(controller, EnvelopeFactory::peerLeave(PeerRole::Agent));
+            deliver(controller, EnvelopeFactory::peerLeave(PeerRole::agent));
         return;
     }
     const auto it = std::find_if(m_controllers.begin(), m_controllers.end(),
@@ -77,12 +77,12 @@ void Room::leave(const Peer& peer)
     logEvent("leave", peer);
     m_controllers.erase(it);
     if (m_agent)
-        deliver(m_agent, EnvelopeFactory::peerLeave(PeerRole::Controller));
+        deliver(m_agent, EnvelopeFactory::peerLeave(PeerRole::controller));
 }
 
 void Room::forward(const Peer& from, const Frame& frame, bool cache)
 {
-    if (from.role() == PeerRole::Controller) {
+    if (from.role() == PeerRole::controller) {
         if (m_agent)
             deliver(m_agent, frame);
         return;
@@ -125,7 +125,7 @@ void Room::deliver(const std::shared_ptr<Peer>& to, const Frame& frame)
         ++m_stats.framesForwarded;
         return;
     }
-    if (to->role() == PeerRole::Agent) {
+    if (to->role() == PeerRole::agent) {
         // One flooding controller must not cut the room off from its agent: drop the frame.
         ++m_stats.framesDropped;
         return;

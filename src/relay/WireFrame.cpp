@@ -45,13 +45,13 @@ void WireFrame::writeHeader(char* out, Opcode opcode, std::size_t payloadBytes)
 
 Frame WireFrame::text(std::string_view payload)
 {
-    return build(Opcode::Text, payload);
+    return build(Opcode::text, payload);
 }
 
 Frame WireFrame::close(std::uint16_t code, std::string_view reason)
 {
     if (code == 0)
-        return build(Opcode::Close, {});
+        return build(Opcode::close, {});
     std::string body;
     body.push_back(static_cast<char>(code >> 8));
     body.push_back(static_cast<char>(code & 0xff));
@@ -60,18 +60,18 @@ Frame WireFrame::close(std::uint16_t code, std::string_view reason)
     while (length > 0 && length < reason.size() && (static_cast<unsigned char>(reason[length]) & 0xc0) == 0x80)
         --length;
     body.append(reason.substr(0, length));
-    return build(Opcode::Close, body);
+    return build(Opcode::close, body);
 }
 
 Frame WireFrame::ping()
 {
-    static const Frame frame = build(Opcode::Ping, {});
+    static const Frame frame = build(Opcode::ping, {});
     return frame;
 }
 
 Frame WireFrame::pong(std::string_view payload)
 {
-    return build(Opcode::Pong, payload.substr(0, std::min(payload.size(), maxControlPayload)));
+    return build(Opcode::pong, payload.substr(0, std::min(payload.size(), maxControlPayload)));
 }
 
 std::string_view WireFrame::payload(std::string_view frame)

@@ -14,7 +14,7 @@ namespace Wardlamp {
 // shares it between every connection it goes to.
 class WireFrame {
 public:
-    enum class Opcode : std::uint8_t { Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xa };
+    enum class Opcode : std::uint8_t { text = 0x1, binary = 0x2, close = 0x8, ping = 0x9, pong = 0xa };
 
     // Bytes of the header before a payload of `payloadBytes`: 2, 4 or 10.
     static std::size_t headerBytes(std::size_t payloadBytes);

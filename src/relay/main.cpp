@@ -47,13 +47,13 @@ int main(int argc, char** argv)
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const auto parsed = RelayCommandLine::parse(arguments);
     switch (parsed.outcome) {
-    case RelayCommandLine::Outcome::ShowHelp:
+    case RelayCommandLine::Outcome::showHelp:
         std::fputs(RelayCommandLine::helpText().c_str(), stdout);
         return 0;
-    case RelayCommandLine::Outcome::Error:
+    case RelayCommandLine::Outcome::error:
         std::fprintf(stderr, "wardlamp-relay: %s\n", parsed.error.c_str());
         return 2;
-    case RelayCommandLine::Outcome::Run:
+    case RelayCommandLine::Outcome::run:
         break;
     }
 

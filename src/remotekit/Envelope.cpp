@@ -101,7 +101,7 @@ std::optional<Envelope> Envelope::decode(QByteArrayView json)
 {
     using namespace WireCodec;
     const std::optional<Json::Value> document = Json::parse(json);
-    if (!document || document->type != Json::Value::Type::Object)
+    if (!document || document->type != Json::Value::Type::object)
         return std::nullopt;
     const Json::Value& value = *document;
     Envelope envelope;

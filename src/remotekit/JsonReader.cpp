@@ -114,18 +114,18 @@ private:
         case '[':
             return parseArray(out, depth + 1);
         case '"':
-            out.type = Value::Type::String;
+            out.type = Value::Type::string;
             return parseString(out.string);
         case 't':
-            out.type = Value::Type::Bool;
+            out.type = Value::Type::boolean;
             out.boolean = true;
             return literal("true");
         case 'f':
-            out.type = Value::Type::Bool;
+            out.type = Value::Type::boolean;
             out.boolean = false;
             return literal("false");
         case 'n':
-            out.type = Value::Type::Null;
+            out.type = Value::Type::null;
             return literal("null");
         default:
             return parseNumber(out);
@@ -136,7 +136,7 @@ private:
     {
         if (depth > maxDepth)
             return false;
-        out.type = Value::Type::Object;
+        out.type = Value::Type::object;
         ++m_p; // '{'
         skipSpace();
         if (m_p != m_end && *m_p == '}') {
@@ -211,7 +211,7 @@ private:
     {
         if (depth > maxDepth)
             return false;
-        out.type = Value::Type::Array;
+        out.type = Value::Type::array;
         ++m_p; // '['
         skipSpace();
         if (m_p != m_end && *m_p == ']') {
@@ -409,7 +409,7 @@ private:
         }
         const char* first = reinterpret_cast<const char*>(start);
         const char* last = reinterpret_cast<const char*>(m_p);
-        out.type = Value::Type::Number;
+        out.type = Value::Type::number;
         const auto [doubleEnd, doubleError] = std::from_chars(first, last, out.number);
         // Out of range (1e400, 1e-400) is refused rather than turned into
         // infinity or a silent zero.

@@ -15,9 +15,9 @@ struct Member;
 // value is a whole number that fits, its exact 64-bit integer, so that integer
 // fields are checked against the text and not against a rounded double.
 struct Value {
-    enum class Type : quint8 { Null, Bool, Number, String, Array, Object };
+    enum class Type : quint8 { null, boolean, number, string, array, object };
 
-    Type type = Type::Null;
+    Type type = Type::null;
     bool boolean = false;
     bool integral = false;
     qint64 integer = 0;

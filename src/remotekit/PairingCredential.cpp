@@ -65,7 +65,7 @@ std::optional<PairingCredential> PairingCredential::parse(QStringView text)
     WipedText jsonBytes { *json };
 
     const std::optional<Json::Value> document = Json::parse(jsonBytes.bytes);
-    if (!document || document->type != Json::Value::Type::Object)
+    if (!document || document->type != Json::Value::Type::object)
         return std::nullopt;
     PairingCredential credential;
     QString secretText;

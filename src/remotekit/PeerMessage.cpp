@@ -32,7 +32,7 @@ PeerMessage ofType(Type type)
 std::optional<PeerMessage> readMessage(const Json::Value& value)
 {
     using namespace WireCodec;
-    if (value.type != Json::Value::Type::Object)
+    if (value.type != Json::Value::Type::object)
         return std::nullopt;
     PeerMessage message;
     const auto asLines = [](const Json::Value& v) { return asArrayOf<WireLogLine>(v, readLogLine); };

@@ -17,21 +17,21 @@ void writeUuid(Json::Writer& writer, QLatin1String key, const QUuid& id)
 
 std::optional<QString> asString(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::String)
+    if (value.type != Json::Value::Type::string)
         return std::nullopt;
     return value.string;
 }
 
 std::optional<bool> asBool(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::Bool)
+    if (value.type != Json::Value::Type::boolean)
         return std::nullopt;
     return value.boolean;
 }
 
 std::optional<qint64> asInt(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::Number || !value.integral)
+    if (value.type != Json::Value::Type::number || !value.integral)
         return std::nullopt;
     return value.integer;
 }
@@ -46,14 +46,14 @@ std::optional<qint32> asInt32(const Json::Value& value)
 
 std::optional<WireTime> asTime(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::Number)
+    if (value.type != Json::Value::Type::number)
         return std::nullopt;
     return WireTime { value.number };
 }
 
 std::optional<QUuid> asUuid(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::String)
+    if (value.type != Json::Value::Type::string)
         return std::nullopt;
     const QString& text = value.string;
     if (text.size() != 36)
@@ -74,7 +74,7 @@ QString uuidText(const QUuid& id)
 
 std::optional<WireLogLine> readLogLine(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::Object)
+    if (value.type != Json::Value::Type::object)
         return std::nullopt;
     WireLogLine line;
     if (!readRequired(value, QLatin1String("id"), asUuid, line.id)
@@ -87,7 +87,7 @@ std::optional<WireLogLine> readLogLine(const Json::Value& value)
 
 std::optional<WireServer> readServer(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::Object)
+    if (value.type != Json::Value::Type::object)
         return std::nullopt;
     WireServer server;
     if (!readRequired(value, QLatin1String("id"), asUuid, server.id)
@@ -106,7 +106,7 @@ std::optional<WireServer> readServer(const Json::Value& value)
 
 std::optional<Snapshot> readSnapshot(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::Object)
+    if (value.type != Json::Value::Type::object)
         return std::nullopt;
     Snapshot snapshot;
     const auto asServers = [](const Json::Value& v) { return asArrayOf<WireServer>(v, readServer); };

@@ -27,7 +27,7 @@ std::optional<QUuid> asUuid(const Json::Value& value);
 
 template <typename Enum> std::optional<Enum> asEnum(const Json::Value& value)
 {
-    if (value.type != Json::Value::Type::String)
+    if (value.type != Json::Value::Type::string)
         return std::nullopt;
     return fromRawValue<Enum>(value.string);
 }
@@ -37,7 +37,7 @@ template <typename T, typename Decode>
 bool readRequired(const Json::Value& object, QLatin1String key, Decode decode, T& out)
 {
     const Json::Value* value = object.find(key);
-    if (!value || value->type == Json::Value::Type::Null)
+    if (!value || value->type == Json::Value::Type::null)
         return false;
     std::optional<T> decoded = decode(*value);
     if (!decoded)
@@ -51,7 +51,7 @@ template <typename T, typename Decode>
 bool readOptional(const Json::Value& object, QLatin1String key, Decode decode, std::optional<T>& out)
 {
     const Json::Value* value = object.find(key);
-    if (!value || value->type == Json::Value::Type::Null) {
+    if (!value || value->type == Json::Value::Type::null) {
         out.reset();
         return true;
     }
@@ -64,7 +64,7 @@ bool readOptional(const Json::Value& object, QLatin1String key, Decode decode, s
 
 template <typename T, typename Decode> std::optional<QList<T>> asArrayOf(const Json::Value& value, Decode decode)
 {
-    if (value.type != Json::Value::Type::Array)
+    if (value.type != Json::Value::Type::array)
         return std::nullopt;
     QList<T> out;
     out.reserve(qsizetype(value.array.size()));

@@ -47,7 +47,7 @@ std::string closeBody(std::uint16_t code, std::string_view reason = {})
 
 // What the reader reported, comparable across ways of feeding it.
 struct Seen {
-    Event event = Event::None;
+    Event event = Event::none;
     std::string data; // message payload, control payload
     std::uint16_t code = 0; // close code or failure code
 
@@ -73,24 +73,24 @@ std::vector<Seen> feed(const std::string& input, std::size_t maxMessage, std::si
             const auto step = reader.next(chunk);
             chunk.remove_prefix(step.consumed);
             switch (step.event) {
-            case Event::None:
+            case Event::none:
                 break;
-            case Event::Message: {
+            case Event::message: {
                 const std::string frame = reader.takeMessage();
                 // Always a final, unmasked text frame, whatever opcode the message came with.
                 EXPECT_EQ(frame, *WireFrame::text(WireFrame::payload(frame)));
-                seen.push_back({ Event::Message, std::string(WireFrame::payload(frame)), 0 });
+                seen.push_back({ Event::message, std::string(WireFrame::payload(frame)), 0 });
                 break;
             }
-            case Event::Ping:
-            case Event::Pong:
+            case Event::ping:
+            case Event::pong:
                 seen.push_back({ step.event, std::string(reader.controlPayload()), 0 });
                 break;
-            case Event::Close:
-                seen.push_back({ Event::Close, {}, reader.closeCode() });
+            case Event::close:
+                seen.push_back({ Event::close, {}, reader.closeCode() });
                 break;
-            case Event::Failed:
-                seen.push_back({ Event::Failed, {}, reader.failureCode() });
+            case Event::failed:
+                seen.push_back({ Event::failed, {}, reader.failureCode() });
                 return seen;
             }
         }
@@ -120,40 +120,40 @@ const std::string text70k(70000, 'y');
 const std::string badUtf8 = "{\"k\":\"\xc3\x28\"}";
 
 INSTANTIATE_TEST_SUITE_P(Table, FrameTable,
-    testing::Values(Row { "text", clientFrame(1, "hello"), { { Event::Message, "hello" } } },
-        Row { "emptyText", clientFrame(1, ""), { { Event::Message, "" } } },
-        Row { "sixteenBitLength", clientFrame(1, text300), { { Event::Message, text300 } } },
-        Row { "sixtyFourBitLength", clientFrame(1, text70k), { { Event::Message, text70k } } },
-        Row { "binaryComesOutAsText", clientFrame(2, "{\"v\":1}"), { { Event::Message, "{\"v\":1}" } } },
+    testing::Values(Row { "text", clientFrame(1, "hello"), { { Event::message, "hello" } } },
+        Row { "emptyText", clientFrame(1, ""), { { Event::message, "" } } },
+        Row { "sixteenBitLength", clientFrame(1, text300), { { Event::message, text300 } } },
+        Row { "sixtyFourBitLength", clientFrame(1, text70k), { { Event::message, text70k } } },
+        Row { "binaryComesOutAsText", clientFrame(2, "{\"v\":1}"), { { Event::message, "{\"v\":1}" } } },
         Row { "twoMessagesInOneRead", clientFrame(1, "a") + clientFrame(1, "bc"),
-            { { Event::Message, "a" }, { Event::Message, "bc" } } },
+            { { Event::message, "a" }, { Event::message, "bc" } } },
         Row { "fragmentsWithAPingBetween",
             clientFrame(1, "frag", false) + clientFrame(9, "p") + clientFrame(0, text300, false)
                 + clientFrame(0, "end"),
-            { { Event::Ping, "p" }, { Event::Message, "frag" + text300 + "end" } } },
-        Row { "pong", clientFrame(10, "x"), { { Event::Pong, "x" } } },
-        Row { "closeWithCodeAndReason", clientFrame(8, closeBody(1000, "bye")), { { Event::Close, {}, 1000 } } },
-        Row { "closeWithoutBody", clientFrame(8, ""), { { Event::Close, {}, 0 } } },
-        Row { "unmaskedFrame", clientFrame(1, "hi", true, false), { { Event::Failed, {}, 1002 } } },
-        Row { "extensionBit", clientFrame(1, "hi", true, true, 0x40), { { Event::Failed, {}, 1002 } } },
-        Row { "unknownOpcode", clientFrame(3, "hi"), { { Event::Failed, {}, 1002 } } },
-        Row { "continuationWithoutStart", clientFrame(0, "hi"), { { Event::Failed, {}, 1002 } } },
+            { { Event::ping, "p" }, { Event::message, "frag" + text300 + "end" } } },
+        Row { "pong", clientFrame(10, "x"), { { Event::pong, "x" } } },
+        Row { "closeWithCodeAndReason", clientFrame(8, closeBody(1000, "bye")), { { Event::close, {}, 1000 } } },
+        Row { "closeWithoutBody", clientFrame(8, ""), { { Event::close, {}, 0 } } },
+        Row { "unmaskedFrame", clientFrame(1, "hi", true, false), { { Event::failed, {}, 1002 } } },
+        Row { "extensionBit", clientFrame(1, "hi", true, true, 0x40), { { Event::failed, {}, 1002 } } },
+        Row { "unknownOpcode", clientFrame(3, "hi"), { { Event::failed, {}, 1002 } } },
+        Row { "continuationWithoutStart", clientFrame(0, "hi"), { { Event::failed, {}, 1002 } } },
         Row { "newMessageInsideFragments", clientFrame(1, "a", false) + clientFrame(1, "b"),
-            { { Event::Failed, {}, 1002 } } },
-        Row { "fragmentedControl", clientFrame(9, "p", false), { { Event::Failed, {}, 1002 } } },
-        Row { "controlPast125Bytes", clientFrame(9, std::string(126, 'p')), { { Event::Failed, {}, 1002 } } },
-        Row { "closeOfOneByte", clientFrame(8, "x"), { { Event::Failed, {}, 1002 } } },
-        Row { "closeWithReservedCode", clientFrame(8, closeBody(1005)), { { Event::Failed, {}, 1002 } } },
-        Row { "messagePastTheLimit", clientFrame(1, std::string(1025, 'z')), { { Event::Failed, {}, 1009 } }, 1024 },
+            { { Event::failed, {}, 1002 } } },
+        Row { "fragmentedControl", clientFrame(9, "p", false), { { Event::failed, {}, 1002 } } },
+        Row { "controlPast125Bytes", clientFrame(9, std::string(126, 'p')), { { Event::failed, {}, 1002 } } },
+        Row { "closeOfOneByte", clientFrame(8, "x"), { { Event::failed, {}, 1002 } } },
+        Row { "closeWithReservedCode", clientFrame(8, closeBody(1005)), { { Event::failed, {}, 1002 } } },
+        Row { "messagePastTheLimit", clientFrame(1, std::string(1025, 'z')), { { Event::failed, {}, 1009 } }, 1024 },
         Row { "fragmentsAddingUpPastTheLimit",
             clientFrame(1, std::string(600, 'z'), false) + clientFrame(0, std::string(600, 'z')),
-            { { Event::Failed, {}, 1009 } }, 1024 },
+            { { Event::failed, {}, 1009 } }, 1024 },
         Row { "messageAtTheLimit", clientFrame(1, std::string(1024, 'z')),
-            { { Event::Message, std::string(1024, 'z') } }, 1024 },
-        Row { "invalidUtf8Text", clientFrame(1, badUtf8), { { Event::Failed, {}, 1007 } } },
-        Row { "invalidUtf8BinaryIsLeftToTheEnvelopeCheck", clientFrame(2, badUtf8), { { Event::Message, badUtf8 } } },
+            { { Event::message, std::string(1024, 'z') } }, 1024 },
+        Row { "invalidUtf8Text", clientFrame(1, badUtf8), { { Event::failed, {}, 1007 } } },
+        Row { "invalidUtf8BinaryIsLeftToTheEnvelopeCheck", clientFrame(2, badUtf8), { { Event::message, badUtf8 } } },
         Row { "nothingReadAfterAFailure", clientFrame(3, "") + clientFrame(1, "never"),
-            { { Event::Failed, {}, 1002 } } }),
+            { { Event::failed, {}, 1002 } } }),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

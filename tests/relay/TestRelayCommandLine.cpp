@@ -32,7 +32,7 @@ class AcceptedArguments : public testing::TestWithParam<AcceptedRow> { };
 TEST_P(AcceptedArguments, fillOptions)
 {
     const auto result = parse(GetParam().arguments);
-    ASSERT_EQ(result.outcome, RelayCommandLine::Outcome::Run) << result.error;
+    ASSERT_EQ(result.outcome, RelayCommandLine::Outcome::run) << result.error;
     EXPECT_EQ(result.options, GetParam().expected);
 }
 
@@ -84,7 +84,7 @@ class RefusedArguments : public testing::TestWithParam<RefusedRow> { };
 TEST_P(RefusedArguments, giveOneLineError)
 {
     const auto result = parse(GetParam().arguments);
-    ASSERT_EQ(result.outcome, RelayCommandLine::Outcome::Error);
+    ASSERT_EQ(result.outcome, RelayCommandLine::Outcome::error);
     EXPECT_EQ(result.error.rfind(GetParam().errorStart, 0), 0u) << result.error;
     EXPECT_EQ(result.error.find('\n'), std::string::npos);
 }
@@ -111,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedArguments,
 
 TEST(RelayCommandLine, helpWinsOverEverythingAfterIt)
 {
-    EXPECT_EQ(parse({ "--help", "--bogus" }).outcome, RelayCommandLine::Outcome::ShowHelp);
-    EXPECT_EQ(parse({ "-h" }).outcome, RelayCommandLine::Outcome::ShowHelp);
+    EXPECT_EQ(parse({ "--help", "--bogus" }).outcome, RelayCommandLine::Outcome::showHelp);
+    EXPECT_EQ(parse({ "-h" }).outcome, RelayCommandLine::Outcome::showHelp);
     EXPECT_NE(RelayCommandLine::helpText().find("--listen ADDRESS:PORT"), std::string::npos);
 }
 

@@ -23,12 +23,12 @@ RequestRouter::Request upgrade(
 
 RequestRouter::Decision connect(PeerRole role)
 {
-    return { Action::Connect, std::string(room), role, {} };
+    return { Action::connect, std::string(room), role, {} };
 }
 
 RequestRouter::Decision bad(const char* reason)
 {
-    return { Action::BadRequest, {}, PeerRole::Controller, reason };
+    return { Action::badRequest, {}, PeerRole::controller, reason };
 }
 
 const char* const missingRoom = "missing room: send the X-WL-Room header or the room query parameter";
@@ -44,15 +44,15 @@ TEST_P(Routing, decides)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Routing,
-    testing::Values(Row { "headersAgent", upgrade("/connect", room, "agent"), connect(PeerRole::Agent) },
-        Row { "headersController", upgrade("/connect", room, "controller"), connect(PeerRole::Controller) },
-        Row { "underProxyPrefix", upgrade("/relay/v1/connect", room, "agent"), connect(PeerRole::Agent) },
+    testing::Values(Row { "headersAgent", upgrade("/connect", room, "agent"), connect(PeerRole::agent) },
+        Row { "headersController", upgrade("/connect", room, "controller"), connect(PeerRole::controller) },
+        Row { "underProxyPrefix", upgrade("/relay/v1/connect", room, "agent"), connect(PeerRole::agent) },
         Row { "queryForm", upgrade("/connect?room=0123456789abcdef0123456789abcdef&role=controller", {}, {}),
-            connect(PeerRole::Controller) },
+            connect(PeerRole::controller) },
         Row { "queryPercentEncoded",
             upgrade("/x/connect?role=%63ontroller&room=0123456789abcdef0123456789abcdef", {}, {}),
-            connect(PeerRole::Controller) },
-        Row { "headerWinsOverQuery", upgrade("/connect?role=controller", room, "agent"), connect(PeerRole::Agent) },
+            connect(PeerRole::controller) },
+        Row { "headerWinsOverQuery", upgrade("/connect?role=controller", room, "agent"), connect(PeerRole::agent) },
         Row { "noRoom", upgrade("/connect", {}, "agent"), bad(missingRoom) },
         Row { "emptyRoom", upgrade("/connect?room=&role=agent", {}, {}), bad(missingRoom) },
         Row { "upperCaseRoom", upgrade("/connect", "0123456789ABCDEF0123456789ABCDEF", "agent"), bad(invalidRoom) },
@@ -65,19 +65,19 @@ INSTANTIATE_TEST_SUITE_P(Table, Routing,
         Row {
             "notAnUpgrade", { "GET", "/connect", room, "agent", false }, bad("expected a WebSocket upgrade request") },
         Row { "postToConnect", { "POST", "/connect", room, "agent", true },
-            { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } },
+            { Action::methodNotAllowed, {}, PeerRole::controller, "method not allowed: use GET" } },
         Row { "connectNotLastSegment", upgrade("/connect/extra", room, "agent"),
-            { Action::NotFound, {}, PeerRole::Controller, "not found" } },
+            { Action::notFound, {}, PeerRole::controller, "not found" } },
         Row { "connectPrefixOnly", upgrade("/connectx", room, "agent"),
-            { Action::NotFound, {}, PeerRole::Controller, "not found" } },
+            { Action::notFound, {}, PeerRole::controller, "not found" } },
         Row { "absoluteFormTarget", upgrade("http://example.com/connect", room, "agent"),
-            { Action::NotFound, {}, PeerRole::Controller, "not found" } },
-        Row { "root", { "GET", "/", {}, {}, false }, { Action::NotFound, {}, PeerRole::Controller, "not found" } },
-        Row { "health", { "GET", "/healthz", {}, {}, false }, { Action::Health, {}, PeerRole::Controller, {} } },
+            { Action::notFound, {}, PeerRole::controller, "not found" } },
+        Row { "root", { "GET", "/", {}, {}, false }, { Action::notFound, {}, PeerRole::controller, "not found" } },
+        Row { "health", { "GET", "/healthz", {}, {}, false }, { Action::health, {}, PeerRole::controller, {} } },
         Row { "healthHead", { "HEAD", "/relay/healthz", {}, {}, false },
-            { Action::Health, {}, PeerRole::Controller, {} } },
+            { Action::health, {}, PeerRole::controller, {} } },
         Row { "healthDelete", { "DELETE", "/healthz", {}, {}, false },
-            { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } }),
+            { Action::methodNotAllowed, {}, PeerRole::controller, "method not allowed: use GET" } }),
     [](const auto& row) { return std::string(row.param.name); });
 
 RequestRouter::Request web(std::string_view method, std::string_view target)
@@ -89,10 +89,10 @@ RequestRouter::Request web(std::string_view method, std::string_view target)
 
 RequestRouter::Decision file(const char* name)
 {
-    return { Action::staticFile, {}, PeerRole::Controller, {}, name };
+    return { Action::staticFile, {}, PeerRole::controller, {}, name };
 }
 
-const RequestRouter::Decision notFound { Action::NotFound, {}, PeerRole::Controller, "not found" };
+const RequestRouter::Decision notFound { Action::notFound, {}, PeerRole::controller, "not found" };
 
 class WebRouting : public testing::TestWithParam<Row> { };
 
@@ -109,14 +109,14 @@ INSTANTIATE_TEST_SUITE_P(Table, WebRouting,
         Row { "assetUnderPrefix", web("GET", "/relay/app.css"), file("app.css") },
         Row { "head", web("HEAD", "/sw.js"), file("sw.js") },
         Row { "post", web("POST", "/"),
-            { Action::MethodNotAllowed, {}, PeerRole::Controller, "method not allowed: use GET" } },
+            { Action::methodNotAllowed, {}, PeerRole::controller, "method not allowed: use GET" } },
         Row { "dotDot", web("GET", "/.."), notFound }, Row { "hiddenFile", web("GET", "/.env"), notFound },
         Row { "percentEncoded", web("GET", "/%2e%2e%2fetc%2fpasswd"), notFound },
         Row { "backslash", web("GET", "/..\\etc"), notFound },
         Row { "absoluteForm", web("GET", "http://example.com/index.html"), notFound },
-        Row { "healthStillHealth", web("GET", "/healthz"), { Action::Health, {}, PeerRole::Controller, {} } },
+        Row { "healthStillHealth", web("GET", "/healthz"), { Action::health, {}, PeerRole::controller, {} } },
         Row { "connectStillConnect", { "GET", "/connect", room, "controller", true, true },
-            connect(PeerRole::Controller) },
+            connect(PeerRole::controller) },
         Row { "connectWithoutUpgrade", { "GET", "/connect", room, "controller", false, true },
             bad("expected a WebSocket upgrade request") }),
     [](const auto& row) { return std::string(row.param.name); });
