@@ -99,7 +99,7 @@ public:
             }
             received = int(latenciesMs.size());
         });
-        m_client->connect();
+        m_client->connectToRelay();
     }
 
     void stop()

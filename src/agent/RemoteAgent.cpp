@@ -120,7 +120,7 @@ void RemoteAgent::dropClient()
     RelayClient* old = m_client;
     m_client = nullptr;
     m_logRetry.stop();
-    old->disconnect();
+    old->disconnectFromRelay();
     QObject::disconnect(old, nullptr, this, nullptr);
     old->deleteLater();
 }
@@ -197,7 +197,7 @@ void RemoteAgent::startClient(quint64 generation, ContentKey key)
     });
     setState(ConnectionState::connecting());
     Q_EMIT clientCreated(client);
-    client->connect();
+    client->connectToRelay();
 }
 
 void RemoteAgent::handleEvent(const RelayClient::Event& event)

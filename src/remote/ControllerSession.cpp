@@ -14,12 +14,12 @@ ControllerSession::ControllerSession(
 
 void ControllerSession::start()
 {
-    m_client.connect();
+    m_client.connectToRelay();
 }
 
 void ControllerSession::stop()
 {
-    m_client.disconnect();
+    m_client.disconnectFromRelay();
 }
 
 void ControllerSession::send(const PeerMessage& message)

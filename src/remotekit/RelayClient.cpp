@@ -126,7 +126,7 @@ qint64 RelayClient::pendingBytes() const
     return c->socket->bytesToWrite() + (c->tls ? c->tls->encryptedBytesToWrite() : 0);
 }
 
-void RelayClient::connect()
+void RelayClient::connectToRelay()
 {
     if (m_active)
         return;
@@ -134,7 +134,7 @@ void RelayClient::connect()
     openSocket();
 }
 
-void RelayClient::disconnect()
+void RelayClient::disconnectFromRelay()
 {
     m_active = false;
     m_reconnectTimer.stop();
@@ -143,7 +143,7 @@ void RelayClient::disconnect()
     // The connection just torn down (or an earlier one still closing) is m_previous.
     QWebSocket* closing = m_previous ? m_previous->socket : nullptr;
     if (closing && closing->state() != QAbstractSocket::UnconnectedState) {
-        // Cut when the connection is dropped (a new connect(), or destruction).
+        // Cut when the connection is dropped (a new connectToRelay(), or destruction).
         QObject::connect(closing, &QWebSocket::disconnected, this, &RelayClient::closed,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     } else {
@@ -408,7 +408,7 @@ void RelayClient::deliverPending()
 {
     m_deliveryPosted = false;
     QPointer<RelayClient> self(this);
-    // disconnect() empties the queue, so a handler that disconnects sees nothing more;
+    // disconnectFromRelay() empties the queue, so a handler that disconnects sees nothing more;
     // one that destroys the client ends the loop through `self`.
     while (!m_pending.empty()) {
         Event event = std::move(m_pending.front());

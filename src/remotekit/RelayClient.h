@@ -21,7 +21,7 @@ struct PeerMessage;
 struct RelayConnection;
 
 // One WebSocket connection to the relay for one room and one role, turned into an
-// ordered stream of events for its owner. It dials out on connect(), reconnects on
+// ordered stream of events for its owner. It dials out on connectToRelay(), reconnects on
 // its own after every failure with exponential back-off and jitter
 // (ReconnectSchedule), pings every 25 s, sends envelopes as text frames and decodes
 // every received text or binary frame into an Envelope (frames that do not decode
@@ -31,7 +31,7 @@ struct RelayConnection;
 // (the agent's main thread); every operation returns at once and every event is
 // delivered later, from that thread's event loop, in the order it happened.
 // Invariants: at most one connection attempt or open connection at a time; after
-// disconnect() (or destruction) no event is delivered, not even one that was
+// disconnectFromRelay() (or destruction) no event is delivered, not even one that was
 // already on its way; a failure of a connection that has been replaced by a newer
 // one never touches the newer one.
 //
@@ -116,12 +116,12 @@ public:
     // Connections ended because their send backlog reached the limit.
     int backlogOverflows() const { return m_backlogOverflows; }
 
-    // Start connecting and keep reconnecting until disconnect(). A second call
+    // Start connecting and keep reconnecting until disconnectFromRelay(). A second call
     // while active does nothing.
-    void connect();
+    void connectToRelay();
     // Stop: close the connection with 1001, cancel any pending reconnect, drop
     // every event not yet delivered. No event follows.
-    void disconnect();
+    void disconnectFromRelay();
     // Sends `envelope` as one text frame if a connection is open; otherwise (or if it
     // cannot be encoded) it is dropped. Nothing is kept for a later connection.
     void sendEnvelope(const Envelope& envelope);
@@ -134,10 +134,10 @@ public:
 Q_SIGNALS:
     // Every event, in order, from the event loop of the owner's thread.
     void relayEvent(const Wardlamp::RelayClient::Event& event);
-    // After disconnect(): the connection it closed has finished closing (the relay
+    // After disconnectFromRelay(): the connection it closed has finished closing (the relay
     // answered the close, or the socket is gone), or there was none to close. Lets
     // a program that is about to exit wait for its 1001 to reach the relay. Not
-    // emitted if connect() is called again first.
+    // emitted if connectToRelay() is called again first.
     void closed();
     // Diagnostics: a reconnect was scheduled after failure number `attempt` (from 0),
     // `delayMs` from now (already scaled).

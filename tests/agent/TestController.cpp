@@ -41,13 +41,13 @@ TestController::~TestController() = default;
 
 bool TestController::join()
 {
-    m_client->connect();
+    m_client->connectToRelay();
     return QTest::qWaitFor([this] { return m_connected; }, waitMs(10000));
 }
 
 void TestController::leave()
 {
-    m_client->disconnect();
+    m_client->disconnectFromRelay();
     m_connected = false;
 }
 

@@ -15,7 +15,7 @@ ScriptedAgent::ScriptedAgent(const QUrl& relay, const SecretBytes& secret, const
 
 void ScriptedAgent::start()
 {
-    m_client.connect();
+    m_client.connectToRelay();
 }
 
 void ScriptedAgent::appendLine(const QUuid& serverId, const QString& text, bool isError)

@@ -384,9 +384,9 @@ void TestRelayClient::sealedMessagesCrossTheRelay()
     RelayClient controller(relay.url(), pairing.room, PeerRole::controller);
     EventLog agentLog(&agent);
     EventLog controllerLog(&controller);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.count(Kind::connected), 1, waitMs(10000));
-    controller.connect();
+    controller.connectToRelay();
     // The agent knows the controller is there once the relay says so.
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.envelopes(Envelope::Kind::peerJoin).size(), 1, waitMs(10000));
     QCOMPARE(agentLog.envelopes(Envelope::Kind::peerJoin).first().role, PeerRole::controller);
@@ -435,9 +435,9 @@ void TestRelayClient::controllerFloodArrivesWholeAndInOrder()
     RelayClient controller(relay.url(), pairing.room, PeerRole::controller);
     EventLog agentLog(&agent);
     EventLog controllerLog(&controller);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.count(Kind::connected), 1, waitMs(10000));
-    controller.connect();
+    controller.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.envelopes(Envelope::Kind::peerJoin).size(), 1, waitMs(10000));
 
     // All sent in one go, without returning to the event loop.
@@ -466,8 +466,8 @@ void TestRelayClient::sendWhileWaitingIsDroppedNotQueued()
     RelayClient controller(relay.url(), pairing.room, PeerRole::controller, scaledBy(0.02));
     EventLog agentLog(&agent);
     EventLog controllerLog(&controller);
-    agent.connect();
-    controller.connect();
+    agent.connectToRelay();
+    controller.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.count(Kind::connected), 1, waitMs(10000));
     QTRY_COMPARE_WITH_TIMEOUT(controllerLog.count(Kind::connected), 1, waitMs(10000));
 
@@ -499,7 +499,7 @@ void TestRelayClient::relayRestartReconnectsOnSchedule()
     RelayClient agent(relay.url(), pairing.room, PeerRole::agent, scaledBy(scale));
     EventLog log(&agent);
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
 
     relay.stop();
@@ -540,7 +540,7 @@ void TestRelayClient::refusedUpgradeKeepsRetryingWithGrowingDelays()
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
     QElapsedTimer clock;
     clock.start();
-    agent.connect();
+    agent.connectToRelay();
     QTRY_VERIFY_WITH_TIMEOUT(scheduled.size() >= 6, waitMs(30000));
     const qint64 elapsed = clock.elapsed();
 
@@ -571,7 +571,7 @@ void TestRelayClient::heartbeatKeepsIdleConnectionOpen()
     Pairing pairing;
     RelayClient agent(relay.url(), pairing.room, PeerRole::agent, scaledBy(scale));
     EventLog log(&agent);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
     // Many heartbeat periods: every ping is answered, so nothing happens.
     QTest::qWait(2000);
@@ -587,7 +587,7 @@ void TestRelayClient::unansweredPingReconnects()
     Pairing pairing;
     RelayClient agent(relay.url(), pairing.room, PeerRole::agent, scaledBy(scale));
     EventLog log(&agent);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
 
     // The relay's sockets stay open but nothing answers: only the missing pong tells.
@@ -645,9 +645,9 @@ void TestRelayClient::wssWithOwnCertificate()
     RelayClient controller(relay.url(true), pairing.room, PeerRole::controller, options);
     EventLog agentLog(&agent);
     EventLog controllerLog(&controller);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.count(Kind::connected), 1, waitMs(10000));
-    controller.connect();
+    controller.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.envelopes(Envelope::Kind::peerJoin).size(), 1, waitMs(10000));
     controller.sendMessage(PeerMessage::requestSnapshot(), pairing.key);
     QTRY_COMPARE_WITH_TIMEOUT(agentLog.messages(pairing.key).size(), 1, waitMs(10000));
@@ -667,7 +667,7 @@ void TestRelayClient::wssWithUntrustedCertificateFails()
     Pairing pairing;
     RelayClient agent(relay.url(true), pairing.room, PeerRole::agent, scaledBy(0.02));
     EventLog log(&agent);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_VERIFY_WITH_TIMEOUT(log.count(Kind::disconnected) >= 2, waitMs(10000));
     QCOMPARE(log.count(Kind::connected), 0);
     QVERIFY(log.events.first().error.has_value());
@@ -705,7 +705,7 @@ void TestRelayClient::stalledRelayBoundsBacklogAndReconnects()
     RelayClient agent(relay.url(tls), pairing.room, PeerRole::agent, options);
     EventLog log(&agent);
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
 
     relay.pause();
@@ -732,7 +732,7 @@ void TestRelayClient::stalledRelayBoundsBacklogAndReconnects()
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 2, waitMs(20000));
     RelayClient controller(relay.url(tls), pairing.room, PeerRole::controller, options);
     EventLog controllerLog(&controller);
-    controller.connect();
+    controller.connectToRelay();
     QTRY_VERIFY_WITH_TIMEOUT(peerJoinAfterLatestOpen(log), waitMs(10000));
     agent.sendMessage(PeerMessage::notify(QUuid::createUuid(), QStringLiteral("after")), pairing.key);
     QTRY_COMPARE_WITH_TIMEOUT(controllerLog.messages(pairing.key).size(), 1, waitMs(10000));
@@ -760,7 +760,7 @@ void TestRelayClient::requestCarriesPathAndHeaders()
     Pairing pairing;
     RelayClient controller(QUrl(server.url().toString() + suffix), pairing.room, PeerRole::controller);
     EventLog log(&controller);
-    controller.connect();
+    controller.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
     QCOMPARE(server.requests.size(), 1);
     const QNetworkRequest& request = server.requests.first();
@@ -775,15 +775,15 @@ void TestRelayClient::connectTwiceOpensOneConnection()
     Pairing pairing;
     RelayClient agent(server.url(), pairing.room, PeerRole::agent);
     EventLog log(&agent);
-    agent.connect();
-    agent.connect();
+    agent.connectToRelay();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
     // A round trip after the open: a second dial made at the same moment would be in by now.
     agent.sendMessage(PeerMessage::requestSnapshot(), pairing.key);
     QTRY_COMPARE_WITH_TIMEOUT(server.received.size(), 1, waitMs(10000));
     server.sockets.first()->sendTextMessage(QStringLiteral(R"({"v":1,"kind":"pong"})"));
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::envelope), 1, waitMs(10000));
-    agent.connect();
+    agent.connectToRelay();
     QCOMPARE(server.sockets.size(), 1);
     QCOMPARE(log.count(Kind::connected), 1);
 }
@@ -794,7 +794,7 @@ void TestRelayClient::undecodableFramesAreDroppedConnectionKept()
     Pairing pairing;
     RelayClient agent(server.url(), pairing.room, PeerRole::agent);
     EventLog log(&agent);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(server.sockets.size(), 1, waitMs(10000));
     QWebSocket* socket = server.sockets.first();
     QByteArray noise(512, Qt::Uninitialized);
@@ -834,7 +834,7 @@ void TestRelayClient::relayCloseReportsNoErrorAndReconnects()
     RelayClient agent(server.url(), pairing.room, PeerRole::agent, scaledBy(0.02));
     EventLog log(&agent);
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
     server.sockets.first()->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("bye"));
     QTRY_VERIFY_WITH_TIMEOUT(log.count(Kind::disconnected) >= 1, waitMs(10000));
@@ -854,18 +854,18 @@ void TestRelayClient::tearDownClosesWithGoingAway()
         RelayClient agent(server.url(), pairing.room, PeerRole::agent);
         EventLog log(&agent);
         QSignalSpy closed(&agent, &RelayClient::closed);
-        agent.connect();
+        agent.connectToRelay();
         QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
-        agent.disconnect();
+        agent.disconnectFromRelay();
         // Told once the close went through (what a program about to exit waits for).
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, waitMs(10000));
         QTRY_COMPARE_WITH_TIMEOUT(server.closeCodes.size(), 1, waitMs(10000));
         QCOMPARE(server.closeCodes.first(), QWebSocketProtocol::CloseCodeGoingAway);
         // Nothing open: told at once.
-        agent.disconnect();
+        agent.disconnectFromRelay();
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, waitMs(10000));
 
-        agent.connect();
+        agent.connectToRelay();
         QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 2, waitMs(10000));
     }
     // Destroyed while open: the relay hears 1001 too.
@@ -890,13 +890,13 @@ void TestRelayClient::handshakeTimeoutIsEnforced()
     EventLog log(&agent);
     QElapsedTimer clock;
     clock.start();
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 1, waitMs(10000));
     QVERIFY(clock.elapsed() >= 600 - 20);
     QVERIFY(log.events.first().error.has_value());
     // And it tries again.
     QTRY_VERIFY_WITH_TIMEOUT(accepted.size() >= 2, waitMs(10000));
-    agent.disconnect();
+    agent.disconnectFromRelay();
 }
 
 void TestRelayClient::noEventAfterDisconnectEvenFromPendingFailure()
@@ -913,9 +913,9 @@ void TestRelayClient::noEventAfterDisconnectEvenFromPendingFailure()
         scaledBy(0.001));
     EventLog log(&agent);
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, waitMs(10000));
-    agent.disconnect();
+    agent.disconnectFromRelay();
     // The attempt that was under way now fails on the wire.
     accepted.first()->abort();
     // With a 1000-fold faster clock, an active client would have failed and redialled long before.
@@ -931,7 +931,7 @@ void TestRelayClient::disconnectInHandlerDropsQueuedEvents()
     Pairing pairing;
     RelayClient agent(server.url(), pairing.room, PeerRole::agent);
     EventLog log(&agent);
-    agent.connect();
+    agent.connectToRelay();
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
     // Two frames that arrive together are delivered from one turn of the event loop;
     // a handler that disconnects on the first must not see the second.
@@ -939,7 +939,7 @@ void TestRelayClient::disconnectInHandlerDropsQueuedEvents()
     connect(&agent, &RelayClient::relayEvent, this, [&](const RelayClient::Event& event) {
         if (event.kind == Kind::envelope && !disconnectedInHandler) {
             disconnectedInHandler = true;
-            agent.disconnect();
+            agent.disconnectFromRelay();
         }
     });
     QWebSocket* socket = server.sockets.first();
@@ -965,7 +965,7 @@ void TestRelayClient::deafServerOverflowsBackOffLikeFailures()
     RelayClient agent(server.url(), pairing.room, PeerRole::agent, options);
     EventLog log(&agent);
     QSignalSpy scheduled(&agent, &RelayClient::reconnectScheduled);
-    agent.connect();
+    agent.connectToRelay();
     for (int round = 1; round <= 3; ++round) {
         QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), round, waitMs(10000));
         floodUntilOverflow(agent, 64 * 1024, 1024 * options.maxPendingBytes);
@@ -978,7 +978,7 @@ void TestRelayClient::deafServerOverflowsBackOffLikeFailures()
         QVERIFY(delayWithinSchedule(i, scheduled.at(i).at(1).toLongLong(), scale));
     }
     QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 3, waitMs(10000));
-    agent.disconnect();
+    agent.disconnectFromRelay();
 }
 
 QTEST_GUILESS_MAIN(TestRelayClient)
