@@ -4,28 +4,33 @@ namespace Wardlamp {
 
 PushScheduler::PushScheduler(std::chrono::milliseconds trailing, std::chrono::milliseconds maxDelay, QObject* parent)
     : QObject(parent)
+    , m_trailing(trailing)
+    , m_maxDelay(maxDelay)
 {
-    m_trailing.setSingleShot(true);
-    m_trailing.setTimerType(Qt::PreciseTimer);
-    m_trailing.setInterval(trailing);
-    m_deadline.setSingleShot(true);
-    m_deadline.setTimerType(Qt::PreciseTimer);
-    m_deadline.setInterval(std::max(maxDelay, trailing));
-    connect(&m_trailing, &QTimer::timeout, this, &PushScheduler::fire);
-    connect(&m_deadline, &QTimer::timeout, this, &PushScheduler::fire);
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &PushScheduler::fire);
+}
+
+PushScheduler::Clock::time_point PushScheduler::dueAt(Clock::time_point firstWaiting, Clock::time_point latest,
+    std::chrono::milliseconds trailing, std::chrono::milliseconds maxDelay)
+{
+    return std::min(latest + trailing, firstWaiting + std::max(maxDelay, trailing));
 }
 
 void PushScheduler::schedule()
 {
-    m_trailing.start();
-    if (!m_deadline.isActive())
-        m_deadline.start();
+    const Clock::time_point now = Clock::now();
+    if (!m_firstWaiting)
+        m_firstWaiting = now;
+    const auto wait = dueAt(*m_firstWaiting, now, m_trailing, m_maxDelay) - now;
+    m_timer.start(std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(wait)));
 }
 
 void PushScheduler::cancel()
 {
-    m_trailing.stop();
-    m_deadline.stop();
+    m_timer.stop();
+    m_firstWaiting.reset();
 }
 
 void PushScheduler::fire()

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
 
 namespace Wardlamp {
 
@@ -16,11 +17,19 @@ class PushScheduler : public QObject {
     Q_OBJECT
 
 public:
+    using Clock = std::chrono::steady_clock;
+
     PushScheduler(std::chrono::milliseconds trailing, std::chrono::milliseconds maxDelay, QObject* parent = nullptr);
+
+    // When the push is due: `trailing` after the latest change, or `maxDelay`
+    // (at least `trailing`) after the first one still waiting, whichever is
+    // earlier.
+    static Clock::time_point dueAt(Clock::time_point firstWaiting, Clock::time_point latest,
+        std::chrono::milliseconds trailing, std::chrono::milliseconds maxDelay);
 
     void schedule();
     void cancel();
-    bool isPending() const { return m_trailing.isActive(); }
+    bool isPending() const { return m_timer.isActive(); }
 
 Q_SIGNALS:
     void due();
@@ -28,8 +37,10 @@ Q_SIGNALS:
 private:
     void fire();
 
-    QTimer m_trailing;
-    QTimer m_deadline;
+    std::chrono::milliseconds m_trailing;
+    std::chrono::milliseconds m_maxDelay;
+    std::optional<Clock::time_point> m_firstWaiting;
+    QTimer m_timer;
 };
 
 } // namespace Wardlamp
