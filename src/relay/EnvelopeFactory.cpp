@@ -15,7 +15,7 @@ Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<b
     envelope["v"] = 1;
     envelope["kind"] = kind;
     if (role)
-        envelope["role"] = toString(*role);
+        envelope["role"] = peerRoleToString(*role);
     if (online)
         envelope["online"] = *online;
     return WireFrame::text(boost::json::serialize(envelope));

@@ -459,7 +459,7 @@ template <class Stream> void PeerSession<Stream>::checkIdle(std::uint64_t sweep)
     const std::uint64_t silent = sweep - m_lastActiveSweep;
     if (silent >= 4) {
         RelayLog::line("idle-timeout room=" + std::string(RelayLog::shortRoom(roomId()))
-            + " role=" + std::string(toString(m_role)) + " from=" + m_address);
+            + " role=" + std::string(peerRoleToString(m_role)) + " from=" + m_address);
         abort();
     } else if (silent >= 2 && !m_pinging) {
         m_pinging = true;

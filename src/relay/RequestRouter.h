@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PeerRole.h"
+#include "common/PeerRole.h"
 
 #include <optional>
 #include <string>

@@ -141,7 +141,7 @@ void Room::logEvent(std::string_view event, const Peer& peer) const
 {
     std::string text(event);
     text.append(" room=").append(RelayLog::shortRoom(m_id));
-    text.append(" role=").append(toString(peer.role()));
+    text.append(" role=").append(peerRoleToString(peer.role()));
     text.append(" from=").append(peer.address());
     text.append(" agent=").append(m_agent ? "yes" : "no");
     text.append(" controllers=").append(std::to_string(m_controllers.size()));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Frame.h"
-#include "PeerRole.h"
+#include "common/PeerRole.h"
 
 #include <cstdint>
 #include <memory>

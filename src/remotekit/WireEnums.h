@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/PeerRole.h"
+
 #include <QLatin1String>
 #include <QStringView>
 
@@ -12,10 +14,6 @@ namespace Wardlamp {
 // and PeerMessage::MessageType live with their records). On the wire each is a
 // JSON string holding its raw value; rawValue() and fromRawValue<>() convert both
 // ways, matching exactly and case-sensitively.
-
-// The role of a peer in a room: the desktop side is the agent, a phone or the
-// command-line controller is a controller.
-enum class PeerRole { agent, controller };
 
 // A server's status on the wire.
 enum class WireStatus { stopped, running, error };

@@ -5,12 +5,15 @@
 
 namespace Wardlamp {
 
-// The two roles a connection can take in a room: the desktop agent (one per room)
-// and the controllers that watch and command it.
+// The role of a peer in a relay room: the desktop side is the agent (one per
+// room), a phone or the command-line controller is a controller. Shared by the
+// relay (no Qt) and the protocol library.
 enum class PeerRole { agent, controller };
 
-// The raw value on the wire and in the request: "agent" or "controller".
-constexpr std::string_view toString(PeerRole role)
+// The raw value on the wire and in the request: "agent" or "controller". (Not
+// called toString: found by argument-dependent lookup, that name would be taken
+// for QTest's hook for printing values.)
+constexpr std::string_view peerRoleToString(PeerRole role)
 {
     return role == PeerRole::agent ? std::string_view("agent") : std::string_view("controller");
 }
