@@ -46,7 +46,8 @@ bool matchesAsciiScalar(const unsigned char* data, qsizetype size, qsizetype fro
 const QRegularExpression& ErrorPattern::expression()
 {
     static const QRegularExpression regex = [] {
-        QRegularExpression re(pattern.toString());
+        // Unicode properties make \b see letters of every script as word characters.
+        QRegularExpression re(pattern.toString(), QRegularExpression::UseUnicodePropertiesOption);
         re.optimize();
         return re;
     }();
@@ -120,11 +121,32 @@ bool ErrorPattern::matchesAscii(QByteArrayView line)
 #endif
 }
 
+bool ErrorPattern::mayMatchNonAscii(QByteArrayView line)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(line.data());
+    const qsizetype size = line.size();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i caseBit = _mm_set1_epi8(0x20);
+    for (; i + 17 <= size; i += 16) {
+        const __m128i lo = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)), caseBit);
+        const __m128i lo2 = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1)), caseBit);
+        if (_mm_movemask_epi8(errorWordStartsSse2(lo, lo2)))
+            return true;
+    }
+#endif
+    for (; i + 1 < size; ++i) {
+        if (mayStartErrorWord(char(data[i]), char(data[i + 1])))
+            return true;
+    }
+    return false;
+}
+
 bool ErrorPattern::matchesUtf8(QByteArrayView line)
 {
     if (isAscii(line))
         return matchesAscii(line);
-    return matches(QString::fromUtf8(line));
+    return mayMatchNonAscii(line) && matches(QString::fromUtf8(line));
 }
 
 } // namespace Wardlamp

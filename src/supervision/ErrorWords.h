@@ -74,8 +74,9 @@ inline constexpr std::array<char16_t, ErrorWordsDetail::patternLength()> errorPa
     return text;
 }();
 
-// Without Unicode properties only these bytes are \w, and an ASCII line is
-// judged by them alone: the fast paths look only at lines without bytes >= 0x80.
+// The word characters of ASCII text. The expression counts letters and
+// digits of every script as word characters, but a line of ASCII bytes holds
+// no others: the fast paths look only at lines without bytes >= 0x80.
 inline constexpr std::array<bool, 256> asciiWordBytes = [] {
     std::array<bool, 256> table {};
     for (int c = 0; c < 256; ++c)

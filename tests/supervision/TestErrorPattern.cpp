@@ -160,11 +160,26 @@ private Q_SLOTS:
         QTest::newRow("long line, word at the end") << (QString(200, u'.') + QStringLiteral(" fatal")) << true;
         QTest::newRow("long line, word across 16-byte blocks")
             << (QString(13, u'x') + QStringLiteral(" exception ") + QString(40, u'y')) << true;
-        // Non-ASCII characters are non-word characters for \b...
-        QTest::newRow("accent before") << QStringLiteral("\u00e9error") << true;
-        QTest::newRow("accent after") << QStringLiteral("error\u00e9") << true;
+        // Letters and digits of every script are word characters: a listed word
+        // glued to them does not stand alone...
+        QTest::newRow("caf\u00e9error") << QStringLiteral("caf\u00e9error") << false;
+        QTest::newRow("accent before") << QStringLiteral("\u00e9error") << false;
+        QTest::newRow("accent after") << QStringLiteral("error\u00e9") << false;
+        QTest::newRow("errorn tilde") << QStringLiteral("error\u00f1") << false;
+        QTest::newRow("japanese before") << QStringLiteral("\u65e5\u672cerror") << false;
+        QTest::newRow("cyrillic after") << QStringLiteral("FATAL\u0436") << false;
+        QTest::newRow("greek before") << QStringLiteral("\u03b1panic") << false;
+        QTest::newRow("arabic-indic digit after") << QStringLiteral("error\u0663") << false;
         QTest::newRow("accent inside") << QStringLiteral("err\u00f6r") << false;
         QTest::newRow("fullwidth letters") << QStringLiteral("\uff25RROR") << false;
+        // ...while punctuation, spaces and symbols of any script are not.
+        QTest::newRow("accent, space, word") << QStringLiteral("caf\u00e9 error") << true;
+        QTest::newRow("japanese, colon") << QStringLiteral("\u65e5\u672c: Error") << true;
+        QTest::newRow("ideographic space") << QStringLiteral("\u65e5\u3000error\u3002") << true;
+        QTest::newRow("no-break space") << QStringLiteral("\u00a0Traceback\u00a0") << true;
+        QTest::newRow("arrow") << QStringLiteral("\u2192exception\u2190") << true;
+        QTest::newRow("emoji") << QStringLiteral("\U0001F525error\U0001F525") << true;
+        QTest::newRow("guillemets") << QStringLiteral("\u00abfatal\u00bb") << true;
         // ...but caseless matching folds U+017F LATIN SMALL LETTER LONG S to s.
         QTest::newRow("long s") << QStringLiteral("eaddrinu\u017fe") << true;
         QTest::newRow("replacement char") << QStringLiteral("\uFFFDerror\uFFFD") << true;
@@ -198,6 +213,39 @@ private Q_SLOTS:
     {
         QFETCH(QString, line);
         QCOMPARE(ErrorPattern::matchesUtf8(line.toUtf8()), ErrorPattern::matches(line));
+    }
+
+    // Random lines of listed words, their fragments and characters from
+    // outside ASCII (letters and digits of several scripts, which glue to a
+    // word, and punctuation, spaces, symbols and the folding letters, which do
+    // not or fold onto one): the UTF-8 entry point, with its pre-check, agrees
+    // with the expression on every one, and the pre-check never rules out a
+    // line the expression matches.
+    void utf8PathAgreesWithExpressionOnNonAsciiLines()
+    {
+        static const QStringList pieces { QStringLiteral("error"), QStringLiteral("Error"), QStringLiteral("ERR"),
+            QStringLiteral("or"), QStringLiteral("fatal"), QStringLiteral("panic"), QStringLiteral("pa"),
+            QStringLiteral("traceback"), QStringLiteral("tracebac"), QStringLiteral("econnrefu"),
+            QStringLiteral("eaddrinu"), QStringLiteral("EADDRINUSE"), QStringLiteral("exception"),
+            QStringLiteral("uncaught"), QStringLiteral("unhandled"), QStringLiteral("e"), QStringLiteral("d"),
+            QStringLiteral(" "), QStringLiteral(":"), QStringLiteral("_"), QStringLiteral("1"), QStringLiteral("-"),
+            QStringLiteral("\u00e9"), QStringLiteral("\u00f1"), QStringLiteral("\u00c9"),
+            QStringLiteral("\u65e5\u672c"), QStringLiteral("\u0436"), QStringLiteral("\u03b1"),
+            QStringLiteral("\u0663"), QStringLiteral("\u0915"), QStringLiteral("\u05d0"), QStringLiteral("\u212a"),
+            QStringLiteral("\u017f"), QStringLiteral("\u0131"), QStringLiteral("\u0130"), QStringLiteral("\u0301"),
+            QStringLiteral("\u00a0"), QStringLiteral("\u3000"), QStringLiteral("\u2192"), QStringLiteral("\U0001F525"),
+            QStringLiteral("\uFFFD"), QStringLiteral("\uff45\uff52\uff52\uff4f\uff52") };
+        QRandomGenerator random(9090);
+        for (int i = 0; i < 20000; ++i) {
+            QString line;
+            const int count = random.bounded(1, 10);
+            for (int k = 0; k < count; ++k)
+                line += pieces[random.bounded(pieces.size())];
+            const QByteArray utf8 = line.toUtf8();
+            const bool expected = ErrorPattern::matches(line);
+            if (ErrorPattern::matchesUtf8(utf8) != expected || (expected && !ErrorPattern::mayMatchNonAscii(utf8)))
+                QFAIL(qPrintable(QStringLiteral("disagreement on: ") + line));
+        }
     }
 
     // Random lines built from fragments of the words: the fast paths agree with
