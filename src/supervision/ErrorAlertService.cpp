@@ -54,6 +54,12 @@ QString ErrorAlertService::notificationBody(const QString& message)
     return message.left(end);
 }
 
+bool ErrorAlertService::isDueFor(const QUuid& serverId) const
+{
+    const auto last = m_lastAlert.constFind(serverId);
+    return isDue(last == m_lastAlert.cend() ? std::nullopt : std::optional(*last), m_clock());
+}
+
 void ErrorAlertService::alert(const ServerConfig& server, const QString& message)
 {
     const Clock::time_point now = m_clock();

@@ -41,6 +41,9 @@ public:
     static ErrorAlertService& shared();
 
     void alert(const ServerConfig& server, const QString& message);
+    // Whether an alert for this server would be let through now (so a caller
+    // can skip the work of choosing its text when it would be dropped).
+    bool isDueFor(const QUuid& serverId) const;
 
     void setNotifier(Notifier* notifier) { m_notifier = notifier; }
     void setCustomHandler(Handler handler) { m_customHandler = std::move(handler); }

@@ -1,5 +1,7 @@
 #include "ServerManager.h"
 
+#include "AlertLine.h"
+
 #include "ChangeBatch.h"
 #include "ErrorAlertService.h"
 #include "OutputPump.h"
@@ -454,7 +456,11 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     change.stateChanged = true;
     Detail::ChangeBatch::useSpareTap(change, m_spareTap);
     change.tap.reserve(change.tap.size() + count);
-    std::optional<QString> firstError;
+    // The alert's line: the best ranked error line of the batch (AlertLine),
+    // looked for only while an alert would be let through.
+    const bool alertDue = m_alerts && m_alerts->isDueFor(id);
+    std::optional<std::size_t> alertLine;
+    AlertLine::Rank alertRank = AlertLine::Rank::errorLine;
     bool portHandled = false;
     // Stable while this loop runs: records are held by pointer, and the port
     // recovery below numbers its own line through the same counter.
@@ -474,20 +480,21 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
         // would be evicted at once: it is counted and tapped, never stored.
         if (count - 1 - i < std::size_t(maxLogLines))
             target.logs.append(bytes, msecs, isError, seq);
-        // Text only for the alert and the port check, which few lines need.
-        const bool needsText = (isError && !firstError) || (raw.flags & Detail::RawLine::maybePort);
-        QString text;
-        if (needsText)
-            text = QString::fromUtf8(bytes);
         if (isError) {
             target.hasError = true;
             if (target.status == ServerStatus::running)
                 target.status = ServerStatus::error;
-            if (!firstError)
-                firstError = text;
+            if (alertDue && (!alertLine || alertRank != AlertLine::Rank::leadsWithWord)) {
+                const AlertLine::Rank rank = AlertLine::rank(bytes, !(raw.flags & Detail::RawLine::standardError));
+                if (!alertLine || rank > alertRank) {
+                    alertLine = i;
+                    alertRank = rank;
+                }
+            }
         }
         if (!portHandled && (raw.flags & Detail::RawLine::maybePort)) {
-            if (const auto port = PortInUse::detect(text)) {
+            // Text only for the port check, which few lines need.
+            if (const auto port = PortInUse::detect(QString::fromUtf8(bytes))) {
                 handlePortInUse(config, *port);
                 // Further port messages of this batch meet a running recovery or
                 // the same cooldown, and are ignored either way.
@@ -496,9 +503,9 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
         }
     }
     // The alert service lets one alert per server through every 30 s, so within
-    // one batch only the first error line can raise one.
-    if (firstError && m_alerts)
-        m_alerts->alert(config, *firstError);
+    // one batch only one error line can raise one.
+    if (alertLine)
+        m_alerts->alert(config, QString::fromUtf8(output.text(output.lines[*alertLine])));
 }
 
 // --- exits -----------------------------------------------------------------
