@@ -403,7 +403,8 @@ qsizetype OutputPump::readStream(Entry& entry, Kind kind, qsizetype limit, bool 
     // a run still current whose standard error noise is behind it are queued
     // here without stage()'s checks. (The main thread drops the output of a
     // run replaced meanwhile.)
-    const bool plain = (!isStderr || run.stderrStarted) && !run.discard.load(std::memory_order_relaxed);
+    const bool plain
+        = (!isStderr || run.stderrStarted) && !stream.beforeCommand && !run.discard.load(std::memory_order_relaxed);
     const quint8 plainFlags = isStderr ? RawLine::standardError | RawLine::error : 0;
     std::vector<RawLine>& queued = run.pending.lines; // only touched under the run's mutex
     auto sink = [&](QByteArrayView line, bool ascii, const LineHints* hints) {
@@ -643,6 +644,23 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
 {
     if (line.isEmpty() || run.discard.load(std::memory_order_relaxed))
         return;
+    ProcessRun::Stream& stream = isStderr ? run.err : run.out;
+    if (stream.beforeCommand) {
+        if (line == ShellCommand::startMarker) {
+            stream.beforeCommand = false;
+            if (isStderr)
+                run.stderrStarted = true; // the shell's job-control lines came before
+            return;
+        }
+        if (isStderr && run.droppedNoise < 2 && ShellCommand::isJobControlNoise(line)) {
+            ++run.droppedNoise;
+            return;
+        }
+        // Start-up output of the login shell: shown, never an error, and no
+        // port message of the server's.
+        stageLine(line, isStderr ? quint8(RawLine::standardError) : quint8(0));
+        return;
+    }
     if (isStderr && !run.stderrStarted) {
         if (run.droppedNoise < 2 && ShellCommand::isJobControlNoise(line)) {
             ++run.droppedNoise;
@@ -663,9 +681,14 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
             flags |= RawLine::maybePort;
     } else {
         flags |= RawLine::nonAscii | RawLine::maybePort;
-        if (!isStderr && ErrorPattern::matches(QString::fromUtf8(line)))
+        if (!isStderr && ErrorPattern::mayMatchNonAscii(line) && ErrorPattern::matches(QString::fromUtf8(line)))
             flags |= RawLine::error;
     }
+    stageLine(line, flags);
+}
+
+void OutputPump::stageLine(QByteArrayView line, quint8 flags)
+{
     RawLine raw;
     raw.length = quint32(line.size());
     raw.flags = flags;
@@ -675,7 +698,7 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
     const bool inRead = line.data() >= m_readBegin && line.data() < m_readEnd;
     raw.data = inRead ? line.data() : copyAside(line);
     if (!raw.data) {
-        stageLost(isStderr, lostLineText);
+        stageLost(flags & RawLine::standardError, lostLineText);
         return;
     }
     m_target->lines.push_back(raw);

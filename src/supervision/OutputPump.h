@@ -141,6 +141,8 @@ private:
     void unregisterStream(ProcessRun& run, Kind kind);
     qsizetype readStream(Entry& entry, Kind kind, qsizetype limit, bool drain); // bytes read
     void stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool ascii, const LineHints* hints);
+    // Queues the line as it is, with these RawLine flags.
+    void stageLine(QByteArrayView line, quint8 flags);
     void stageLost(bool isStderr, std::string_view text);
     void starve(Entry& entry);
     void resumeStarved();

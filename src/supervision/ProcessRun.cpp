@@ -13,10 +13,12 @@ namespace Wardlamp::Detail {
 
 namespace {
 
-// Variables a server must never see: the pairing secret and its password (and
-// a run tag inherited from whoever started us, replaced by the run's own).
-const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
-    QByteArrayLiteral("WL_REMOTE_PASSWORD"), QByteArrayLiteral("WARDLAMP_RUN_TAG") };
+// Variables a server must never see: the pairing secret, its password and the
+// controller's key (the same secret) (and a run tag inherited from whoever
+// started us, replaced by the run's own).
+const QList<QByteArray> scrubbedEnvironment
+    = { QByteArrayLiteral("WL_REMOTE_SECRET"), QByteArrayLiteral("WL_REMOTE_PASSWORD"),
+          QByteArrayLiteral("WL_REMOTE_KEY"), QByteArrayLiteral("WARDLAMP_RUN_TAG") };
 // Marks every process of one run (see signalTree()).
 const QByteArray runTagVariable = QByteArrayLiteral("WARDLAMP_RUN_TAG");
 
@@ -44,7 +46,7 @@ void PendingOutput::append(PendingOutput& other)
 
 ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString& loginShell, Subreaper* subreaper)
 {
-    const QStringList arguments = ShellCommand::arguments(config.command, config.directory, loginShell);
+    const QStringList arguments = ShellCommand::arguments(config.command, config.directory, loginShell, true);
     QList<QByteArray> argv;
     for (const QString& argument : arguments)
         argv.append(argument.toUtf8());
@@ -66,6 +68,10 @@ ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString&
     const ProcessSpawner::Child& child = *result;
     auto run = std::make_shared<ProcessRun>(config, child.pid, child.pidfd, child.stdoutFd, child.stderrFd);
     run->tag = tag;
+    // Until the marker comes, a stream carries the login shell's start-up output.
+    const bool marked = ShellCommand::marksStart(loginShell);
+    run->out.beforeCommand = marked;
+    run->err.beforeCommand = marked;
     return run;
 }
 

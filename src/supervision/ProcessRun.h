@@ -123,6 +123,9 @@ public:
         bool blocking = false; // the descriptor is in blocking mode (for the waiter)
         std::unique_ptr<PipeWaiter> waiter; // null: the pipe is watched with epoll
         LineAssembler assembler;
+        // The command has not started yet: lines are the login shell's own
+        // (rc files), shown but never errors, until ShellCommand::startMarker.
+        bool beforeCommand = false;
     };
     Stream out;
     Stream err;

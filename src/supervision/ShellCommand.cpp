@@ -1,7 +1,12 @@
 #include "ShellCommand.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <iterator>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace Wardlamp {
 
@@ -12,11 +17,33 @@ QString ShellCommand::quoted(const QString& text)
     return u'\'' + escaped + u'\'';
 }
 
+QString ShellCommand::expandedDirectory(const QString& directory, const QString& home)
+{
+    if (home.isEmpty() || !directory.startsWith(u'~'))
+        return directory;
+    if (directory.size() == 1)
+        return home;
+    if (directory.at(1) != u'/')
+        return directory;
+    // "~/" on a home of "/" must not become "//".
+    return (home.endsWith(u'/') ? home.chopped(1) : home) + directory.sliced(1);
+}
+
+QString ShellCommand::homeFolder()
+{
+    const QString home = qEnvironmentVariable("HOME");
+    if (!home.isEmpty())
+        return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return QFile::decodeName(entry->pw_dir);
+    return QString();
+}
+
 QString ShellCommand::script(const QString& command, const std::optional<QString>& directory, const QString& shell)
 {
     QString result;
     if (directory && !directory->isEmpty())
-        result = QStringLiteral("cd ") + quoted(*directory) + QStringLiteral(" && ");
+        result = QStringLiteral("cd ") + quoted(expandedDirectory(*directory, homeFolder())) + QStringLiteral(" && ");
     if (takesExec(command))
         return result + QStringLiteral("exec ") + command;
     // A list of commands is handed whole to a non-interactive instance of the
@@ -27,9 +54,33 @@ QString ShellCommand::script(const QString& command, const std::optional<QString
 }
 
 QStringList ShellCommand::arguments(
-    const QString& command, const std::optional<QString>& directory, const QString& shell)
+    const QString& command, const std::optional<QString>& directory, const QString& shell, bool markStart)
 {
-    return { QStringLiteral("-lic"), script(command, directory, shell) };
+    const QString body = script(command, directory, shell);
+    return { QStringLiteral("-lic"), markStart ? startMarkerScript(shell) + body : body };
+}
+
+bool ShellCommand::marksStart(const QString& shell)
+{
+    const QString name = shell.sliced(shell.lastIndexOf(u'/') + 1);
+    return !name.endsWith(QLatin1String("csh"));
+}
+
+QString ShellCommand::startMarkerScript(const QString& shell)
+{
+    if (!marksStart(shell))
+        return QString();
+    // printf's octal escapes spell the marker's control characters, so the
+    // script holds printable text only.
+    QString spelled;
+    for (const char c : startMarker) {
+        if (c == '\x1e')
+            spelled += QStringLiteral("\\036");
+        else
+            spelled += QLatin1Char(c);
+    }
+    const QString line = QStringLiteral("printf '") + spelled + QStringLiteral("\\n'");
+    return line + QStringLiteral("; ") + line + QStringLiteral(" >&2; ");
 }
 
 namespace {

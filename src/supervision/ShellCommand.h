@@ -17,14 +17,38 @@ public:
     // quote, reopen). Safe for every byte, newlines included.
     static QString quoted(const QString& text);
 
+    // A leading "~" (the whole directory, or "~/" and more) becomes `home`, as
+    // a shell would expand it; anything else, "~user" included, stays as is.
+    // An empty `home` changes nothing.
+    static QString expandedDirectory(const QString& directory, const QString& home);
+
+    // The user's home folder: $HOME, else the user database's entry; empty
+    // when neither says.
+    static QString homeFolder();
+
     // "cd <quoted directory> && " when the directory is present and not empty
-    // (as is, not trimmed), then "exec " and the command exactly as stored.
+    // (as is, not trimmed; a leading ~ expanded to homeFolder()), then "exec "
+    // and the command exactly as stored.
     // A command that exec cannot take whole (takesExec() false) is run by
     // "exec <quoted shell> -c <quoted command>" instead.
     static QString script(const QString& command, const std::optional<QString>& directory, const QString& shell);
 
-    // The arguments after the shell path: "-lic" and the script.
-    static QStringList arguments(const QString& command, const std::optional<QString>& directory, const QString& shell);
+    // The arguments after the shell path: "-lic" and the script. With
+    // `markStart` (and a shell that takes it, see marksStart()), the script
+    // first writes startMarker as a line on standard output and on standard
+    // error: whatever comes before it on a stream is the login shell's own
+    // start-up output (rc files: stty, nvm, conda notices), not the server's.
+    static QStringList arguments(
+        const QString& command, const std::optional<QString>& directory, const QString& shell, bool markStart = false);
+
+    // The line the script writes on both streams just before the command
+    // starts (before its cd, so a failing cd is the server's error).
+    static constexpr QByteArrayView startMarker { "\x1ewardlamp: the command starts\x1e" };
+    // Whether the shell runs the marker's printf lines: every Bourne-like
+    // shell and fish; not csh and tcsh, where ">&2" means something else.
+    static bool marksStart(const QString& shell);
+    // The script's prefix that writes the marker (empty when !marksStart).
+    static QString startMarkerScript(const QString& shell);
 
     // Whether "exec " + command runs the command as written: one simple
     // command or a pipeline-free one with redirections. Not for lists

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -312,16 +313,42 @@ private Q_SLOTS:
         QCOMPARE(m_alerts[0].message, QStringLiteral("nothing special here"));
     }
 
+    // A real Node server crashing on a busy port writes its report in one go:
+    // "node:events:502", a throw line, then "Error: listen EADDRINUSE: ...".
+    // The alert quotes the line that explains the crash, not the first.
+    void alertQuotesTheLineThatExplainsTheCrash()
+    {
+        const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+        if (node.isEmpty())
+            QSKIP("node is not installed");
+        const quint16 port = Test::freeTcpPort();
+        QVERIFY(port != 0);
+        Holder holder(port);
+        QVERIFY2(holder.start(), "the holder did not start listening");
+        auto manager = makeManager();
+        const ServerConfig config = Test::server(QStringLiteral("web"),
+            ShellCommand::quoted(node) + QStringLiteral(" -e ")
+                + ShellCommand::quoted(QStringLiteral("require('http').createServer().listen(%1)").arg(port)));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_alerts.isEmpty(), Test::waitMs(15000));
+        QCOMPARE(
+            m_alerts[0].message, QStringLiteral("Error: listen EADDRINUSE: address already in use :::%1").arg(port));
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+    }
+
     void stdoutErrorPatternDecidesErrorLines()
     {
         auto manager = makeManager();
         const ServerConfig config = Test::server(QStringLiteral("api"),
             childCommand({ QStringLiteral("out:0 errors"), QStringLiteral("out:ErrorBoundary mounted"),
-                QStringLiteral("out:Error: connect ECONNREFUSED"), QStringLiteral("out:done"),
-                QStringLiteral("hold") }));
+                QStringLiteral("out:caf\u00e9error \u65e5\u672cerror error\u00f1"),
+                QStringLiteral("out:Error: connect ECONNREFUSED"), QStringLiteral("out:\u65e5\u672c: fatal"),
+                QStringLiteral("out:done"), QStringLiteral("hold") }));
         manager->start(config);
         QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("done")), Test::waitMs(5000));
-        QCOMPARE(errorTexts(manager->state(config.id)), QStringList { QStringLiteral("Error: connect ECONNREFUSED") });
+        QCOMPARE(errorTexts(manager->state(config.id)),
+            (QStringList { QStringLiteral("Error: connect ECONNREFUSED"), QStringLiteral("\u65e5\u672c: fatal") }));
         QCOMPARE(manager->state(config.id).status, ServerStatus::error);
     }
 
@@ -740,19 +767,23 @@ private Q_SLOTS:
     {
         qputenv("WL_REMOTE_SECRET", "pairing-secret");
         qputenv("WL_REMOTE_PASSWORD", "hunter2");
+        qputenv("WL_REMOTE_KEY", "controller-key");
         qputenv("WL_REMOTE_ENABLED", "1");
         auto manager = makeManager();
         const ServerConfig config = Test::server(QStringLiteral("api"),
             childCommand({ QStringLiteral("env:WL_REMOTE_SECRET"), QStringLiteral("env:WL_REMOTE_PASSWORD"),
-                QStringLiteral("env:WL_REMOTE_ENABLED"), QStringLiteral("exit:0") }));
+                QStringLiteral("env:WL_REMOTE_KEY"), QStringLiteral("env:WL_REMOTE_ENABLED"),
+                QStringLiteral("exit:0") }));
         manager->start(config);
         QVERIFY(waitAllExited(*manager));
         qunsetenv("WL_REMOTE_SECRET");
         qunsetenv("WL_REMOTE_PASSWORD");
+        qunsetenv("WL_REMOTE_KEY");
         qunsetenv("WL_REMOTE_ENABLED");
         const QStringList lines = texts(manager->state(config.id));
-        QCOMPARE(lines.mid(1, 3),
-            (QStringList { QStringLiteral("<unset>"), QStringLiteral("<unset>"), QStringLiteral("1") }));
+        QCOMPARE(lines.mid(1, 4),
+            (QStringList { QStringLiteral("<unset>"), QStringLiteral("<unset>"), QStringLiteral("<unset>"),
+                QStringLiteral("1") }));
     }
 
     void bashJobControlNoiseIsDropped()
@@ -790,6 +821,82 @@ private Q_SLOTS:
             (QStringList { started + config.command, QStringLiteral("from the shell"),
                 QStringLiteral("\u25A0 Stopped (exit 0)") }));
         QVERIFY(!manager->state(config.id).hasError);
+    }
+
+    // A login shell's rc file that talks on both streams (stty without a
+    // terminal, nvm and conda notices) before the command starts: its lines
+    // are shown as normal lines, never as errors; the server's own standard
+    // error after them still is.
+    void shellStartupOutputIsNeverAnError_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<QString>("rcFile");
+        QTest::newRow("bash") << QStringLiteral("/bin/bash") << QStringLiteral(".bash_profile");
+        QTest::newRow("dash") << QStringLiteral("/usr/bin/dash") << QStringLiteral(".profile");
+        QTest::newRow("zsh") << QStringLiteral("/usr/bin/zsh") << QStringLiteral(".zshrc");
+    }
+    void shellStartupOutputIsNeverAnError()
+    {
+        QFETCH(QString, shell);
+        QFETCH(QString, rcFile);
+        if (!QFile::exists(shell))
+            QSKIP("this shell is not installed");
+        QTemporaryDir home;
+        QFile rc(home.filePath(rcFile));
+        QVERIFY(rc.open(QIODevice::WriteOnly));
+        rc.write("echo \"stty: 'standard input': Inappropriate ioctl for device\" >&2\n"
+                 "echo 'nvm: error: no default alias' >&2\n"
+                 "echo 'conda: Error loading environment'\n");
+        rc.close();
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        auto manager = makeManager(shell);
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("out:serving"), QStringLiteral("sleep:100"),
+                QStringLiteral("err:the server's own complaint"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        const bool exited = waitAllExited(*manager);
+        qputenv("HOME", savedHome);
+        QVERIFY(exited);
+        const ServerRuntimeState& state = manager->state(config.id);
+        const QStringList lines = texts(state);
+        for (const QString& shown : { QStringLiteral("stty: 'standard input': Inappropriate ioctl for device"),
+                 QStringLiteral("nvm: error: no default alias"), QStringLiteral("conda: Error loading environment"),
+                 QStringLiteral("serving") })
+            QVERIFY2(lines.contains(shown), qPrintable(lines.join(u'|')));
+        QCOMPARE(errorTexts(state), QStringList { QStringLiteral("the server's own complaint") });
+        QCOMPARE(m_alerts.size(), 1);
+        QCOMPARE(m_alerts[0].message, QStringLiteral("the server's own complaint"));
+        for (const QString& line : lines)
+            QVERIFY2(!line.contains(QStringLiteral("wardlamp: the command starts")), qPrintable(line));
+    }
+
+    // The same rc file and a server that prints nothing on standard error:
+    // the server ends healthy, with no alert.
+    void shellStartupOutputLeavesAHealthyServerHealthy()
+    {
+        QTemporaryDir home;
+        QFile rc(home.filePath(QStringLiteral(".bash_profile")));
+        QVERIFY(rc.open(QIODevice::WriteOnly));
+        rc.write("echo 'stty: standard input: Inappropriate ioctl for device' >&2\n");
+        rc.close();
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        auto manager = makeManager(QStringLiteral("/bin/bash"));
+        const ServerConfig config = Test::server(
+            QStringLiteral("api"), childCommand({ QStringLiteral("out:serving"), QStringLiteral("hold") }));
+        manager->start(config);
+        const bool shown = QTest::qWaitFor(
+            [&] { return texts(manager->state(config.id)).contains(QStringLiteral("serving")); }, Test::waitMs(10000));
+        qputenv("HOME", savedHome);
+        QVERIFY(shown);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QVERIFY(texts(state).contains(QStringLiteral("stty: standard input: Inappropriate ioctl for device")));
+        QCOMPARE(state.status, ServerStatus::running);
+        QVERIFY(!state.hasError);
+        QVERIFY(m_alerts.isEmpty());
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
     }
 
     void missingShellFailsToStart()
@@ -869,6 +976,28 @@ private Q_SLOTS:
         QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
         QVERIFY(!QFile::exists(base.filePath(QStringLiteral("pwned"))));
         QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("pwned"))));
+    }
+
+    // "~/proj" runs in the home folder's proj, as every user expects (the
+    // shell would take a quoted ~ literally: "cd: ~/proj: No such file").
+    void tildeDirectoryIsTheHomeFolder()
+    {
+        QTemporaryDir home;
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("proj"))));
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        auto manager = makeManager(QStringLiteral("/bin/sh"));
+        ServerConfig config
+            = Test::server(QStringLiteral("api"), childCommand({ QStringLiteral("cwd"), QStringLiteral("exit:0") }));
+        config.directory = QStringLiteral("~/proj");
+        manager->start(config);
+        const bool exited = waitAllExited(*manager);
+        qputenv("HOME", savedHome);
+        QVERIFY(exited);
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(texts(state).value(1), home.filePath(QStringLiteral("proj")));
+        QCOMPARE(texts(state).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
+        QVERIFY(!state.hasError);
     }
 
     // Command lines that are more than one simple command run whole, in the

@@ -4,6 +4,8 @@
 #include "TestEnvironment.h"
 #include "supervision/ShellCommand.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QtTest>
 
 using namespace Wardlamp;
@@ -58,6 +60,93 @@ private Q_SLOTS:
         const QString shell = QStringLiteral("/bin/b'sh");
         QCOMPARE(ShellCommand::script(command, directory, shell), script);
         QCOMPARE(ShellCommand::arguments(command, directory, shell), (QStringList { QStringLiteral("-lic"), script }));
+    }
+
+    // A leading ~ is the home folder, as in a shell; nothing else is expanded.
+    void expandedDirectory_data()
+    {
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("expanded");
+        const auto row = [](const char* name, const char* directory, const char* home, const char* expanded) {
+            QTest::newRow(name) << QString::fromUtf8(directory) << QString::fromUtf8(home)
+                                << QString::fromUtf8(expanded);
+        };
+        row("tilde alone", "~", "/home/ann", "/home/ann");
+        row("tilde slash", "~/", "/home/ann", "/home/ann/");
+        row("tilde path", "~/proj/web", "/home/ann", "/home/ann/proj/web");
+        row("home with trailing slash", "~/proj", "/home/ann/", "/home/ann/proj");
+        row("root as home", "~/proj", "/", "/proj");
+        row("other user", "~bob/proj", "/home/ann", "~bob/proj");
+        row("tilde inside", "/srv/~/x", "/home/ann", "/srv/~/x");
+        row("leading space", " ~/x", "/home/ann", " ~/x");
+        row("no home", "~/proj", "", "~/proj");
+        row("quote in home", "~/a", "/home/it's", "/home/it's/a");
+    }
+    void expandedDirectory()
+    {
+        QFETCH(QString, directory);
+        QFETCH(QString, home);
+        QFETCH(QString, expanded);
+        QCOMPARE(ShellCommand::expandedDirectory(directory, home), expanded);
+    }
+
+    // The script cds into the expanded folder, quoted like any other.
+    void scriptExpandsTildeFromHome()
+    {
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", "/home/it's");
+        const QString script
+            = ShellCommand::script(QStringLiteral("x"), QStringLiteral("~/proj"), QStringLiteral("/bin/sh"));
+        qputenv("HOME", savedHome);
+        QCOMPARE(script, QStringLiteral("cd '/home/it'\\''s/proj' && exec x"));
+    }
+
+    // The marker goes out on both streams before anything of the command,
+    // its cd included; csh-like shells get none.
+    void markedArguments_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<QString>("prefix");
+        const QString printf = QStringLiteral("printf '\\036wardlamp: the command starts\\036\\n'");
+        QTest::newRow("bash") << QStringLiteral("/bin/bash")
+                              << printf + QStringLiteral("; ") + printf + QStringLiteral(" >&2; ");
+        QTest::newRow("zsh") << QStringLiteral("/usr/bin/zsh")
+                             << printf + QStringLiteral("; ") + printf + QStringLiteral(" >&2; ");
+        QTest::newRow("tcsh") << QStringLiteral("/bin/tcsh") << QString();
+        QTest::newRow("csh") << QStringLiteral("csh") << QString();
+    }
+    void markedArguments()
+    {
+        QFETCH(QString, shell);
+        QFETCH(QString, prefix);
+        QCOMPARE(ShellCommand::marksStart(shell), !prefix.isEmpty());
+        QCOMPARE(ShellCommand::arguments(QStringLiteral("bun x.js"), QStringLiteral("/srv"), shell, true),
+            (QStringList { QStringLiteral("-lic"), prefix + QStringLiteral("cd '/srv' && exec bun x.js") }));
+        QCOMPARE(ShellCommand::arguments(QStringLiteral("bun x.js"), QStringLiteral("/srv"), shell, false),
+            (QStringList { QStringLiteral("-lic"), QStringLiteral("cd '/srv' && exec bun x.js") }));
+    }
+
+    // What the shells really print for the marker's script: the marker itself.
+    void shellsPrintTheMarker_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::newRow("bash") << QStringLiteral("/bin/bash");
+        QTest::newRow("dash") << QStringLiteral("/usr/bin/dash");
+        QTest::newRow("zsh") << QStringLiteral("/usr/bin/zsh");
+    }
+    void shellsPrintTheMarker()
+    {
+        QFETCH(QString, shell);
+        if (!QFile::exists(shell))
+            QSKIP("this shell is not installed");
+        QProcess process;
+        process.start(
+            shell, { QStringLiteral("-c"), ShellCommand::startMarkerScript(shell) + QStringLiteral("exit 0") });
+        QVERIFY(process.waitForFinished(Test::waitMs(10000)));
+        const QByteArray line = ShellCommand::startMarker.toByteArray() + '\n';
+        QCOMPARE(process.readAllStandardOutput(), line);
+        QCOMPARE(process.readAllStandardError(), line);
     }
 
     // Which command lines "exec " can take whole.
