@@ -1,5 +1,7 @@
 #include "AgentSnapshot.h"
 
+#include "supervision/PlainText.h"
+
 #include "supervision/LogLine.h"
 #include "supervision/ServerConfig.h"
 #include "supervision/ServerRuntimeState.h"
@@ -75,7 +77,8 @@ WireServer AgentSnapshot::wireServer(const ServerConfig& config, const ServerRun
 
 WireLogLine AgentSnapshot::wireLine(const LogLine& line)
 {
-    return WireLogLine { line.id, WireTime::fromDateTime(line.date), line.text, line.isError };
+    // The log keeps the server's colours; a controller shows the text alone.
+    return WireLogLine { line.id, WireTime::fromDateTime(line.date), PlainText::stripText(line.text), line.isError };
 }
 
 Snapshot AgentSnapshot::build(const QString& macName, const QList<ServerConfig>& servers,

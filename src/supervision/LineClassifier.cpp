@@ -22,8 +22,12 @@ inline bool isWord(char c)
 
 using Marks = LineClassifier::Marks;
 
+// Lines with an escape sequence are left to the caller like non-ASCII ones:
+// error and port detection must see them without their escape sequences.
+constexpr char escape = 0x1B;
+
 // The marks of one byte position, the definition the vector versions follow:
-// a byte >= 0x80; a line feed; the first two letters of a listed word (any
+// a byte >= 0x80 or ESC; a line feed; the first two letters of a listed word (any
 // case, errorWordStarts; a kernel may narrow this to three letters,
 // errorWordGroups); the n of "n u" or "nus". Candidates only need to include
 // every real match: each one is verified byte by byte.
@@ -37,7 +41,7 @@ using Marks = LineClassifier::Marks;
             const char c1 = char(d[i + 1] | 0x20);
             const char c2 = char(d[i + 2] | 0x20);
             const quint64 bit = quint64(1) << b;
-            if (static_cast<unsigned char>(d[i]) >= 0x80)
+            if (static_cast<unsigned char>(d[i]) >= 0x80 || d[i] == escape)
                 marks.nonAscii |= bit;
             if (d[i] == '\n')
                 marks.newlines |= bit;
@@ -130,7 +134,8 @@ __attribute__((target("avx512f,avx512bw"))) void markAvx512(const char* d, qsize
         const __m512i b1 = WL_BITS512(raw1, low1, high1);
         const __m512i b2 = WL_BITS512(raw2, low2, high2);
         const __m512i all = _mm512_ternarylogic_epi64(b0, b1, b2, 0x80); // b0 & b1 & b2
-        out[w] = Marks { _mm512_cmpeq_epi8_mask(raw, newline), _mm512_movepi8_mask(raw),
+        out[w] = Marks { _mm512_cmpeq_epi8_mask(raw, newline),
+            _mm512_movepi8_mask(raw) | _mm512_cmpeq_epi8_mask(raw, _mm512_set1_epi8(escape)),
             _mm512_test_epi8_mask(all, wordBits), _mm512_test_epi8_mask(all, portBits) };
     }
 #undef WL_BITS512
@@ -146,6 +151,7 @@ __attribute__((target("avx2"))) void markAvx2(const char* d, qsizetype words, Ma
     const __m256i nibble = _mm256_set1_epi8(0x0f);
     const __m256i newline = _mm256_set1_epi8('\n');
     const __m256i zero = _mm256_setzero_si256();
+    const __m256i escapes = _mm256_set1_epi8(escape);
     const __m256i wordBits = _mm256_set1_epi8(char(~portBit));
     const __m256i portBits = _mm256_set1_epi8(char(portBit));
 #define WL_BITS256(v, low, high)                                                                                       \
@@ -167,7 +173,9 @@ __attribute__((target("avx2"))) void markAvx2(const char* d, qsizetype words, Ma
             const __m256i all = _mm256_and_si256(_mm256_and_si256(b0, b1), b2);
             const int shift = half * 32;
             marks.newlines |= quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(raw, newline)))) << shift;
-            marks.nonAscii |= quint64(quint32(_mm256_movemask_epi8(raw))) << shift;
+            marks.nonAscii
+                |= quint64(quint32(_mm256_movemask_epi8(_mm256_or_si256(raw, _mm256_cmpeq_epi8(raw, escapes)))))
+                << shift;
             marks.errorCandidates |= WL_ANY256(all, wordBits) << shift;
             marks.portCandidates |= WL_ANY256(all, portBits) << shift;
         }
@@ -196,7 +204,7 @@ void markSse2(const char* d, qsizetype words, Marks* out)
                 _mm_or_si128(_mm_and_si128(eq(raw1, ' '), eq(c2, 'u')), _mm_and_si128(eq(c1, 'u'), eq(c2, 's'))));
             const int shift = quarter * 16;
             marks.newlines |= mask(eq(raw, '\n')) << shift;
-            marks.nonAscii |= mask(raw) << shift;
+            marks.nonAscii |= mask(_mm_or_si128(raw, eq(raw, escape))) << shift;
             marks.errorCandidates |= mask(error) << shift;
             marks.portCandidates |= mask(port) << shift;
         }

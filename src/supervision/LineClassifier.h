@@ -9,14 +9,15 @@ namespace Wardlamp {
 
 // Classifies the lines of one read at memory speed. scan() passes once over
 // the whole chunk with vector instructions and marks line feeds and three
-// sparse kinds of position: bytes >= 0x80, places where a listed error word
+// sparse kinds of position: bytes >= 0x80 and ESC, places where a listed error word
 // could begin (its first letters, any case), and places where "in use" or
 // "eaddrinuse" could be (the "n u" / "nus" in them). Per line, only those marks are then
 // checked, so a line costs a few bit tests instead of a pass over its bytes.
 //
 // The answers equal ErrorPattern::matchesAscii() and PortInUse::mayMentionAscii()
 // for ASCII lines; lines with a byte >= 0x80 are reported as such and left to
-// the caller (they take the regular expression). Not thread-safe per object;
+// the caller (they take the regular expression), and so are lines with an ESC
+// (detection looks at them without their escape sequences, PlainText). Not thread-safe per object;
 // one per output thread.
 class LineClassifier {
 public:
@@ -38,7 +39,7 @@ public:
     // The marks of 64 bytes of the chunk, side by side for locality.
     struct Marks {
         quint64 newlines;
-        quint64 nonAscii;
+        quint64 nonAscii; // a byte >= 0x80, or ESC
         quint64 errorCandidates;
         quint64 portCandidates;
     };
@@ -52,7 +53,7 @@ public:
     qsizetype findNewline(qsizetype from) const;
 
     struct Facts {
-        bool ascii = true;
+        bool ascii = true; // no byte >= 0x80 and no ESC
         bool error = false; // only meaningful when ascii
         bool mayMentionPort = false; // only meaningful when ascii
     };

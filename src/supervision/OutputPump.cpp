@@ -1,6 +1,7 @@
 #include "OutputPump.h"
 
 #include "ErrorPattern.h"
+#include "PlainText.h"
 #include "PortInUse.h"
 #include "ShellCommand.h"
 
@@ -674,15 +675,25 @@ void OutputPump::stage(ProcessRun& run, bool isStderr, QByteArrayView line, bool
             flags |= RawLine::error;
         if (hints->mayMentionPort)
             flags |= RawLine::maybePort;
-    } else if (ascii) {
-        if (!isStderr && ErrorPattern::matchesAscii(line))
-            flags |= RawLine::error;
-        if (PortInUse::mayMentionAscii(line))
-            flags |= RawLine::maybePort;
     } else {
-        flags |= RawLine::nonAscii | RawLine::maybePort;
-        if (!isStderr && ErrorPattern::mayMatchNonAscii(line) && ErrorPattern::matches(QString::fromUtf8(line)))
-            flags |= RawLine::error;
+        // Colours stay in the stored line; detection sees the text without
+        // escape sequences ("\e[31mError\e[39m: boom" is an error line).
+        QByteArray plainCopy;
+        QByteArrayView plain = line;
+        if (PlainText::hasControls(line)) {
+            plainCopy = PlainText::strip(line);
+            plain = plainCopy;
+        }
+        if (ascii) {
+            if (!isStderr && ErrorPattern::matchesAscii(plain))
+                flags |= RawLine::error;
+            if (PortInUse::mayMentionAscii(plain))
+                flags |= RawLine::maybePort;
+        } else {
+            flags |= RawLine::nonAscii | RawLine::maybePort;
+            if (!isStderr && ErrorPattern::matchesUtf8(plain))
+                flags |= RawLine::error;
+        }
     }
     stageLine(line, flags);
 }

@@ -53,8 +53,20 @@ ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString&
     int forkedPid = -1;
     // A value no other run shares: every process of this run inherits it.
     const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
-    const ProcessSpawner::Result result = ProcessSpawner::spawn(loginShell.toLocal8Bit(), argv, scrubbedEnvironment,
-        { runTagVariable + '=' + tag }, [&forkedPid, subreaper](int pid) {
+    QList<QByteArray> added { runTagVariable + '=' + tag };
+    // Output as a terminal would get it: Python unbuffered on a pipe, colours
+    // on, unless the user's environment says otherwise (NO_COLOR present and
+    // not empty, or a value of their own), which the child inherits.
+    if (!qEnvironmentVariableIsSet("PYTHONUNBUFFERED"))
+        added.append(QByteArrayLiteral("PYTHONUNBUFFERED=1"));
+    if (qEnvironmentVariableIsEmpty("NO_COLOR")) {
+        for (const char* name : { "FORCE_COLOR", "CLICOLOR_FORCE" }) {
+            if (!qEnvironmentVariableIsSet(name))
+                added.append(QByteArray(name) + "=1");
+        }
+    }
+    const ProcessSpawner::Result result = ProcessSpawner::spawn(
+        loginShell.toLocal8Bit(), argv, scrubbedEnvironment, added, [&forkedPid, subreaper](int pid) {
             // Claimed before anything can reap it, so only we collect its status.
             forkedPid = pid;
             if (subreaper)

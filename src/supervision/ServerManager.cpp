@@ -1,6 +1,7 @@
 #include "ServerManager.h"
 
 #include "AlertLine.h"
+#include "PlainText.h"
 
 #include "ChangeBatch.h"
 #include "ErrorAlertService.h"
@@ -485,7 +486,9 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
             if (target.status == ServerStatus::running)
                 target.status = ServerStatus::error;
             if (alertDue && (!alertLine || alertRank != AlertLine::Rank::leadsWithWord)) {
-                const AlertLine::Rank rank = AlertLine::rank(bytes, !(raw.flags & Detail::RawLine::standardError));
+                const AlertLine::Rank rank
+                    = AlertLine::rank(PlainText::hasControls(bytes) ? QByteArrayView(PlainText::strip(bytes)) : bytes,
+                        !(raw.flags & Detail::RawLine::standardError));
                 if (!alertLine || rank > alertRank) {
                     alertLine = i;
                     alertRank = rank;
@@ -494,7 +497,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
         }
         if (!portHandled && (raw.flags & Detail::RawLine::maybePort)) {
             // Text only for the port check, which few lines need.
-            if (const auto port = PortInUse::detect(QString::fromUtf8(bytes))) {
+            if (const auto port = PortInUse::detect(QString::fromUtf8(PlainText::strip(bytes)))) {
                 handlePortInUse(config, *port);
                 // Further port messages of this batch meet a running recovery or
                 // the same cooldown, and are ignored either way.
@@ -505,7 +508,7 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     // The alert service lets one alert per server through every 30 s, so within
     // one batch only one error line can raise one.
     if (alertLine)
-        m_alerts->alert(config, QString::fromUtf8(output.text(output.lines[*alertLine])));
+        m_alerts->alert(config, QString::fromUtf8(PlainText::strip(output.text(output.lines[*alertLine]))));
 }
 
 // --- exits -----------------------------------------------------------------

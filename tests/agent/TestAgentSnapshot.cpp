@@ -1,5 +1,6 @@
 #include "agent/AgentSnapshot.h"
 #include "agent/StatusAnnouncer.h"
+#include "supervision/LogLine.h"
 #include "supervision/ServerConfig.h"
 #include "supervision/ServerRuntimeState.h"
 
@@ -55,6 +56,22 @@ private Q_SLOTS:
         QVERIFY(!wire.directory);
         QCOMPARE(wire.tunnelHostname, std::optional<QString>(u"idle.example.org"_s));
         QCOMPARE(sample().servers[0].startedAt->msSinceEpoch, 1700000000000.0);
+    }
+
+    // The log keeps a server's colours; the wire carries the text alone.
+    void wireLineHasNoEscapeSequences()
+    {
+        LogLine line;
+        line.id = QUuid::createUuid();
+        line.date = QDateTime::fromMSecsSinceEpoch(1700000000000, Qt::UTC);
+        line.text = u"\x1b[31mError\x1b[39m: boom \x1b]8;;http://x\x07link\x1b]8;;\x07 \u00e9"_s;
+        line.isError = true;
+        const WireLogLine wire = AgentSnapshot::wireLine(line);
+        QCOMPARE(wire.text, u"Error: boom link \u00e9"_s);
+        QCOMPARE(wire.id, line.id);
+        QVERIFY(wire.isError);
+        line.text = u"plain \t text"_s;
+        QCOMPARE(AgentSnapshot::wireLine(line).text, line.text);
     }
 
     // The hash covers exactly the name and, per server, id, name, command,

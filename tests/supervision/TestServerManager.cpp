@@ -352,6 +352,100 @@ private Q_SLOTS:
         QCOMPARE(manager->state(config.id).status, ServerStatus::error);
     }
 
+    // Colours stay in the log; detection sees the text without them: a
+    // coloured "Error" is an error line, a colour inside a word does not
+    // hide it, and an escape sequence alone makes nothing an error.
+    void colouredOutputIsDetectedWithoutItsEscapes()
+    {
+        auto manager = makeManager();
+        const QString coloured = QStringLiteral("\x1b[31mError\x1b[39m: boom");
+        const QString split = QStringLiteral("fat\x1b[1mal\x1b[0m");
+        const QString harmless = QStringLiteral("\x1b[32mready\x1b[0m in 300 ms");
+        const ServerConfig config = Test::server(QStringLiteral("web"),
+            childCommand({ QStringLiteral("out:") + harmless, QStringLiteral("out:") + coloured,
+                QStringLiteral("out:") + split, QStringLiteral("out:done"), QStringLiteral("hold") }));
+        manager->start(config);
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(QStringLiteral("done")), Test::waitMs(5000));
+        QCOMPARE(errorTexts(manager->state(config.id)), (QStringList { coloured, split }));
+        QCOMPARE(m_alerts.size(), 1);
+        QCOMPARE(m_alerts[0].message, QStringLiteral("Error: boom"));
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+    }
+
+    // Children get Python unbuffered and colours forced, unless the user's
+    // environment says otherwise.
+    void childEnvironmentDefaults_data()
+    {
+        QTest::addColumn<QStringList>("userEnvironment"); // NAME=value
+        QTest::addColumn<QStringList>("seen"); // PYTHONUNBUFFERED, FORCE_COLOR, CLICOLOR_FORCE
+        const QString unset = QStringLiteral("<unset>");
+        const QString one = QStringLiteral("1");
+        QTest::newRow("nothing set") << QStringList() << QStringList { one, one, one };
+        QTest::newRow("NO_COLOR") << QStringList { QStringLiteral("NO_COLOR=1") } << QStringList { one, unset, unset };
+        QTest::newRow("empty NO_COLOR") << QStringList { QStringLiteral("NO_COLOR=") } << QStringList { one, one, one };
+        QTest::newRow("user's own values") << QStringList {
+            QStringLiteral("FORCE_COLOR=0"), QStringLiteral("CLICOLOR_FORCE=2"), QStringLiteral("PYTHONUNBUFFERED=0")
+        } << QStringList { QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("2") };
+    }
+    void childEnvironmentDefaults()
+    {
+        QFETCH(QStringList, userEnvironment);
+        QFETCH(QStringList, seen);
+        const QList<QByteArray> names { "PYTHONUNBUFFERED", "FORCE_COLOR", "CLICOLOR_FORCE", "NO_COLOR" };
+        QHash<QByteArray, std::optional<QByteArray>> saved;
+        for (const QByteArray& name : names) {
+            saved.insert(name,
+                qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData())) : std::nullopt);
+            qunsetenv(name.constData());
+        }
+        for (const QString& item : userEnvironment)
+            qputenv(item.section(u'=', 0, 0).toUtf8().constData(), item.section(u'=', 1).toUtf8());
+        auto manager = makeManager();
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("env:PYTHONUNBUFFERED"), QStringLiteral("env:FORCE_COLOR"),
+                QStringLiteral("env:CLICOLOR_FORCE"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        const bool exited = waitAllExited(*manager);
+        for (const QByteArray& name : names) {
+            if (const std::optional<QByteArray> value = saved.value(name))
+                qputenv(name.constData(), *value);
+            else
+                qunsetenv(name.constData());
+        }
+        QVERIFY(exited);
+        QCOMPARE(texts(manager->state(config.id)).mid(1, 3), seen);
+    }
+
+    // A real Python server's print() reaches the log while it runs, not at
+    // its exit (a pipe would otherwise buffer it).
+    void pythonOutputArrivesWhileItRuns()
+    {
+        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+        if (python.isEmpty())
+            QSKIP("python3 is not installed");
+        const QByteArray saved = qgetenv("PYTHONUNBUFFERED");
+        const bool wasSet = qEnvironmentVariableIsSet("PYTHONUNBUFFERED");
+        qunsetenv("PYTHONUNBUFFERED");
+        auto manager = makeManager();
+        const ServerConfig config = Test::server(QStringLiteral("py"),
+            ShellCommand::quoted(python) + QStringLiteral(" -c ")
+                + ShellCommand::quoted(
+                    QStringLiteral("import time\nprint('Running on http://127.0.0.1:5000')\ntime.sleep(300)")));
+        manager->start(config);
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                return texts(manager->state(config.id)).contains(QStringLiteral("Running on http://127.0.0.1:5000"));
+            },
+            Test::waitMs(10000));
+        if (wasSet)
+            qputenv("PYTHONUNBUFFERED", saved);
+        QVERIFY(shown);
+        QVERIFY(manager->state(config.id).pid.has_value());
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+    }
+
     void errorAfterStopKeepsStatusStopped()
     {
         auto manager = makeManager();
