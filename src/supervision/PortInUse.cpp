@@ -60,6 +60,11 @@ std::optional<int> PortInUse::detect(QStringView line)
     return firstCapturedInt(colonPattern(), line);
 }
 
+bool PortInUse::saysItCarriesOn(QStringView line)
+{
+    return line.contains(u"trying another", Qt::CaseInsensitive) || line.contains(u"instead", Qt::CaseInsensitive);
+}
+
 std::optional<int> PortInUse::firstCapturedInt(const QString& pattern, QStringView text)
 {
     const QRegularExpression re(pattern);

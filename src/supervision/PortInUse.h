@@ -18,6 +18,12 @@ public:
     // range-checked: five digits may exceed 65535.
     static std::optional<int> detect(QStringView line);
 
+    // Whether an in-use message says that the server carries on with another
+    // port: Vite's "Port 5173 is in use, trying another one..." and Next's
+    // "Port 3000 is in use, trying 3001 instead." ("trying another" or
+    // "instead", any case). Such a server has not failed.
+    static bool saysItCarriesOn(QStringView line);
+
     // The first capture group of the first match of the pattern in the text, as
     // a decimal integer; nothing when the pattern does not compile, nothing
     // matches, the group did not take part, or it is not a number.

@@ -1,6 +1,7 @@
 #include "PortRecovery.h"
 
 #include "ListenerScanner.h"
+#include "ProcessTree.h"
 
 #include <QStringList>
 
@@ -64,9 +65,50 @@ QString PortRecovery::resultText(int port, const QList<qint32>& pids)
         + numbers.join(QStringLiteral(", ")) + QStringLiteral(").");
 }
 
+QString PortRecovery::heldText(int port, const QList<Holder>& holders)
+{
+    if (holders.isEmpty())
+        return QStringLiteral("No listening process found on port ") + QString::number(port)
+            + QStringLiteral("; the server went on.");
+    QStringList named;
+    for (const Holder& holder : holders) {
+        QString text = QStringLiteral("PID ") + QString::number(holder.pid);
+        if (!holder.commandLine.isEmpty())
+            text += QStringLiteral(" (") + holder.commandLine + u')';
+        named.append(text);
+    }
+    return QStringLiteral("Port ") + QString::number(port) + QStringLiteral(" is held by ")
+        + named.join(QStringLiteral(", ")) + QStringLiteral("; the server went on.");
+}
+
 QString PortRecovery::restartText()
 {
     return QStringLiteral("\u21BB Restarting\u2026");
+}
+
+QList<PortRecovery::Holder> PortRecovery::holders(const ListenerScanner* scanner, int port)
+{
+    QList<Holder> result;
+    if (!scanner || port <= 0 || port > 65535)
+        return result;
+    QList<qint32> pids = scanner->listeningPids(quint16(port));
+    pids.removeAll(qint32(::getpid()));
+    for (qint32 pid : std::as_const(pids)) {
+        Holder holder { pid, QString() };
+        const QByteArray path = "/proc/" + QByteArray::number(pid) + "/cmdline";
+        if (const std::optional<QByteArray> cmdline = ProcessTree::readProcFile(path.constData(), 4096)) {
+            QByteArray text = *cmdline;
+            text.replace('\0', ' ');
+            // Shown on one log line: no control characters.
+            for (char& c : text) {
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                    c = ' ';
+            }
+            holder.commandLine = QString::fromUtf8(text.trimmed());
+        }
+        result.append(holder);
+    }
+    return result;
 }
 
 QList<qint32> PortRecovery::freePort(const ListenerScanner* scanner, int port, std::chrono::milliseconds grace)

@@ -55,8 +55,18 @@ public:
     bool isPortFreed() const { return m_freed; }
     std::optional<TimePoint> lastBeganAt() const { return m_lastBeganAt; }
 
+    // A process listening on the port, as the log names it.
+    struct Holder {
+        qint32 pid = 0;
+        QString commandLine; // its arguments joined by spaces; empty when unreadable
+    };
+
     // The server's log lines.
     static QString beginText(int port);
+    // After an in-use message of a server that carried on with another port
+    // (nothing was killed): "Port 5173 is held by PID 123 (python3 -m
+    // http.server); the server went on."
+    static QString heldText(int port, const QList<Holder>& holders);
     static QString resultText(int port, const QList<qint32>& pids);
     static QString restartText();
 
@@ -66,6 +76,9 @@ public:
     // Touches no recovery's state: runs on a pool thread.
     static QList<qint32> freePort(
         const ListenerScanner* scanner, int port, std::chrono::milliseconds grace = killGrace);
+    // Who listens on the port (never this process), touching nobody. Blocks
+    // briefly: runs on a pool thread.
+    static QList<Holder> holders(const ListenerScanner* scanner, int port);
 
 private:
     std::chrono::milliseconds m_cooldown;

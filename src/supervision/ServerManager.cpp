@@ -497,8 +497,14 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
         }
         if (!portHandled && (raw.flags & Detail::RawLine::maybePort)) {
             // Text only for the port check, which few lines need.
-            if (const auto port = PortInUse::detect(QString::fromUtf8(PlainText::strip(bytes)))) {
-                handlePortInUse(config, *port);
+            const QString text = QString::fromUtf8(PlainText::strip(bytes));
+            if (const auto port = PortInUse::detect(text)) {
+                // A server that goes on with another port (Vite, Next) has
+                // not failed: whoever holds the port is a bystander.
+                if (PortInUse::saysItCarriesOn(text))
+                    handlePortCarryOn(config, run, *port);
+                else
+                    handlePortInUse(config, *port);
                 // Further port messages of this batch meet a running recovery or
                 // the same cooldown, and are ignored either way.
                 portHandled = true;
@@ -561,6 +567,11 @@ void ServerManager::handleTermination(const ServerConfig& config, int status, bo
         return;
     }
 
+    // The run said it would carry on with another port, and exited instead:
+    // it gave up on the busy port after all, which is freed now.
+    if (const std::optional<Detail::ServerRecord::CarryOn> carryOn = std::exchange(server.carryOn, std::nullopt);
+        carryOn && !server.portRecovery.isRecovering() && m_clock() - carryOn->at <= carryOnExitWindow)
+        handlePortInUse(config, carryOn->port);
     if (server.portRecovery.isRecovering()) {
         if (ServerRuntimeState* target = entry(id)) {
             target->status = ServerStatus::stopped;
@@ -593,14 +604,15 @@ void ServerManager::handleTermination(const ServerConfig& config, int status, bo
 
 // --- port recovery: a busy port in the output is freed, then the server starts again
 
-void ServerManager::handlePortInUse(const ServerConfig& config, int port)
+bool ServerManager::handlePortInUse(const ServerConfig& config, int port)
 {
     ChangeScope scope(*this);
     const QUuid& id = config.id;
     Detail::ServerRecord& server = record(id);
     const std::optional<quint64> attempt = server.portRecovery.begin(m_clock());
     if (!attempt)
-        return;
+        return false;
+    server.carryOn.reset();
     server.crashRestarts.forget();
     appendLine(id, PortRecovery::beginText(port), false);
 
@@ -612,6 +624,33 @@ void ServerManager::handlePortInUse(const ServerConfig& config, int port)
         const QList<qint32> pids = PortRecovery::freePort(scanner.get(), port, portKillGrace);
         if (const auto postBox = box.lock())
             postBox->post([this, config, attempt, port, pids] { handlePortFreed(config, attempt, port, pids); });
+    });
+    return true;
+}
+
+void ServerManager::handlePortCarryOn(
+    const ServerConfig& config, const std::shared_ptr<Detail::ProcessRun>& run, int port)
+{
+    Detail::ServerRecord& server = record(config.id);
+    if (server.run != run || server.portRecovery.isRecovering())
+        return;
+    server.carryOn = Detail::ServerRecord::CarryOn { port, m_clock() };
+    // Named off the main thread (the scan reads /proc); reported only while
+    // the run that said it carries on is still the server's and alive.
+    std::weak_ptr<Detail::PostBox> box = m_postBox;
+    std::shared_ptr<const ListenerScanner> scanner = m_scanner;
+    std::weak_ptr<Detail::ProcessRun> weakRun = run;
+    QThreadPool::globalInstance()->start([this, box, scanner, config, port, weakRun] {
+        const QList<PortRecovery::Holder> holders = PortRecovery::holders(scanner.get(), port);
+        if (const auto postBox = box.lock())
+            postBox->post([this, config, port, holders, weakRun] {
+                const std::shared_ptr<Detail::ProcessRun> reporter = weakRun.lock();
+                const Detail::ServerRecord* current = findRecord(config.id);
+                if (!reporter || !current || current->run != reporter || reporter->finished)
+                    return;
+                ChangeScope scope(*this);
+                appendLine(config.id, PortRecovery::heldText(port, holders), false);
+            });
     });
 }
 

@@ -85,6 +85,9 @@ public:
     static constexpr std::chrono::milliseconds replacedRunGracePeriod { 2000 };
     static constexpr std::chrono::milliseconds crashRestartDelay { 1000 };
     static constexpr std::chrono::milliseconds portRestartDelay { 300 };
+    // A run that exits this soon after saying it carries on with another
+    // port did not: its port is freed and it starts again.
+    static constexpr std::chrono::milliseconds carryOnExitWindow { 5000 };
     static constexpr std::chrono::milliseconds portKillGrace = PortRecovery::killGrace;
 
     // Installs the process's SIGURG handler, with which quiet pipes are left
@@ -188,7 +191,11 @@ private:
     void handleRunFinished(const std::shared_ptr<Detail::ProcessRun>& run, int status, bool bySignal);
     void handleTermination(const ServerConfig& config, int status, bool bySignal);
     // --- port recovery
-    void handlePortInUse(const ServerConfig& config, int port);
+    // Begins a port recovery; false when one is under way or the cooldown
+    // forbids it.
+    bool handlePortInUse(const ServerConfig& config, int port);
+    // An in-use message after which the server carries on: names the holder.
+    void handlePortCarryOn(const ServerConfig& config, const std::shared_ptr<Detail::ProcessRun>& run, int port);
     void handlePortFreed(const ServerConfig& config, quint64 attempt, int port, const QList<qint32>& pids);
     void finishPortRecovery(const ServerConfig& config);
     // --- bookkeeping

@@ -6,7 +6,9 @@
 
 #include <QtGlobal>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace Wardlamp::Detail {
 
@@ -26,6 +28,14 @@ struct ServerRecord {
     bool restartAfterStop = false;
     RestartPolicy crashRestarts;
     PortRecovery portRecovery;
+    // The current run printed an in-use message and said it carries on with
+    // another port: nothing was freed. Should the run exit soon after all,
+    // the port is freed then and the server started again.
+    struct CarryOn {
+        int port = 0;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::optional<CarryOn> carryOn;
     // Number of the last line appended to the server's log; the next is one more.
     quint64 lastSeq = 0;
     // How the current run ended, once it has; moved into `previous` with its
@@ -42,6 +52,7 @@ struct ServerRecord {
         stopRequested = false;
         restartAfterStop = false;
         portRecovery.abandon();
+        carryOn.reset();
     }
 };
 

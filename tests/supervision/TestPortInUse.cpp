@@ -65,6 +65,28 @@ private Q_SLOTS:
         }
     }
 
+    // In-use messages of servers that carry on with another port, and of
+    // servers that gave up.
+    void saysItCarriesOn_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("carriesOn");
+        QTest::newRow("vite") << QStringLiteral("Port 5173 is in use, trying another one...") << true;
+        QTest::newRow("next") << QStringLiteral("Port 3000 is in use, trying 3001 instead.") << true;
+        QTest::newRow("next with sign") << QStringLiteral("\u26A0 Port 3000 is in use, trying 3001 instead.") << true;
+        QTest::newRow("upper case") << QStringLiteral("PORT 80 IN USE, TRYING ANOTHER") << true;
+        QTest::newRow("node") << QStringLiteral("Error: listen EADDRINUSE: address already in use :::3000") << false;
+        QTest::newRow("vite strict port") << QStringLiteral("Error: Port 5173 is already in use") << false;
+        QTest::newRow("question") << QStringLiteral("Failed to start server. Is port 3000 in use?") << false;
+    }
+    void saysItCarriesOn()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, carriesOn);
+        QVERIFY(PortInUse::detect(line).has_value());
+        QCOMPARE(PortInUse::saysItCarriesOn(line), carriesOn);
+    }
+
     void firstCapturedInt_data()
     {
         QTest::addColumn<QString>("pattern");

@@ -123,6 +123,13 @@ private Q_SLOTS:
         QTest::newRow("nobody listening")
             << PortRecovery::resultText(3000, {}) << u"No listening process found on port 3000; retrying anyway."_s;
         QTest::newRow("restart") << PortRecovery::restartText() << u"\u21BB Restarting\u2026"_s;
+        QTest::newRow("held by one") << PortRecovery::heldText(5173, { { 123, u"python3 -m http.server"_s } })
+                                     << u"Port 5173 is held by PID 123 (python3 -m http.server); the server went on."_s;
+        QTest::newRow("held by several, one unreadable")
+            << PortRecovery::heldText(3000, { { 7, u"node a.js"_s }, { 9, QString() } })
+            << u"Port 3000 is held by PID 7 (node a.js), PID 9; the server went on."_s;
+        QTest::newRow("held by nobody found")
+            << PortRecovery::heldText(3000, {}) << u"No listening process found on port 3000; the server went on."_s;
     }
 
     void texts()
@@ -130,6 +137,13 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QCOMPARE(text, expected);
+    }
+
+    void holdersNeverNameThisProcess()
+    {
+        const SelfScanner scanner;
+        QVERIFY(PortRecovery::holders(&scanner, 3000).isEmpty());
+        QVERIFY(PortRecovery::holders(nullptr, 3000).isEmpty());
     }
 
     void freePortNeverSignalsThisProcess()

@@ -1210,6 +1210,85 @@ private Q_SLOTS:
         QCOMPARE(m_alerts.size(), 1); // the EADDRINUSE line; the exit during recovery raises none
     }
 
+    // "Port P is in use, trying another one..." (Vite) from a server that
+    // goes on: the program holding the port is a bystander. Nothing is
+    // killed; the log names the holder.
+    void carryingOnServerKillsNoBystander()
+    {
+        const quint16 port = Test::freeTcpPort();
+        QVERIFY(port != 0);
+        Holder holder(port);
+        QVERIFY2(holder.start(), "the holder did not start listening");
+        auto manager = makeManager(QStringLiteral("/bin/bash"), true);
+        const QString vite = QStringLiteral("Port %1 is in use, trying another one...").arg(port);
+        const ServerConfig config = Test::server(QStringLiteral("vite"),
+            childCommand({ QStringLiteral("out:") + vite, QStringLiteral("listen:0"), QStringLiteral("hold") }));
+        manager->start(config);
+        QList<int> pids { holder.pid(), holder.grandchild() };
+        std::sort(pids.begin(), pids.end());
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(holder.pid()));
+        QVERIFY(cmdline.open(QIODevice::ReadOnly));
+        const QString commandLine = QString::fromUtf8(cmdline.readAll().replace('\0', ' ').trimmed());
+        QStringList named;
+        for (int pid : pids)
+            named.append(QStringLiteral("PID %1 (%2)").arg(pid).arg(commandLine));
+        const QString held = QStringLiteral("Port %1 is held by %2; the server went on.")
+                                 .arg(port)
+                                 .arg(named.join(QStringLiteral(", ")));
+        QTRY_VERIFY_WITH_TIMEOUT(texts(manager->state(config.id)).contains(held), Test::waitMs(10000));
+        // Well past the kill grace: the holder and its grandchild still live.
+        QTest::qWait(Test::waitMs(1000));
+        QVERIFY(!processGone(holder.pid()));
+        QVERIFY(!processGone(holder.grandchild()));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::running);
+        QVERIFY(!state.hasError);
+        for (const QString& line : texts(state))
+            QVERIFY2(!line.startsWith(QStringLiteral("Freed port")) && !line.contains(QStringLiteral("freeing it")),
+                qPrintable(line));
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+    }
+
+    // "Port P is in use, trying Q instead." (Next), then the process exits
+    // after all: it gave up on the port, which is freed now, and the server
+    // starts again with the usual recovery lines.
+    void serverThatExitsAfterCarryOnMessageRecovers()
+    {
+        const quint16 port = Test::freeTcpPort();
+        QVERIFY(port != 0);
+        Holder holder(port);
+        QVERIFY2(holder.start(), "the holder did not start listening");
+        auto manager = makeManager(QStringLiteral("/bin/bash"), true);
+        const QString next = QStringLiteral("Port %1 is in use, trying %2 instead.").arg(port).arg(port + 1);
+        const QString script = QStringLiteral("\"$0\" listen:%1 hold 2>/dev/null || { \"$0\" %2; exit 1; }")
+                                   .arg(port)
+                                   .arg(ShellCommand::quoted(QStringLiteral("out:") + next));
+        const ServerConfig config = Test::server(QStringLiteral("next"),
+            QStringLiteral("sh -c ") + ShellCommand::quoted(script) + u' ' + ShellCommand::quoted(child()));
+        QStringList seen;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines)
+                seen.append(QString::fromUtf8(line.text));
+        });
+        manager->start(config);
+        const QString listening = QStringLiteral("listening ") + QString::number(port);
+        QTRY_VERIFY_WITH_TIMEOUT(seen.contains(listening), Test::waitMs(15000));
+        QStringList pids { QString::number(holder.pid()), QString::number(holder.grandchild()) };
+        std::sort(pids.begin(), pids.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+        QCOMPARE(seen,
+            (QStringList { started + config.command, next,
+                QStringLiteral("\u26A0\uFE0E Port %1 already in use \u2014 freeing it and restarting\u2026").arg(port),
+                QStringLiteral("Freed port %1 (stopped PID %2).").arg(port).arg(pids.join(QStringLiteral(", "))),
+                QStringLiteral("\u21BB Restarting\u2026"), started + config.command, listening }));
+        const ServerRuntimeState& state = manager->state(config.id);
+        QCOMPARE(state.status, ServerStatus::running);
+        QVERIFY(!state.hasError);
+        QVERIFY(m_alerts.isEmpty());
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+    }
+
     void stopDuringPortRecoveryCancelsRestart()
     {
         const quint16 port = Test::freeTcpPort();
