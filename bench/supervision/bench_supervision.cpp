@@ -18,8 +18,16 @@
 //       times the exit of every member through pidfds polled on a thread of
 //       their own. Afterwards it scans /proc for any member still there.
 //
-// Both print "ok=1" when every check held.
+//   bench_supervision portrecovery --node PATH
+//       A stray Node server holds a free port; the manager starts a real Node
+//       server on the same port, which fails with EADDRINUSE. Times the port
+//       recovery from the moment the manager captured the EADDRINUSE line to
+//       the first HTTP answer of the restarted server (a client polls the
+//       port every 2 ms and tells the two servers apart by their answers).
+//
+// All print "ok=1" when every check held.
 
+#include "platform/SockDiagListenerScanner.h"
 #include "supervision/ErrorAlertService.h"
 #include "supervision/LineBatch.h"
 #include "supervision/ServerConfig.h"
@@ -28,18 +36,22 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTimer>
 #include <QUuid>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -488,6 +500,138 @@ int runStop(const QStringList& args)
     return allGone && left.empty() ? 0 : 1;
 }
 
+// ---------------------------------------------------------------------------
+// port recovery
+
+// A free TCP port on the loopback address, or 0.
+quint16 freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// One HTTP GET to 127.0.0.1:port; the answer's bytes, empty when nobody answered.
+QByteArray httpGet(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    timeval timeout { 0, 200000 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    QByteArray answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const char request[] = "GET / HTTP/1.0\r\nHost: localhost\r\n\r\n";
+        if (::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) > 0) {
+            char buffer[4096];
+            ssize_t got;
+            while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                answer.append(buffer, got);
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+QString nodeServer(const QString& node, quint16 port, const char* answer)
+{
+    const QString script
+        = u"require('http').createServer((q, r) => r.end('%1')).listen(%2)"_s.arg(QString::fromLatin1(answer))
+              .arg(port);
+    return u"'"_s + node + u"' -e \""_s + script + u"\""_s;
+}
+
+int runPortRecovery(const QStringList& args)
+{
+    const QString node = argValue(args, u"--node"_s, u"node"_s);
+    const quint16 port = freePort();
+    if (port == 0) {
+        std::fprintf(stderr, "bench_supervision: no free port\n");
+        return 1;
+    }
+    QProcess holder;
+    holder.start(u"/bin/sh"_s, { u"-c"_s, u"exec "_s + nodeServer(node, port, "holder") });
+    const auto holderUp = SteadyClock::now();
+    while (!httpGet(port).endsWith("holder")) {
+        if (SteadyClock::now() - holderUp > std::chrono::seconds(10)) {
+            std::fprintf(stderr, "bench_supervision: the holder did not answer\n");
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    ServerManager::Options options = managerOptions();
+    options.listenerScanner = std::make_shared<SockDiagListenerScanner>();
+    ServerManager manager(options);
+    const ServerConfig config = benchServer(nodeServer(node, port, "server"));
+
+    // The client polls from the EADDRINUSE line on, on a thread of its own.
+    std::atomic<long long> busyAtUs { -1 };
+    std::atomic<long long> answeredAtUs { -1 };
+    const auto origin = SteadyClock::now();
+    std::atomic<bool> polling { true };
+    std::thread client([&] {
+        while (polling && busyAtUs.load() < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (polling) {
+            if (httpGet(port).endsWith("server")) {
+                answeredAtUs = micros(SteadyClock::now() - origin);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    QObject::connect(
+        &manager, &ServerManager::linesCaptured, &manager,
+        [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines) {
+                if (busyAtUs.load() < 0 && line.text.contains("EADDRINUSE"))
+                    busyAtUs = micros(SteadyClock::now() - origin);
+            }
+        },
+        Qt::DirectConnection);
+    QEventLoop loop;
+    QTimer poller;
+    poller.setInterval(5);
+    QObject::connect(&poller, &QTimer::timeout, &loop, [&] {
+        if (answeredAtUs.load() >= 0 || SteadyClock::now() - origin > std::chrono::seconds(20))
+            loop.quit();
+    });
+    poller.start();
+    manager.start(config);
+    loop.exec();
+    polling = false;
+    client.join();
+
+    const long long busy = busyAtUs.load();
+    const long long answered = answeredAtUs.load();
+    const bool ok = busy >= 0 && answered >= 0;
+    std::printf("recovery_us=%s from_start_us=%s ok=%d\n", ok ? QByteArray::number(answered - busy).constData() : "-",
+        answered >= 0 ? QByteArray::number(answered).constData() : "-", ok ? 1 : 0);
+    std::fflush(stdout);
+    shutDown(manager, std::chrono::milliseconds(500), 10000);
+    if (holder.state() != QProcess::NotRunning) {
+        holder.kill();
+        holder.waitForFinished(5000);
+    }
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -501,6 +645,8 @@ int main(int argc, char** argv)
         return runIngest(args);
     if (mode == u"stop"_s)
         return runStop(args);
-    std::fprintf(stderr, "usage: bench_supervision ingest|stop ...\n");
+    if (mode == u"portrecovery"_s)
+        return runPortRecovery(args);
+    std::fprintf(stderr, "usage: bench_supervision ingest|stop|portrecovery ...\n");
     return 2;
 }

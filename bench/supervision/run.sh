@@ -5,7 +5,9 @@
 #   2. memory: wardlampd and supervisord, each supervising the same 10 servers
 #      that hold 2000 lines;
 #   3. idle: context switches of wardlampd (all threads) with 10 quiet servers;
-#   4. stop: time until the last of 5 descendants (one setsid'd) is gone.
+#   4. stop: time until the last of 5 descendants (one setsid'd) is gone;
+#   5. port recovery: a real Node server on a port a stray Node server holds,
+#      from the EADDRINUSE line to the restarted server's first answer.
 # Prints one table per benchmark: medians of several runs, ratios to the raw pipe.
 #
 #   bench/supervision/run.sh BUILD_DIR
@@ -14,7 +16,7 @@
 #   WL_BENCH_RUNS=5            runs per measurement (the median is printed)
 #   WL_BENCH_LINES=1000000     lines per ingestion run
 #   WL_BENCH_IDLE_SECONDS=30   idle window
-#   WL_BENCH_ONLY="ingest memory idle stop"   a subset of the benchmarks
+#   WL_BENCH_ONLY="ingest memory idle stop port"   a subset of the benchmarks
 #   WL_BENCH_PEERS="supervisord concurrently pm2"   peers to measure (empty: none)
 #   WL_BENCH_NPM_PREFIX=DIR    reuse an npm prefix holding pm2 and concurrently
 #                              (default: `npm install` into a fresh temporary one)
@@ -35,7 +37,7 @@ bin=$build/bin
 runs=${WL_BENCH_RUNS:-5}
 lines=${WL_BENCH_LINES:-1000000}
 idleSeconds=${WL_BENCH_IDLE_SECONDS:-30}
-only=${WL_BENCH_ONLY:-ingest memory idle stop}
+only=${WL_BENCH_ONLY:-ingest memory idle stop port}
 peers=${WL_BENCH_PEERS-supervisord concurrently pm2}
 lineBytes=80
 
@@ -550,6 +552,32 @@ bench_stop() {
 }
 
 # ---------------------------------------------------------------------------
+# 5. Port recovery with real Node servers
+# ---------------------------------------------------------------------------
+bench_port() {
+    section "5. Port recovery: EADDRINUSE line to the restarted Node server's first answer, median of $runs runs"
+    if [ ! -x "$driver" ] || ! command -v node >/dev/null; then
+        echo "(bench_supervision or node missing: skipped)"
+        return
+    fi
+    local out t worst=-
+    : >"$scratch/porttimes"
+    for ((run = 1; run <= runs; run++)); do
+        out=$("$driver" portrecovery --node "$(command -v node)" 2>"$scratch/port.err") || true
+        t=$(sed -n 's/.*recovery_us=\([0-9]*\).*/\1/p' <<<"$out")
+        if [ -n "$t" ]; then
+            echo "$t" >>"$scratch/porttimes"
+            if [ "$worst" = - ] || [ "$t" -gt "$worst" ]; then worst=$t; fi
+        else
+            echo "port recovery run failed: $out $(tail -3 "$scratch/port.err")" >&2
+        fi
+    done
+    printf '%-40s %-16s %s\n' case median "worst run"
+    printf '%-40s %-16s %s\n' "held by a stray server (target <= 0.9 s)" "$(human "$(median <"$scratch/porttimes")")" \
+        "$(human "$worst")"
+}
+
+# ---------------------------------------------------------------------------
 echo "Wardlamp supervision benchmarks ($(nproc) cores, $(uname -r), $(date -u "+%Y-%m-%d %H:%M UTC"), load average $(cut -d" " -f1-3 /proc/loadavg))"
 has "$only" ingest && setup_npm
 has "$only" ingest && bench_ingest
@@ -557,4 +585,5 @@ if has "$only" memory || has "$only" idle; then
     bench_memory_idle "$(has "$only" memory && echo 1 || echo 0)" "$(has "$only" idle && echo 1 || echo 0)"
 fi
 has "$only" stop && bench_stop
+has "$only" port && bench_port
 exit 0

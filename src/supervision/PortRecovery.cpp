@@ -5,9 +5,14 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <thread>
+#include <vector>
 
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace Wardlamp {
@@ -117,14 +122,69 @@ QList<qint32> PortRecovery::freePort(const ListenerScanner* scanner, int port, s
     if (scanner && port > 0 && port <= 65535)
         pids = scanner->listeningPids(quint16(port));
     pids.removeAll(qint32(::getpid()));
+    // Each holder through a pidfd: its exit can be waited for, and a signal
+    // never reaches a later process that got the same pid. A holder whose
+    // pidfd cannot be opened (gone already, or no descriptor left) is
+    // signalled by pid, and waited for by polling.
+    struct Target {
+        qint32 pid = 0;
+        int pidfd = -1;
+        bool gone = false;
+    };
+    std::vector<Target> targets;
+    targets.reserve(std::size_t(pids.size()));
     for (qint32 pid : std::as_const(pids))
-        ::kill(pid, SIGTERM);
-    if (!pids.isEmpty()) {
-        std::this_thread::sleep_for(grace);
-        for (qint32 pid : std::as_const(pids)) {
-            if (::kill(pid, 0) == 0)
-                ::kill(pid, SIGKILL);
+        targets.push_back({ pid, int(::syscall(SYS_pidfd_open, pid, 0)), false });
+    const auto send = [](const Target& target, int signal) {
+        if (target.pidfd >= 0)
+            ::syscall(SYS_pidfd_send_signal, target.pidfd, signal, nullptr, 0);
+        else
+            ::kill(target.pid, signal);
+    };
+    for (const Target& target : targets)
+        send(target, SIGTERM);
+    if (!targets.empty()) {
+        // Up to the grace, and no longer than the holders take to exit.
+        const auto deadline = std::chrono::steady_clock::now() + grace;
+        for (;;) {
+            std::vector<pollfd> fds;
+            bool polling = false; // some holder without a pidfd is still there
+            for (Target& target : targets) {
+                if (target.gone)
+                    continue;
+                if (target.pidfd >= 0)
+                    fds.push_back({ target.pidfd, POLLIN, 0 });
+                else if (::kill(target.pid, 0) != 0)
+                    target.gone = true;
+                else
+                    polling = true;
+            }
+            if (fds.empty() && !polling)
+                break;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            const int timeout = polling ? int(std::min<long long>(left.count(), 10)) : int(left.count());
+            const int ready = ::poll(fds.data(), nfds_t(fds.size()), timeout);
+            if (ready < 0 && errno != EINTR)
+                break;
+            for (const pollfd& fd : fds) {
+                if (fd.revents == 0)
+                    continue;
+                for (Target& target : targets) {
+                    if (target.pidfd == fd.fd)
+                        target.gone = true;
+                }
+            }
         }
+        for (const Target& target : targets) {
+            if (!target.gone && (target.pidfd >= 0 || ::kill(target.pid, 0) == 0))
+                send(target, SIGKILL);
+        }
+    }
+    for (const Target& target : targets) {
+        if (target.pidfd >= 0)
+            ::close(target.pidfd);
     }
     return pids;
 }

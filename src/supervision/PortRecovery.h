@@ -70,8 +70,9 @@ public:
     static QString resultText(int port, const QList<qint32>& pids);
     static QString restartText();
 
-    // Blocks: SIGTERM to the port's listeners (never this process), SIGKILL to
-    // those still there after `grace`. Returns whom it sent SIGTERM, in the
+    // Blocks: SIGTERM to the port's listeners (never this process), then waits
+    // for their exit, at most `grace`, and sends SIGKILL to those still there.
+    // Holders that exit at once cost no waiting. Returns whom it sent SIGTERM, in the
     // scanner's order; none without a scanner or for a port out of range.
     // Touches no recovery's state: runs on a pool thread.
     static QList<qint32> freePort(

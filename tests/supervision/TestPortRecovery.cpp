@@ -1,10 +1,16 @@
 // PortRecovery: the state of one server's busy-port recovery and its texts,
-// by tables. The recovery with real processes is in TestServerManager.
+// by tables; freePort() with real children. The recovery through the manager
+// is in TestServerManager.
 
+#include "TestEnvironment.h"
 #include "supervision/ListenerScanner.h"
 #include "supervision/PortRecovery.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -15,6 +21,33 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const PortRecovery::TimePoint origin = PortRecovery::TimePoint(100s);
+
+// Lists the given processes as the port's listeners.
+class FixedScanner : public ListenerScanner {
+public:
+    explicit FixedScanner(QList<qint32> pids)
+        : m_pids(std::move(pids))
+    {
+    }
+    QList<qint32> listeningPids(quint16) const override { return m_pids; }
+
+private:
+    QList<qint32> m_pids;
+};
+
+// A real wl-test-child that holds until signalled (and ignores SIGTERM when asked).
+std::unique_ptr<QProcess> startChild(bool ignoreTerm)
+{
+    auto process = std::make_unique<QProcess>();
+    QStringList steps;
+    if (ignoreTerm)
+        steps.append(u"ignore-term"_s);
+    steps += { u"out:ready"_s, u"hold"_s };
+    process->start(Test::program(u"wl-test-child"_s), steps);
+    if (!process->waitForReadyRead(Test::waitMs(5000)))
+        return nullptr;
+    return process;
+}
 
 // Lists this process as the port's listener.
 class SelfScanner : public ListenerScanner {
@@ -144,6 +177,37 @@ private Q_SLOTS:
         const SelfScanner scanner;
         QVERIFY(PortRecovery::holders(&scanner, 3000).isEmpty());
         QVERIFY(PortRecovery::holders(nullptr, 3000).isEmpty());
+    }
+
+    // Holders that exit on SIGTERM are waited for, not slept on: with a grace
+    // far longer than the test's patience, freePort() returns once they are
+    // gone. One that ignores SIGTERM gets SIGKILL when the grace is over; a
+    // holder gone before the scan was read costs nothing.
+    void freePortWaitsForTheHoldersExitOnly()
+    {
+        std::unique_ptr<QProcess> first = startChild(false);
+        std::unique_ptr<QProcess> second = startChild(false);
+        QVERIFY(first && second);
+        const FixedScanner scanner({ qint32(first->processId()), qint32(second->processId()) });
+        QElapsedTimer clock;
+        clock.start();
+        const QList<qint32> signalled = PortRecovery::freePort(&scanner, 3000, std::chrono::minutes(5));
+        QVERIFY2(clock.elapsed() < 60000, "freePort slept through the grace");
+        QCOMPARE(signalled, (QList<qint32> { qint32(first->processId()), qint32(second->processId()) }));
+        QVERIFY(first->waitForFinished(Test::waitMs(5000)));
+        QVERIFY(second->waitForFinished(Test::waitMs(5000)));
+        QCOMPARE(first->exitStatus(), QProcess::CrashExit); // ended by SIGTERM
+    }
+
+    void freePortKillsWhoIgnoresTheTerminateRequest()
+    {
+        std::unique_ptr<QProcess> stubborn = startChild(true);
+        QVERIFY(stubborn);
+        const qint32 pid = qint32(stubborn->processId());
+        const FixedScanner scanner({ pid, 999999999 });
+        PortRecovery::freePort(&scanner, 3000, std::chrono::milliseconds(200));
+        QVERIFY(stubborn->waitForFinished(Test::waitMs(5000)));
+        QCOMPARE(stubborn->exitStatus(), QProcess::CrashExit); // it ignored SIGTERM: SIGKILL ended it
     }
 
     void freePortNeverSignalsThisProcess()
