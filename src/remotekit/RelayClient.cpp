@@ -60,6 +60,9 @@ struct RelayConnection {
     bool closeSignalled = false;
     bool errorSignalled = false;
     bool awaitingPong = false;
+    // Bytes of the message being received, counted frame by frame.
+    qint64 incomingBytes = 0;
+    bool oversize = false;
     QString tlsErrors;
 };
 
@@ -79,6 +82,8 @@ RelayClient::RelayClient(QUrl endpoint, QString room, PeerRole role, Options opt
         m_options.timeScale = 1.0;
     if (m_options.maxPendingBytes < 1)
         m_options.maxPendingBytes = defaultMaxPendingBytes;
+    if (m_options.maxIncomingMessageBytes < 1)
+        m_options.maxIncomingMessageBytes = defaultMaxIncomingMessageBytes;
     // Zero leeway: the ping goes out on the period, not when convenient.
     m_heartbeat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_heartbeat, &QTimer::timeout, this, &RelayClient::handleHeartbeat);
@@ -100,7 +105,8 @@ RelayClient::~RelayClient()
 
 QUrl RelayClient::connectionUrl(const QUrl& endpoint)
 {
-    QUrl url = endpoint.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    // The query stays: relays behind an authenticating proxy take a token there.
+    QUrl url = endpoint.adjusted(QUrl::RemoveFragment);
     QString path = url.path();
     while (path.endsWith(QLatin1Char('/')))
         path.chop(1);
@@ -168,8 +174,11 @@ void RelayClient::openSocket()
     RelayConnection* c = connection.get();
     const quint64 serial = c->serial;
     QWebSocket* socket = c->socket;
-    // No incoming size limit of our own: with one set, Qt 6.4.2 corrupts its heap when a
-    // message exceeds it (seen with a 17 MiB frame from a scripted server).
+    // No incoming message limit set on the socket: with one set, Qt 6.4.2 corrupts its
+    // heap when a message exceeds it (seen with a 17 MiB message from a scripted
+    // server). The client counts each message's frames itself instead (below), and
+    // a single frame is held to the same bound by the socket's frame limit.
+    socket->setMaxAllowedIncomingFrameSize(quint64(m_options.maxIncomingMessageBytes));
 
     // Every socket signal is handled from the event loop, never inside the socket's own
     // processing: tearing a socket down from within its signal emission corrupts its
@@ -190,6 +199,30 @@ void RelayClient::openSocket()
             texts.append(error.errorString());
         c->tlsErrors = texts.join(QStringLiteral("; "));
     });
+    // Counted as each frame arrives, before the socket gathers the next ones; the
+    // connection is ended from the event loop, never inside the socket's own processing.
+    auto countFrame = [this, c, serial](qint64 bytes, bool isLastFrame) {
+        if (c->oversize)
+            return;
+        c->incomingBytes += bytes;
+        if (c->incomingBytes > m_options.maxIncomingMessageBytes) {
+            c->oversize = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial] {
+                    handleFailure(serial, Signal::error,
+                        tr("the relay sent a message larger than %1 bytes").arg(m_options.maxIncomingMessageBytes));
+                },
+                Qt::QueuedConnection);
+            return;
+        }
+        if (isLastFrame)
+            c->incomingBytes = 0;
+    };
+    QObject::connect(socket, &QWebSocket::textFrameReceived, this,
+        [countFrame](const QString& frame, bool isLastFrame) { countFrame(frame.size(), isLastFrame); });
+    QObject::connect(socket, &QWebSocket::binaryFrameReceived, this,
+        [countFrame](const QByteArray& frame, bool isLastFrame) { countFrame(frame.size(), isLastFrame); });
     QObject::connect(
         socket, &QWebSocket::textMessageReceived, this,
         [this, serial](const QString& text) { handleFrame(serial, text.toUtf8()); }, queued);
@@ -273,9 +306,12 @@ void RelayClient::handleFailure(quint64 serial, Signal signal, std::optional<QSt
     }
     if (signal == Signal::closed && !connection->opened)
         error = tr("connection closed before the handshake completed");
+    std::optional<int> closeCode;
+    if (signal == Signal::closed && connection->opened)
+        closeCode = int(connection->socket->closeCode());
 
     qCDebug(lcRemoteKit) << "relay: connection lost:" << error.value_or(QStringLiteral("closed by the relay"));
-    tearDown(std::move(error), true);
+    tearDown(std::move(error), true, closeCode);
     scheduleReconnect();
 }
 
@@ -306,7 +342,7 @@ void RelayClient::handleHeartbeat()
     c->socket->ping();
 }
 
-void RelayClient::tearDown(std::optional<QString> error, bool reportIt)
+void RelayClient::tearDown(std::optional<QString> error, bool reportIt, std::optional<int> closeCode)
 {
     m_heartbeat.stop();
     if (m_current) {
@@ -321,7 +357,7 @@ void RelayClient::tearDown(std::optional<QString> error, bool reportIt)
             c->socket->abort();
     }
     if (reportIt)
-        report(Event::disconnected(std::move(error)));
+        report(Event::disconnected(std::move(error), closeCode));
 }
 
 void RelayClient::scheduleReconnect()

@@ -67,10 +67,17 @@ public:
         std::optional<QString> error;
         // envelope: the decoded frame.
         std::optional<Envelope> envelope;
+        // disconnected: the code of the relay's close frame, when the relay
+        // closed an open connection (4000 from our relay: another connection
+        // of this room and role replaced this one).
+        std::optional<int> closeCode;
 
         static Event connected() { return {}; }
-        static Event disconnected(std::optional<QString> error) { return { Kind::disconnected, std::move(error), {} }; }
-        static Event received(Envelope envelope) { return { Kind::envelope, {}, std::move(envelope) }; }
+        static Event disconnected(std::optional<QString> error, std::optional<int> closeCode = std::nullopt)
+        {
+            return { Kind::disconnected, std::move(error), {}, closeCode };
+        }
+        static Event received(Envelope envelope) { return { Kind::envelope, {}, std::move(envelope), {} }; }
 
         friend bool operator==(const Event&, const Event&) = default;
     };
@@ -78,6 +85,7 @@ public:
     // Well above what the agent sends in one go in normal use (a snapshot and the
     // recent log lines of each server), small beside the memory of any machine.
     static constexpr qint64 defaultMaxPendingBytes = 4 * 1024 * 1024;
+    static constexpr qint64 defaultMaxIncomingMessageBytes = 16 * 1024 * 1024;
 
     struct Options {
         // Multiplies every delay of the client (back-off, heartbeat period, request
@@ -89,6 +97,10 @@ public:
         // The most the send backlog of one connection may hold (see above); values
         // below 1 read as the default.
         qint64 maxPendingBytes = defaultMaxPendingBytes;
+        // The largest message taken from the relay, in bytes (text: in
+        // characters); a larger one ends the connection like any other failure.
+        // Well above the relay's largest frame (1 MiB by default).
+        qint64 maxIncomingMessageBytes = defaultMaxIncomingMessageBytes;
     };
 
     static constexpr int requestTimeoutMs = 60'000;
@@ -100,7 +112,7 @@ public:
     ~RelayClient() override;
 
     // The upgrade URL: `endpoint` with "connect" appended as its last path segment,
-    // with exactly one "/" before it; query and fragment are dropped.
+    // with exactly one "/" before it; the query is kept, the fragment dropped.
     static QUrl connectionUrl(const QUrl& endpoint);
 
     QUrl endpoint() const { return m_endpoint; }
@@ -154,7 +166,7 @@ private:
     void handleFrame(quint64 serial, const QByteArray& bytes);
     void handleHeartbeat();
     void handleBacklogOverflow(qint64 pending, qint64 frameBytes);
-    void tearDown(std::optional<QString> error, bool report);
+    void tearDown(std::optional<QString> error, bool report, std::optional<int> closeCode = std::nullopt);
     void scheduleReconnect();
     void report(Event event);
     void deliverPending();

@@ -22,6 +22,7 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Wardlamp;
@@ -261,6 +262,9 @@ private Q_SLOTS:
     void requestCarriesPathAndHeaders();
     void connectTwiceOpensOneConnection();
     void undecodableFramesAreDroppedConnectionKept();
+    void oversizeMessageIsALostConnection_data();
+    void oversizeMessageIsALostConnection();
+    void relayCloseCodeIsReported();
     void relayCloseReportsNoErrorAndReconnects();
     void tearDownClosesWithGoingAway();
     void handshakeTimeoutIsEnforced();
@@ -294,8 +298,13 @@ void TestRelayClient::connectionUrl_data()
                                             << "wss://relay.example/wl/connect";
     QTest::newRow("port kept") << "ws://127.0.0.1:8080"
                                << "ws://127.0.0.1:8080/connect";
-    QTest::newRow("query dropped") << "wss://relay.example/wl?x=1"
-                                   << "wss://relay.example/wl/connect";
+    // Hosted relays behind an authenticating proxy take a token in the query.
+    QTest::newRow("query kept") << "wss://relay.example/wl?x=1"
+                                << "wss://relay.example/wl/connect?x=1";
+    QTest::newRow("query after a root slash") << "wss://relay.example/?token=ab.C-9_z&x="
+                                              << "wss://relay.example/connect?token=ab.C-9_z&x=";
+    QTest::newRow("fragment dropped, query kept") << "wss://relay.example/wl/?t=1#part"
+                                                  << "wss://relay.example/wl/connect?t=1";
 }
 
 void TestRelayClient::connectionUrl()
@@ -743,19 +752,24 @@ void TestRelayClient::requestCarriesPathAndHeaders_data()
 {
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("path");
-    QTest::newRow("no path") << QString() << "/connect";
+    QTest::addColumn<QString>("query");
+    QTest::newRow("no path") << QString() << "/connect" << QString();
     QTest::newRow("trailing slash") << "/"
-                                    << "/connect";
+                                    << "/connect" << QString();
     QTest::newRow("prefix") << "/wl"
-                            << "/wl/connect";
+                            << "/wl/connect" << QString();
     QTest::newRow("prefix and slash") << "/wl/"
-                                      << "/wl/connect";
+                                      << "/wl/connect" << QString();
+    QTest::newRow("query") << "/?token=a%2Fb%3D"
+                           << "/connect"
+                           << "token=a%2Fb%3D";
 }
 
 void TestRelayClient::requestCarriesPathAndHeaders()
 {
     QFETCH(QString, suffix);
     QFETCH(QString, path);
+    QFETCH(QString, query);
     ScriptedRelay server;
     Pairing pairing;
     RelayClient controller(QUrl(server.url().toString() + suffix), pairing.room, PeerRole::controller);
@@ -765,6 +779,7 @@ void TestRelayClient::requestCarriesPathAndHeaders()
     QCOMPARE(server.requests.size(), 1);
     const QNetworkRequest& request = server.requests.first();
     QCOMPARE(request.url().path(), path);
+    QCOMPARE(request.url().query(QUrl::FullyEncoded), query);
     QCOMPARE(request.rawHeader("X-WL-Room"), pairing.room.toUtf8());
     QCOMPARE(request.rawHeader("X-WL-Role"), QByteArray("controller"));
 }
@@ -786,6 +801,73 @@ void TestRelayClient::connectTwiceOpensOneConnection()
     agent.connectToRelay();
     QCOMPARE(server.sockets.size(), 1);
     QCOMPARE(log.count(Kind::connected), 1);
+}
+
+void TestRelayClient::oversizeMessageIsALostConnection_data()
+{
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<int>("frameBytes"); // how the relay cuts the message into frames
+    QTest::newRow("text in many frames") << false << 512 * 1024;
+    QTest::newRow("binary in many frames") << true << 512 * 1024;
+    QTest::newRow("text in one frame") << false << 64 * 1024 * 1024;
+}
+
+void TestRelayClient::oversizeMessageIsALostConnection()
+{
+    QFETCH(bool, binary);
+    QFETCH(int, frameBytes);
+    ScriptedRelay server;
+    Pairing pairing;
+    RelayClient::Options options;
+    options.timeScale = 0.1;
+    RelayClient agent(server.url(), pairing.room, PeerRole::agent, options);
+    EventLog log(&agent);
+    agent.connectToRelay();
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
+    QWebSocket* socket = server.sockets.first();
+    socket->setOutgoingFrameSize(quint64(frameBytes));
+    // Up to the limit a message is taken (this one does not decode and is dropped).
+    const QByteArray atLimit(RelayClient::defaultMaxIncomingMessageBytes, 'x');
+    if (binary)
+        socket->sendBinaryMessage(atLimit);
+    else
+        socket->sendTextMessage(QString::fromLatin1(atLimit));
+    socket->sendTextMessage(QStringLiteral(R"({"v":1,"kind":"pong"})"));
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::envelope), 1, waitMs(20000));
+    QCOMPARE(log.count(Kind::disconnected), 0);
+
+    const QByteArray over(RelayClient::defaultMaxIncomingMessageBytes + 1, 'x');
+    if (binary)
+        socket->sendBinaryMessage(over);
+    else
+        socket->sendTextMessage(QString::fromLatin1(over));
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 1, waitMs(20000));
+    const auto lost = std::find_if(log.events.cbegin(), log.events.cend(),
+        [](const RelayClient::Event& event) { return event.kind == Kind::disconnected; });
+    // Counted by the client: a failure; one oversize frame: the socket's own close, "too much data".
+    QVERIFY2(
+        (lost->error && !lost->error->isEmpty()) || lost->closeCode == int(QWebSocketProtocol::CloseCodeTooMuchData),
+        "an oversize message ends the connection");
+    // And the client dials again as after any lost connection.
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 2, waitMs(20000));
+}
+
+void TestRelayClient::relayCloseCodeIsReported()
+{
+    ScriptedRelay server;
+    Pairing pairing;
+    RelayClient::Options options;
+    options.timeScale = 0.1;
+    RelayClient agent(server.url(), pairing.room, PeerRole::agent, options);
+    EventLog log(&agent);
+    agent.connectToRelay();
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::connected), 1, waitMs(10000));
+    server.sockets.first()->close(QWebSocketProtocol::CloseCode(4000), QStringLiteral("replaced"));
+    QTRY_COMPARE_WITH_TIMEOUT(log.count(Kind::disconnected), 1, waitMs(10000));
+    const auto lost = std::find_if(log.events.cbegin(), log.events.cend(),
+        [](const RelayClient::Event& event) { return event.kind == Kind::disconnected; });
+    QCOMPARE(lost->closeCode, std::optional<int>(4000));
+    QCOMPARE(lost->error, std::optional<QString>());
 }
 
 void TestRelayClient::undecodableFramesAreDroppedConnectionKept()
