@@ -42,6 +42,9 @@ RemoteAgent::RemoteAgent(std::optional<QUrl> relayUrl, Options options, QObject*
     m_logRetry.setSingleShot(true);
     m_logRetry.setInterval(logRetryInterval);
     connect(&m_logRetry, &QTimer::timeout, this, &RemoteAgent::forwardNewLogs);
+    m_replacedRetry.setSingleShot(true);
+    m_replacedRetry.setInterval(m_options.replacedRetryDelay);
+    connect(&m_replacedRetry, &QTimer::timeout, this, &RemoteAgent::reconnect);
 }
 
 RemoteAgent::~RemoteAgent() = default;
@@ -128,9 +131,11 @@ void RemoteAgent::dropClient()
 void RemoteAgent::reconnect()
 {
     const quint64 generation = ++m_generation;
+    m_replacedRetry.stop();
     m_pushScheduler->cancel();
     dropClient();
     setControllerCount(0);
+    m_reannouncements = 0;
     m_logs.reset();
     m_lastSnapshotHash.reset();
 
@@ -204,16 +209,21 @@ void RemoteAgent::handleEvent(const RelayClient::Event& event)
 {
     switch (event.kind) {
     case RelayClient::Event::Kind::disconnected:
+        m_reannouncements = 0;
+        if (event.closeCode == closeCodeReplaced) {
+            standAside();
+            break;
+        }
         if (m_state.kind != ConnectionState::Kind::off)
             setState(ConnectionState::connecting());
         break;
     case RelayClient::Event::Kind::connected:
-        // The relay announces every controller already in the room to an agent
-        // that joins, so counting restarts here; a count carried over from the
-        // previous connection would be doubled by those announcements and never
-        // come back to zero.
-        setControllerCount(0);
-        setState(ConnectionState::online());
+        // The count carries over from the previous connection of this client: a
+        // relay that only announces controllers as they join says nothing of the
+        // ones that stayed. Ours states the true count in its welcome, which
+        // comes next.
+        m_reannouncements = 0;
+        setState(m_controllerCount > 0 ? ConnectionState::controllerConnected() : ConnectionState::online());
         m_logs.reset();
         m_lastSnapshotHash.reset();
         pushSnapshot(true);
@@ -227,10 +237,19 @@ void RemoteAgent::handleEvent(const RelayClient::Event& event)
 
 void RemoteAgent::handleEnvelope(const Envelope& envelope)
 {
+    // The announcements of a census come right after its welcome; anything
+    // else in between means the relay sends no more of them.
+    if (envelope.kind != Envelope::Kind::peerJoin)
+        m_reannouncements = 0;
     switch (envelope.kind) {
     case Envelope::Kind::peerJoin:
         if (envelope.role != PeerRole::controller)
             return;
+        if (m_reannouncements > 0) {
+            // A controller the welcome already counted.
+            --m_reannouncements;
+            return;
+        }
         setControllerCount(m_controllerCount + 1);
         setState(ConnectionState::controllerConnected());
         pushSnapshot(true);
@@ -260,11 +279,41 @@ void RemoteAgent::handleEnvelope(const Envelope& envelope)
         return;
     }
     case Envelope::Kind::welcome:
+        if (envelope.controllers)
+            takeCensus(*envelope.controllers);
+        return;
     case Envelope::Kind::ping:
     case Envelope::Kind::pong:
     case Envelope::Kind::registerDevice:
         return;
     }
+}
+
+void RemoteAgent::standAside()
+{
+    // Redialling at once would replace the other computer, which would redial
+    // and replace this one, many times a second, while the controllers see the
+    // two machines' lists alternate.
+    qCWarning(lcRemoteAgent, "another computer joined the room with this pairing key; retrying in %lld s",
+        qlonglong(std::chrono::duration_cast<std::chrono::seconds>(m_options.replacedRetryDelay).count()));
+    m_pushScheduler->cancel();
+    dropClient();
+    setControllerCount(0);
+    setState(ConnectionState::error(u"Another computer is using this pairing key"_s));
+    m_replacedRetry.start();
+}
+
+void RemoteAgent::takeCensus(qint64 controllers)
+{
+    const qint64 before = m_controllerCount;
+    setControllerCount(controllers);
+    m_reannouncements = controllers;
+    setState(controllers > 0 ? ConnectionState::controllerConnected() : ConnectionState::online());
+    // The push of `connected` passed the logs over while nobody was counted:
+    // the controllers found here get the recent lines, as on a join. (With a
+    // count carried over, that push sent them the whole logs already.)
+    if (before == 0 && controllers > 0)
+        sendLogBacklog(std::nullopt);
 }
 
 void RemoteAgent::handleMessage(const PeerMessage& message)

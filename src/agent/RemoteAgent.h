@@ -37,6 +37,10 @@ struct RemoteAgentOptions {
     std::chrono::milliseconds maxPushDelay { 900 };
     std::chrono::milliseconds passwordDebounce { 400 };
     int replayMemory = 4096; // nonces of the last accepted payloads, whatever their key
+    // After the relay replaced this agent's connection by another computer's
+    // (close code 4000), the agent waits this long before it joins again,
+    // instead of taking the room back at once and being taken over in turn.
+    std::chrono::milliseconds replacedRetryDelay { 60'000 };
 };
 
 // The desktop side of remote access: joins the relay room of the pairing secret
@@ -54,7 +58,10 @@ struct RemoteAgentOptions {
 // rounds with a password) runs on a worker thread and a newer reconnect()
 // supersedes one still running; the nonce of an accepted payload is not
 // accepted again (the last replayMemory nonces, across reconnections); every
-// log line reaches a present controller once, in order.
+// log line reaches a present controller once, in order. The controller count
+// starts at 0 with each new client and carries over its reconnections; a
+// "welcome" that states the count (our relay's) replaces it, and the peerJoin
+// announcements of those controllers that follow it are not counted again.
 class RemoteAgent : public QObject {
     Q_OBJECT
 
@@ -68,6 +75,9 @@ public:
     // While the connection's send backlog holds more than half of what the
     // client allows, log lines wait; this often the agent looks again.
     static constexpr std::chrono::milliseconds logRetryInterval { 50 };
+    // Our relay's close code for an agent connection replaced by a newer one of
+    // the same room.
+    static constexpr int closeCodeReplaced = 4000;
 
     // `relayUrl` none: no relay address is known; enabling gives an error state.
     explicit RemoteAgent(std::optional<QUrl> relayUrl, Options options = {}, QObject* parent = nullptr);
@@ -105,6 +115,12 @@ private:
     void handleEvent(const RelayClient::Event& event);
     void handleEnvelope(const Envelope& envelope);
     void handleMessage(const PeerMessage& message);
+    // Our relay's welcome: `controllers` are in the room, each announced again
+    // by a peerJoin that follows at once.
+    void takeCensus(qint64 controllers);
+    // Another computer joined with the same pairing key: leave the room to it
+    // and try again after replacedRetryDelay (or at the next reconnect()).
+    void standAside();
     void handleEnabledChanged(bool enabled);
     void handleSecretChanged();
     void handlePasswordChanged(const QString& password);
@@ -125,6 +141,8 @@ private:
     std::optional<ContentKey> m_contentKey;
     std::optional<QString> m_roomId;
     qint64 m_controllerCount = 0;
+    // peerJoin announcements still expected for controllers a welcome counted.
+    qint64 m_reannouncements = 0;
     LogForwarder m_logs;
     std::optional<quint64> m_lastSnapshotHash;
     PushScheduler* m_pushScheduler;
@@ -137,6 +155,7 @@ private:
     QString m_lastPassword;
     QTimer m_passwordDebounce;
     QTimer m_logRetry;
+    QTimer m_replacedRetry;
     quint64 m_logTurn = 0; // where the next log push starts among the servers
     bool m_rebuilding = false;
     quint64 m_generation = 0; // bumped by every reconnect(); stale derivations compare against it

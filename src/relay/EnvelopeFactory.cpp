@@ -5,11 +5,14 @@
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
 
+#include <cstdint>
+
 namespace Wardlamp {
 
 namespace {
 
-Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<bool> online)
+Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<bool> online,
+    std::optional<std::size_t> controllers = std::nullopt)
 {
     boost::json::object envelope;
     envelope["v"] = 1;
@@ -18,6 +21,8 @@ Frame build(std::string_view kind, std::optional<PeerRole> role, std::optional<b
         envelope["role"] = peerRoleToString(*role);
     if (online)
         envelope["online"] = *online;
+    if (controllers)
+        envelope["controllers"] = static_cast<std::uint64_t>(*controllers);
     return WireFrame::text(boost::json::serialize(envelope));
 }
 
@@ -35,6 +40,14 @@ Frame EnvelopeFactory::welcome(PeerRole receiver, bool online)
         { build("welcome", PeerRole::controller, false), build("welcome", PeerRole::controller, true) },
     };
     return frames[index(receiver)][online ? 1 : 0];
+}
+
+Frame EnvelopeFactory::agentWelcome(std::size_t controllers)
+{
+    static const Frame alone = build("welcome", PeerRole::agent, false, 0);
+    if (controllers == 0)
+        return alone;
+    return build("welcome", PeerRole::agent, true, controllers);
 }
 
 Frame EnvelopeFactory::peerJoin(PeerRole role)

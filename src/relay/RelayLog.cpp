@@ -4,12 +4,21 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 namespace Wardlamp {
 
 namespace {
 std::atomic<bool> s_enabled { true };
+std::mutex s_sinkMutex;
+std::function<void(std::string_view)> s_sink;
+} // namespace
+
+void RelayLog::setSink(std::function<void(std::string_view)> sink)
+{
+    const std::lock_guard lock(s_sinkMutex);
+    s_sink = std::move(sink);
 }
 
 void RelayLog::setEnabled(bool enabled)
@@ -19,6 +28,13 @@ void RelayLog::setEnabled(bool enabled)
 
 void RelayLog::line(std::string_view text)
 {
+    {
+        const std::lock_guard lock(s_sinkMutex);
+        if (s_sink) {
+            s_sink(text);
+            return;
+        }
+    }
     if (!s_enabled)
         return;
     const auto now = std::chrono::system_clock::now();

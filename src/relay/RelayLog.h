@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 namespace Wardlamp {
@@ -12,6 +13,9 @@ public:
     static std::string_view shortRoom(std::string_view room) { return room.substr(0, 8); }
     // Tests silence the log of in-process relays.
     static void setEnabled(bool enabled);
+    // Tests read the lines: while a sink is set, each line (without timestamp)
+    // goes to it instead, from whatever thread logs it. Empty: standard error again.
+    static void setSink(std::function<void(std::string_view)> sink);
 };
 
 } // namespace Wardlamp

@@ -13,6 +13,22 @@ namespace Wardlamp {
 namespace {
 // Private-use close code: this agent connection was replaced by a newer one.
 constexpr std::uint16_t closeReplaced = 4000;
+
+// "ADDR:PORT" or "[ADDR]:PORT" without the port.
+std::string_view host(std::string_view address)
+{
+    const auto colon = address.rfind(':');
+    return colon == std::string_view::npos ? address : address.substr(0, colon);
+}
+
+// The two hosts in either order.
+std::string hostPair(std::string_view a, std::string_view b)
+{
+    std::string_view first = host(a), second = host(b);
+    if (second < first)
+        std::swap(first, second);
+    return std::string(first) + ' ' + std::string(second);
+}
 } // namespace
 
 Room::Room(std::string id, std::size_t maxControllers, RelayStats& stats)
@@ -46,14 +62,22 @@ bool Room::join(const std::shared_ptr<Peer>& peer)
     }
 
     if (auto previous = std::exchange(m_agent, peer)) {
-        logEvent("replace", *previous);
+        // Two computers with one pairing key take turns: one line for the pair,
+        // not one per turn.
+        std::string pair = hostPair(previous->address(), peer->address());
+        if (pair != m_lastReplacement) {
+            logEvent("replace", *previous);
+            m_lastReplacement = std::move(pair);
+        }
         previous->close(closeReplaced, "replaced by a newer agent connection");
         for (const auto& controller : m_controllers)
             deliver(controller, EnvelopeFactory::peerLeave(PeerRole::agent));
     }
     logEvent("join", *peer);
-    deliver(peer, EnvelopeFactory::welcome(PeerRole::agent, !m_controllers.empty()));
-    // The agent learns of controllers only through peerJoin, so one per controller already here.
+    deliver(peer, EnvelopeFactory::agentWelcome(m_controllers.size()));
+    // An agent that reads only the shared vocabulary learns of controllers
+    // through peerJoin alone, so one per controller already here, right after
+    // the welcome whose count announces them.
     for (std::size_t i = 0; i < m_controllers.size(); ++i)
         deliver(peer, EnvelopeFactory::peerJoin(PeerRole::controller));
     for (const auto& controller : m_controllers)

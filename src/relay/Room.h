@@ -55,6 +55,7 @@ private:
     std::shared_ptr<Peer> m_agent;
     std::vector<std::shared_ptr<Peer>> m_controllers;
     Frame m_cached; // the agent's latest "cache": true frame
+    std::string m_lastReplacement; // hosts of the last agent replacement logged
 };
 
 } // namespace Wardlamp

@@ -92,6 +92,10 @@ QByteArray Envelope::encode() const
     }
     writeOptional(writer, QLatin1String("tag"), tag);
     writeOptional(writer, QLatin1String("notify"), notify);
+    if (controllers) {
+        writer.key(QLatin1String("controllers"));
+        writer.integer(*controllers);
+    }
     writer.endObject();
     // An envelope holds no numbers but an integer, so writing cannot fail.
     return writer.finish().value_or(QByteArray());
@@ -116,6 +120,11 @@ std::optional<Envelope> Envelope::decode(QByteArrayView json)
         || !readOptional(value, QLatin1String("tag"), asString, envelope.tag)
         || !readOptional(value, QLatin1String("notify"), asBool, envelope.notify))
         return std::nullopt;
+    // An addition of our relay: never a reason to drop the envelope.
+    if (const Json::Value* count = value.find(QLatin1String("controllers"))) {
+        if (const std::optional<qint64> n = asInt(*count); n && *n >= 0)
+            envelope.controllers = n;
+    }
     return envelope;
 }
 

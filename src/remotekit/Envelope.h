@@ -28,6 +28,11 @@ struct Envelope {
     std::optional<QStringList> tags;
     std::optional<QString> tag;
     std::optional<bool> notify;
+    // "controllers", in the "welcome" our relay sends an agent: how many
+    // controllers are in the room as it joins; each of them is also announced
+    // by a "peerJoin" that follows at once. Other peers ignore the key; a value
+    // that is not a non-negative integer reads as absent.
+    std::optional<qint64> controllers;
 
     // The "msg" envelope that carries a sealed peer message: version 1, "cache"
     // true only when `cache` is set, "tag" with "notify" true only when a tag is

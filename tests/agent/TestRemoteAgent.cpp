@@ -1,4 +1,6 @@
+#include "LiteralRelay.h"
 #include "RelayProcess.h"
+#include "TcpProxy.h"
 #include "TestController.h"
 #include "TestEnvironment.h"
 #include "TestServers.h"
@@ -16,6 +18,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 #include <signal.h>
@@ -36,7 +39,7 @@ bool isType(const TestController::Received& received, Type type)
 // their own files, the store, the manager, the pairing store and the agent.
 struct Rig {
     Rig(const QString& dir, const QUrl& relay, const QList<ServerConfig>& servers, RemoteAgentOptions options = {},
-        double timeScale = 0.1)
+        double timeScale = 0.1, const QProcessEnvironment& environment = {})
         : settings(dir + u"/settings.conf"_s, QSettings::IniFormat)
         , secrets(dir + u"/secrets"_s)
         , store(settings, QProcessEnvironment())
@@ -47,7 +50,7 @@ struct Rig {
             managerOptions.loginShell = u"/bin/bash"_s;
             return managerOptions;
         }())
-        , pairing(settings, QProcessEnvironment(), secrets)
+        , pairing(settings, environment, secrets)
         , agent(relay, [&] {
             // Quick reconnects after a relay restart (and quick heartbeats).
             options.client.timeScale = timeScale;
@@ -577,7 +580,202 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::online(), waitMs(10000));
     }
 
+    // The agent loses its connection while a controller stays. Once it is back,
+    // it still counts that one controller, whether the relay announces the
+    // controllers already present to a joining agent (ours: a census in the
+    // welcome, then one peerJoin each) or never does (a relay that does only
+    // what an agent may rely on), and a new line reaches the controller.
+    void controllerCountSurvivesAgentReconnect_data()
+    {
+        QTest::addColumn<bool>("literal");
+        QTest::newRow("relay that announces present controllers") << false;
+        QTest::newRow("relay that never does") << true;
+    }
+
+    void controllerCountSurvivesAgentReconnect()
+    {
+        QFETCH(bool, literal);
+        LiteralRelay literalRelay;
+        QVERIFY(literalRelay.listen());
+        const QUrl relay = literal ? literalRelay.url() : m_relay.url();
+        TcpProxy agentPath;
+        QVERIFY(agentPath.listen(quint16(relay.port())));
+        auto controller = onlineAgentAt(agentPath.url(), relay, { m_api });
+        QVERIFY(controller->join());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.controllerCount(), 1, waitMs(10000));
+        QVERIFY(lineReaches({ controller.get() }));
+
+        QSignalSpy states(&m_rig->agent, &RemoteAgent::stateChanged);
+        agentPath.dropAll();
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(states.cbegin(), states.cend(),
+                                     [](const QList<QVariant>& arguments) {
+                                         return arguments.at(0).value<ConnectionState>()
+                                             == ConnectionState::connecting();
+                                     }),
+            waitMs(10000));
+        QVERIFY(waitUntilOpenAgain());
+        QCOMPARE(m_rig->agent.controllerCount(), 1);
+        QCOMPARE(m_rig->agent.state(), ConnectionState::controllerConnected());
+        QVERIFY(lineReaches({ controller.get() }));
+    }
+
+    // The one controller leaves while the agent is away: our relay's census
+    // brings the count back to 0, and a controller joining later is counted once.
+    void controllerLeavingWhileAgentAwayIsNotCounted()
+    {
+        TcpProxy agentPath;
+        QVERIFY(agentPath.listen(m_relay.port()));
+        auto first = onlineAgentAt(agentPath.url(), m_relay.url(), { m_api });
+        QVERIFY(first->join());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.controllerCount(), 1, waitMs(10000));
+
+        agentPath.setRefusing(true);
+        agentPath.dropAll();
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::connecting(), waitMs(10000));
+        first->leave();
+        QTest::qWait(waitMs(200));
+        agentPath.setRefusing(false);
+        QVERIFY(waitUntilOpenAgain());
+        QCOMPARE(m_rig->agent.controllerCount(), 0);
+        QCOMPARE(m_rig->agent.state(), ConnectionState::online());
+
+        TestController second(m_relay.url(), *m_rig->pairing.secret());
+        QVERIFY(second.join());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.controllerCount(), 1, waitMs(10000));
+        QTest::qWait(waitMs(300));
+        QCOMPARE(m_rig->agent.controllerCount(), 1);
+        QVERIFY(lineReaches({ &second }));
+    }
+
+    // The relay restarts; the agent and two controllers come back, the agent
+    // first or the controllers first. Every controller is counted once and gets
+    // new lines.
+    void relayRestartWithEitherSideBackFirst_data()
+    {
+        QTest::addColumn<bool>("agentFirst");
+        QTest::newRow("agent back first") << true;
+        QTest::newRow("controllers back first") << false;
+    }
+
+    void relayRestartWithEitherSideBackFirst()
+    {
+        QFETCH(bool, agentFirst);
+        TcpProxy agentPath;
+        TcpProxy controllerPath;
+        QVERIFY(agentPath.listen(m_relay.port()));
+        QVERIFY(controllerPath.listen(m_relay.port()));
+        auto first = onlineAgentAt(agentPath.url(), controllerPath.url(), { m_api });
+        TestController second(controllerPath.url(), *m_rig->pairing.secret());
+        QVERIFY(first->join());
+        QVERIFY(second.join());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.controllerCount(), 2, waitMs(10000));
+
+        TcpProxy& later = agentFirst ? controllerPath : agentPath;
+        later.setRefusing(true);
+        m_relay.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::connecting(), waitMs(10000));
+        QVERIFY(m_relay.start());
+        if (agentFirst) {
+            QVERIFY(waitUntilOpenAgain());
+            QCOMPARE(m_rig->agent.controllerCount(), 0);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(first->isConnected() && second.isConnected(), waitMs(20000));
+        }
+        later.setRefusing(false);
+        if (agentFirst)
+            QTRY_VERIFY_WITH_TIMEOUT(first->isConnected() && second.isConnected(), waitMs(20000));
+        else
+            QVERIFY(waitUntilOpenAgain());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.controllerCount(), 2, waitMs(10000));
+        QTest::qWait(waitMs(300));
+        QCOMPARE(m_rig->agent.controllerCount(), 2);
+        QCOMPARE(m_rig->agent.state(), ConnectionState::controllerConnected());
+        QVERIFY(lineReaches({ first.get(), &second }));
+    }
+
+    // Two computers with one pairing key: the one replaced stands aside with a
+    // clear error instead of taking the room back at once, tries again slowly,
+    // and a rotation of the key clears the wait.
+    void computerReplacedInItsRoomStandsAside()
+    {
+        RemoteAgentOptions options;
+        options.replacedRetryDelay = std::chrono::milliseconds(waitMs(4000));
+        const ConnectionState replaced = ConnectionState::error(u"Another computer is using this pairing key"_s);
+        auto controller = connectedControllerWith({ m_api }, options);
+        QCOMPARE(m_rig->agent.state(), ConnectionState::online());
+        QSignalSpy firstClients(&m_rig->agent, &RemoteAgent::clientCreated);
+
+        QTemporaryDir otherDir(m_env->path(u"other-XXXXXX"_s));
+        QProcessEnvironment sameKey;
+        sameKey.insert(u"WL_REMOTE_SECRET"_s, QString::fromLatin1(m_rig->pairing.secret()->revealBytes().toHex()));
+        Rig other(otherDir.path(), m_relay.url(), { m_worker }, options, 0.1, sameKey);
+        other.pairing.setEnabled(true);
+        other.agent.configure(other.store, other.manager, other.pairing);
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), replaced, waitMs(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(other.agent.state(), ConnectionState::online(), waitMs(10000));
+
+        // No redial on the usual schedule: the other computer keeps the room.
+        QSignalSpy otherStates(&other.agent, &RemoteAgent::stateChanged);
+        QTest::qWait(waitMs(1000));
+        QCOMPARE(firstClients.size(), 0);
+        QCOMPARE(otherStates.size(), 0);
+        QCOMPARE(m_rig->agent.state(), replaced);
+
+        // Slowly, it tries again, and the other computer stands aside in turn.
+        QTRY_COMPARE_WITH_TIMEOUT(firstClients.size(), 1, waitMs(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(other.agent.state(), replaced, waitMs(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::online(), waitMs(10000));
+
+        // A new key on the other computer ends its wait at once.
+        other.pairing.rotateSecret();
+        QTRY_COMPARE_WITH_TIMEOUT(other.agent.state(), ConnectionState::online(), waitMs(2000));
+        QCOMPARE(m_rig->agent.state(), ConnectionState::online());
+    }
+
 private:
+    // Waits until the agent's client is connected again and what the relay
+    // sent on joining has been handled.
+    bool waitUntilOpenAgain()
+    {
+        if (!QTest::qWaitFor(
+                [&] {
+                    return m_rig->agent.client() && m_rig->agent.client()->isOpen()
+                        && m_rig->agent.state() != ConnectionState::connecting();
+                },
+                waitMs(20000)))
+            return false;
+        QTest::qWait(waitMs(300));
+        return true;
+    }
+
+    // A new line of the api server reaches every one of `controllers` within a second.
+    bool lineReaches(const QList<TestController*>& controllers)
+    {
+        const QString text = u"line %1"_s.arg(QUuid::createUuid().toString());
+        m_rig->manager.appendLog(m_api.id, text, false);
+        const bool arrived = QTest::qWaitFor(
+            [&] {
+                return std::all_of(controllers.begin(), controllers.end(),
+                    [&](TestController* controller) { return controller->lineTexts(m_api.id).contains(text); });
+            },
+            waitMs(1000));
+        if (!arrived)
+            qWarning() << "the line did not reach every controller within a second";
+        return arrived;
+    }
+
+    // An agent online at `agentRelay`, and a controller (not yet joined) at `controllerRelay`.
+    std::unique_ptr<TestController> onlineAgentAt(
+        const QUrl& agentRelay, const QUrl& controllerRelay, const QList<ServerConfig>& servers)
+    {
+        m_rig = std::make_unique<Rig>(m_dir->path(), agentRelay, servers);
+        m_rig->pairing.setEnabled(true);
+        m_rig->agent.configure(m_rig->store, m_rig->manager, m_rig->pairing);
+        if (!QTest::qWaitFor([&] { return m_rig->agent.state() == ConnectionState::online(); }, waitMs(10000)))
+            qWarning() << "agent did not come online:" << m_rig->agent.state().describe();
+        return std::make_unique<TestController>(controllerRelay, *m_rig->pairing.secret());
+    }
+
     QString logText(const QUuid& id) const
     {
         QString text;

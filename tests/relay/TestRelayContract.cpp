@@ -4,10 +4,16 @@
 #include "InProcessRelay.h"
 #include "RelayTestSupport.h"
 #include "WsTestClient.h"
+#include "relay/RelayLog.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 using namespace Wardlamp;
 using namespace Wardlamp::RelayTest;
@@ -16,8 +22,9 @@ namespace {
 
 const std::string welcomeOnline = R"({"v":1,"kind":"welcome","role":"controller","online":true})";
 const std::string welcomeOffline = R"({"v":1,"kind":"welcome","role":"controller","online":false})";
-const std::string agentWelcomeAlone = R"({"v":1,"kind":"welcome","role":"agent","online":false})";
-const std::string agentWelcomeWatched = R"({"v":1,"kind":"welcome","role":"agent","online":true})";
+const std::string agentWelcomeAlone = R"({"v":1,"kind":"welcome","role":"agent","online":false,"controllers":0})";
+const std::string agentWelcomeWatched = R"({"v":1,"kind":"welcome","role":"agent","online":true,"controllers":1})";
+const std::string agentWelcomeTwo = R"({"v":1,"kind":"welcome","role":"agent","online":true,"controllers":2})";
 const std::string controllerJoined = R"({"v":1,"kind":"peerJoin","role":"controller"})";
 const std::string controllerLeft = R"({"v":1,"kind":"peerLeave","role":"controller"})";
 const std::string agentJoined = R"({"v":1,"kind":"peerJoin","role":"agent"})";
@@ -79,7 +86,8 @@ TEST_F(RelayContract, agentJoiningLateIsToldOfControllersAlreadyThere)
     ASSERT_TRUE(second.join(relay.port(), room, "controller"));
     EXPECT_EQ(second.read().data, welcomeOffline);
 
-    joinAgent(agent, agentWelcomeWatched);
+    // The count first, then one announcement per controller, before anything else.
+    joinAgent(agent, agentWelcomeTwo);
     EXPECT_EQ(agent.read().data, controllerJoined);
     EXPECT_EQ(agent.read().data, controllerJoined);
     EXPECT_EQ(first.read().data, agentJoined);
@@ -184,6 +192,35 @@ TEST_F(RelayContract, secondAgentReplacesTheFirst)
     const std::string command = msgEnvelope("controller", "to-new");
     ASSERT_TRUE(controller.sendText(command));
     EXPECT_EQ(newAgent.read().data, command);
+}
+
+TEST_F(RelayContract, agentsTakingTurnsAreLoggedOncePerPair)
+{
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    RelayLog::setSink([&](std::string_view line) {
+        const std::lock_guard lock(mutex);
+        lines.emplace_back(line);
+    });
+    struct Restore {
+        ~Restore() { RelayLog::setSink({}); }
+    } restore;
+
+    std::vector<std::unique_ptr<WsTestClient>> agents;
+    agents.push_back(std::make_unique<WsTestClient>());
+    joinAgent(*agents.back());
+    for (int turn = 0; turn < 4; ++turn) {
+        agents.push_back(std::make_unique<WsTestClient>());
+        ASSERT_TRUE(agents.back()->join(relay.port(), room, "agent"));
+        EXPECT_EQ(agents.back()->read().data, agentWelcomeAlone);
+        WsTestClient& replaced = *agents[agents.size() - 2];
+        EXPECT_FALSE(replaced.read().ok);
+        EXPECT_EQ(replaced.closeCode(), 4000);
+    }
+    const std::lock_guard lock(mutex);
+    const auto replacements = std::count_if(
+        lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("replace ", 0) == 0; });
+    EXPECT_EQ(replacements, 1);
 }
 
 TEST_F(RelayContract, queryParametersStandInForHeadersUnderAProxyPrefix)

@@ -463,6 +463,13 @@ void TestWireCodec::envelopeEncodesExactly_data()
     QTest::newRow("register-device")
         << registration
         << QByteArray(R"({"v":1,"kind":"register-device","online":false,"deviceToken":"tok","tags":["a","b"]})");
+    Envelope census;
+    census.kind = Envelope::Kind::welcome;
+    census.role = PeerRole::agent;
+    census.online = true;
+    census.controllers = 2;
+    QTest::newRow("welcome with a controller census")
+        << census << QByteArray(R"({"v":1,"kind":"welcome","role":"agent","online":true,"controllers":2})");
 }
 
 void TestWireCodec::envelopeEncodesExactly()
@@ -490,6 +497,13 @@ void TestWireCodec::decodesGoodEnvelopes_data()
     join.kind = Envelope::Kind::peerJoin;
     join.role = PeerRole::controller;
     QTest::newRow("peerJoin") << QByteArray(R"({"v":1,"kind":"peerJoin","role":"controller"})") << join;
+    // A census that is not a count is left out; the envelope itself still counts.
+    Envelope uncounted;
+    uncounted.kind = Envelope::Kind::welcome;
+    for (const char* census : { R"("2")", "-1", "1.5", "[1]", "null" }) {
+        QTest::addRow("census %s read as absent", census)
+            << (QByteArray(R"({"v":1,"kind":"welcome","controllers":)") + census + "}") << uncounted;
+    }
 }
 
 void TestWireCodec::decodesGoodEnvelopes()
