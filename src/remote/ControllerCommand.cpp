@@ -188,9 +188,8 @@ void ControllerCommand::handleSettle()
 void ControllerCommand::takeLines(const QList<WireLogLine>& lines)
 {
     for (const WireLogLine& line : lines) {
-        if (m_seenLines.contains(line.id))
+        if (!m_seenLines.insert(line.id))
             continue;
-        m_seenLines.insert(line.id);
         if (m_phase == Phase::following)
             m_out << RemoteFormat::logLine(line) << '\n';
         else

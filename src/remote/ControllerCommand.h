@@ -2,12 +2,12 @@
 
 #include "ControllerSession.h"
 #include "ExitCode.h"
+#include "RecentLineIds.h"
 #include "RemoteOptions.h"
 
 #include "remotekit/Snapshot.h"
 
 #include <QObject>
-#include <QSet>
 #include <QTextStream>
 #include <QTimer>
 #include <QUuid>
@@ -82,7 +82,7 @@ private:
     int m_snapshotCount = 0;
     std::optional<WireServer> m_target;
     QList<WireLogLine> m_backlog;
-    QSet<QUuid> m_seenLines;
+    RecentLineIds m_seenLines;
 };
 
 } // namespace Wardlamp

@@ -82,7 +82,7 @@ RemoteOptions::Parsed RemoteOptions::parse(
     RemoteOptions options;
     std::optional<Command> command;
     QStringList positionals;
-    std::optional<QString> key;
+    std::optional<QString> keyFile;
     std::optional<QString> relay;
     std::optional<QString> passwordFile;
     bool noPassword = false;
@@ -109,9 +109,13 @@ RemoteOptions::Parsed RemoteOptions::parse(
         if (flag == u"-h" || flag == u"--help") {
             wantHelp = true;
         } else if (flag == u"--key") {
-            key = value();
-            if (!key || key->isEmpty())
-                return failure(QStringLiteral("--key expects the pairing key (the text that starts with \"WL1.\")"));
+            return failure(QStringLiteral("the pairing key is never taken from the command line (any local user "
+                                          "can read it there, and it may give full control): set WL_REMOTE_KEY, "
+                                          "use --key-file FILE, or run on a terminal to be asked for it"));
+        } else if (flag == u"--key-file") {
+            keyFile = value();
+            if (!keyFile || keyFile->isEmpty())
+                return failure(QStringLiteral("--key-file expects a file name"));
         } else if (flag == u"--relay") {
             relay = value();
             if (!relay || relay->isEmpty())
@@ -188,9 +192,19 @@ RemoteOptions::Parsed RemoteOptions::parse(
     options.json = sawJson;
     options.follow = sawFollow;
 
-    options.key = key.value_or(environment.value(QStringLiteral("WL_REMOTE_KEY"))).trimmed();
-    if (options.key.isEmpty())
-        return failure(QStringLiteral("no pairing key: pass --key KEY or set WL_REMOTE_KEY"));
+    if (keyFile) {
+        options.keySource = KeySource::file;
+        options.keyFile = *keyFile;
+    } else if (const QString fromEnvironment = environment.value(QStringLiteral("WL_REMOTE_KEY")).trimmed();
+               !fromEnvironment.isEmpty()) {
+        options.keySource = KeySource::environment;
+        options.key = fromEnvironment;
+    } else if (stdinIsTty) {
+        options.keySource = KeySource::prompt;
+    } else {
+        return failure(QStringLiteral("no pairing key: set WL_REMOTE_KEY or use --key-file FILE (on a terminal, "
+                                      "wardlamp-remote asks for it)"));
+    }
 
     const QString relayText
         = relay.value_or(environment.value(QStringLiteral("WL_RELAY_URL"), QString::fromUtf8(WL_DEFAULT_RELAY_URL)));
@@ -222,7 +236,10 @@ QString RemoteOptions::helpText(std::optional<Command> command)
 {
     const QString common = QStringLiteral(R"(
 Connection (every command):
-  --key KEY            the pairing key shown by the desktop (default: $WL_REMOTE_KEY)
+  --key-file FILE      read the pairing key shown by the desktop from the first
+                       line of FILE; otherwise it comes from $WL_REMOTE_KEY, or is
+                       asked for (without echo) when standard input is a terminal.
+                       It is never taken from the command line.
   --relay URL          the relay, ws:// or wss:// (default: $WL_RELAY_URL)
   --password-file FILE read the password from the first line of FILE
   --no-password        the desktop has no password; do not ask

@@ -16,13 +16,18 @@ struct RemoteOptions {
     enum class Command { list, logs, start, stop, restart, clear, watch };
     // Where the password comes from. Never the command line: it would show in `ps`.
     enum class PasswordSource { none, file, environment, prompt };
+    // Where the pairing key comes from. Never the command line either: any local
+    // user can read /proc/PID/cmdline, and the key alone may give full control.
+    enum class KeySource { environment, file, prompt };
 
     Command command = Command::list;
     QString server; // logs, start, stop, restart, clear: an id or a unique name
     bool json = false; // ls
     bool follow = false; // logs
     int lines = 50; // logs: how many backlog lines to print
-    QString key; // the pairing key text, not yet parsed
+    KeySource keySource = KeySource::environment;
+    QString key; // environment: the pairing key text, not yet parsed
+    QString keyFile; // file: where its first line holds the key
     QUrl relay;
     PasswordSource passwordSource = PasswordSource::none;
     QString passwordFile;

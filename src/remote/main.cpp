@@ -45,7 +45,23 @@ int main(int argc, char** argv)
         return fail(ExitCode::usage, parsed.text);
     const RemoteOptions& options = parsed.options;
 
-    const auto credential = PairingCredential::parse(options.key);
+    QString keyText = options.key;
+    switch (options.keySource) {
+    case RemoteOptions::KeySource::environment:
+        break;
+    case RemoteOptions::KeySource::file: {
+        QString error;
+        const auto fromFile = PasswordInput::fromFile(options.keyFile, &error);
+        if (!fromFile)
+            return fail(ExitCode::usage, QStringLiteral("cannot read the key file %1: %2").arg(options.keyFile, error));
+        keyText = *fromFile;
+        break;
+    }
+    case RemoteOptions::KeySource::prompt:
+        keyText = PasswordInput::prompt(QStringLiteral("Pairing key: ")).value_or(QString());
+        break;
+    }
+    const auto credential = PairingCredential::parse(keyText.trimmed());
     if (!credential) {
         return fail(ExitCode::badKey,
             QStringLiteral("the pairing key is not valid: copy the whole text that starts with \"WL1.\" "

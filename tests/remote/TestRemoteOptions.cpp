@@ -11,10 +11,12 @@ using namespace Qt::Literals::StringLiterals;
 using Outcome = RemoteOptions::Parsed::Outcome;
 using Command = RemoteOptions::Command;
 using Source = RemoteOptions::PasswordSource;
+using KeySource = RemoteOptions::KeySource;
 
 Q_DECLARE_METATYPE(Outcome)
 Q_DECLARE_METATYPE(Command)
 Q_DECLARE_METATYPE(Source)
+Q_DECLARE_METATYPE(KeySource)
 
 namespace {
 const QString key = QStringLiteral("WL1.abc");
@@ -44,6 +46,8 @@ private Q_SLOTS:
     void passwordSource();
     void passwordFirstLine_data();
     void passwordFirstLine();
+    void keySource_data();
+    void keySource();
 
 private:
     std::unique_ptr<Wardlamp::Test::TestEnvironment> m_env;
@@ -57,7 +61,7 @@ void TestRemoteOptions::accepted_data()
     QTest::addColumn<bool>("json");
     QTest::addColumn<bool>("follow");
     QTest::addColumn<int>("lines");
-    const QStringList c { QStringLiteral("--key"), key, QStringLiteral("--relay"), relay };
+    const QStringList c { QStringLiteral("--relay"), relay };
     QTest::newRow("ls") << (c + QStringList { u"ls"_s }) << Command::list << QString() << false << false << 50;
     QTest::newRow("list alias") << (c + QStringList { u"list"_s }) << Command::list << QString() << false << false
                                 << 50;
@@ -78,8 +82,8 @@ void TestRemoteOptions::accepted_data()
     QTest::newRow("clear") << (c + QStringList { u"clear"_s, u"api"_s }) << Command::clear << u"api"_s << false << false
                            << 50;
     QTest::newRow("watch") << (c + QStringList { u"watch"_s }) << Command::watch << QString() << false << false << 50;
-    QTest::newRow("inline key") << QStringList { u"--key="_s + key, u"--relay="_s + relay, u"ls"_s } << Command::list
-                                << QString() << false << false << 50;
+    QTest::newRow("inline relay") << QStringList { u"--relay="_s + relay, u"ls"_s } << Command::list << QString()
+                                  << false << false << 50;
 }
 
 void TestRemoteOptions::accepted()
@@ -90,7 +94,7 @@ void TestRemoteOptions::accepted()
     QFETCH(bool, json);
     QFETCH(bool, follow);
     QFETCH(int, lines);
-    const auto parsed = RemoteOptions::parse(arguments, QProcessEnvironment(), false);
+    const auto parsed = RemoteOptions::parse(arguments, environmentOf({ u"WL_REMOTE_KEY="_s + key }), false);
     QVERIFY2(parsed.outcome == Outcome::run, qPrintable(parsed.text));
     QCOMPARE(parsed.options.command, command);
     QCOMPARE(parsed.options.server, server);
@@ -106,7 +110,7 @@ void TestRemoteOptions::refused_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("environment");
     QTest::addColumn<QString>("message");
-    const QStringList c { QStringLiteral("--key"), key, QStringLiteral("--relay"), relay };
+    const QStringList c { QStringLiteral("--relay"), relay };
     QTest::newRow("nothing") << QStringList() << QStringList() << u"no command"_s;
     QTest::newRow("unknown command") << (c + QStringList { u"frobnicate"_s }) << QStringList() << u"unknown command"_s;
     QTest::newRow("unknown option") << (c + QStringList { u"ls"_s, u"--colour"_s }) << QStringList()
@@ -125,17 +129,25 @@ void TestRemoteOptions::refused_data()
                                     << u"-n expects"_s;
     QTest::newRow("lines not a number") << (c + QStringList { u"logs"_s, u"api"_s, u"-n"_s, u"x"_s }) << QStringList()
                                         << u"-n expects"_s;
-    QTest::newRow("no key") << QStringList { u"--relay"_s, relay, u"ls"_s } << QStringList() << u"no pairing key"_s;
+    QTest::newRow("no key") << QStringList { u"--relay"_s, relay, u"ls"_s } << QStringList { u"WL_REMOTE_KEY="_s }
+                            << u"no pairing key"_s;
     QTest::newRow("blank key") << QStringList { u"--relay"_s, relay, u"ls"_s } << QStringList { u"WL_REMOTE_KEY=  "_s }
                                << u"no pairing key"_s;
-    QTest::newRow("no relay") << QStringList { u"--key"_s, key, u"ls"_s } << QStringList() << u"no relay"_s;
-    QTest::newRow("http relay") << QStringList { u"--key"_s, key, u"--relay"_s, u"https://relay.example"_s, u"ls"_s }
-                                << QStringList() << u"ws:// or wss://"_s;
-    QTest::newRow("relay without host") << QStringList { u"--key"_s, key, u"--relay"_s, u"wss://"_s, u"ls"_s }
-                                        << QStringList() << u"with a host"_s;
+    QTest::newRow("no relay") << QStringList { u"ls"_s } << QStringList() << u"no relay"_s;
+    QTest::newRow("http relay") << QStringList { u"--relay"_s, u"https://relay.example"_s, u"ls"_s } << QStringList()
+                                << u"ws:// or wss://"_s;
+    QTest::newRow("relay without host") << QStringList { u"--relay"_s, u"wss://"_s, u"ls"_s } << QStringList()
+                                        << u"with a host"_s;
     QTest::newRow("timeout zero") << (c + QStringList { u"ls"_s, u"--timeout"_s, u"0"_s }) << QStringList()
                                   << u"--timeout expects"_s;
-    QTest::newRow("key without value") << QStringList { u"ls"_s, u"--key"_s } << QStringList() << u"--key expects"_s;
+    QTest::newRow("key on argv") << (c + QStringList { u"ls"_s, u"--key"_s, key }) << QStringList()
+                                 << u"never taken from the command line"_s;
+    QTest::newRow("key inline") << (c + QStringList { u"ls"_s, u"--key="_s + key }) << QStringList()
+                                << u"WL_REMOTE_KEY"_s;
+    QTest::newRow("key option without value")
+        << QStringList { u"ls"_s, u"--key"_s } << QStringList() << u"--key-file FILE"_s;
+    QTest::newRow("key file without value")
+        << QStringList { u"ls"_s, u"--key-file"_s } << QStringList() << u"--key-file expects"_s;
     QTest::newRow("contradicting password options")
         << (c + QStringList { u"ls"_s, u"--no-password"_s, u"--password-file"_s, u"/x"_s }) << QStringList()
         << u"contradict"_s;
@@ -146,11 +158,14 @@ void TestRemoteOptions::refused()
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, environment);
     QFETCH(QString, message);
-    const auto parsed = RemoteOptions::parse(arguments, environmentOf(environment), false);
+    // A key in the environment unless the row says otherwise (later entries win).
+    const auto parsed = RemoteOptions::parse(
+        arguments, environmentOf(QStringList { u"WL_REMOTE_KEY="_s + key } + environment), false);
     QCOMPARE(parsed.outcome, Outcome::error);
     QVERIFY2(parsed.text.contains(message), qPrintable(parsed.text));
-    // A refusal never echoes a password back.
+    // A refusal never echoes a password or a key back.
     QVERIFY(!parsed.text.contains(QStringLiteral("hunter2")));
+    QVERIFY(!parsed.text.contains(key));
 }
 
 void TestRemoteOptions::help_data()
@@ -226,6 +241,43 @@ void TestRemoteOptions::passwordFirstLine()
     QFETCH(QByteArray, text);
     QFETCH(QString, password);
     QCOMPARE(PasswordInput::firstLine(text), password);
+}
+
+void TestRemoteOptions::keySource_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<bool>("tty");
+    QTest::addColumn<KeySource>("source");
+    QTest::addColumn<QString>("keyText");
+    QTest::newRow("environment") << QStringList() << QStringList { u"WL_REMOTE_KEY= "_s + key + u"\n"_s } << false
+                                 << KeySource::environment << key;
+    QTest::newRow("environment wins over prompt")
+        << QStringList() << QStringList { u"WL_REMOTE_KEY="_s + key } << true << KeySource::environment << key;
+    QTest::newRow("file wins over environment")
+        << QStringList { u"--key-file"_s, u"/k"_s } << QStringList { u"WL_REMOTE_KEY="_s + key } << false
+        << KeySource::file << QString();
+    QTest::newRow("file, inline") << QStringList { u"--key-file=/k"_s } << QStringList() << false << KeySource::file
+                                  << QString();
+    QTest::newRow("terminal asks") << QStringList() << QStringList() << true << KeySource::prompt << QString();
+    QTest::newRow("blank environment, terminal asks")
+        << QStringList() << QStringList { u"WL_REMOTE_KEY=  "_s } << true << KeySource::prompt << QString();
+}
+
+void TestRemoteOptions::keySource()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QStringList, environment);
+    QFETCH(bool, tty);
+    QFETCH(KeySource, source);
+    QFETCH(QString, keyText);
+    const auto parsed = RemoteOptions::parse(QStringList { u"ls"_s, u"--no-password"_s } + extra,
+        environmentOf(environment + QStringList { u"WL_RELAY_URL="_s + relay }), tty);
+    QVERIFY2(parsed.outcome == Outcome::run, qPrintable(parsed.text));
+    QCOMPARE(parsed.options.keySource, source);
+    QCOMPARE(parsed.options.key, keyText);
+    if (source == KeySource::file)
+        QCOMPARE(parsed.options.keyFile, u"/k"_s);
 }
 
 QTEST_GUILESS_MAIN(TestRemoteOptions)

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -122,6 +123,7 @@ private Q_SLOTS:
     void interruptWhileFollowingLeavesTheRoom();
     void interruptWithFrozenRelayExitsWithinBound();
     void badKey();
+    void keyFromFile();
     void wrongPassword_data();
     void wrongPassword();
     void desktopOffline();
@@ -437,11 +439,25 @@ void TestWardlampRemote::interruptWithFrozenRelayExitsWithinBound()
 void TestWardlampRemote::badKey()
 {
     startAgent();
-    auto ls = run({ u"ls"_s, u"--key"_s, u"WL1.not-a-key"_s });
+    auto ls = run({ u"ls"_s }, { u"WL_REMOTE_KEY=WL1.not-a-key"_s });
     QVERIFY(waitFinished(*ls));
     QCOMPARE(ls->process.exitCode(), 3);
     QVERIFY2(ls->stderrText().contains(u"pairing key is not valid"_s), qPrintable(ls->stderrText()));
     QVERIFY(m_agent->received.isEmpty());
+}
+
+void TestWardlampRemote::keyFromFile()
+{
+    startAgent();
+    QTemporaryDir dir;
+    QFile file(dir.filePath(u"key"_s));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(m_credential->encoded().toUtf8() + "\n");
+    file.close();
+    auto ls = run({ u"ls"_s, u"--key-file"_s, file.fileName() }, { u"WL_REMOTE_KEY"_s });
+    QVERIFY(waitFinished(*ls));
+    QVERIFY2(ls->process.exitCode() == 0, qPrintable(ls->stderrText()));
+    QVERIFY(ls->stdoutText().startsWith(u"desk: 4 server(s)"_s));
 }
 
 void TestWardlampRemote::wrongPassword_data()
@@ -496,6 +512,10 @@ void TestWardlampRemote::usageErrors_data()
                                                   << 2 << u"never taken from the command line"_s;
     QTest::newRow("no key") << QStringList { u"ls"_s } << QStringList { u"WL_REMOTE_KEY"_s } << 2
                             << u"no pairing key"_s;
+    QTest::newRow("key on the command line") << QStringList { u"ls"_s, u"--key"_s, u"WL1.AAAA"_s } << QStringList() << 2
+                                             << u"the pairing key is never taken from the command line"_s;
+    QTest::newRow("missing key file") << QStringList { u"ls"_s, u"--key-file"_s, u"/nonexistent/key"_s }
+                                      << QStringList() << 2 << u"cannot read the key file"_s;
     QTest::newRow("missing password file") << QStringList { u"ls"_s, u"--password-file"_s, u"/nonexistent/pw"_s }
                                            << QStringList() << 2 << u"cannot read the password file"_s;
 }
