@@ -33,8 +33,10 @@ struct RemoteAgentOptions {
     RelayClient::Options client;
     std::chrono::milliseconds pushDelay { 200 }; // trailing delay after the last change
     // At most this long after the first waiting change, so a steady stream of
-    // changes still reaches controllers within a second (sending included).
-    std::chrono::milliseconds maxPushDelay { 900 };
+    // log lines reaches controllers within about a quarter of a second, not
+    // only once the stream pauses (a push every 250 ms still batches hundreds
+    // of lines a second into a few appends).
+    std::chrono::milliseconds maxPushDelay { 250 };
     std::chrono::milliseconds passwordDebounce { 400 };
     int replayMemory = 4096; // nonces of the last accepted payloads, whatever their key
     // After the relay replaced this agent's connection by another computer's
