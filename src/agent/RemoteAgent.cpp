@@ -42,6 +42,11 @@ RemoteAgent::RemoteAgent(std::optional<QUrl> relayUrl, Options options, QObject*
     m_logRetry.setSingleShot(true);
     m_logRetry.setInterval(logRetryInterval);
     connect(&m_logRetry, &QTimer::timeout, this, &RemoteAgent::forwardNewLogs);
+    if (m_options.replayMemoryFile) {
+        m_replayFile.emplace(*m_options.replayMemoryFile);
+        for (const QByteArray& nonce : m_replayFile->load(m_options.replayMemory))
+            m_replayGuard.accept(nonce);
+    }
     m_replacedRetry.setSingleShot(true);
     m_replacedRetry.setInterval(m_options.replacedRetryDelay);
     connect(&m_replacedRetry, &QTimer::timeout, this, &RemoteAgent::reconnect);
@@ -86,6 +91,12 @@ void RemoteAgent::handleSecretChanged()
     const std::optional<SecretBytes> secret = m_pairing ? m_pairing->secret() : std::nullopt;
     if (secret == m_lastSecret)
         return;
+    // What was accepted under the old key can never open under the new one.
+    if (m_lastSecret) {
+        m_replayGuard.clear();
+        if (m_replayFile)
+            m_replayFile->remove();
+    }
     m_lastSecret = secret;
     // The secret that reconnect() itself creates is already being used.
     if (!m_rebuilding)
@@ -275,6 +286,9 @@ void RemoteAgent::handleEnvelope(const Envelope& envelope)
             Q_EMIT replayRefused();
             return;
         }
+        // Before the command runs: a replay after a crash right after it is refused too.
+        if (m_replayFile && !m_replayFile->save(m_replayGuard.nonces()))
+            qCWarning(lcRemoteAgent, "could not save the replay memory to %s", qUtf8Printable(m_replayFile->path()));
         handleMessage(opened->message);
         return;
     }

@@ -3,6 +3,7 @@
 #include "ConnectionState.h"
 #include "LogForwarder.h"
 #include "ReplayGuard.h"
+#include "ReplayMemoryFile.h"
 #include "StatusAnnouncer.h"
 #include "remotekit/ContentKey.h"
 #include "remotekit/RelayClient.h"
@@ -39,6 +40,9 @@ struct RemoteAgentOptions {
     std::chrono::milliseconds maxPushDelay { 250 };
     std::chrono::milliseconds passwordDebounce { 400 };
     int replayMemory = 4096; // nonces of the last accepted payloads, whatever their key
+    // Where those nonces outlive the process (a rotation of the key empties
+    // it); none: in memory only.
+    std::optional<QString> replayMemoryFile;
     // After the relay replaced this agent's connection by another computer's
     // (close code 4000), the agent waits this long before it joins again,
     // instead of taking the room back at once and being taken over in turn.
@@ -150,6 +154,7 @@ private:
     PushScheduler* m_pushScheduler;
     StatusAnnouncer m_announcer;
     ReplayGuard m_replayGuard;
+    std::optional<ReplayMemoryFile> m_replayFile;
 
     // Change de-duplication of the pairing subscriptions.
     bool m_lastEnabled = false;

@@ -6,10 +6,13 @@
 #include "platform/FileSecretStore.h"
 #include "platform/SecretStores.h"
 
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QSettings>
 
 namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
 
 std::unique_ptr<SecretStore> RemoteSetup::openSecretStore(bool sessionBus)
 {
@@ -21,7 +24,12 @@ std::unique_ptr<SecretStore> RemoteSetup::openSecretStore(bool sessionBus)
 RemoteSetup::RemoteSetup(QSettings& settings, const QProcessEnvironment& environment, bool sessionBus)
     : m_secrets(openSecretStore(sessionBus))
     , m_pairing(std::make_unique<PairingStore>(settings, environment, *m_secrets))
-    , m_agent(std::make_unique<RemoteAgent>(RelayEndpoint::resolve(environment, settings)))
+    , m_agent(std::make_unique<RemoteAgent>(RelayEndpoint::resolve(environment, settings), [&settings] {
+        RemoteAgent::Options options;
+        // Beside the settings, so that a replayed command stays refused after a restart.
+        options.replayMemoryFile = QFileInfo(settings.fileName()).absolutePath() + u"/remote-replay-memory"_s;
+        return options;
+    }()))
 {
 }
 

@@ -20,6 +20,8 @@ public:
     bool accept(const QByteArray& nonce);
     void clear();
     int size() const { return int(m_order.size()); }
+    // The remembered nonces, oldest first.
+    const std::deque<QByteArray>& nonces() const { return m_order; }
 
 private:
     int m_capacity;

@@ -11,6 +11,7 @@
 #include "supervision/ServerManager.h"
 #include "supervision/ServerStore.h"
 
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <QSettings>
@@ -519,6 +520,37 @@ private Q_SLOTS:
         controller->sendEnvelope(captured);
         QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 2, waitMs(10000));
         QCOMPARE(cleared.size(), 1);
+    }
+
+    // The memory of accepted payloads outlives the agent: a command captured
+    // before a restart is refused after it. A new key empties it.
+    void replayRefusedAfterRestartUntilRotation()
+    {
+        RemoteAgentOptions options;
+        options.replayMemoryFile = m_dir->filePath(u"state/replay"_s);
+        auto controller = connectedControllerWith({ m_api }, options);
+        QVERIFY(joinAndSettle(*controller));
+        const Envelope captured = controller->sealedEnvelope(PeerMessage::command(m_api.id, CommandAction::clearLogs));
+        controller->sendEnvelope(captured);
+        QTRY_COMPARE_WITH_TIMEOUT(controller->ofType(Type::commandAck).size(), 1, waitMs(10000));
+        QFileInfo saved(*options.replayMemoryFile);
+        QVERIFY(saved.exists());
+        QCOMPARE(saved.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+            QFile::Permissions());
+
+        // A restart: the same settings, secrets and memory file, a new agent.
+        controller->leave();
+        m_rig.reset();
+        controller = connectedControllerWith({ m_api }, options);
+        QVERIFY(joinAndSettle(*controller));
+        QSignalSpy refused(&m_rig->agent, &RemoteAgent::replayRefused);
+        QSignalSpy cleared(&m_rig->manager, &ServerManager::logCleared);
+        controller->sendEnvelope(captured);
+        QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, waitMs(10000));
+        QCOMPARE(cleared.size(), 0);
+
+        m_rig->pairing.rotateSecret();
+        QVERIFY(!QFileInfo::exists(*options.replayMemoryFile));
     }
 
     void passwordDerivationKeepsTheLoopRunningAndDebounces()
