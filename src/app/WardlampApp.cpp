@@ -241,7 +241,7 @@ void WardlampApp::quit()
         m_tray->hide();
     connect(
         &manager, &ServerManager::shutdownFinished, this, [this] { Q_EMIT finished(0); }, Qt::QueuedConnection);
-    manager.shutdown(quitGrace);
+    manager.shutdown(m_quitGrace);
 }
 
 std::optional<QString> WardlampApp::serveControl(const QString& socketFile)

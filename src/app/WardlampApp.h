@@ -44,7 +44,7 @@ class WardlampApp : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds quitGrace { 3000 };
+    static constexpr std::chrono::milliseconds defaultQuitGrace { 3000 };
     // How long a login-started app waits for a tray before it shows its window.
     static constexpr std::chrono::seconds trayWait { 20 };
 
@@ -58,6 +58,8 @@ public:
     // window without a tray), the log window or the settings window.
     void show(AppOptions::Surface surface);
     void quit();
+    // How long a server may take to end after SIGTERM before it gets SIGKILL.
+    void setQuitGrace(std::chrono::milliseconds grace) { m_quitGrace = grace; }
     // Handles SIGINT, SIGTERM and SIGHUP from the SignalWatcher.
     void handleSignal(int signalNumber);
     // Answers the configuration's control socket: the supervision verbs
@@ -94,6 +96,7 @@ private:
     void openWindow(AppOptions::Surface surface);
 
     const AppOptions m_options;
+    std::chrono::milliseconds m_quitGrace = defaultQuitGrace;
     std::unique_ptr<SupervisorGraph> m_graph;
     std::unique_ptr<LoginItemManager> m_loginItem;
     std::unique_ptr<RemoteSetup> m_remote;

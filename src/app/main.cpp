@@ -97,7 +97,7 @@ int main(int argc, char* argv[])
     int code = AppExit::ok;
     {
         WardlampApp wardlamp(options);
-        EmergencyStop::install(WardlampApp::quitGrace);
+        EmergencyStop::install(WardlampApp::defaultQuitGrace);
         QObject::connect(signalWatcher->get(), &SignalWatcher::received, &wardlamp, &WardlampApp::handleSignal);
         QObject::connect(&wardlamp, &WardlampApp::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
         if (const std::optional<QString> problem = wardlamp.serveControl(instance.paths.socketFile))
@@ -108,7 +108,7 @@ int main(int argc, char* argv[])
         code = app.exec();
         // The orderly stop for every end that did not come through quit()
         // (a session manager's quit); nothing is left after quit() itself.
-        Subreaper::endAllChildren(WardlampApp::quitGrace);
+        Subreaper::endAllChildren(WardlampApp::defaultQuitGrace);
         EmergencyStop::disarm();
     }
     return code;
