@@ -47,8 +47,15 @@ std::variant<AppInstance::Supervise, int> AppInstance::claim(const AppOptions& o
         return AppExit::otherSupervisor;
     }
 
-    // The app runs: hand it the request.
+    // The app runs: hand it the request. It takes the lock before it listens,
+    // so one that is still starting (autostart and a click at once) is waited for.
     auto client = ControlClient::connect(paths->socketFile);
+    const QDeadlineTimer startingPatience(std::chrono::seconds(15));
+    while (!client && client.error().problem == ControlClient::Problem::noServer && !startingPatience.hasExpired()
+        && SupervisorLock::currentHolder(*paths).has_value()) {
+        QThread::msleep(50);
+        client = ControlClient::connect(paths->socketFile);
+    }
     if (!client) {
         say(u"Wardlamp runs ("_s + holder->describe() + u") but cannot be reached: "_s + client.error().message);
         return AppExit::failed;

@@ -79,8 +79,11 @@ void TrayMenu::presentEntry(int row)
 
 void TrayMenu::rebuild()
 {
-    for (const Entry& entry : std::as_const(m_entries))
-        delete entry.menu;
+    // Later, as on removal: a reorder may come while a server's menu is open.
+    for (const Entry& entry : std::as_const(m_entries)) {
+        removeAction(entry.menu->menuAction());
+        entry.menu->deleteLater();
+    }
     m_entries.clear();
     handleRowsInserted(QModelIndex(), 0, m_servers.rowCount() - 1);
 }
