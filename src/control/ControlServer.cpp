@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -106,8 +107,16 @@ void ControlServer::handleIncoming()
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                qCWarning(lcControl) << "accept on the control socket failed:" << errnoText(errno);
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            qCWarning(lcControl) << "accept on the control socket failed:" << errnoText(errno);
+            // The waiting connection stays queued and the socket stays readable:
+            // without a pause (no descriptor left, say) this would spin.
+            if (m_notifier) {
+                m_notifier->setEnabled(false);
+                QTimer::singleShot(
+                    acceptRetryDelay, m_notifier, [notifier = m_notifier] { notifier->setEnabled(true); });
+            }
             return;
         }
         ucred peer {};

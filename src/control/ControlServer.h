@@ -58,6 +58,9 @@ Q_SIGNALS:
     void connectionRefused(const QString& reason);
 
 private:
+    // How long accepting pauses after a failure other than "nothing waiting".
+    static constexpr std::chrono::milliseconds acceptRetryDelay { 200 };
+
     void handleIncoming();
     void refuse(int fd, const QString& reason);
 
