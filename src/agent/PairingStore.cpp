@@ -95,8 +95,10 @@ void PairingStore::setMacName(const QString& name)
 void PairingStore::setPassword(const QString& password)
 {
     m_password = password;
-    if (!m_secrets.write(QString(passwordAccount), password.toUtf8()))
+    if (!m_secrets.write(QString(passwordAccount), password.toUtf8())) {
         qCWarning(lcRemoteAgent) << "could not store the password in" << m_secrets.describe();
+        Q_EMIT storeFailed(QStringLiteral("the password (") + m_secrets.describe() + QStringLiteral(")"));
+    }
     Q_EMIT passwordChanged(password);
 }
 
@@ -119,8 +121,10 @@ void PairingStore::createSecret()
         return;
     }
     QByteArray raw = fresh->revealBytes();
-    if (!m_secrets.write(QString(secretAccount), raw))
+    if (!m_secrets.write(QString(secretAccount), raw)) {
         qCWarning(lcRemoteAgent) << "could not store the pairing key in" << m_secrets.describe();
+        Q_EMIT storeFailed(QStringLiteral("the pairing key (") + m_secrets.describe() + QStringLiteral(")"));
+    }
     raw.fill('\0');
     m_secret = std::move(fresh);
     m_secretFromEnvironment = false;

@@ -77,6 +77,10 @@ Q_SIGNALS:
     void macNameChanged(const QString& name);
     void passwordChanged(const QString& password);
     void secretChanged();
+    // The secret store did not take a write (locked or gone keyring): the
+    // value is in use in this process but not kept. `what` names it ("the
+    // password", "the pairing key") and the store.
+    void storeFailed(const QString& what);
 
 private:
     void createSecret();
