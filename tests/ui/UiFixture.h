@@ -31,6 +31,7 @@ public:
 
     ServerStore& store() { return *m_store; }
     ServerManager& manager() { return *m_manager; }
+    QSettings& settings() { return *m_settings; }
 
     // Adds a server that prints a line and keeps running until stopped.
     ServerConfig addHolding(const QString& name);

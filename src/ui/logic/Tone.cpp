@@ -27,6 +27,8 @@ QColor colorFor(Tone tone, const QPalette& palette)
         return dark ? QColor(0x2e, 0x9e, 0x4f) : QColor(0x1e, 0x85, 0x3e);
     case Tone::error:
         return dark ? QColor(0xe5, 0x48, 0x4d) : QColor(0xc9, 0x2a, 0x2a);
+    case Tone::warning:
+        return dark ? QColor(0xf0, 0x9a, 0x38) : QColor(0xb8, 0x5c, 0x00);
     case Tone::link: {
         const QColor link = palette.color(QPalette::Link);
         // Fusion's dark palettes often keep the light palette's dark blue link.

@@ -12,6 +12,7 @@ enum class Tone {
     running, // green: running dots, the Start button
     error, // red: error dots and words, the Stop button
     link, // tunnel links
+    warning, // orange: the remote agent's error status
 };
 
 // The colour of a tone on this palette. Green and red stay the same hue on

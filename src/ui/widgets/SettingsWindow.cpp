@@ -1,9 +1,9 @@
 #include "SettingsWindow.h"
 
 #include "ui/models/AppModels.h"
+#include "ui/widgets/SettingsView.h"
 #include "ui/widgets/WindowFacts.h"
 
-#include <QLabel>
 #include <QVBoxLayout>
 
 namespace Wardlamp {
@@ -13,18 +13,18 @@ using namespace Qt::StringLiterals;
 SettingsWindow::SettingsWindow(const AppModels& models, QWidget* parent)
     : QWidget(parent)
 {
-    Q_UNUSED(models)
     const WindowFacts facts = WindowFacts::of(WindowId::settings);
     setObjectName(facts.id);
     setWindowTitle(facts.title);
     setAccessibleName(facts.title);
     resize(facts.defaultSize);
 
-    // Until the SettingsView lands: an empty window of the right title and size.
+    setMinimumSize(minimumSize);
+
+    m_view = new SettingsView(models, this);
     auto* layout = new QVBoxLayout(this);
-    auto* placeholder = new QLabel(this);
-    placeholder->setObjectName(u"placeholder"_s);
-    layout->addWidget(placeholder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
 }
 
 } // namespace Wardlamp
