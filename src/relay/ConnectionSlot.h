@@ -3,6 +3,7 @@
 #include "RelayContext.h"
 
 #include <memory>
+#include <string>
 
 namespace Wardlamp {
 
@@ -10,15 +11,22 @@ namespace Wardlamp {
 // the WebSocket stage), so the connection limit sees every stage.
 class ConnectionSlot {
 public:
-    explicit ConnectionSlot(std::shared_ptr<RelayContext> context)
+    // `host`: the client's address without the port, counted per host as well.
+    ConnectionSlot(std::shared_ptr<RelayContext> context, std::string host)
         : m_context(std::move(context))
+        , m_host(std::move(host))
     {
         ++m_context->stats.connections;
+        ++m_context->connectionsPerHost[m_host];
     }
     ~ConnectionSlot()
     {
-        if (m_context)
-            --m_context->stats.connections;
+        if (!m_context)
+            return;
+        --m_context->stats.connections;
+        const auto it = m_context->connectionsPerHost.find(m_host);
+        if (it != m_context->connectionsPerHost.end() && --it->second == 0)
+            m_context->connectionsPerHost.erase(it);
     }
     ConnectionSlot(ConnectionSlot&& other) noexcept = default;
     ConnectionSlot& operator=(ConnectionSlot&&) = delete;
@@ -30,6 +38,7 @@ public:
 
 private:
     std::shared_ptr<RelayContext> m_context;
+    std::string m_host;
 };
 
 } // namespace Wardlamp

@@ -100,8 +100,19 @@ void Listener::handleAccept(boost::system::error_code error, tcp::socket socket)
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     const tcp::endpoint remote = socket.remote_endpoint(ignored);
+    std::string host = remote.address().to_string();
+    if (const std::size_t perHost = m_context->options.maxConnectionsPerIp; perHost > 0) {
+        const auto it = m_context->connectionsPerHost.find(host);
+        if (it != m_context->connectionsPerHost.end() && it->second >= perHost) {
+            // One address holding many connections (trickling peers) shuts out nobody else.
+            ++m_context->stats.perHostRejected;
+            socket.close(ignored);
+            acceptNext();
+            return;
+        }
+    }
     const bool overloaded = open >= limit;
-    ConnectionSlot slot(m_context);
+    ConnectionSlot slot(m_context, std::move(host));
     if (m_context->tls) {
         auto session = std::make_shared<TlsHttpSession>(
             boost::beast::ssl_stream<boost::beast::tcp_stream>(std::move(socket), *m_context->tls), std::move(slot),

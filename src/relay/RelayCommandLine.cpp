@@ -98,6 +98,11 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
             if (!n)
                 return fail("--max-connections expects a number from 1 to 10000000");
             result.options.maxConnections = *n;
+        } else if (flag == "--max-connections-per-ip") {
+            const auto n = number(0, 10000000);
+            if (!n)
+                return fail("--max-connections-per-ip expects a number from 0 (no limit) to 10000000");
+            result.options.maxConnectionsPerIp = *n;
         } else if (flag == "--idle-timeout") {
             const auto n = number(1, 86400);
             if (!n)
@@ -158,6 +163,9 @@ Options:
                            connection with code 1009 (default 1048576)
   --max-controllers N      controllers per room (default 8)
   --max-connections N      open TCP connections in all (default 10000)
+  --max-connections-per-ip N  open TCP connections from one client address; more
+                           are closed at once (default 0: no limit, for a relay
+                           behind a proxy)
   --idle-timeout SECONDS   close a connection that sent nothing, not even a pong
                            to the relay's pings, for this long (default 60)
   --send-queue-bytes N     bytes waiting to be sent to one connection; a controller

@@ -9,6 +9,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Wardlamp {
@@ -34,6 +36,8 @@ struct RelayContext {
     WebContent web;
     std::optional<boost::asio::ssl::context> tls; // set when serving wss://
     bool shuttingDown = false;
+    // Open TCP connections by client host (entries with none are removed).
+    std::unordered_map<std::string, std::size_t> connectionsPerHost;
     std::uint64_t idleSweep = 0; // ticks of the idle sweep, every idleTimeout / 4
 
     // Every plain connection reads into this one buffer and parses what it got before

@@ -20,6 +20,9 @@ struct RelayOptions {
     std::size_t maxFrameBytes = 1024 * 1024; // a larger message is refused with close code 1009
     std::size_t maxControllersPerRoom = 8;
     std::size_t maxConnections = 10000; // TCP connections, whatever their stage
+    // TCP connections from one client address; 0: no limit (the default, since a
+    // relay behind a TLS proxy sees every client at the proxy's address).
+    std::size_t maxConnectionsPerIp = 0;
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(60); // nothing received (not even a pong)
     std::size_t sendQueueBytes = 4 * 1024 * 1024; // per connection; past it a controller is dropped
     WebContent::Source web = WebContent::Source::builtIn; // the web controller: compiled in, a folder, or none

@@ -14,6 +14,7 @@ struct RelayStats {
     std::uint64_t framesDropped = 0; // not envelopes, or the agent's queue was full
     std::uint64_t slowPeersDropped = 0; // controllers disconnected for a full queue
     std::size_t peakQueuedBytes = 0; // the largest send queue any connection ever held
+    std::uint64_t perHostRejected = 0; // connections closed for --max-connections-per-ip
 
     bool operator==(const RelayStats&) const = default;
 };

@@ -70,7 +70,9 @@ INSTANTIATE_TEST_SUITE_P(Table, AcceptedArguments,
                 o.maxConnections = 50;
                 o.idleTimeout = 5s;
                 o.sendQueueBytes = 8192;
-            }) }),
+            }) },
+        AcceptedRow {
+            "perIp", { "--max-connections-per-ip", "16" }, with([](RelayOptions& o) { o.maxConnectionsPerIp = 16; }) }),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct RefusedRow {
@@ -99,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedArguments,
         RefusedRow { "frameTooSmall", { "--max-frame-bytes", "10" }, "--max-frame-bytes expects" },
         RefusedRow { "negativeControllers", { "--max-controllers", "-1" }, "--max-controllers expects" },
         RefusedRow { "zeroConnections", { "--max-connections", "0" }, "--max-connections expects" },
+        RefusedRow { "perIpNotANumber", { "--max-connections-per-ip", "x" }, "--max-connections-per-ip expects" },
         RefusedRow { "zeroIdle", { "--idle-timeout", "0" }, "--idle-timeout expects" },
         RefusedRow { "webRootWithoutFolder", { "--web-root" }, "--web-root expects a folder" },
         RefusedRow { "webRootAndNoWeb", { "--no-web", "--web-root", "/srv/w" }, "--web-root and --no-web contradict" },

@@ -223,6 +223,25 @@ TEST_F(RelayContract, agentsTakingTurnsAreLoggedOncePerPair)
     EXPECT_EQ(replacements, 1);
 }
 
+TEST_F(RelayContract, connectionsPerAddressAreLimited)
+{
+    RelayOptions options = InProcessRelay::testOptions();
+    options.maxConnectionsPerIp = 2;
+    InProcessRelay limited(options);
+    WsTestClient agent, controller, third;
+    ASSERT_TRUE(agent.join(limited.port(), room, "agent"));
+    ASSERT_TRUE(controller.join(limited.port(), room, "controller"));
+    EXPECT_FALSE(third.join(limited.port(), room, "controller"));
+    EXPECT_TRUE(limited.waitForStats([](const RelayStats& stats) { return stats.perHostRejected == 1; }));
+    // The two already in are untouched, and a place freed is a place again.
+    EXPECT_EQ(agent.read().data, agentWelcomeAlone);
+    EXPECT_EQ(controller.read().data, welcomeOnline);
+    controller.close();
+    EXPECT_TRUE(limited.waitForStats([](const RelayStats& stats) { return stats.connections == 1; }));
+    WsTestClient fourth;
+    EXPECT_TRUE(fourth.join(limited.port(), room, "controller"));
+}
+
 TEST_F(RelayContract, queryParametersStandInForHeadersUnderAProxyPrefix)
 {
     WsTestClient agent, browser;
