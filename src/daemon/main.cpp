@@ -169,6 +169,10 @@ int main(int argc, char* argv[])
 
     // The same graph as the desktop app's; no server starts before daemon.start().
     SupervisorGraph graph(environment);
+    // Servers of this configuration that outlived a supervisor killed with
+    // SIGKILL still hold their ports: stopped before anything starts.
+    graph.manager().setConfigurationTag(controlPaths->key.toLatin1());
+    graph.manager().stopLeftovers();
     // Remote access is refused before any server starts when its plugin is not there.
     std::optional<DaemonPlugin> remotePlugin;
     if (DaemonPlugin::remoteAccessWanted(graph.settings(), environment)) {

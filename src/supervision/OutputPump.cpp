@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/epoll.h>
@@ -177,8 +178,13 @@ void OutputPump::loop()
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            qCCritical(lcPump) << "waiting for child output failed:" << std::strerror(errno);
-            return;
+            // Without this loop no output is read and no exit handled again:
+            // say so, and watch everything through a new epoll set.
+            qCCritical(lcPump) << "waiting for child output failed:" << std::strerror(errno)
+                               << "- watching the children anew";
+            if (!rebuildEpoll())
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
         }
         if (count == 0 && m_deferred.empty() && !m_idle && !hot)
             releaseIdleMemory();
@@ -472,6 +478,11 @@ qsizetype OutputPump::readStream(Entry& entry, Kind kind, qsizetype limit, bool 
         if (n > 0) {
             total += n;
             m_bulk = n == room;
+            if (n >= quietPipeBytes && !stream.grown) {
+                // A refusal (the user's pipe budget) keeps the size it has.
+                ::fcntl(stream.fd, F_SETPIPE_SZ, busyPipeBytes);
+                stream.grown = true;
+            }
             // The next read starts on a fresh cache line.
             m_readUsed = std::min(OutputChunks::chunkBytes, (m_readUsed + qsizetype(n) + 63) & ~qsizetype(63));
             // The block's slack keeps the classifier's look-ahead readable.
@@ -620,8 +631,49 @@ void OutputPump::releaseIdleMemory()
     m_sideChunk.reset();
     m_sideUsed = 0;
     m_chunks->trim(0);
+    // Pipes grown for a burst go back to the default size (refused while one
+    // holds more than that: tried again at the next idle spell).
+    for (auto& [run, entry] : m_entries) {
+        for (ProcessRun::Stream* stream : { &run->out, &run->err }) {
+            if (stream->grown && stream->fd >= 0 && ::fcntl(stream->fd, F_SETPIPE_SZ, quietPipeBytes) >= 0)
+                stream->grown = false;
+        }
+    }
     std::lock_guard lock(m_recycleMutex);
     m_recycled.clear();
+}
+
+bool OutputPump::rebuildEpoll()
+{
+    const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0) {
+        qCCritical(lcPump) << "cannot create a new epoll set:" << std::strerror(errno);
+        return false;
+    }
+    const auto watch = [epoll](int fd, void* data) {
+        epoll_event ev {};
+        ev.events = EPOLLIN;
+        ev.data.ptr = data;
+        if (::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &ev) != 0)
+            qCCritical(lcPump) << "cannot watch descriptor" << fd << "anew:" << std::strerror(errno);
+    };
+    watch(m_event, nullptr);
+    for (auto& [run, entry] : m_entries) {
+        if (run->finishedReading)
+            continue;
+        watch(run->pidfd, entry->source(Kind::exit));
+        for (const Kind kind : pipeKinds) {
+            const ProcessRun::Stream& stream = streamOf(*run, kind);
+            if (stream.fd >= 0 && stream.registered && !stream.waiter)
+                watch(stream.fd, entry->source(kind));
+        }
+    }
+    // The old descriptor is not closed: after a failure its number may
+    // already stand for something else.
+    // Commands and rings that came meanwhile left the eventfd readable: the
+    // new set reports them.
+    m_epoll = epoll;
+    return true;
 }
 
 const char* OutputPump::copyAside(QByteArrayView line)

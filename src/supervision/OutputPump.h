@@ -69,6 +69,13 @@ public:
     // Spare blocks are unmapped after this long without output.
     static constexpr std::chrono::milliseconds idleTrim { 1000 };
     static constexpr qsizetype pauseBytes = 8 * 1024 * 1024;
+    // A user's pipes may hold pipe-user-pages-soft pages (16,384 by default)
+    // before every new pipe of theirs shrinks to one page. Pipes start at the
+    // kernel's default, quietPipeBytes (200 pipes of 100 servers: 3,200
+    // pages); one that fills it in a read grows to busyPipeBytes, so a burst
+    // is taken in few reads, and goes back once the thread has been idle.
+    static constexpr int quietPipeBytes = 64 * 1024;
+    static constexpr int busyPipeBytes = 1024 * 1024;
     // Drain limit per pipe at exit, for a grandchild that keeps writing.
     static constexpr qsizetype drainLimit = 16 * 1024 * 1024;
     // After a round of reads that brought less than coalesceBelow bytes, the
@@ -152,6 +159,9 @@ private:
     std::shared_ptr<char> newChunk(bool huge);
     std::shared_ptr<char> newChunkWithin(bool huge, std::chrono::milliseconds patience);
     void releaseIdleMemory();
+    // A new epoll set with every descriptor the old one watched; after the
+    // old one failed. False when none could be made.
+    bool rebuildEpoll();
     void finish(Entry& entry);
     void publish(Entry& entry, bool drain, bool urgent);
     void wakeDeferred(ProcessRun& run);

@@ -1,5 +1,6 @@
 #include "ProcessRun.h"
 
+#include "Leftovers.h"
 #include "ProcessSpawner.h"
 #include "ProcessTree.h"
 #include "ShellCommand.h"
@@ -16,9 +17,9 @@ namespace {
 // Variables a server must never see: the pairing secret, its password and the
 // controller's key (the same secret) (and a run tag inherited from whoever
 // started us, replaced by the run's own).
-const QList<QByteArray> scrubbedEnvironment
-    = { QByteArrayLiteral("WL_REMOTE_SECRET"), QByteArrayLiteral("WL_REMOTE_PASSWORD"),
-          QByteArrayLiteral("WL_REMOTE_KEY"), QByteArrayLiteral("WARDLAMP_RUN_TAG") };
+const QList<QByteArray> scrubbedEnvironment = { QByteArrayLiteral("WL_REMOTE_SECRET"),
+    QByteArrayLiteral("WL_REMOTE_PASSWORD"), QByteArrayLiteral("WL_REMOTE_KEY"), QByteArrayLiteral("WARDLAMP_RUN_TAG"),
+    QByteArrayLiteral("WARDLAMP_CONFIGURATION") };
 // Marks every process of one run (see signalTree()).
 const QByteArray runTagVariable = QByteArrayLiteral("WARDLAMP_RUN_TAG");
 
@@ -44,7 +45,8 @@ void PendingOutput::append(PendingOutput& other)
     other.clear();
 }
 
-ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString& loginShell, Subreaper* subreaper)
+ProcessRun::Launch ProcessRun::launch(
+    const ServerConfig& config, const QString& loginShell, Subreaper* subreaper, const QByteArray& configurationTag)
 {
     const QStringList arguments = ShellCommand::arguments(config.command, config.directory, loginShell, true);
     QList<QByteArray> argv;
@@ -54,6 +56,8 @@ ProcessRun::Launch ProcessRun::launch(const ServerConfig& config, const QString&
     // A value no other run shares: every process of this run inherits it.
     const QByteArray tag = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
     QList<QByteArray> added { runTagVariable + '=' + tag };
+    if (!configurationTag.isEmpty())
+        added.append(QByteArray(Leftovers::tagVariable) + '=' + configurationTag);
     // Output as a terminal would get it: Python unbuffered on a pipe, colours
     // on, unless the user's environment says otherwise (NO_COLOR present and
     // not empty, or a value of their own), which the child inherits.

@@ -81,7 +81,9 @@ public:
     // a session of its own, with an environment stripped of the remote-access
     // secrets and carrying the run's own tag. The child is claimed from the
     // subreaper at once, when there is one. Main thread.
-    static Launch launch(const ServerConfig& config, const QString& loginShell, Subreaper* subreaper);
+    // With a `configurationTag`, every process of the run carries it too.
+    static Launch launch(const ServerConfig& config, const QString& loginShell, Subreaper* subreaper,
+        const QByteArray& configurationTag = {});
 
     ProcessRun(const ServerConfig& config, int pid, int pidfd, int stdoutFd, int stderrFd);
     ~ProcessRun(); // closes the pidfd (the pipes are the output thread's)
@@ -126,6 +128,7 @@ public:
         // The command has not started yet: lines are the login shell's own
         // (rc files), shown but never errors, until ShellCommand::startMarker.
         bool beforeCommand = false;
+        bool grown = false; // enlarged while busy (OutputPump::busyPipeBytes)
     };
     Stream out;
     Stream err;

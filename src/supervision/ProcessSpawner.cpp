@@ -187,7 +187,6 @@ ProcessSpawner::Result ProcessSpawner::spawnImpl(const QByteArray& program, cons
     }
     for (Fd* end : { &outRead, &errRead }) {
         ::fcntl(end->get(), F_SETFL, ::fcntl(end->get(), F_GETFL) | O_NONBLOCK);
-        ::fcntl(end->get(), F_SETPIPE_SZ, pipeBufferSize); // a refusal keeps the default size
     }
     child.stdoutFd = outRead.release();
     child.stderrFd = errRead.release();

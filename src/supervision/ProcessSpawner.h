@@ -10,7 +10,8 @@ namespace Wardlamp {
 // Starts one child process the way the supervisor needs it, without QProcess:
 // its own session (setsid), SIGKILL when this thread's process dies
 // (PR_SET_PDEATHSIG), default signal dispositions and an empty signal mask,
-// stdin from /dev/null, stdout and stderr into two new pipes, no other
+// stdin from /dev/null, stdout and stderr into two new pipes (of the
+// kernel's default size: the output thread grows a busy one), no other
 // descriptor, and the environment of this process minus the names given.
 //
 // Everything the child needs is prepared before fork(); between fork() and
@@ -43,9 +44,6 @@ public:
 
     // The environment of this process without the variables named.
     static QList<QByteArray> environmentWithout(const QList<QByteArray>& names);
-
-    // Pipe buffer we ask for; the kernel may refuse, then the default stays.
-    static constexpr int pipeBufferSize = 1024 * 1024;
 
 private:
     static Result spawnImpl(const QByteArray& program, const QList<QByteArray>& arguments,

@@ -1,7 +1,9 @@
 #include "ServerManager.h"
 
 #include "AlertLine.h"
+#include "Leftovers.h"
 #include "PlainText.h"
+#include "StandardError.h"
 
 #include "ChangeBatch.h"
 #include "ErrorAlertService.h"
@@ -253,7 +255,8 @@ void ServerManager::launch(const ServerConfig& config, Detail::ServerRecord& ser
         failToStart(m_pumpProblem);
         return;
     }
-    const Detail::ProcessRun::Launch launched = Detail::ProcessRun::launch(config, m_loginShell, m_subreaper);
+    const Detail::ProcessRun::Launch launched
+        = Detail::ProcessRun::launch(config, m_loginShell, m_subreaper, m_configurationTag);
     if (!launched) {
         failToStart(QString::fromLocal8Bit(std::strerror(launched.error())));
         return;
@@ -600,6 +603,26 @@ void ServerManager::handleTermination(const ServerConfig& config, int status, bo
         return;
     appendLine(id, textAutoRestarting, false);
     scheduleStart(config, crashRestartDelay);
+}
+
+// --- leftovers of an earlier supervisor of this configuration
+
+void ServerManager::setConfigurationTag(const QByteArray& tag)
+{
+    m_configurationTag = tag;
+}
+
+int ServerManager::stopLeftovers()
+{
+    const QList<ProcessInfo> leftovers = Leftovers::find(m_configurationTag);
+    if (leftovers.isEmpty())
+        return 0;
+    writeToStandardError((Leftovers::notice(leftovers) + u'\n').toUtf8());
+    const QList<ProcessInfo> killed = Leftovers::stop(leftovers, stopGracePeriod);
+    if (!killed.isEmpty())
+        writeToStandardError(
+            QStringLiteral("%1 of them ignored SIGTERM and were killed.\n").arg(killed.size()).toUtf8());
+    return int(leftovers.size());
 }
 
 // --- port recovery: a busy port in the output is freed, then the server starts again

@@ -82,6 +82,16 @@ public:
     static constexpr std::chrono::milliseconds restartCooldown = RestartPolicy::defaultCooldown;
     static constexpr std::chrono::milliseconds portRecoveryCooldown = PortRecovery::defaultCooldown;
     static constexpr std::chrono::milliseconds stopGracePeriod { 3000 };
+
+    // Marks every process started from now on as one of this configuration's
+    // (Leftovers::tagVariable); empty: no mark. The supervisor lock's key.
+    void setConfigurationTag(const QByteArray& tag);
+    // Stops what an earlier supervisor of this configuration left running
+    // (it was killed with SIGKILL: its servers' children lived on), saying
+    // so on standard error: SIGTERM, then SIGKILL after stopGracePeriod.
+    // Blocks until they are gone. Call with the configuration's lock held and
+    // before the first start. Returns how many processes it found.
+    int stopLeftovers();
     static constexpr std::chrono::milliseconds replacedRunGracePeriod { 2000 };
     static constexpr std::chrono::milliseconds crashRestartDelay { 1000 };
     static constexpr std::chrono::milliseconds portRestartDelay { 300 };
@@ -212,6 +222,7 @@ private:
     const QString m_loginShell;
     const std::shared_ptr<const ListenerScanner> m_scanner;
     const Clock m_clock;
+    QByteArray m_configurationTag;
     ErrorAlertService* const m_alerts; // may be null
     Subreaper* const m_subreaper; // may be null
     std::unique_ptr<Detail::OutputPump> m_pump; // null when it could not be set up

@@ -1,9 +1,19 @@
 #include "StandardError.h"
 
 #include <cerrno>
+#include <chrono>
+
+#include <poll.h>
 #include <unistd.h>
 
 namespace Wardlamp {
+
+namespace {
+
+// How long a full, non-blocking standard error is waited for, per attempt.
+constexpr std::chrono::milliseconds writableWait { 2000 };
+
+} // namespace
 
 void writeToStandardError(QByteArrayView text)
 {
@@ -14,7 +24,14 @@ void writeToStandardError(QByteArrayView text)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return; // standard error is gone; there is nowhere else to say it
+            // A non-blocking standard error (set so by whoever shares it) that
+            // is full: wait until it takes more, rather than drop an alert.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd fd { STDERR_FILENO, POLLOUT, 0 };
+                if (::poll(&fd, 1, int(writableWait.count())) > 0)
+                    continue;
+            }
+            return; // standard error is gone or stuck; there is nowhere else to say it
         }
         data += written;
         left -= written;

@@ -5,6 +5,7 @@
 #include "TestServers.h"
 #include "platform/SockDiagListenerScanner.h"
 #include "supervision/ErrorAlertService.h"
+#include "supervision/OutputPump.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ShellCommand.h"
 
@@ -857,6 +858,49 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(daemon), Test::waitMs(5000));
     }
 
+    // What a supervisor of this configuration left running when it was
+    // killed (a wrapper's child, and a daemonised grandchild) is stopped by
+    // the next one; another configuration's tagged process is not touched.
+    void leftoversOfAKilledSupervisorAreStopped()
+    {
+        QTemporaryDir dir;
+        const QString daemonPid = dir.filePath(QStringLiteral("daemon"));
+        const auto startTagged = [&](QProcess& process, const QByteArray& tag, const QStringList& steps) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("WARDLAMP_CONFIGURATION"), QString::fromLatin1(tag));
+            process.setProcessEnvironment(environment);
+            process.start(child(), steps);
+            return process.waitForReadyRead(Test::waitMs(5000));
+        };
+        QProcess ours;
+        QVERIFY(startTagged(ours, "config-a",
+            { QStringLiteral("out:up"), QStringLiteral("setsid-grandchild"), QStringLiteral("{"),
+                QStringLiteral("grandchild"), QStringLiteral("{"), QStringLiteral("ignore-term"),
+                QStringLiteral("pidfile:") + daemonPid, QStringLiteral("hold"), QStringLiteral("}"),
+                QStringLiteral("}"), QStringLiteral("hold") }));
+        QProcess theirs;
+        QVERIFY(startTagged(theirs, "config-b", { QStringLiteral("out:up"), QStringLiteral("hold") }));
+        QTRY_VERIFY_WITH_TIMEOUT(readPidFile(daemonPid) > 0, Test::waitMs(5000));
+        const int daemon = readPidFile(daemonPid);
+
+        auto manager = makeManager();
+        manager->setConfigurationTag("config-a");
+        QCOMPARE(manager->stopLeftovers(), 2);
+        QVERIFY(ours.waitForFinished(Test::waitMs(5000)));
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(daemon), Test::waitMs(5000)); // it ignored SIGTERM
+        QVERIFY(!processGone(int(theirs.processId())));
+        QCOMPARE(manager->stopLeftovers(), 0);
+
+        // Its own servers carry the tag, so the next supervisor finds them.
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("env:WARDLAMP_CONFIGURATION"), QStringLiteral("exit:0") }));
+        manager->start(config);
+        QVERIFY(waitAllExited(*manager));
+        QCOMPARE(texts(manager->state(config.id)).value(1), QStringLiteral("config-a"));
+        theirs.kill();
+        theirs.waitForFinished(Test::waitMs(5000));
+    }
+
     void childEnvironmentHasNoRemoteSecrets()
     {
         qputenv("WL_REMOTE_SECRET", "pairing-secret");
@@ -1034,6 +1078,78 @@ private Q_SLOTS:
         QVERIFY(state.logs.last().isError);
         QVERIFY(!manager->anyProcessAlive());
         QVERIFY(manager->isIdle());
+    }
+
+    // A quiet server's pipes keep the kernel's default size, so that a
+    // hundred servers stay inside a user's pipe budget; a burst grows the
+    // pipe, and it goes back once output has been quiet for a while.
+    void pipesGrowOnlyWhileBusy()
+    {
+        QStringList steps { QStringLiteral("out:ready"), QStringLiteral("sleep:500"),
+            QStringLiteral("bulk:40000:100") };
+        for (int i = 0; i < 10; ++i)
+            steps += { QStringLiteral("out:trickle"), QStringLiteral("sleep:200") };
+        steps += { QStringLiteral("out:quiet now"), QStringLiteral("hold") };
+        auto manager = makeManager();
+        const ServerConfig config = Test::server(QStringLiteral("api"), childCommand(steps));
+        manager->start(config);
+        const int pid = *manager->state(config.id).pid;
+        const auto pipeSize = [pid] {
+            const int fd = ::open(QByteArrayLiteral("/proc/%1/fd/1").replace("%1", QByteArray::number(pid)).constData(),
+                O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            const int size = fd >= 0 ? ::fcntl(fd, F_GETPIPE_SZ) : -1;
+            if (fd >= 0)
+                ::close(fd);
+            return size;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(
+            texts(manager->state(config.id)).contains(QStringLiteral("ready")), Test::waitMs(5000));
+        QCOMPARE(pipeSize(), Detail::OutputPump::quietPipeBytes);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            texts(manager->state(config.id)).contains(QStringLiteral("trickle")), Test::waitMs(20000));
+        QCOMPARE(pipeSize(), Detail::OutputPump::busyPipeBytes);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            texts(manager->state(config.id)).contains(QStringLiteral("quiet now")), Test::waitMs(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(pipeSize(), Detail::OutputPump::quietPipeBytes, Test::waitMs(10000));
+        manager->stop(config);
+        QVERIFY(waitAllExited(*manager));
+    }
+
+    // The output thread's epoll set fails (its descriptor replaced under
+    // it): the thread says so and watches everything anew, so output is
+    // still read and exits still handled.
+    void outputThreadSurvivesAFailedEpoll()
+    {
+        const auto epolls = [] {
+            QSet<int> found;
+            const QDir fds(QStringLiteral("/proc/self/fd"));
+            for (const QString& name : fds.entryList(QDir::Files | QDir::System)) {
+                if (QFile::symLinkTarget(fds.filePath(name)).endsWith(QLatin1String("anon_inode:[eventpoll]")))
+                    found.insert(name.toInt());
+            }
+            return found;
+        };
+        const QSet<int> before = epolls();
+        auto manager = makeManager();
+        const ServerConfig first = Test::server(
+            QStringLiteral("first"), childCommand({ QStringLiteral("out:one"), QStringLiteral("exit:0") }));
+        manager->start(first);
+        QVERIFY(waitAllExited(*manager));
+        const QSet<int> ours = epolls() - before;
+        QCOMPARE(ours.size(), 1);
+        const int epoll = *ours.begin();
+        const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(devNull >= 0);
+        QVERIFY(::dup2(devNull, epoll) == epoll);
+        ::close(devNull);
+        const ServerConfig second = Test::server(QStringLiteral("second"),
+            childCommand({ QStringLiteral("out:after"), QStringLiteral("sleep:100"), QStringLiteral("exit:3") }));
+        manager->start(second);
+        QVERIFY(waitAllExited(*manager));
+        const ServerRuntimeState& state = manager->state(second.id);
+        QVERIFY(texts(state).contains(QStringLiteral("after")));
+        QCOMPARE(state.lastExitCode, std::optional<int>(3));
+        ::close(epoll); // /dev/null now; the thread watches through a new set
     }
 
     void directoryIsQuotedForTheShell_data()
