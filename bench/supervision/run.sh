@@ -188,6 +188,23 @@ run_wardlamp() { # mode stream dir
     echo "${fromT0:--} ${count:-0} ${cpu:--} signals=${signals:-0} start=${fromStart:--}"
 }
 
+# The same generator as the one server of a real wardlampd, from its start to
+# its exit (--until-stopped --quiet): the program a user runs, beside the
+# in-process ServerManager row. Its CPU figure is the daemon's with what it
+# reaped (the generator and the login shell among them).
+run_wardlampd() { # mode stream dir
+    local mode=$1 stream=$2 d=$3 end
+    mkdir -p "$d/config"
+    printf '[{"id":"00000000-0000-4000-8000-000000000001","name":"gen","command":"%s","autostart":true,"errorAlertEnabled":false}]\n' \
+        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" >"$d/servers.json"
+    XDG_CONFIG_HOME=$d/config "$cputime" "$d/cpu" "$daemon" --servers "$d/servers.json" --until-stopped --quiet \
+        >/dev/null 2>"$d/daemon.err" || true
+    end=$(now_us)
+    [ -f "$d/t0" ] || { echo "run.sh: wardlampd run failed: $(tail -3 "$d/daemon.err")" >&2; echo "- 0 -"; return; }
+    # wardlampd --quiet prints no lines: the count is the generator's own.
+    echo "$((end - $(cat "$d/t0"))) $lines $(cat "$d/cpu")"
+}
+
 run_supervisord() { # mode stream dir
     local mode=$1 stream=$2 d=$3 pid res
     supervisord_conf "$d" "gen|$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0 --done-file $d/done|$d/out.log|$d/err.log" >"$d/sv.conf"
@@ -231,6 +248,7 @@ bench_ingest() {
     section "1. Log ingestion: $lines lines of $lineBytes bytes (1% with \"error\"), median of $runs runs"
     local tools=(raw)
     [ -x "$driver" ] && tools+=(wardlamp) || echo "(bench_supervision is not built: no ServerManager row)"
+    [ -x "$daemon" ] && tools+=(wardlampd)
     command -v supervisord >/dev/null && has "$peers" supervisord && tools+=(supervisord)
     [ -n "$npmPrefix" ] && has "$peers" concurrently && tools+=(concurrently)
     [ -n "$pm2bin" ] && has "$peers" pm2 && tools+=(pm2)
@@ -287,7 +305,7 @@ bench_ingest() {
     done
 
     printf '%-28s' "writes, stream"
-    local -A title=([raw]="raw pipe" [wardlamp]="ServerManager" [supervisord]="supervisord" [concurrently]="concurrently" [pm2]="pm2")
+    local -A title=([raw]="raw pipe" [wardlamp]="ServerManager" [wardlampd]="wardlampd" [supervisord]="supervisord" [concurrently]="concurrently" [pm2]="pm2")
     for tool in "${tools[@]}"; do printf '%-22s' "${title[$tool]}"; done
     printf '\n'
     for mode in large line; do
@@ -322,7 +340,8 @@ bench_ingest() {
             printf '\n'
         done
     done
-    printf '(raw pipe: cat; ServerManager: the whole bench process from start(); supervisord: its python\n'
+    printf '(raw pipe: cat; ServerManager: the whole bench process from start(); wardlampd: the daemon with\n'
+    printf ' the children it reaped, generator included; supervisord: its python\n'
     printf ' process from the generator start, 10 ms ticks; pm2: its God daemon, likewise; concurrently:\n'
     printf ' the whole node process, start-up included)\n'
 
