@@ -6,7 +6,9 @@
 #include "app/ColorScheme.h"
 #include "app/EmergencyStop.h"
 #include "app/WardlampApp.h"
+#include "graph/SupervisorGraph.h"
 #include "platform/SignalWatcher.h"
+#include "supervision/ServerManager.h"
 #include "supervision/StandardError.h"
 #include "supervision/Subreaper.h"
 
@@ -97,6 +99,10 @@ int main(int argc, char* argv[])
     int code = AppExit::ok;
     {
         WardlampApp wardlamp(options);
+        // Servers of this configuration that outlived a supervisor killed with
+        // SIGKILL still hold their ports: stopped before anything starts.
+        wardlamp.graph().manager().setConfigurationTag(instance.paths.key.toLatin1());
+        wardlamp.graph().manager().stopLeftovers();
         EmergencyStop::install(WardlampApp::defaultQuitGrace);
         QObject::connect(signalWatcher->get(), &SignalWatcher::received, &wardlamp, &WardlampApp::handleSignal);
         QObject::connect(&wardlamp, &WardlampApp::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);

@@ -157,6 +157,33 @@ private Q_SLOTS:
         QVERIFY(next.finish());
     }
 
+    // The app killed with SIGKILL takes its direct children with it, not what
+    // they started: the next app stops those before it starts anything.
+    void leftoversOfAKilledAppAreStopped()
+    {
+        const QString orphanPid = m_environment->path(u"orphan-%1.pid"_s.arg(m_counter));
+        const ServerConfig server
+            = Test::serverRecord(u"wrapper"_s, u"sleep 300 & echo $! > %1; wait"_s.arg(orphanPid), true);
+        qputenv("WL_SEED_SERVERS", ServerConfig::encodeList({ server }));
+        Launch killed;
+        killed.start(u"wardlamp"_s, {});
+        QTRY_VERIFY_WITH_TIMEOUT(!readFile(orphanPid).trimmed().isEmpty(), waitMs(30000));
+        const qint64 orphan = readFile(orphanPid).trimmed().toLongLong();
+        ::kill(pid_t(killed.process.processId()), SIGKILL);
+        QVERIFY(killed.finish());
+        QVERIFY(!Test::processGone(orphan));
+
+        QFile::remove(orphanPid);
+        Launch next;
+        next.start(u"wardlamp"_s, {});
+        QTRY_VERIFY_WITH_TIMEOUT(Test::processGone(orphan), waitMs(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(next.err.contains("left running by an earlier run"), waitMs(10000));
+        Launch quit;
+        quit.start(u"wardlamp"_s, { u"--quit"_s });
+        QVERIFY(quit.finish(30000));
+        QVERIFY(next.finish());
+    }
+
 private:
     std::unique_ptr<Test::TestEnvironment> m_environment;
     QString m_term;
