@@ -1,5 +1,6 @@
 #include "ServerConfig.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -44,6 +45,20 @@ bool readOptionalString(const QJsonObject& object, QLatin1StringView key, std::o
         return false;
     out = value.toString();
     return true;
+}
+
+// A name as a one-line message shows it: control characters as spaces, and
+// no longer than a line.
+QString shownName(QString name)
+{
+    constexpr qsizetype longest = 60;
+    if (name.size() > longest)
+        name = name.left(longest - 1) + u'\u2026';
+    for (QChar& c : name) {
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    }
+    return name;
 }
 
 } // namespace
@@ -183,11 +198,58 @@ Expected<QList<ServerConfig>, QString> ServerConfig::decodeList(QByteArrayView j
     servers.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
         Expected<ServerConfig, QString> server = fromJson(array.at(i));
-        if (!server)
-            return QString(u"record "_s + QString::number(i + 1) + u": "_s + server.error());
+        if (!server) {
+            // The record's name, when it has one, tells it apart in a long list.
+            QString problem = server.error();
+            const QJsonValue name = array.at(i).toObject().value(QLatin1StringView("name"));
+            if (name.isString())
+                problem += u" (the server named \""_s + shownName(name.toString()) + u"\")"_s;
+            return QString(u"record "_s + QString::number(i + 1) + u": "_s + problem);
+        }
         servers.append(std::move(*server));
     }
     return servers;
+}
+
+namespace {
+
+QString describeRecord(const QList<ServerConfig>& servers, qsizetype index)
+{
+    return u"%1 (\"%2\")"_s.arg(QString::number(index + 1), shownName(servers.at(index).name));
+}
+
+} // namespace
+
+std::optional<QString> ServerConfig::duplicateIds(const QList<ServerConfig>& servers)
+{
+    QHash<QUuid, qsizetype> first;
+    for (qsizetype i = 0; i < servers.size(); ++i) {
+        const auto seen = first.constFind(servers[i].id);
+        if (seen != first.cend())
+            return u"records %1 and %2 have the same id %3; every server needs an id of its own"_s.arg(
+                describeRecord(servers, *seen), describeRecord(servers, i), uuidText(servers[i].id));
+        first.insert(servers[i].id, i);
+    }
+    return std::nullopt;
+}
+
+QStringList ServerConfig::dropDuplicateIds(QList<ServerConfig>& servers)
+{
+    QStringList dropped;
+    QHash<QUuid, qsizetype> first;
+    QList<ServerConfig> kept;
+    for (qsizetype i = 0; i < servers.size(); ++i) {
+        const auto seen = first.constFind(servers[i].id);
+        if (seen != first.cend()) {
+            dropped.append(u"record %1 has the id of record %2, which is kept"_s.arg(
+                describeRecord(servers, i), describeRecord(servers, *seen)));
+            continue;
+        }
+        first.insert(servers[i].id, i);
+        kept.append(servers[i]);
+    }
+    servers = std::move(kept);
+    return dropped;
 }
 
 } // namespace Wardlamp

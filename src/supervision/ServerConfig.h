@@ -8,6 +8,7 @@
 #include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <QUrl>
 #include <QUuid>
@@ -50,6 +51,14 @@ struct ServerConfig {
     // All or nothing: one bad record fails the whole list, with one line
     // naming the problem and the record, counted from 1 ("record 2: ...").
     static Expected<QList<ServerConfig>, QString> decodeList(QByteArrayView json);
+
+    // Every server needs an id of its own: with two records of one id (in any
+    // case of its text) the second would never run and its name would label
+    // the first's lines. One line naming the first two records that share an
+    // id ("records 1 ("api") and 3 ("web") have the same id …"), or nothing.
+    static std::optional<QString> duplicateIds(const QList<ServerConfig>& servers);
+    // Keeps the first record of each id; one line for each record dropped.
+    static QStringList dropDuplicateIds(QList<ServerConfig>& servers);
 
     friend bool operator==(const ServerConfig&, const ServerConfig&) = default;
 };

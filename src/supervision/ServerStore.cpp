@@ -1,7 +1,9 @@
 #include "ServerStore.h"
 
+#include "supervision/SettingsFileText.h"
 #include "supervision/StandardError.h"
 
+#include <QFile>
 #include <QHash>
 #include <QLoggingCategory>
 #include <QProcessEnvironment>
@@ -24,7 +26,9 @@ ServerStore::ServerStore(QSettings& settings, const QProcessEnvironment& environ
 {
     if (environment.contains(seedVariable)) {
         // An invalid seed is ignored on purpose: the persisted list takes over.
-        if (auto seeded = ServerConfig::decodeList(environment.value(seedVariable).toUtf8())) {
+        // Two servers of one id make a seed invalid too.
+        auto seeded = ServerConfig::decodeList(environment.value(seedVariable).toUtf8());
+        if (seeded && !ServerConfig::duplicateIds(*seeded)) {
             m_servers = std::move(*seeded);
             m_ephemeral = true;
             return;
@@ -35,18 +39,68 @@ ServerStore::ServerStore(QSettings& settings, const QProcessEnvironment& environ
 
 void ServerStore::loadPersisted()
 {
-    const QVariant stored = m_settings.value(settingsKey);
+    QVariant stored = m_settings.value(settingsKey);
     if (!stored.isValid())
         return;
-    auto servers = ServerConfig::decodeList(stored.toByteArray());
+    // QSettings writes the list as a byte array; anything else was typed into
+    // the file by hand, and QSettings has split and unquoted it.
+    const QVariant parsed = stored;
+    QString handWritten;
+    if (stored.typeId() != QMetaType::QByteArray)
+        stored = readHandWritten(stored, handWritten);
+    Expected<QList<ServerConfig>, QString> servers = ServerConfig::decodeList(stored.toByteArray());
+    if (!servers && parsed.typeId() == QMetaType::QString) {
+        // Typed in QSettings' own quoting ("[{\"id\": …}]"): its reading is the list.
+        if (auto quoted = ServerConfig::decodeList(parsed.toString().toUtf8())) {
+            servers = std::move(*quoted);
+            stored = parsed.toString().toUtf8();
+            m_settings.setValue(settingsKey, stored);
+        }
+    }
     if (!servers) {
-        keepUnreadable(stored, servers.error());
+        keepUnreadable(stored, servers.error(), handWritten);
         return;
     }
+    const QStringList dropped = ServerConfig::dropDuplicateIds(*servers);
     m_servers = std::move(*servers);
+    if (!dropped.isEmpty()) {
+        // The list as it was stays readable: the next save will not hold the
+        // records dropped here.
+        keepUnreadable(stored,
+            u"two servers share an id: "_s + dropped.join(u"; "_s) + u"; the list keeps the first of each id"_s,
+            handWritten, false);
+    } else if (!handWritten.isEmpty()) {
+        writeToStandardError(
+            QString(u"Wardlamp: the stored server list (\""_s + settingsKey + u"\") "_s + handWritten + u'\n')
+                .toUtf8());
+    }
 }
 
-void ServerStore::keepUnreadable(const QVariant& stored, const QString& problem)
+QVariant ServerStore::readHandWritten(const QVariant& parsed, QString& note)
+{
+    const QString file = m_settings.fileName();
+    QFile settingsFile(file);
+    const std::optional<QByteArray> bytes
+        = settingsFile.open(QIODevice::ReadOnly) ? std::optional(settingsFile.readAll()) : std::nullopt;
+    const std::optional<QByteArray> typed
+        = bytes ? SettingsFileText::rawValue(*bytes, QString(settingsKey)) : std::nullopt;
+    if (!typed) {
+        note = u"was written by hand, and cannot be found in "_s + file + u" as typed"_s;
+        return parsed;
+    }
+    // Before QSettings writes the file again (which drops comments and
+    // layout), the file as it was is kept byte for byte.
+    const Expected<QString, SettingsFileText::CopyFailure> copy = SettingsFileText::keepCopy(file, *bytes);
+    note = u"was written by hand and is read as typed; "_s
+        + (copy ? QString(u"the file as it was is kept as "_s + *copy)
+                : QString(u"the file as it was could not be kept ("_s + copy.error().reason + u')'));
+    // From now on the value is the typed text, and any write keeps it so.
+    m_settings.setValue(settingsKey, *typed);
+    return QVariant(*typed);
+}
+
+void ServerStore::keepUnreadable(
+    const QVariant& stored, const QString& problem, const QString& handWritten, bool startsEmpty)
 {
     // Never overwrite an earlier copy that differs: each unreadable blob is
     // somebody's server list.
@@ -56,10 +110,16 @@ void ServerStore::keepUnreadable(const QVariant& stored, const QString& problem)
     m_settings.setValue(key, stored);
     m_settings.sync();
     const bool kept = m_settings.status() == QSettings::NoError;
-    const QString line = u"Wardlamp: the stored server list (\""_s + settingsKey + u"\") cannot be read ("_s + problem
-        + (kept ? u"); a copy is kept under \""_s + key + u"\" and the list starts empty\n"_s
-                : u"); keeping a copy under \""_s + key + u"\" failed, the list starts empty\n"_s);
-    writeToStandardError(line.toUtf8());
+    QString line = u"Wardlamp: the stored server list (\""_s + settingsKey + u"\") "_s;
+    if (!handWritten.isEmpty())
+        line += handWritten + u"; it "_s;
+    line += startsEmpty ? u"cannot be read ("_s : u"is not as it should be ("_s;
+    line += problem + u"); "_s
+        + (kept ? QString(u"a copy is kept under \""_s + key + u'"')
+                : QString(u"keeping a copy under \""_s + key + u"\" failed"_s));
+    if (startsEmpty)
+        line += u" and the list starts empty"_s;
+    writeToStandardError(QString(line + u'\n').toUtf8());
 }
 
 std::optional<ServerConfig> ServerStore::server(const QUuid& id) const
@@ -165,7 +225,8 @@ void ServerStore::save()
         return;
     m_settings.setValue(settingsKey, ServerConfig::encodeList(m_servers));
     m_settings.sync();
-    if (m_settings.status() != QSettings::NoError)
+    m_lastSaveFailed = m_settings.status() != QSettings::NoError;
+    if (m_lastSaveFailed)
         qCWarning(lcStore) << "the server list could not be written to" << m_settings.fileName();
 }
 

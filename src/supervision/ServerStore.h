@@ -18,6 +18,11 @@ namespace Wardlamp {
 // A stored blob that cannot be decoded is copied under
 // "wardlamp.servers.unreadable" when the store loads (so no later save can
 // destroy it), one line on standard error says so, and the list starts empty.
+// A list typed into the file by hand is read as the text typed (QSettings
+// itself would split it at commas and drop its quotes), after the file as it
+// was is kept beside it byte for byte (SettingsFileText). Two servers of one
+// id: the first is kept, the list as it was is copied as above, and a line
+// says so.
 //
 // Observers hear of every change twice over: per server (added, removed,
 // updated, and reordered for the order), then once coarsely (serversChanged).
@@ -62,6 +67,9 @@ public:
     void update(const ServerConfig& server);
     // Writes the list (a no-op when ephemeral). Every change already does this.
     void save();
+    // The last write did not reach the settings file (read-only, full disk):
+    // the list in memory is ahead of the saved one.
+    bool lastSaveFailed() const { return m_lastSaveFailed; }
 
 Q_SIGNALS:
     // No record carried the id before this change; one does now.
@@ -78,11 +86,18 @@ Q_SIGNALS:
 private:
     void announce(const QList<ServerConfig>& before);
     void loadPersisted();
-    void keepUnreadable(const QVariant& stored, const QString& problem);
+    // `handWritten`: what readHandWritten() has to say, in the same line.
+    void keepUnreadable(
+        const QVariant& stored, const QString& problem, const QString& handWritten = {}, bool startsEmpty = true);
+    // The list as typed into the settings file by hand (QSettings' own reading
+    // of it is `parsed`), after keeping the file as it was; `note` says what
+    // happened, for the one line on standard error.
+    QVariant readHandWritten(const QVariant& parsed, QString& note);
 
     QSettings& m_settings;
     QList<ServerConfig> m_servers;
     bool m_ephemeral = false;
+    bool m_lastSaveFailed = false;
 };
 
 } // namespace Wardlamp

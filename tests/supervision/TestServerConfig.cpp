@@ -317,6 +317,68 @@ private Q_SLOTS:
         QCOMPARE(back->at(1), sample());
     }
 
+    void duplicateIds_data()
+    {
+        QTest::addColumn<QStringList>("ids"); // one letter per record: same letter, same id
+        QTest::addColumn<QString>("problem"); // empty: none
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("all different") << QStringList { u"a"_s, u"b"_s, u"c"_s } << QString()
+                                       << QStringList { u"a"_s, u"b"_s, u"c"_s };
+        QTest::newRow("first and third") << QStringList { u"a"_s, u"b"_s, u"a"_s }
+                                         << u"records 1 (\"s1\") and 3 (\"s3\") have the same id"_s
+                                         << QStringList { u"a"_s, u"b"_s };
+        QTest::newRow("three of one") << QStringList { u"a"_s, u"a"_s, u"a"_s }
+                                      << u"records 1 (\"s1\") and 2 (\"s2\") have the same id"_s
+                                      << QStringList { u"a"_s };
+        QTest::newRow("empty") << QStringList {} << QString() << QStringList {};
+    }
+
+    void duplicateIds()
+    {
+        QFETCH(QStringList, ids);
+        QFETCH(QString, problem);
+        QFETCH(QStringList, kept);
+        QHash<QString, QUuid> byLetter;
+        QList<ServerConfig> servers;
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            if (!byLetter.contains(ids[i]))
+                byLetter.insert(ids[i], QUuid::createUuid());
+            ServerConfig config = sample();
+            config.id = byLetter.value(ids[i]);
+            config.name = u"s%1"_s.arg(i + 1);
+            servers.append(config);
+        }
+        const std::optional<QString> found = ServerConfig::duplicateIds(servers);
+        QCOMPARE(found.has_value(), !problem.isEmpty());
+        if (found)
+            QVERIFY2(found->startsWith(problem) && !found->contains(u'\n'), qPrintable(*found));
+        const QStringList dropped = ServerConfig::dropDuplicateIds(servers);
+        QCOMPARE(dropped.size(), ids.size() - kept.size());
+        QStringList left;
+        for (const ServerConfig& server : servers)
+            left.append(byLetter.key(server.id));
+        QCOMPARE(left, kept);
+        QCOMPARE(ServerConfig::duplicateIds(servers), std::nullopt);
+    }
+
+    // The id's text may differ in case; it is still one id.
+    void duplicateIdsIgnoreTheCaseOfTheText()
+    {
+        const auto servers
+            = ServerConfig::decodeList(list({ record(), record({ { "id", '"' + validId.toLower() + '"' } }) }));
+        QVERIFY(servers);
+        QVERIFY(ServerConfig::duplicateIds(*servers));
+    }
+
+    // A record that fails to decode is named by its name too, on one line.
+    void decodeErrorNamesTheRecord()
+    {
+        QString message;
+        QVERIFY(
+            !ServerConfig::decodeList(list({ record({ { "name", "\"web\\nserver\"" } }, { "autostart" }) }), &message));
+        QCOMPARE(message, u"record 1: \"autostart\" is missing or not a boolean (the server named \"web server\")"_s);
+    }
+
     void singleRecordErrorHasNoIndex()
     {
         const auto notAnObject = ServerConfig::fromJson(QJsonValue(u"x"_s));

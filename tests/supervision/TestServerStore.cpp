@@ -400,12 +400,17 @@ private Q_SLOTS:
     void unreadableBlobIsKeptAside_data()
     {
         QTest::addColumn<QVariant>("stored");
-        QTest::newRow("record without autostart")
-            << QVariant(QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"n\",\"command\":\"c\","
-                                   "\"errorAlertEnabled\":true}]"));
-        QTest::newRow("truncated JSON") << QVariant(QByteArray("[{\"id\":\"6F96"));
-        QTest::newRow("binary") << QVariant(QByteArray("\x00\xff\x01garbage", 10));
-        QTest::newRow("not a blob") << QVariant(QStringList { u"a"_s, u"b"_s });
+        QTest::addColumn<QVariant>("kept"); // what the copy holds
+        const QVariant withoutAutostart(
+            QByteArray("[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"n\",\"command\":\"c\","
+                       "\"errorAlertEnabled\":true}]"));
+        QTest::newRow("record without autostart") << withoutAutostart << withoutAutostart;
+        QTest::newRow("truncated JSON") << QVariant(QByteArray("[{\"id\":\"6F96"))
+                                        << QVariant(QByteArray("[{\"id\":\"6F96"));
+        QTest::newRow("binary") << QVariant(QByteArray("\x00\xff\x01garbage", 10))
+                                << QVariant(QByteArray("\x00\xff\x01garbage", 10));
+        // Not a blob QSettings wrote: the copy is the text as it stands in the file.
+        QTest::newRow("not a blob") << QVariant(QStringList { u"a"_s, u"b"_s }) << QVariant(QByteArray("a, b"));
     }
 
     // A stored list that fails to decode used to be replaced by the next
@@ -413,6 +418,7 @@ private Q_SLOTS:
     void unreadableBlobIsKeptAside()
     {
         QFETCH(QVariant, stored);
+        QFETCH(QVariant, kept);
         m_settings->setValue(ServerStore::settingsKey, stored);
         m_settings->sync();
 
@@ -426,13 +432,13 @@ private Q_SLOTS:
 
         {
             QSettings other(m_path, QSettings::IniFormat); // already on disk before any change
-            QCOMPARE(other.value(ServerStore::unreadableKey), stored);
+            QCOMPARE(other.value(ServerStore::unreadableKey), kept);
         }
 
         const ServerConfig a = Test::server(u"a"_s);
         store.add(a);
         QSettings other(m_path, QSettings::IniFormat);
-        QCOMPARE(other.value(ServerStore::unreadableKey), stored);
+        QCOMPARE(other.value(ServerStore::unreadableKey), kept);
         QCOMPARE(ServerConfig::decodeList(other.value(ServerStore::settingsKey).toByteArray()).value(),
             QList<ServerConfig> { a });
 
@@ -463,6 +469,96 @@ private Q_SLOTS:
         ServerStore store(other, QProcessEnvironment());
         QVERIFY(again.take().contains("\"wardlamp.servers.unreadable.2\""));
         QVERIFY(!other.contains(u"wardlamp.servers.unreadable.3"_s));
+    }
+
+    // The README calls the value a JSON array, so people type one into the
+    // file. QSettings reads it split at the commas and unquoted; the list
+    // used to start empty and the next write destroyed what was typed.
+    void handWrittenListIsNotDestroyed()
+    {
+        m_settings.reset();
+        const QByteArray typed = "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"api, the one\","
+                                 "\"command\":\"bun \\\"server.js\\\" --port=3000\",\"autostart\":true,"
+                                 "\"errorAlertEnabled\":false}]";
+        const QByteArray file = "; my servers, typed by hand\n[General]\nwardlamp.servers = " + typed
+            + "\nwardlamp.remote.macName=desk\n";
+        {
+            QFile out(m_path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(file);
+        }
+        m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
+
+        Wardlamp::Test::StandardErrorCapture capture;
+        ServerStore store(*m_settings, QProcessEnvironment());
+        const QByteArray said = capture.take();
+        QCOMPARE(store.servers().size(), 1);
+        QCOMPARE(store.servers().at(0).name, u"api, the one"_s);
+        QCOMPARE(store.servers().at(0).command, u"bun \"server.js\" --port=3000"_s);
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains("was written by hand and is read as typed"), said.constData());
+        const QString copy = m_path + u".hand-written"_s;
+        QVERIFY2(said.contains(QByteArray("kept as " + copy.toUtf8())), said.constData());
+        QCOMPARE(readFile(copy), file); // byte for byte, comments and all
+
+        // Written from now on in QSettings' form, which reads back as typed.
+        const ServerConfig b = server(u"b"_s);
+        store.add(b);
+        QSettings other(m_path, QSettings::IniFormat);
+        QCOMPARE(ServerConfig::decodeList(other.value(ServerStore::settingsKey).toByteArray()).value(),
+            (QList<ServerConfig> { store.servers().at(0), b }));
+        QCOMPARE(other.value(u"wardlamp.remote.macName"_s).toString(), u"desk"_s);
+        QCOMPARE(readFile(copy), file);
+    }
+
+    // A typed list with a mistake in it starts empty, but what was typed is
+    // kept byte for byte, under both keys, and the line says so truly.
+    void handWrittenTypoIsKeptByteForByte()
+    {
+        m_settings.reset();
+        const QByteArray typed = "[{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"a, b\",}]";
+        {
+            QFile out(m_path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write("[General]\nwardlamp.servers=" + typed + "\n");
+        }
+        m_settings = std::make_unique<QSettings>(m_path, QSettings::IniFormat);
+        Wardlamp::Test::StandardErrorCapture capture;
+        ServerStore store(*m_settings, QProcessEnvironment());
+        const QByteArray said = capture.take();
+        QVERIFY(store.servers().isEmpty());
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains("written by hand"), said.constData());
+        QVERIFY2(said.contains("a copy is kept under \"wardlamp.servers.unreadable\""), said.constData());
+        QSettings other(m_path, QSettings::IniFormat);
+        QCOMPARE(other.value(ServerStore::unreadableKey).toByteArray(), typed);
+        QCOMPARE(other.value(ServerStore::settingsKey).toByteArray(), typed);
+    }
+
+    // Two records of one id: the second would never run and its name would
+    // label the first's lines. The first is kept, and the list as it was.
+    void savedListWithDuplicateIdsKeepsTheFirst()
+    {
+        const ServerConfig a = server(u"api"_s);
+        ServerConfig twin = server(u"web"_s);
+        twin.id = a.id;
+        const ServerConfig c = server(u"worker"_s);
+        const QByteArray blob = ServerConfig::encodeList({ a, twin, c });
+        m_settings->setValue(ServerStore::settingsKey, blob);
+        m_settings->sync();
+        Wardlamp::Test::StandardErrorCapture capture;
+        ServerStore store(*m_settings, QProcessEnvironment());
+        const QByteArray said = capture.take();
+        QCOMPARE(store.servers(), (QList<ServerConfig> { a, c }));
+        QCOMPARE(said.count('\n'), 1);
+        QVERIFY2(said.contains("record 2 (\"web\") has the id of record 1 (\"api\")"), said.constData());
+        QVERIFY2(said.contains("keeps the first"), said.constData());
+        QSettings other(m_path, QSettings::IniFormat);
+        QCOMPARE(other.value(ServerStore::unreadableKey).toByteArray(), blob);
+
+        // A seed with two servers of one id is refused like any invalid seed.
+        ServerStore seeded(*m_settings, environmentWith(QString::fromUtf8(blob)));
+        QVERIFY(!seeded.isEphemeral());
     }
 
 private:
