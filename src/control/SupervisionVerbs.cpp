@@ -3,14 +3,18 @@
 #include "cli/ServerListing.h"
 #include "control/ControlCall.h"
 #include "control/ControlVerbs.h"
+#include "control/LogVerbs.h"
 #include "control/PortScanner.h"
 #include "control/RestartCounter.h"
+#include "control/ServerListEdits.h"
+#include "control/ServerListVerbs.h"
 #include "supervision/ProcessTree.h"
 #include "supervision/ServerManager.h"
 #include "supervision/ServerStore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QSysInfo>
 
 #include <algorithm>
@@ -58,6 +62,12 @@ SupervisionVerbs::SupervisionVerbs(
         m_restarts = std::make_unique<RestartCounter>(*manager);
     verbs.add(u"ping"_s, [this](ControlCall& call) { ping(call); });
     verbs.add(u"ls"_s, [this](ControlCall& call) { ls(call); });
+    verbs.add(u"start"_s, [this](ControlCall& call) { act(call, Action::start); });
+    verbs.add(u"stop"_s, [this](ControlCall& call) { act(call, Action::stop); });
+    verbs.add(u"restart"_s, [this](ControlCall& call) { act(call, Action::restart); });
+    verbs.add(u"clear"_s, [this](ControlCall& call) { act(call, Action::clear); });
+    m_listVerbs = std::make_unique<ServerListVerbs>(verbs, store, manager);
+    m_logVerbs = std::make_unique<LogVerbs>(verbs, store, manager);
 }
 
 SupervisionVerbs::~SupervisionVerbs() = default;
@@ -123,6 +133,75 @@ ServerListing SupervisionVerbs::listing() const
         listing.servers.append(std::move(row));
     }
     return listing;
+}
+
+void SupervisionVerbs::act(ControlCall& call, Action action)
+{
+    if (!m_manager) {
+        call.fail(ControlErrorCode::notRunning,
+            u"nothing supervises this configuration: `wardlampd` runs the servers (or start the desktop app)"_s);
+        return;
+    }
+    const QList<ServerConfig> servers = m_store.servers();
+    QList<ServerConfig> targets;
+    if (call.args().value(u"all"_s).toBool()) {
+        targets = servers;
+    } else {
+        const Expected<qsizetype, ControlError> index
+            = ServerListEdits::find(servers, call.args().value(u"server"_s).toString());
+        if (!index) {
+            call.fail(index.error());
+            return;
+        }
+        targets.append(servers.at(*index));
+    }
+
+    QJsonArray results;
+    for (const ServerConfig& server : std::as_const(targets)) {
+        const ServerRuntimeState& before = m_manager->state(server.id);
+        const bool wasRunning = before.status == ServerStatus::running;
+        const bool hadProcess = before.pid.has_value();
+        QString note;
+        switch (action) {
+        case Action::start:
+            if (wasRunning)
+                note = u"already running"_s;
+            else
+                m_manager->start(server);
+            break;
+        case Action::stop:
+            if (!hadProcess && !wasRunning)
+                note = u"not running"_s;
+            m_manager->stop(server);
+            break;
+        case Action::restart:
+            m_manager->restart(server);
+            break;
+        case Action::clear:
+            m_manager->clearLogs(server.id);
+            break;
+        }
+        const ServerRuntimeState& after = m_manager->state(server.id);
+        QJsonObject entry { { u"id"_s, uuidText(server.id) }, { u"name"_s, server.name },
+            { u"status"_s, ServerRow::statusWord(rowStatus(after.status)) } };
+        if (after.pid)
+            entry.insert(u"pid"_s, *after.pid);
+        // A start that did not get going says why: its last error line.
+        const bool started = action == Action::start || (action == Action::restart && !wasRunning);
+        if (started && after.status == ServerStatus::error && !after.pid) {
+            entry.insert(u"failed"_s, true);
+            for (int i = after.logs.size() - 1; i >= 0; --i) {
+                if (after.logs.isErrorAt(i)) {
+                    note = QString::fromUtf8(after.logs.textAt(i));
+                    break;
+                }
+            }
+        }
+        if (!note.isEmpty())
+            entry.insert(u"note"_s, note);
+        results.append(entry);
+    }
+    call.reply({ { u"servers"_s, results } });
 }
 
 void SupervisionVerbs::ls(ControlCall& call)

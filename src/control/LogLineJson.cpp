@@ -1,0 +1,125 @@
+#include "LogLineJson.h"
+
+#include "supervision/LineBatch.h"
+#include "supervision/LogRing.h"
+
+#include <QJsonArray>
+
+namespace Wardlamp {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+void appendLine(QByteArray& out, quint64 seq, qint64 msecs, bool isError, QByteArrayView text)
+{
+    out += "{\"seq\":";
+    out += QByteArray::number(seq);
+    out += ",\"time\":";
+    out += QByteArray::number(msecs);
+    out += isError ? ",\"error\":true,\"text\":" : ",\"error\":false,\"text\":";
+    LogLineJson::appendString(out, text);
+    out += '}';
+}
+
+} // namespace
+
+void LogLineJson::appendString(QByteArray& out, QByteArrayView text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    out += '"';
+    qsizetype plainFrom = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const auto byte = quint8(text[i]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\')
+            continue;
+        out += text.sliced(plainFrom, i - plainFrom);
+        plainFrom = i + 1;
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default: {
+            const char escape[] = { '\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xF] };
+            out += QByteArrayView(escape, sizeof escape);
+        }
+        }
+    }
+    out += text.sliced(plainFrom);
+    out += '"';
+}
+
+QByteArray LogLineJson::encode(const LineBatch& batch)
+{
+    qsizetype size = 16;
+    for (const CapturedLine& line : batch.lines)
+        size += line.text.size() + 64;
+    QByteArray out;
+    out.reserve(size);
+    out += "{\"lines\":[";
+    const qint64 msecs = batch.date.toMSecsSinceEpoch();
+    bool first = true;
+    for (const CapturedLine& line : batch.lines) {
+        if (!std::exchange(first, false))
+            out += ',';
+        appendLine(out, line.seq, msecs, line.isError, line.text);
+    }
+    out += "]}";
+    return out;
+}
+
+QByteArray LogLineJson::encode(const LogRing& log, int count, qsizetype maxBytes, bool* truncated)
+{
+    int begin = std::max(0, log.size() - std::max(0, count));
+    qsizetype bytes = 0;
+    int from = log.size();
+    while (from > begin && bytes + log.textAt(from - 1).size() <= maxBytes) {
+        bytes += log.textAt(from - 1).size();
+        --from;
+    }
+    if (truncated)
+        *truncated = from > begin;
+    QByteArray out;
+    out.reserve(bytes + (log.size() - from) * 64 + 16);
+    out += "{\"lines\":[";
+    for (int i = from; i < log.size(); ++i) {
+        if (i > from)
+            out += ',';
+        appendLine(out, log.seqAt(i), log.msecsAt(i), log.isErrorAt(i), log.textAt(i));
+    }
+    out += "]}";
+    return out;
+}
+
+std::optional<QList<LogLineJson::Line>> LogLineJson::decode(const QJsonObject& object)
+{
+    const QJsonValue lines = object.value(QLatin1StringView("lines"));
+    if (!lines.isArray())
+        return std::nullopt;
+    QList<Line> result;
+    for (const QJsonValue value : lines.toArray()) {
+        const QJsonObject line = value.toObject();
+        const QJsonValue seq = line.value(QLatin1StringView("seq"));
+        const QJsonValue time = line.value(QLatin1StringView("time"));
+        const QJsonValue error = line.value(QLatin1StringView("error"));
+        const QJsonValue text = line.value(QLatin1StringView("text"));
+        if (!seq.isDouble() || !time.isDouble() || !error.isBool() || !text.isString())
+            return std::nullopt;
+        result.append({ quint64(seq.toDouble()), qint64(time.toDouble()), error.toBool(), text.toString() });
+    }
+    return result;
+}
+
+} // namespace Wardlamp

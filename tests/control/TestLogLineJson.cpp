@@ -1,0 +1,87 @@
+#include "TestEnvironment.h"
+
+#include "control/LogLineJson.h"
+#include "supervision/LineBatch.h"
+#include "supervision/LogRing.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+using namespace Wardlamp;
+using namespace Qt::StringLiterals;
+
+class TestLogLineJson : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { m_env = std::make_unique<Wardlamp::Test::TestEnvironment>(); }
+
+    // Whatever a server writes reads back the same after the hand-written encoding.
+    void textRoundTrips_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("plain") << QByteArray("GET /api 200");
+        QTest::newRow("quotes and backslashes") << QByteArray(R"(say "hi" \ C:\path\)");
+        QByteArray controls;
+        for (int c = 1; c < 0x20; ++c)
+            controls.append(char(c));
+        controls.append('\x7f');
+        QTest::newRow("every control character") << controls;
+        QTest::newRow("escape sequences") << QByteArray("\x1b[31mError\x1b[0m");
+        QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x9a\x80");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("nul") << QByteArray("a\0b", 3);
+    }
+
+    void textRoundTrips()
+    {
+        QFETCH(QByteArray, text);
+        CapturedLine lines[] = { { 7, text, true }, { 8, QByteArrayView("next"), false } };
+        LineBatch batch { QDateTime::fromMSecsSinceEpoch(1'700'000'000'123), lines };
+        const QByteArray json = LogLineJson::encode(batch);
+        QVERIFY(!json.contains('\n'));
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError,
+            qPrintable(error.errorString() + u": "_s + QString::fromUtf8(json)));
+        const auto decoded = LogLineJson::decode(document.object());
+        QVERIFY(decoded);
+        QCOMPARE(decoded->size(), 2);
+        QCOMPARE(decoded->at(0), (LogLineJson::Line { 7, 1'700'000'000'123, true, QString::fromUtf8(text) }));
+        QCOMPARE(decoded->at(1).text, u"next"_s);
+    }
+
+    // A log's newest lines, within a count and a byte budget.
+    void newestLinesOfALog()
+    {
+        LogRing log(QUuid::createUuid(), 10);
+        for (int i = 1; i <= 10; ++i)
+            log.append(QByteArray(100, char('a' + i % 26)), 1000 + i, i % 2 == 0, quint64(i));
+        bool truncated = true;
+        auto lines
+            = LogLineJson::decode(QJsonDocument::fromJson(LogLineJson::encode(log, 3, 1 << 20, &truncated)).object());
+        QVERIFY(lines);
+        QCOMPARE(lines->size(), 3);
+        QCOMPARE(lines->first().seq, 8u);
+        QCOMPARE(lines->last().seq, 10u);
+        QVERIFY(!truncated);
+        lines = LogLineJson::decode(QJsonDocument::fromJson(LogLineJson::encode(log, 10, 250, &truncated)).object());
+        QCOMPARE(lines->size(), 2); // 100 bytes each
+        QVERIFY(truncated);
+        lines = LogLineJson::decode(QJsonDocument::fromJson(LogLineJson::encode(log, 0, 1 << 20)).object());
+        QCOMPARE(lines->size(), 0);
+    }
+
+    void malformedLinesAreRefused()
+    {
+        QCOMPARE(LogLineJson::decode(QJsonObject {}), std::nullopt);
+        const auto bad = QJsonDocument::fromJson(R"({"lines":[{"seq":1,"time":2,"error":"no","text":"x"}]})");
+        QCOMPARE(LogLineJson::decode(bad.object()), std::nullopt);
+    }
+
+private:
+    std::unique_ptr<Wardlamp::Test::TestEnvironment> m_env;
+};
+
+QTEST_GUILESS_MAIN(TestLogLineJson)
+#include "TestLogLineJson.moc"
