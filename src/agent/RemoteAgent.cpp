@@ -54,6 +54,15 @@ RemoteAgent::RemoteAgent(std::optional<QUrl> relayUrl, Options options, QObject*
 
 RemoteAgent::~RemoteAgent() = default;
 
+void RemoteAgent::setRelayUrl(std::optional<QUrl> relayUrl)
+{
+    if (relayUrl == m_relayUrl)
+        return;
+    m_relayUrl = std::move(relayUrl);
+    if (m_configured)
+        reconnect();
+}
+
 void RemoteAgent::configure(ServerStore& store, ServerManager& manager, PairingStore& pairing)
 {
     if (m_configured) {

@@ -91,6 +91,8 @@ public:
 
     void configure(ServerStore& store, ServerManager& manager, PairingStore& pairing);
     void reconnect();
+    // Another relay from now on: the connection is rebuilt there at once.
+    void setRelayUrl(std::optional<QUrl> relayUrl);
 
     ConnectionState state() const { return m_state; }
     qint64 controllerCount() const { return m_controllerCount; }
@@ -137,7 +139,7 @@ private:
     void sendLines(const QUuid& id, const QList<LogLine>& lines);
     bool canPublish() const { return m_client && m_contentKey; }
 
-    const std::optional<QUrl> m_relayUrl;
+    std::optional<QUrl> m_relayUrl;
     const Options m_options;
     ConnectionState m_state;
     QPointer<ServerStore> m_store;

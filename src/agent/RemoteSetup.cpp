@@ -3,6 +3,7 @@
 #include "PairingStore.h"
 #include "RelayEndpoint.h"
 #include "RemoteAgent.h"
+#include "RemoteCommand.h"
 #include "platform/FileSecretStore.h"
 #include "platform/SecretStores.h"
 
@@ -22,7 +23,9 @@ std::unique_ptr<SecretStore> RemoteSetup::openSecretStore(bool sessionBus)
 }
 
 RemoteSetup::RemoteSetup(QSettings& settings, const QProcessEnvironment& environment, bool sessionBus)
-    : m_secrets(openSecretStore(sessionBus))
+    : m_settings(settings)
+    , m_environment(environment)
+    , m_secrets(openSecretStore(sessionBus))
     , m_pairing(std::make_unique<PairingStore>(settings, environment, *m_secrets))
     , m_agent(std::make_unique<RemoteAgent>(RelayEndpoint::resolve(environment, settings), [&settings] {
         RemoteAgent::Options options;
@@ -31,6 +34,19 @@ RemoteSetup::RemoteSetup(QSettings& settings, const QProcessEnvironment& environ
         return options;
     }()))
 {
+    // The snapshot carries the computer's name: a new one reaches paired devices at once.
+    QObject::connect(m_pairing.get(), &PairingStore::macNameChanged, m_agent.get(), &RemoteAgent::schedulePush);
+}
+
+RemoteReply RemoteSetup::runCommand(const RemoteRequest& request)
+{
+    const std::optional<QUrl> relayBefore = RelayEndpoint::resolve(m_environment, m_settings);
+    RemoteReply reply
+        = RemoteCommand::run(request.words, request.inputs, *m_pairing, m_settings, m_environment, *m_secrets, true);
+    const std::optional<QUrl> relayAfter = RelayEndpoint::resolve(m_environment, m_settings);
+    if (relayAfter != relayBefore)
+        m_agent->setRelayUrl(relayAfter);
+    return reply;
 }
 
 RemoteSetup::~RemoteSetup() = default;

@@ -47,14 +47,14 @@ void setUp(QCommandLineParser& parser)
 
 } // namespace
 
-std::variant<DaemonOptions, QString> DaemonOptions::parse(const QStringList& arguments)
+Expected<DaemonOptions, QString> DaemonOptions::parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
     setUp(parser);
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.positionalArguments().isEmpty())
-        return u"unexpected argument \""_s + parser.positionalArguments().constFirst() + u'"';
+        return QString(u"unexpected argument \""_s + parser.positionalArguments().constFirst() + u'"');
 
     DaemonOptions options;
     if (parser.isSet(u"help"_s)) {
@@ -84,13 +84,13 @@ std::variant<DaemonOptions, QString> DaemonOptions::parse(const QStringList& arg
     else if (colour == u"never"_s)
         options.colour = Colour::never;
     else
-        return u"--color must be auto, always or never, not \""_s + colour + u'"';
+        return QString(u"--color must be auto, always or never, not \""_s + colour + u'"');
 
     bool ok = false;
     const QString graceText = parser.value(u"grace"_s);
     const double seconds = graceText.toDouble(&ok);
     if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > maxGraceSeconds)
-        return u"--grace must be a number of seconds from 0 to 3600, not \""_s + graceText + u'"';
+        return QString(u"--grace must be a number of seconds from 0 to 3600, not \""_s + graceText + u'"');
     options.grace = std::chrono::milliseconds(std::llround(seconds * 1000));
     return options;
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "common/Expected.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <optional>
-#include <variant>
 
 namespace Wardlamp {
 
@@ -25,7 +26,7 @@ struct DaemonOptions {
 
     // The arguments include the program name first. On a usage error the
     // result holds a one-line message instead.
-    static std::variant<DaemonOptions, QString> parse(const QStringList& arguments);
+    static Expected<DaemonOptions, QString> parse(const QStringList& arguments);
     static QString helpText();
 
     friend bool operator==(const DaemonOptions&, const DaemonOptions&) = default;

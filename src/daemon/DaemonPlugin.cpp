@@ -14,7 +14,7 @@ namespace Wardlamp {
 
 using namespace Qt::StringLiterals;
 
-std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name)
+Expected<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name)
 {
     // Beside wardlampd in the build tree, in <libdir>/wardlamp once installed.
     const QString here = QCoreApplication::applicationDirPath();
@@ -24,11 +24,11 @@ std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name)
     return load(name, here);
 }
 
-std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, const QString& directory)
+Expected<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, const QString& directory)
 {
     const QString path = directory + u'/' + name + u".so"_s;
     if (!QFileInfo::exists(path))
-        return u"%1 is missing (it is built beside wardlampd)"_s.arg(path);
+        return QString(u"%1 is missing (it is built beside wardlampd)"_s.arg(path));
     // The library stays loaded for the life of the process: a QLibrary only
     // unloads on an explicit unload(), not when it is destroyed.
     QLibrary library(path);
@@ -38,15 +38,15 @@ std::variant<DaemonPlugin, QString> DaemonPlugin::load(QLatin1StringView name, c
     using Entry = const DaemonPluginApi* (*)();
     const auto entry = reinterpret_cast<Entry>(library.resolve("wardlampdPlugin"));
     if (!entry)
-        return u"%1 cannot be loaded: %2"_s.arg(path, library.errorString());
+        return QString(u"%1 cannot be loaded: %2"_s.arg(path, library.errorString()));
     const DaemonPluginApi* api = entry();
     if (!api || api->version != DaemonPluginApi::currentVersion)
-        return u"%1 is from another build of wardlampd"_s.arg(path);
+        return QString(u"%1 is from another build of wardlampd"_s.arg(path));
     const bool complete = name == remote ? api->runRemoteCommand && api->createRemoteAccess
         : name == notify                 ? api->createNotifier != nullptr
                                          : true;
     if (!complete)
-        return u"%1 is not the %2 plugin"_s.arg(path, name);
+        return QString(u"%1 is not the %2 plugin"_s.arg(path, name));
     return DaemonPlugin(api, path);
 }
 

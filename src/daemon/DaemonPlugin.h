@@ -1,11 +1,11 @@
 #pragma once
 
+#include "common/Expected.h"
 #include "daemon/DaemonPluginApi.h"
 
 #include <QString>
 
 #include <memory>
-#include <variant>
 
 class QLibrary;
 
@@ -22,9 +22,9 @@ public:
     // The plugin `name` from the directory of the running executable, or a
     // one-line reason why it cannot be used (missing file, unresolved
     // symbol, wrong version).
-    static std::variant<DaemonPlugin, QString> load(QLatin1StringView name);
+    static Expected<DaemonPlugin, QString> load(QLatin1StringView name);
     // The same from `directory`.
-    static std::variant<DaemonPlugin, QString> load(QLatin1StringView name, const QString& directory);
+    static Expected<DaemonPlugin, QString> load(QLatin1StringView name, const QString& directory);
 
     const DaemonPluginApi& api() const { return *m_api; }
     QString path() const { return m_path; }

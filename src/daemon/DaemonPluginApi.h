@@ -1,5 +1,7 @@
 #pragma once
 
+#include "agent/RemoteReply.h"
+
 #include <QStringList>
 
 #include <functional>
@@ -20,6 +22,11 @@ public:
     virtual ~RemoteAccess() = default;
     // Subscribes the agent and connects (after the autostart servers started).
     virtual void start(ServerStore& store, ServerManager& manager) = 0;
+    // Runs `pair …` or `remote …` (the verb first) on the running pairing
+    // store: the change takes effect at once.
+    virtual RemoteReply runCommand(const QStringList& words, const RemoteInputs& inputs) = 0;
+    // The computer's name as paired devices see it.
+    virtual QString computerName() const = 0;
 };
 
 // What a plugin library of wardlampd offers. wardlampd itself holds only what
@@ -35,15 +42,15 @@ public:
 // entries a plugin does not offer are null. Plugins and wardlampd are built
 // together: `version` only catches a stale plugin file.
 struct DaemonPluginApi {
-    static constexpr int currentVersion = 1;
+    static constexpr int currentVersion = 2;
     using Say = std::function<void(const QString& line)>;
 
     int version = currentVersion;
 
-    // Runs `wardlampd pair|remote ...` (arguments with the program name
-    // first); returns the exit status.
-    int (*runRemoteCommand)(
-        const QStringList& arguments, QSettings& settings, const QProcessEnvironment& environment, bool sessionBus)
+    // Runs `pair …` or `remote …` (the verb first) on the saved settings and
+    // secrets, while no supervisor runs.
+    RemoteReply (*runRemoteCommand)(const QStringList& words, const RemoteInputs& inputs, QSettings& settings,
+        const QProcessEnvironment& environment, bool sessionBus)
         = nullptr;
     // Remote access for a run; writes its state lines through `say`.
     std::unique_ptr<RemoteAccess> (*createRemoteAccess)(

@@ -41,12 +41,15 @@ public:
 
     // Subscribes the agent and connects (after the autostart servers started).
     void start(ServerStore& store, ServerManager& manager) override;
+    RemoteReply runCommand(const QStringList& words, const RemoteInputs& inputs) override;
+    QString computerName() const override;
 
     RemoteAgent& agent();
     PairingStore& pairing();
 
 private:
     void handleStateChanged(const ConnectionState& state);
+    void sayWhereItConnects();
 
     Say m_say;
     std::unique_ptr<RemoteSetup> m_setup;

@@ -1,9 +1,10 @@
 // The entry point of wardlampd-remote.so: remote access and the `pair` and
 // `remote` commands, with the network, crypto and keyring libraries they need.
 
+#include "agent/PairingStore.h"
+#include "agent/RemoteCommand.h"
 #include "daemon/DaemonPluginApi.h"
 #include "daemon/DaemonRemote.h"
-#include "daemon/RemoteCommand.h"
 #include "platform/SecretStore.h"
 
 #include <QProcessEnvironment>
@@ -13,11 +14,12 @@ using namespace Wardlamp;
 
 namespace {
 
-int runRemoteCommand(
-    const QStringList& arguments, QSettings& settings, const QProcessEnvironment& environment, bool sessionBus)
+RemoteReply runRemoteCommand(const QStringList& words, const RemoteInputs& inputs, QSettings& settings,
+    const QProcessEnvironment& environment, bool sessionBus)
 {
     const auto secrets = DaemonRemote::openSecretStore(sessionBus);
-    return RemoteCommand::run(arguments, settings, environment, *secrets, RemoteCommand::standardIo());
+    PairingStore pairing(settings, environment, *secrets);
+    return RemoteCommand::run(words, inputs, pairing, settings, environment, *secrets, false);
 }
 
 std::unique_ptr<RemoteAccess> createRemoteAccess(

@@ -9,27 +9,30 @@ namespace Wardlamp {
 
 using namespace Qt::StringLiterals;
 
-std::variant<QByteArray, QString> ServersFile::read(const QString& path)
+Expected<QByteArray, QString> ServersFile::read(const QString& path)
 {
     const QString shown = path == u"-"_s ? u"standard input"_s : u"servers file \""_s + path + u'"';
     QFile file;
     if (path == u"-"_s) {
         if (!file.open(stdin, QIODevice::ReadOnly))
-            return u"cannot read standard input: "_s + file.errorString();
+            return QString(u"cannot read standard input: "_s + file.errorString());
     } else {
         if (QFileInfo(path).isDir())
-            return shown + u" is a directory"_s;
+            return QString(shown + u" is a directory"_s);
         file.setFileName(path);
         if (!file.open(QIODevice::ReadOnly))
-            return u"cannot read "_s + shown + u": "_s + file.errorString();
+            return QString(u"cannot read "_s + shown + u": "_s + file.errorString());
     }
     const QByteArray bytes = file.read(maxBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        return u"cannot read "_s + shown + u": "_s + file.errorString();
+        return QString(u"cannot read "_s + shown + u": "_s + file.errorString());
     if (bytes.size() > maxBytes)
-        return shown + u" is larger than 16 MiB"_s;
-    if (const auto servers = ServerConfig::decodeList(bytes); !servers)
-        return shown + u": "_s + servers.error();
+        return QString(shown + u" is larger than 16 MiB"_s);
+    const auto servers = ServerConfig::decodeList(bytes);
+    if (!servers)
+        return QString(shown + u": "_s + servers.error());
+    if (const std::optional<QString> duplicate = ServerConfig::duplicateIds(*servers))
+        return QString(shown + u": "_s + *duplicate);
     return bytes;
 }
 

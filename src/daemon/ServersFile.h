@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/Expected.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include <variant>
 
 namespace Wardlamp {
 
@@ -15,7 +15,7 @@ public:
     // Larger files are refused rather than read into memory.
     static constexpr qint64 maxBytes = 16 * 1024 * 1024;
 
-    static std::variant<QByteArray, QString> read(const QString& path);
+    static Expected<QByteArray, QString> read(const QString& path);
 };
 
 } // namespace Wardlamp

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "control/ControlProtocol.h"
+#include "agent/RemoteReply.h"
 
 #include <QProcessEnvironment>
 #include <QString>
 
 #include <functional>
 #include <optional>
+
+class QSettings;
 
 namespace Wardlamp {
 
@@ -16,15 +19,22 @@ struct VerbLine;
 // Runs one wardlampd verb. With a supervisor of this configuration running
 // (wardlampd or the desktop app) the request goes through its control socket
 // and takes effect there at once; with none, the verbs about the server list
-// act on the saved settings directly (holding the configuration's lock for
-// the moment they take), and the verbs that need running servers say that
-// nothing runs and how to start it. Either way the reply is printed the same.
+// and remote access act on the saved settings directly, holding the
+// configuration's lock while they do (so that no supervisor starts from the
+// settings half-way), and the verbs that need running servers say that
+// nothing runs them and how to start it. Either way the reply is printed the
+// same.
 class VerbRunner {
 public:
     struct Io {
         std::function<void(const QString& text)> out; // standard output, as it is
         std::function<void(const QString& line)> err; // one line, "wardlampd: " is added
         bool colour = false; // standard output is a colour terminal
+        // Reads a secret line (`remote password`).
+        std::function<std::optional<QString>(const QString& prompt)> readSecretLine;
+        // Runs a remote command without a supervisor (loads the remote plugin).
+        std::function<RemoteReply(const QStringList& words, const RemoteInputs& inputs, QSettings& settings)>
+            runRemoteLocally;
     };
 
     VerbRunner(QString settingsFile, QProcessEnvironment environment, Io io);
@@ -32,12 +42,17 @@ public:
     // The exit status (DaemonExit).
     int run(const VerbLine& line);
 
-    // The verb answered in this process, on the saved settings.
-    std::optional<ControlMessage> runLocally(const VerbLine& line);
-
 private:
-    int present(const VerbLine& line, const ControlMessage& reply);
+    // The request's arguments, once what the front door reads itself is read.
+    std::optional<QJsonObject> prepare(const VerbLine& line);
+    int runThroughSocket(ControlClient& client, const VerbLine& line, const QJsonObject& args);
+    int runLocally(const VerbLine& line, const QJsonObject& args);
+    int present(const VerbLine& line, const ControlMessage& reply, bool supervised);
     int presentList(const VerbLine& line, const QJsonObject& result);
+    int presentLogLines(const QJsonObject& result);
+    int presentActions(const QJsonObject& result);
+    int presentEdit(const VerbLine& line, const QJsonObject& result, bool supervised);
+    int presentRemote(const QJsonObject& result);
     int failure(const ControlError& error);
     QString computerName() const;
 

@@ -1,7 +1,6 @@
 // wardlampd: the servers of Wardlamp without a desktop. Builds the object graph,
 // runs the event loop, and exits with a status that says how the run ended.
 
-#include "agent/PairingStore.h"
 #include "control/ControlPaths.h"
 #include "control/ControlServer.h"
 #include "control/ControlVerbs.h"
@@ -11,7 +10,8 @@
 #include "daemon/DaemonOptions.h"
 #include "daemon/DaemonPlugin.h"
 #include "daemon/LogPrinter.h"
-#include "daemon/RemoteCommand.h"
+#include "daemon/RemoteVerbs.h"
+#include "daemon/SecretInput.h"
 #include "daemon/ServersFile.h"
 #include "daemon/VerbLine.h"
 #include "daemon/VerbRunner.h"
@@ -28,7 +28,6 @@
 #include <QCoreApplication>
 #include <QProcessEnvironment>
 #include <QSettings>
-#include <QSysInfo>
 
 #include <csignal>
 #include <cstdio>
@@ -92,35 +91,29 @@ int main(int argc, char* argv[])
             say(line.error() + u" (see wardlampd "_s + QCoreApplication::arguments().at(1) + u" --help)"_s);
             return DaemonExit::badInput;
         }
+        const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         VerbRunner::Io io;
         io.out = printOut;
         io.err = say;
-        io.colour = useColour(DaemonOptions::Colour::automatic, QProcessEnvironment::systemEnvironment());
-        VerbRunner runner(SettingsLocation::filePath(), QProcessEnvironment::systemEnvironment(), io);
+        io.colour = useColour(DaemonOptions::Colour::automatic, environment);
+        io.readSecretLine = SecretInput::readLine;
+        io.runRemoteLocally
+            = [&environment](const QStringList& words, const RemoteInputs& inputs, QSettings& settings) {
+                  return RemoteVerbs::runLocally(
+                      words, inputs, settings, environment, SupervisorGraph::sessionBusAvailable(environment));
+              };
+        VerbRunner runner(SettingsLocation::filePath(), environment, io);
         return runner.run(*line);
     }
 
-    // `wardlampd pair` and `wardlampd remote ...` set up remote access and exit.
-    if (RemoteCommand::handles(QCoreApplication::arguments())) {
-        const auto plugin = DaemonPlugin::load(DaemonPlugin::remote);
-        if (const QString* problem = std::get_if<QString>(&plugin)) {
-            say(u"remote access is not available: "_s + *problem);
-            return DaemonExit::missingPlugin;
-        }
-        const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        std::unique_ptr<QSettings> settings = SettingsLocation::open();
-        return std::get<DaemonPlugin>(plugin).api().runRemoteCommand(
-            QCoreApplication::arguments(), *settings, environment, SupervisorGraph::sessionBusAvailable(environment));
-    }
-
-    const auto parsed = DaemonOptions::parse(QCoreApplication::arguments());
-    if (const QString* problem = std::get_if<QString>(&parsed)) {
-        say(*problem + u" (see wardlampd --help)"_s);
+    const Expected<DaemonOptions, QString> parsed = DaemonOptions::parse(QCoreApplication::arguments());
+    if (!parsed) {
+        say(parsed.error() + u" (see wardlampd --help)"_s);
         return DaemonExit::badInput;
     }
-    const DaemonOptions& options = std::get<DaemonOptions>(parsed);
+    const DaemonOptions& options = *parsed;
     if (options.action == DaemonOptions::Action::showHelp) {
-        printOut(DaemonOptions::helpText());
+        printOut(DaemonOptions::helpText() + VerbLine::overview());
         return DaemonExit::ok;
     }
     if (options.action == DaemonOptions::Action::showVersion) {
@@ -137,13 +130,13 @@ int main(int argc, char* argv[])
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (options.serversFile) {
-        const auto file = ServersFile::read(*options.serversFile);
-        if (const QString* problem = std::get_if<QString>(&file)) {
-            say(*problem);
+        const Expected<QByteArray, QString> file = ServersFile::read(*options.serversFile);
+        if (!file) {
+            say(file.error());
             return DaemonExit::badInput;
         }
         // The store's seeded mode: run this list, never write the saved one.
-        environment.insert(QString(ServerStore::seedVariable), QString::fromUtf8(std::get<QByteArray>(file)));
+        environment.insert(QString(ServerStore::seedVariable), QString::fromUtf8(*file));
     } else if (const QString problem = SupervisorGraph::seedProblem(environment); !problem.isEmpty()) {
         say(u"WL_SEED_SERVERS is ignored: "_s + problem + u"; using the saved list"_s);
     }
@@ -173,34 +166,29 @@ int main(int argc, char* argv[])
     // SIGKILL still hold their ports: stopped before anything starts.
     graph.manager().setConfigurationTag(controlPaths->key.toLatin1());
     graph.manager().stopLeftovers();
+    // The local front doors: `wardlampd ls` and the other verbs, from any terminal.
+    ControlVerbs verbs;
+    RemoteVerbs remote(verbs, graph.settings(), environment, graph.sessionBusAvailable(), say);
     // Remote access is refused before any server starts when its plugin is not there.
-    std::optional<DaemonPlugin> remotePlugin;
     if (DaemonPlugin::remoteAccessWanted(graph.settings(), environment)) {
-        auto plugin = DaemonPlugin::load(DaemonPlugin::remote);
-        if (const QString* problem = std::get_if<QString>(&plugin)) {
+        if (const auto problem = remote.loadPlugin()) {
             say(u"remote access is on but not available: "_s + *problem
                 + u" (switch it off with WL_REMOTE_ENABLED=0 or `wardlampd remote disable`)"_s);
             return DaemonExit::missingPlugin;
         }
-        remotePlugin = std::get<DaemonPlugin>(std::move(plugin));
     }
 
     if (graph.sessionBusAvailable()) {
-        const auto plugin = DaemonPlugin::load(DaemonPlugin::notify);
-        if (const QString* problem = std::get_if<QString>(&plugin))
-            say(u"no desktop notifications: "_s + *problem);
+        const Expected<DaemonPlugin, QString> plugin = DaemonPlugin::load(DaemonPlugin::notify);
+        if (!plugin)
+            say(u"no desktop notifications: "_s + plugin.error());
         else
-            graph.setNotifier(std::get<DaemonPlugin>(plugin).api().createNotifier());
+            graph.setNotifier(plugin->api().createNotifier());
     }
 
-    // The local front doors: `wardlampd ls` and the other verbs, from any terminal.
-    ControlVerbs verbs;
     SupervisionVerbs::Options verbOptions;
     verbOptions.program = u"wardlampd"_s;
-    verbOptions.computerName = [&graph] {
-        const QVariant name = graph.settings().value(PairingStore::macNameKey);
-        return name.isValid() ? name.toString() : QSysInfo::machineHostName();
-    };
+    verbOptions.computerName = [&remote] { return remote.computerName(); };
     verbOptions.portScanner = &graph.listenerScanner();
     SupervisionVerbs supervisionVerbs(verbs, graph.store(), &graph.manager(), verbOptions);
     ControlServer control(verbs, { u"wardlampd"_s });
@@ -214,12 +202,7 @@ int main(int argc, char* argv[])
 
     daemon.start();
     // Remote access after the autostart servers, as the desktop app does it.
-    std::unique_ptr<RemoteAccess> remote;
-    if (remotePlugin) {
-        remote
-            = remotePlugin->api().createRemoteAccess(graph.settings(), environment, graph.sessionBusAvailable(), say);
-        remote->start(graph.store(), graph.manager());
-    }
+    remote.start(graph.store(), graph.manager());
     const int code = app.exec();
     // Nothing outlives the daemon: whatever a server left behind (a daemonised
     // grandchild the manager never saw) ends with it.

@@ -62,7 +62,7 @@ QString SupervisorGraph::seedProblem(const QProcessEnvironment& environment)
         return QString();
     const auto seed = ServerConfig::decodeList(environment.value(ServerStore::seedVariable).toUtf8());
     if (seed)
-        return QString();
+        return ServerConfig::duplicateIds(*seed).value_or(QString());
     return seed.error().isEmpty() ? u"it is not a server list"_s : seed.error();
 }
 

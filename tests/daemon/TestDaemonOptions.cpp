@@ -66,13 +66,12 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(DaemonOptions, expected);
         const auto result = DaemonOptions::parse(QStringList { u"wardlampd"_s } + arguments);
-        const QString* message = std::get_if<QString>(&result);
         if (error.isEmpty()) {
-            QVERIFY2(!message, message ? qPrintable(*message) : "");
-            QVERIFY(std::get<DaemonOptions>(result) == expected);
+            QVERIFY2(result, result ? "" : qPrintable(result.error()));
+            QVERIFY(*result == expected);
         } else {
-            QVERIFY(message);
-            QVERIFY2(message->contains(error), qPrintable(*message));
+            QVERIFY(!result);
+            QVERIFY2(result.error().contains(error), qPrintable(result.error()));
         }
     }
 

@@ -143,6 +143,12 @@ private Q_SLOTS:
                      "\"errorAlertEnabled\":false}]";
         QTest::newRow("invalid record") << QStringList { u"--servers"_s, u"@file"_s } << secondBad
                                         << u"record 2: \"autostart\" is missing or not a boolean"_s;
+        const ServerConfig one = server(u"one"_s, child({ u"out:x"_s }));
+        ServerConfig twin = server(u"twin"_s, child({ u"out:y"_s }));
+        twin.id = one.id;
+        QTest::newRow("two servers of one id")
+            << QStringList { u"--servers"_s, u"@file"_s } << ServerConfig::encodeList({ one, twin })
+            << u"records 1 (\"one\") and 2 (\"twin\") have the same id "_s + Wardlamp::uuidText(one.id);
         QTest::newRow("braced id") << QStringList { u"--servers"_s,
             u"@file"_s } << QByteArray(good).replace("\"id\":\"", "\"id\":\"{").replace("\",\"name", "}\",\"name")
                                    << u"record 1: \"id\" is not a UUID"_s;
@@ -703,6 +709,167 @@ private Q_SLOTS:
         QVERIFY2(lines.at(2).simplified().startsWith(u"saved stopped - - "_s), qPrintable(table.out));
         QVERIFY2(table.err.contains(u"nothing supervises these servers now"_s), qPrintable(table.err));
         QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
+    // Every verb goes through the running supervisor and takes effect there:
+    // a server added is in its list, saved by it, and can be started, read,
+    // followed, restarted, renamed and removed.
+    void verbsReachTheRunningSupervisor()
+    {
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), QStringList {});
+        QVERIFY(daemon.waitForStarted(waitMs(10000)));
+        QTRY_VERIFY_WITH_TIMEOUT(wardlampd({ u"ls"_s }).err.isEmpty(), waitMs(20000));
+
+        const QString missing = m_environment->path(u"not-yet"_s);
+        Run added = wardlampd({ u"add"_s, u"web"_s, u"--dir"_s, missing, u"--"_s, u"true"_s });
+        QCOMPARE(added.exitCode, 0);
+        QVERIFY2(added.err.contains(u"warning: the directory %1 does not exist"_s.arg(missing)), qPrintable(added.err));
+        added = wardlampd({ u"add"_s, u"api"_s, u"--restart-on-crash"_s, u"--"_s,
+            Wardlamp::Test::program(u"wl-test-child"_s), u"out:hello api"_s, u"hold"_s });
+        QVERIFY2(added.exitCode == 0, qPrintable(added.err));
+        QVERIFY2(added.out.startsWith(u"added \"api\" ("_s), qPrintable(added.out));
+
+        // Refused, and nothing changes.
+        const Run empty = wardlampd({ u"add"_s, u"blank"_s, u"--"_s, u" "_s });
+        QCOMPARE(empty.exitCode, 2);
+        QVERIFY2(empty.err.contains(u"the command is empty"_s), qPrintable(empty.err));
+        const Run taken = wardlampd({ u"add"_s, u"API"_s, u"--"_s, u"true"_s });
+        QCOMPARE(taken.exitCode, 2);
+        QVERIFY2(taken.err.contains(u"a server named \"api\" already exists"_s), qPrintable(taken.err));
+        const Run unknown = wardlampd({ u"start"_s, u"db"_s });
+        QCOMPARE(unknown.exitCode, 7);
+        QVERIFY2(unknown.err.contains(u"no server \"db\"; the servers: saved, web, api"_s), qPrintable(unknown.err));
+
+        // Saved by the supervisor at once.
+        {
+            QSettings settings(m_settingsPath, QSettings::IniFormat);
+            const auto saved = ServerConfig::decodeList(settings.value(u"wardlamp.servers"_s).toByteArray());
+            QVERIFY(saved);
+            QCOMPARE(saved->size(), 3);
+            QCOMPARE(saved->at(2).name, u"api"_s);
+            QVERIFY(saved->at(2).restartOnCrash);
+        }
+
+        const Run started = wardlampd({ u"start"_s, u"api"_s });
+        QCOMPARE(started.exitCode, 0);
+        QVERIFY2(QRegularExpression(u"^api: running \\(pid \\d+\\)\n$"_s).match(started.out).hasMatch(),
+            qPrintable(started.out));
+        QTRY_VERIFY_WITH_TIMEOUT(wardlampd({ u"logs"_s, u"api"_s }).out.contains(u"  hello api\n"_s), waitMs(20000));
+
+        // A follower sees the restart's lines as they come.
+        QProcess follower;
+        follower.setProcessEnvironment(environment());
+        follower.start(program(), { u"logs"_s, u"api"_s, u"-f"_s, u"-n"_s, u"1"_s });
+        QByteArray followed;
+        QTRY_VERIFY_WITH_TIMEOUT((followed += follower.readAllStandardOutput()).contains("hello api"), waitMs(20000));
+        QCOMPARE(wardlampd({ u"restart"_s, u"api"_s }).exitCode, 0);
+        QTRY_VERIFY2_WITH_TIMEOUT((followed += follower.readAllStandardOutput()).count("  hello api\n") == 2,
+            followed.constData(), waitMs(20000));
+        QVERIFY2(followed.contains("\u25A0 Stopped (restarting\u2026)"), followed.constData());
+        follower.kill();
+        follower.waitForFinished();
+
+        const Run previous = wardlampd({ u"logs"_s, u"api"_s, u"--previous"_s });
+        QCOMPARE(previous.exitCode, 0);
+        QVERIFY2(previous.out.contains(u"  hello api\n"_s), qPrintable(previous.out));
+        QVERIFY2(previous.out.contains(u"  \u25A0 Stopped (restarting\u2026)\n"_s), qPrintable(previous.out));
+        QVERIFY2(previous.err.contains(u"the run of \"api\" before the current one"_s)
+                && previous.err.contains(u"when asked to stop"_s),
+            qPrintable(previous.err));
+
+        const Run listed = wardlampd({ u"ls"_s, u"--json"_s });
+        const QJsonArray servers = QJsonDocument::fromJson(listed.out.toUtf8()).object().value(u"servers"_s).toArray();
+        QCOMPARE(servers.at(2).toObject().value(u"restarts"_s).toInt(), 1);
+
+        const Run renamed = wardlampd({ u"edit"_s, u"api"_s, u"--name"_s, u"gateway"_s });
+        QCOMPARE(renamed.exitCode, 0);
+        QVERIFY(wardlampd({ u"ls"_s }).out.contains(u"gateway"_s));
+        QCOMPARE(wardlampd({ u"rm"_s, u"web"_s }).exitCode, 0);
+        const Run stopped = wardlampd({ u"stop"_s, u"--all"_s });
+        QCOMPARE(stopped.exitCode, 0);
+        QVERIFY2(stopped.out.contains(u"gateway: stopped\n"_s), qPrintable(stopped.out));
+
+        // export, then an import with one bad entry: nothing changes, the entry is named.
+        const Run exported = wardlampd({ u"export"_s });
+        QCOMPARE(exported.exitCode, 0);
+        const auto list = ServerConfig::decodeList(exported.out.toUtf8());
+        QVERIFY2(list && list->size() == 2, qPrintable(exported.out));
+        QByteArray bad = ServerConfig::encodeList({ server(u"new"_s, u"true"_s) });
+        bad.chop(1);
+        bad += ",{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"name\":\"broken\",\"autostart\":true}]";
+        const QString badFile = m_environment->path(u"bad-import.json"_s);
+        {
+            QFile file(badFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bad);
+        }
+        const Run refused = wardlampd({ u"import"_s, badFile });
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.contains(u"nothing was imported"_s) && refused.err.contains(u"record 2"_s)
+                && refused.err.contains(u"\"broken\""_s),
+            qPrintable(refused.err));
+        QCOMPARE(wardlampd({ u"export"_s }).out, exported.out);
+
+        daemon.terminate();
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+        QCOMPARE(daemon.exitCode(), 0);
+    }
+
+    // With nothing running, the list verbs edit the saved settings, and the
+    // verbs that need running servers say so and how to start them.
+    void verbsWithoutASupervisor()
+    {
+        const Run added = wardlampd({ u"add"_s, u"cli"_s, u"--autostart"_s, u"--"_s, u"npm"_s, u"run"_s, u"dev"_s });
+        QCOMPARE(added.exitCode, 0);
+        QSettings settings(m_settingsPath, QSettings::IniFormat);
+        const auto saved = ServerConfig::decodeList(settings.value(u"wardlamp.servers"_s).toByteArray());
+        QVERIFY(saved);
+        QCOMPARE(saved->size(), 2);
+        QCOMPARE(saved->at(1).command, u"npm run dev"_s);
+        QVERIFY(saved->at(1).autostart);
+
+        for (const QStringList& verb : { QStringList { u"start"_s, u"cli"_s }, QStringList { u"logs"_s, u"cli"_s },
+                 QStringList { u"stop"_s, u"--all"_s } }) {
+            const Run refused = wardlampd(verb);
+            QCOMPARE(refused.exitCode, 5);
+            QVERIFY2(refused.err.contains(u"nothing supervises this configuration"_s)
+                    && refused.err.contains(u"`wardlampd`"_s),
+                qPrintable(refused.err));
+        }
+        QCOMPARE(wardlampd({ u"rm"_s, u"cli"_s }).exitCode, 0);
+        QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
+    // A list typed into the settings file by hand (as the README describes
+    // it) runs, and neither it nor the rest of the file is lost.
+    void handWrittenListRunsAndIsKept()
+    {
+        const ServerConfig first = server(u"first, typed"_s, child({ u"out:first ran"_s }));
+        const ServerConfig second = server(u"second"_s, child({ u"out:second ran"_s }));
+        const QByteArray typed
+            = "; typed by hand\n[General]\nwardlamp.servers=" + ServerConfig::encodeList({ first, second }) + "\n";
+        {
+            QFile file(m_settingsPath);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(typed);
+        }
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--until-stopped"_s });
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        const QByteArray out = daemon.readAllStandardOutput();
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QVERIFY2(daemon.exitCode() == 0, qPrintable(err));
+        QVERIFY2(
+            out.contains(" first, typed | first ran\n") && out.contains(" second | second ran\n"), out.constData());
+        QVERIFY2(err.contains(u"was written by hand and is read as typed"_s), qPrintable(err));
+        QCOMPARE(readFile(m_settingsPath + u".hand-written"_s), typed);
+        QSettings settings(m_settingsPath, QSettings::IniFormat);
+        QCOMPARE(ServerConfig::decodeList(settings.value(u"wardlamp.servers"_s).toByteArray()).value(),
+            (QList<ServerConfig> { first, second }));
+        QFile::remove(m_settingsPath + u".hand-written"_s);
     }
 
 private:

@@ -160,6 +160,70 @@ private Q_SLOTS:
         QVERIFY(!m_daemonErr.contains(m_credential.encoded()));
     }
 
+    // Key changes reach the running daemon at once through its control socket:
+    // a rotation moves the agent to the new key's room (a controller holding
+    // the old key gets nothing more), a new password reseals, disable and
+    // enable switch it, and a new name shows in the next snapshot.
+    void changesTakeEffectInTheRunningDaemon()
+    {
+        QVERIFY(m_daemon.state() == QProcess::Running);
+        const PairingCredential old = m_credential;
+        QCOMPARE(controllerLs(old.encoded(), u" two words "_s).exitCode, 0);
+
+        TestController holder(m_relay.url(), old.secret, u" two words "_s);
+        QVERIFY(holder.join());
+        QVERIFY(holder.waitFor([](const auto& r) { return r.message.type == PeerMessage::MessageType::snapshot; }));
+
+        drainDaemonOutput();
+        const Run rotated = wardlampd({ u"pair"_s, u"--rotate"_s });
+        QCOMPARE(rotated.exitCode, 0);
+        QVERIFY2(rotated.err.contains(u"the running supervisor uses it now"_s), qPrintable(rotated.err));
+        const auto fresh = pairingKeyIn(rotated.out);
+        QVERIFY(fresh);
+        QVERIFY(!(fresh->secret == old.secret));
+        QVERIFY2(waitForReconnection(), qPrintable(m_daemonErr));
+        const qsizetype heldBefore = holder.received().size();
+
+        // The new key reaches the daemon; the old one finds nobody.
+        QCOMPARE(controllerLs(fresh->encoded(), u" two words "_s).exitCode, 0);
+        holder.send(PeerMessage::requestSnapshot());
+        TestController current(m_relay.url(), fresh->secret, u" two words "_s);
+        QVERIFY(current.join());
+        current.send(PeerMessage::requestSnapshot());
+        QVERIFY(current.waitFor([](const auto& r) { return r.message.type == PeerMessage::MessageType::snapshot; }));
+        QTest::qWait(waitMs(500));
+        QCOMPARE(holder.received().size(), heldBefore);
+        QCOMPARE(controllerLs(old.encoded(), u" two words "_s).exitCode, 5);
+        holder.leave();
+        current.leave();
+
+        // A new password: the old one opens nothing any more.
+        QFile passwordFile(m_env->path(u"password-2.txt"_s));
+        QVERIFY(passwordFile.open(QIODevice::WriteOnly));
+        passwordFile.write("other\n");
+        passwordFile.close();
+        drainDaemonOutput();
+        const Run password = wardlampd({ u"remote"_s, u"password"_s, u"--file"_s, passwordFile.fileName() });
+        QCOMPARE(password.exitCode, 0);
+        QVERIFY2(waitForReconnection(), qPrintable(m_daemonErr));
+        QCOMPARE(controllerLs(fresh->encoded(), u" two words "_s).exitCode, 6);
+        QCOMPARE(controllerLs(fresh->encoded(), u"other"_s).exitCode, 0);
+
+        drainDaemonOutput();
+        QCOMPARE(wardlampd({ u"remote"_s, u"disable"_s }).exitCode, 0);
+        QVERIFY2(waitForDaemonLine(u"remote access: Off"_s), qPrintable(m_daemonErr));
+        QCOMPARE(controllerLs(fresh->encoded(), u"other"_s).exitCode, 5);
+
+        drainDaemonOutput();
+        QCOMPARE(wardlampd({ u"remote"_s, u"enable"_s }).exitCode, 0);
+        QVERIFY2(waitForReconnection(), qPrintable(m_daemonErr));
+        QCOMPARE(wardlampd({ u"remote"_s, u"name"_s, u"Renamed"_s, u"box"_s }).exitCode, 0);
+        const Run listed = controllerLs(fresh->encoded(), u"other"_s);
+        QCOMPARE(listed.exitCode, 0);
+        QVERIFY2(listed.out.startsWith(u"Renamed box: 0 server(s)"_s), qPrintable(listed.out));
+        m_credential = *fresh;
+    }
+
 private:
     Run wardlampd(const QStringList& arguments)
     {
@@ -173,11 +237,44 @@ private:
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
     }
 
+    // wardlamp-remote ls with a key and a password, as a user would run it.
+    Run controllerLs(const QString& key, const QString& password)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"WL_REMOTE_KEY"_s, key);
+        env.insert(u"WL_REMOTE_PASSWORD"_s, password);
+        env.insert(u"WL_RELAY_URL"_s, m_relay.url().toString());
+        process.setProcessEnvironment(env);
+        process.start(program(u"wardlamp-remote"_s), { u"ls"_s, u"--timeout"_s, u"5"_s });
+        process.closeWriteChannel();
+        process.waitForFinished(waitMs(30000));
+        return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
+    }
+
     static std::optional<PairingCredential> pairingKeyIn(const QString& out)
     {
         const QRegularExpressionMatch match
             = QRegularExpression(u"^WL1\\.[A-Za-z0-9_-]+$"_s, QRegularExpression::MultilineOption).match(out);
         return match.hasMatch() ? PairingCredential::parse(match.captured()) : std::nullopt;
+    }
+
+    // Forgets what the daemon has said so far (its pipe included).
+    void drainDaemonOutput()
+    {
+        m_daemon.readAllStandardError();
+        m_daemon.readAllStandardOutput();
+        m_daemonErr.clear();
+    }
+
+    // The agent left its room and is back online in the new one.
+    bool waitForReconnection()
+    {
+        if (!waitForDaemonLine(u"remote access: Connecting"_s))
+            return false;
+        m_daemonErr = m_daemonErr.mid(m_daemonErr.indexOf(u"remote access: Connecting"_s));
+        return waitForDaemonLine(u"remote access: Online"_s);
     }
 
     bool waitForDaemonLine(const QString& line)
