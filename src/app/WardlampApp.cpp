@@ -269,6 +269,18 @@ std::optional<QString> WardlampApp::serveControl(const QString& socketFile)
         show(*which);
         call.reply({ { u"shown"_s, surface } });
     });
+    // `wardlampd pair` and `wardlampd remote …` beside the app act on its one
+    // pairing store, so a new key or password takes effect at once.
+    for (const QString& verb : { u"pair"_s, u"remote"_s }) {
+        m_verbs->add(verb, [this](ControlCall& call) {
+            if (!m_remote) {
+                call.reply(
+                    RemoteReply { 6, {}, { u"remote access is not set up yet; try again in a moment"_s } }.toJson());
+                return;
+            }
+            call.reply(m_remote->runCommand(RemoteRequest::fromJson(call.args())).toJson());
+        });
+    }
     m_verbs->add(u"quit"_s, [this](ControlCall& call) {
         call.reply();
         // After the reply has gone out.

@@ -207,10 +207,9 @@ Expected<ServerListEdits::Outcome, ControlError> ServerListEdits::remove(
 Expected<ServerListEdits::ImportOutcome, ControlError> ServerListEdits::import(
     const QList<ServerConfig>& servers, QByteArrayView json, bool replace)
 {
-    QString problem;
-    const std::optional<QList<ServerConfig>> incoming = ServerConfig::decodeList(json, &problem);
+    const Expected<QList<ServerConfig>, QString> incoming = ServerConfig::decodeList(json);
     if (!incoming)
-        return badArguments(u"nothing was imported: "_s + problem);
+        return badArguments(u"nothing was imported: "_s + incoming.error());
     if (const std::optional<QString> duplicate = ServerConfig::duplicateIds(*incoming))
         return badArguments(u"nothing was imported: "_s + *duplicate);
 

@@ -373,10 +373,11 @@ private Q_SLOTS:
     // A record that fails to decode is named by its name too, on one line.
     void decodeErrorNamesTheRecord()
     {
-        QString message;
-        QVERIFY(
-            !ServerConfig::decodeList(list({ record({ { "name", "\"web\\nserver\"" } }, { "autostart" }) }), &message));
-        QCOMPARE(message, u"record 1: \"autostart\" is missing or not a boolean (the server named \"web server\")"_s);
+        const auto decoded
+            = ServerConfig::decodeList(list({ record({ { "name", "\"web\\nserver\"" } }, { "autostart" }) }));
+        QVERIFY(!decoded);
+        QCOMPARE(decoded.error(),
+            u"record 1: \"autostart\" is missing or not a boolean (the server named \"web server\")"_s);
     }
 
     void singleRecordErrorHasNoIndex()
