@@ -1,7 +1,7 @@
 #pragma once
 
-#include "daemon/DaemonPlugin.h"
 #include "agent/RemoteReply.h"
+#include "daemon/DaemonPlugin.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "control/ControlProtocol.h"
 #include "agent/RemoteReply.h"
+#include "control/ControlProtocol.h"
 
 #include <QProcessEnvironment>
 #include <QString>
