@@ -29,8 +29,10 @@ QList<QCommandLineOption> optionList()
             u"WHEN"_s, u"auto"_s),
         QCommandLineOption(u"grace"_s, u"Seconds a stopping server gets after SIGTERM before SIGKILL (default 3)."_s,
             u"SECONDS"_s, u"3"_s),
+        QCommandLineOption({ u"v"_s, u"verbose"_s },
+            u"Also print debug and info messages (QT_LOGGING_RULES chooses in more detail)."_s),
         QCommandLineOption({ u"h"_s, u"help"_s }, u"Show this help."_s),
-        QCommandLineOption({ u"v"_s, u"version"_s }, u"Show the version."_s),
+        QCommandLineOption(u"version"_s, u"Show the version."_s),
     };
 }
 
@@ -75,6 +77,7 @@ Expected<DaemonOptions, QString> DaemonOptions::parse(const QStringList& argumen
     }
     options.untilStopped = parser.isSet(u"until-stopped"_s);
     options.quiet = parser.isSet(u"quiet"_s);
+    options.verbose = parser.isSet(u"verbose"_s);
 
     const QString colour = parser.value(u"color"_s);
     if (colour == u"auto"_s)

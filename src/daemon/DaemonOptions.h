@@ -21,6 +21,7 @@ struct DaemonOptions {
     std::optional<QString> serversFile;
     bool untilStopped = false;
     bool quiet = false;
+    bool verbose = false; // debug and info messages of wardlamp's own categories
     Colour colour = Colour::automatic;
     std::chrono::milliseconds grace { 3000 };
 

@@ -1,13 +1,11 @@
 #include "LogPrinter.h"
 
+#include "cli/TerminalText.h"
+#include "daemon/TerminalWriter.h"
 #include "supervision/LineBatch.h"
 #include "supervision/ServerStatus.h"
 
 #include <QDateTime>
-
-#include <cerrno>
-#include <poll.h>
-#include <unistd.h>
 
 namespace Wardlamp {
 
@@ -47,9 +45,21 @@ QByteArrayView statusWord(ServerStatus status)
 } // namespace
 
 LogPrinter::LogPrinter(int fd, bool colour)
-    : m_fd(fd)
-    , m_colour(colour)
+    : m_colour(colour)
+    , m_writer(std::make_unique<TerminalWriter>(fd))
 {
+}
+
+LogPrinter::~LogPrinter() = default;
+
+bool LogPrinter::isBroken() const
+{
+    return m_writer->isBroken();
+}
+
+bool LogPrinter::flush(std::chrono::milliseconds timeout)
+{
+    return m_writer->flush(timeout);
 }
 
 void LogPrinter::setServerName(const QUuid& id, const QString& name)
@@ -91,61 +101,35 @@ void LogPrinter::appendLine(
     out += ' ';
     if (colour && isError) {
         out += errorColour;
-        out += text;
+        TerminalText::append(out, text, colour);
         out += resetColour;
     } else {
-        out += text;
+        TerminalText::append(out, text, colour);
     }
     out += '\n';
 }
 
 void LogPrinter::printBatch(const QUuid& id, const LineBatch& batch)
 {
-    if (m_broken || batch.lines.empty())
+    if (batch.lines.empty() || m_writer->isBroken())
         return;
     const QByteArray time = timeText(batch.date);
     const QByteArrayView name = nameOf(id);
     m_buffer.clear();
     for (const CapturedLine& line : batch.lines)
         appendLine(m_buffer, time, name, line.text, line.isError ? '!' : '|', m_colour);
-    write(m_buffer);
+    m_writer->write(m_buffer, qsizetype(batch.lines.size()));
 }
 
 void LogPrinter::printStatus(
     const QUuid& id, const QDateTime& date, ServerStatus status, std::optional<qint32> exitCode)
 {
-    if (m_broken)
-        return;
     QByteArray text = statusWord(status).toByteArray();
     if (exitCode && status != ServerStatus::running)
         text += " (last exit code " + QByteArray::number(*exitCode) + ')';
     m_buffer.clear();
     appendLine(m_buffer, timeText(date), nameOf(id), text, '=', m_colour);
-    write(m_buffer);
-}
-
-void LogPrinter::write(const QByteArray& data)
-{
-    const char* next = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, next, static_cast<size_t>(left));
-        if (written >= 0) {
-            next += written;
-            left -= written;
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // Inherited a non-blocking descriptor: wait until the reader catches up.
-            pollfd waitFor { m_fd, POLLOUT, 0 };
-            ::poll(&waitFor, 1, -1);
-            continue;
-        }
-        m_broken = true; // EPIPE, EBADF, ENOSPC...: nobody reads any more
-        return;
-    }
+    m_writer->write(m_buffer, 1);
 }
 
 } // namespace Wardlamp

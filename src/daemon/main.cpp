@@ -13,6 +13,7 @@
 #include "daemon/RemoteVerbs.h"
 #include "daemon/SecretInput.h"
 #include "daemon/ServersFile.h"
+#include "daemon/TerminalWriter.h"
 #include "daemon/VerbLine.h"
 #include "daemon/VerbRunner.h"
 #include "graph/SupervisorGraph.h"
@@ -26,9 +27,12 @@
 #include "supervision/Subreaper.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QSettings>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +66,25 @@ bool useColour(DaemonOptions::Colour colour, const QProcessEnvironment& environm
         break;
     }
     return ::isatty(STDOUT_FILENO) && !environment.contains(u"NO_COLOR"_s) && environment.value(u"TERM"_s) != u"dumb"_s;
+}
+
+// Standard error of a daemon run, written on a thread of its own: a reader
+// that blocks it (`wardlampd 2>&1 | less`) holds up nothing.
+std::atomic<TerminalWriter*> s_errorWriter { nullptr };
+
+void writeErrors(QByteArrayView text)
+{
+    if (TerminalWriter* writer = s_errorWriter.load())
+        writer->write(text, std::max<qsizetype>(1, text.count('\n')));
+}
+
+// Qt's messages (a category's warnings, and with -v its debug lines) the same
+// way, one line each, formatted as QT_MESSAGE_PATTERN says.
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    QString line = qFormatLogMessage(type, context, message);
+    line.replace(u'\n', u' ');
+    writeToStandardError(QString(line + u'\n').toUtf8());
 }
 
 } // namespace
@@ -120,6 +143,21 @@ int main(int argc, char* argv[])
         printOut(u"wardlampd "_s + QCoreApplication::applicationVersion() + u'\n');
         return DaemonExit::ok;
     }
+
+    // From here on nothing this run writes to the terminal may block it.
+    TerminalWriter errorWriter(STDERR_FILENO);
+    s_errorWriter.store(&errorWriter);
+    setStandardErrorSink(writeErrors);
+    qInstallMessageHandler(handleMessage);
+    // wardlamp's own debug and info lines (a reaped orphan, every snapshot
+    // pushed) only with -v; QT_LOGGING_RULES, read after these, says otherwise.
+    if (!options.verbose)
+        QLoggingCategory::setFilterRules(u"wardlamp.*.debug=false\nwardlamp.*.info=false"_s);
+    const auto restoreStandardError = qScopeGuard([] {
+        qInstallMessageHandler(nullptr);
+        setStandardErrorSink(nullptr);
+        s_errorWriter.store(nullptr);
+    });
 
     // Watch the stop signals before the first child exists.
     const auto signalWatcher = SignalWatcher::watch({ SIGINT, SIGTERM, SIGHUP });
@@ -207,5 +245,8 @@ int main(int argc, char* argv[])
     // Nothing outlives the daemon: whatever a server left behind (a daemonised
     // grandchild the manager never saw) ends with it.
     Subreaper::endAllChildren(options.grace);
+    // The last lines reach a reader that reads; one that does not is left.
+    printer.flush(std::chrono::seconds(2));
+    errorWriter.flush(std::chrono::seconds(2));
     return code;
 }

@@ -1,5 +1,6 @@
 #include "StandardError.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
@@ -13,10 +14,21 @@ namespace {
 // How long a full, non-blocking standard error is waited for, per attempt.
 constexpr std::chrono::milliseconds writableWait { 2000 };
 
+std::atomic<StandardErrorSink> s_sink { nullptr };
+
 } // namespace
+
+void setStandardErrorSink(StandardErrorSink sink)
+{
+    s_sink.store(sink);
+}
 
 void writeToStandardError(QByteArrayView text)
 {
+    if (const StandardErrorSink sink = s_sink.load()) {
+        sink(text);
+        return;
+    }
     const char* data = text.data();
     qsizetype left = text.size();
     while (left > 0) {

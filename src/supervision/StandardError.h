@@ -10,4 +10,11 @@ namespace Wardlamp {
 // Safe to call from any thread.
 void writeToStandardError(QByteArrayView text);
 
+// Where writeToStandardError() sends the text instead of writing fd 2 itself:
+// a program whose standard error may block (a pipe to a pager, a stopped
+// terminal) installs a sink that never does. Callable from any thread; not
+// for a process that writes from signal handlers. Null: write fd 2 again.
+using StandardErrorSink = void (*)(QByteArrayView text);
+void setStandardErrorSink(StandardErrorSink sink);
+
 } // namespace Wardlamp

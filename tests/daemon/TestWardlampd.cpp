@@ -15,7 +15,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Wardlamp::ServerConfig;
@@ -870,6 +872,110 @@ private Q_SLOTS:
         QCOMPARE(ServerConfig::decodeList(settings.value(u"wardlamp.servers"_s).toByteArray()).value(),
             (QList<ServerConfig> { first, second }));
         QFile::remove(m_settingsPath + u".hand-written"_s);
+    }
+
+    // `wardlampd | less`, a slow link, Ctrl+S: a standard output that nobody
+    // reads used to block the main thread, and with it SIGTERM, exits and
+    // restarts. Now the output waits (bounded) and supervision goes on.
+    void blockedStandardOutputDoesNotStallSupervision()
+    {
+        int pipeFds[2];
+        QCOMPARE(::pipe2(pipeFds, O_CLOEXEC), 0);
+        const QString pidFile = m_environment->path(u"blocked.pid"_s);
+        QFile::remove(pidFile);
+        const QString file
+            = writeServers({ server(u"chatty"_s, child({ u"lines:100000"_s, u"pidfile:"_s + pidFile, u"hold"_s })) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        const int writeEnd = pipeFds[1];
+        daemon.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s, u"--grace"_s, u"1"_s });
+        QVERIFY(daemon.waitForStarted(waitMs(10000)));
+        ::close(pipeFds[1]);
+        // The server has written everything; the pipe (never read) is full.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidFile), waitMs(30000));
+
+        ::kill(pid_t(daemon.processId()), SIGTERM);
+        const bool ended = daemon.waitForFinished(waitMs(20000));
+        if (!ended) {
+            daemon.kill();
+            daemon.waitForFinished();
+        }
+        ::close(pipeFds[0]);
+        QVERIFY2(ended, "wardlampd did not end while its standard output was blocked");
+        QCOMPARE(daemon.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QVERIFY2(err.contains(u"stopping every server"_s), qPrintable(err));
+        // The log kept every line, whatever the terminal was shown.
+        const QRegularExpressionMatch summary
+            = QRegularExpression(u"summary: chatty: stopped, (\\d+) lines"_s).match(err);
+        QVERIFY2(summary.hasMatch() && summary.captured(1).toInt() > 100000, qPrintable(err));
+    }
+
+    // Debug and info messages of wardlamp's own categories only with -v or
+    // QT_LOGGING_RULES; warnings always.
+    void debugMessagesOnlyWhenAskedFor_data()
+    {
+        QTest::addColumn<QStringList>("extraArguments");
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("default") << QStringList() << QString() << false;
+        QTest::newRow("-v") << QStringList { u"-v"_s } << QString() << true;
+        QTest::newRow("QT_LOGGING_RULES") << QStringList() << u"wardlamp.*.debug=true"_s << true;
+    }
+
+    void debugMessagesOnlyWhenAskedFor()
+    {
+        QFETCH(QStringList, extraArguments);
+        QFETCH(QString, rules);
+        QFETCH(bool, shown);
+        // A daemonising server leaves an orphan the subreaper collects (a
+        // debug line) while the server is still running.
+        const QString file = writeServers({ server(u"forker"_s,
+            child({ u"setsid-grandchild"_s, u"{"_s, u"grandchild"_s, u"{"_s, u"sleep:200"_s, u"}"_s, u"}"_s, u"wait"_s,
+                u"sleep:"_s + QString::number(waitMs(1500)) })) });
+        QProcessEnvironment env = environment();
+        env.remove(u"QT_LOGGING_RULES"_s);
+        if (!rules.isEmpty())
+            env.insert(u"QT_LOGGING_RULES"_s, rules);
+        QProcess daemon;
+        daemon.setProcessEnvironment(env);
+        daemon.start(program(), QStringList { u"--servers"_s, file, u"--until-stopped"_s } + extraArguments);
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        QCOMPARE(daemon.exitCode(), 0);
+        const QString err = QString::fromUtf8(daemon.readAllStandardError());
+        QVERIFY2(err.contains(u"reaped orphan"_s) == shown, qPrintable(err));
+    }
+
+    // A server's text cannot clear the screen, move the cursor or retitle the
+    // terminal: colours pass on a colour terminal, everything else goes, and
+    // each log line stays one terminal line.
+    void serverTextCannotDriveTheTerminal_data()
+    {
+        QTest::addColumn<QString>("colour");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("colour") << u"always"_s << QByteArray("\x1b[31mred\x1b[0m then over\x1b[0m");
+        QTest::newRow("no colour") << u"never"_s << QByteArray("red then over");
+    }
+
+    void serverTextCannotDriveTheTerminal()
+    {
+        QFETCH(QString, colour);
+        QFETCH(QByteArray, expected);
+        const QString text = u"\x1b[2J\x1b[H\x1b]0;pwned\x07\x1b[31mred\x1b[0m then\r over\x1b[?25l"_s;
+        const QString file = writeServers({ server(u"rude"_s, child({ u"out:"_s + text })) });
+        QProcess daemon;
+        daemon.setProcessEnvironment(environment());
+        daemon.start(program(), { u"--servers"_s, file, u"--until-stopped"_s, u"--color"_s, colour });
+        QVERIFY(daemon.waitForFinished(waitMs(30000)));
+        const QByteArray out = daemon.readAllStandardOutput();
+        QByteArray line;
+        for (const QByteArray& candidate : out.split('\n')) {
+            if (candidate.contains("red"))
+                line = candidate;
+        }
+        QVERIFY2(line.endsWith(expected), out.constData());
+        QVERIFY(!line.contains("\x1b[2J") && !line.contains("pwned") && !line.contains('\r') && !line.contains("?25l"));
     }
 
 private:
