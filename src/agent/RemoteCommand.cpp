@@ -2,8 +2,8 @@
 
 #include "agent/PairingStore.h"
 #include "agent/RelayEndpoint.h"
-#include "platform/SecretStore.h"
 #include "platform/QrCode.h"
+#include "platform/SecretStore.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>

@@ -502,7 +502,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(copy), file); // byte for byte, comments and all
 
         // Written from now on in QSettings' form, which reads back as typed.
-        const ServerConfig b = server(u"b"_s);
+        const ServerConfig b = Test::server(u"b"_s);
         store.add(b);
         QSettings other(m_path, QSettings::IniFormat);
         QCOMPARE(ServerConfig::decodeList(other.value(ServerStore::settingsKey).toByteArray()).value(),
@@ -539,10 +539,10 @@ private Q_SLOTS:
     // label the first's lines. The first is kept, and the list as it was.
     void savedListWithDuplicateIdsKeepsTheFirst()
     {
-        const ServerConfig a = server(u"api"_s);
-        ServerConfig twin = server(u"web"_s);
+        const ServerConfig a = Test::server(u"api"_s);
+        ServerConfig twin = Test::server(u"web"_s);
         twin.id = a.id;
-        const ServerConfig c = server(u"worker"_s);
+        const ServerConfig c = Test::server(u"worker"_s);
         const QByteArray blob = ServerConfig::encodeList({ a, twin, c });
         m_settings->setValue(ServerStore::settingsKey, blob);
         m_settings->sync();
