@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Control socket benchmarks, against a real wardlampd supervising 50 servers:
+#   1. `wardlampd ls` (and `ls --json`) end to end: from spawning the command
+#      to its exit, its output to /dev/null;
+#   2. a followed log: the delay from a server's write of a line to the moment
+#      a follower of the socket receives it (an upper bound of "after the
+#      manager has it": it includes the pipe and the manager's read);
+#   3. ingestion beside followers: a server writes 1,000,000 lines of 80 bytes
+#      in 1 MiB writes; the time from its first instruction to the moment a
+#      follower receives the manager's "Stopped (exit 0)" line, with 1 follower
+#      and with 1 + 100, runs interleaved. Followers are raw socket clients that
+#      read and discard (wl_bench_follow), so their cost is the supervisor's.
+#
+#   bench/control/run.sh BUILD_DIR
+#
+# Environment: WL_BENCH_RUNS=5 (ingestion runs per setting; medians printed),
+# WL_BENCH_LS_RUNS=50, WL_BENCH_LINES=1000000, WL_BENCH_FOLLOWERS=100.
+set -euo pipefail
+
+build=${1:?usage: run.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+bin=$build/bin
+runs=${WL_BENCH_RUNS:-5}
+lsRuns=${WL_BENCH_LS_RUNS:-50}
+lines=${WL_BENCH_LINES:-1000000}
+followers=${WL_BENCH_FOLLOWERS:-100}
+daemon=$bin/wardlampd
+for tool in "$daemon" "$bin/wl_bench_spawntime" "$bin/wl_bench_follow" "$bin/wl_bench_stamper" "$bin/wl_bench_loggen"; do
+    [ -x "$tool" ] || { echo "run.sh: $tool is not built" >&2; exit 1; }
+done
+
+# A private HOME and XDG tree: no rc file of the user's slows the login shell,
+# no setting of the user's is read or written, the socket is our own.
+scratch=$(mktemp -d /tmp/wardlamp-bench-control.XXXXXX)
+mkdir -p "$scratch/home/.config" "$scratch/runtime"
+chmod 700 "$scratch/runtime"
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config XDG_RUNTIME_DIR=$scratch/runtime SHELL=/bin/bash
+unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS WL_SEED_SERVERS WL_REMOTE_ENABLED QT_LOGGING_RULES
+
+daemonPid=""
+cleanup() {
+    [ -n "$daemonPid" ] && kill "$daemonPid" 2>/dev/null && wait "$daemonPid" 2>/dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else print v[int((NR + 1) / 2)] }'; }
+
+# 50 quiet servers that start with the daemon, a stamper and a generator that wait to be started.
+{
+    printf '['
+    for i in $(seq 1 50); do
+        printf '{"id":"%s","name":"idle-%02d","command":"sleep 100000","autostart":true,"errorAlertEnabled":false},' \
+            "$(cat /proc/sys/kernel/random/uuid)" "$i"
+    done
+    printf '{"id":"%s","name":"stamper","command":"%s 500 20","autostart":false,"errorAlertEnabled":false},' \
+        "$(cat /proc/sys/kernel/random/uuid)" "$bin/wl_bench_stamper"
+    printf '{"id":"%s","name":"gen","command":"%s --lines %d --mode large --t0-file %s/t0","autostart":false,"errorAlertEnabled":false}]' \
+        "$(cat /proc/sys/kernel/random/uuid)" "$bin/wl_bench_loggen" "$lines" "$scratch"
+} > "$scratch/servers.json"
+
+"$daemon" --servers "$scratch/servers.json" --quiet > /dev/null 2> "$scratch/daemon.err" &
+daemonPid=$!
+for _ in $(seq 1 600); do
+    running=$("$daemon" ls --json 2>/dev/null | grep -o '"status":"running"' | wc -l || true)
+    [ "$running" -ge 50 ] && break
+    sleep 0.1
+done
+[ "$running" -ge 50 ] || { echo "run.sh: the 50 servers did not all start" >&2; cat "$scratch/daemon.err" >&2; exit 1; }
+socket=$(ls "$XDG_RUNTIME_DIR"/wardlamp/*.sock)
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "1. wardlampd ls, 50 servers running, $lsRuns runs (ms, spawn to exit)"
+printf '   ls          %s\n' "$("$bin/wl_bench_spawntime" "$lsRuns" "$daemon" ls)"
+printf '   ls --json   %s\n' "$("$bin/wl_bench_spawntime" "$lsRuns" "$daemon" ls --json)"
+echo "   target: 20 ms"
+
+echo
+echo "2. logs -f: a line every 20 ms, 500 lines (ms, from the server's write to a follower's read)"
+coproc FOLLOW { "$bin/wl_bench_follow" "$socket" stamper 1 latency 480; }
+read -r word <&"${FOLLOW[0]}"
+[ "$word" = ready ] || { echo "run.sh: the follower did not start" >&2; exit 1; }
+"$daemon" start stamper > /dev/null
+read -r figures <&"${FOLLOW[0]}"
+wait "$FOLLOW_PID" 2>/dev/null || true
+"$daemon" stop stamper > /dev/null
+printf '   1 follower  %s\n' "$figures"
+echo "   target: 10 ms"
+
+echo
+echo "3. ingestion of $lines lines (1 MiB writes) with followers (ms, median of $runs)"
+ingest() { # extra followers
+    rm -f "$scratch/t0"
+    coproc INGEST { "$bin/wl_bench_follow" "$socket" gen $((1 + $1)) until 'Stopped (exit 0)'; }
+    read -r word <&"${INGEST[0]}"
+    [ "$word" = ready ] || { echo "run.sh: the followers did not start" >&2; exit 1; }
+    "$daemon" start gen > /dev/null
+    read -r endUs <&"${INGEST[0]}"
+    wait "$INGEST_PID" 2>/dev/null || true
+    echo $(( (endUs - $(cat "$scratch/t0")) / 1000 ))
+}
+alone=()
+crowd=()
+for _ in $(seq 1 "$runs"); do
+    alone+=("$(ingest 0)")
+    crowd+=("$(ingest "$followers")")
+done
+a=$(printf '%s\n' "${alone[@]}" | median)
+c=$(printf '%s\n' "${crowd[@]}" | median)
+printf '   1 follower            %s ms   (runs: %s)\n' "$a" "${alone[*]}"
+printf '   1 + %d followers     %s ms   (runs: %s)\n' "$followers" "$c" "${crowd[*]}"
+awk -v a="$a" -v c="$c" 'BEGIN { printf "   slower by             %.1f%%   (target: at most 10%%)\n", (c - a) * 100 / a }'
+echo
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
