@@ -117,6 +117,32 @@ private Q_SLOTS:
                     .hasMatch());
     }
 
+    // Every verb explains itself with --help (status 0, its usage first),
+    // whether or not a supervisor runs, and changes nothing.
+    void everyVerbHasHelp_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<QString>("usage");
+        for (const char* verb :
+            { "ls", "logs", "start", "stop", "restart", "clear", "add", "edit", "rm", "import", "export" })
+            QTest::newRow(verb) << QString::fromLatin1(verb) << u"Usage: wardlampd "_s + QString::fromLatin1(verb);
+        QTest::newRow("pair") << u"pair"_s << u"wardlampd pair [--rotate]"_s;
+        QTest::newRow("remote") << u"remote"_s << u"wardlampd remote enable|disable"_s;
+    }
+
+    void everyVerbHasHelp()
+    {
+        QFETCH(QString, verb);
+        QFETCH(QString, usage);
+        const Run help = wardlampd({ verb, u"--help"_s });
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY2(help.out.contains(usage), qPrintable(help.out));
+        QVERIFY2(help.err.isEmpty(), qPrintable(help.err));
+        if (verb == u"ls"_s)
+            QVERIFY(help.out.contains(u"--json"_s));
+        QCOMPARE(readFile(m_settingsPath), m_savedBytes);
+    }
+
     void badInput_data()
     {
         QTest::addColumn<QStringList>("arguments");
