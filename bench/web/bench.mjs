@@ -102,7 +102,7 @@ try {
         const latencies = await page.evaluate(() => { window.__stopLatency(); return window.__latencies; });
         console.log(`line latency server → page, a line every ${every} ms (${latencies.length} lines): `
             + `p50 ${percentile(latencies, 50)} ms, p99 ${percentile(latencies, 99)} ms, max ${Math.max(...latencies)} ms`
-            + (every === 400 ? ' (targets 250 / 350 ms)' : ' (the agent pushes a steady stream at most 0.9 s apart)'));
+            + (every === 400 ? ' (targets 250 / 350 ms)' : ' (the agent pushes a steady stream at most 0.25 s apart)'));
         await page.locator('#logBack').click();
     }
 
