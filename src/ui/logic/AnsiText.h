@@ -62,7 +62,7 @@ struct StyledLine {
 // become styled stretches; every other control sequence and control character
 // but the tab is dropped (ControlSequenceScanner decides what is what). Each
 // line starts in the plain style. Parameters out of range, unknown codes and
-// unfinished colour specifications are ignored, never guessed. Pure.
+// unfinished colour parameters are ignored, never guessed. Pure.
 class AnsiText {
 public:
     static StyledLine parse(QByteArrayView utf8);
