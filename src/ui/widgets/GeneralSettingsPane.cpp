@@ -36,10 +36,9 @@ GeneralSettingsPane::GeneralSettingsPane(LoginItemManager& loginItem, AppSetting
     sections->addWidget(startup);
 
     auto* alerts = new FormSection(u"Alerts"_s, content);
-    m_alerts = SettingsForm::addToggleRow(alerts->rows(), u"Send alerts to the Wardlamp phone app"_s,
-        u"When a server error is detected, a desktop notification is shown and the Wardlamp phone app is alerted "
-        "via push notification. Configure which types of alerts you receive on your phone in the Wardlamp Remote "
-        "app settings."_s,
+    m_alerts = SettingsForm::addToggleRow(alerts->rows(), u"Send alerts to paired devices"_s,
+        u"When a server error is detected, a desktop notification is shown and the devices paired for remote "
+        "access (the web controller on a phone, wardlamp-remote) are alerted too."_s,
         u"alertsSwitch"_s);
     m_alerts->setChecked(settings.pushEnabled());
     connect(m_alerts, &ToggleSwitch::toggled, &settings, &AppSettings::setPushEnabled);
@@ -57,7 +56,7 @@ GeneralSettingsPane::GeneralSettingsPane(LoginItemManager& loginItem, AppSetting
     appRow->addWidget(appValue);
     about->rows()->addLayout(appRow);
     about->rows()->addWidget(SettingsForm::makeNote(
-        u"Runs your local servers and lets you monitor them from your tray and from the Wardlamp phone app."_s,
+        u"Runs your local servers and lets you monitor them from your tray and from your other devices."_s,
         about->card()));
     sections->addWidget(about);
     sections->addStretch(1);
