@@ -1,5 +1,6 @@
 #include "FrameReader.h"
 
+#include "MessageBudget.h"
 #include "Utf8Validator.h"
 #include "WireFrame.h"
 
@@ -14,7 +15,6 @@ constexpr std::uint16_t closeProtocolError = 1002;
 constexpr std::uint16_t closeInvalidPayload = 1007;
 constexpr std::uint16_t closeTooBig = 1009;
 constexpr std::size_t fragmentedHeaderRoom = 10; // the largest header: its size is known only at the end
-constexpr std::size_t maxReserveBytes = 64 * 1024;
 
 bool isValidCloseCode(std::uint16_t code)
 {
@@ -23,16 +23,65 @@ bool isValidCloseCode(std::uint16_t code)
 
 } // namespace
 
-FrameReader::FrameReader(std::size_t maxMessageBytes)
+FrameReader::FrameReader(std::size_t maxMessageBytes, MessageBudget* budget)
     : m_maxMessageBytes(maxMessageBytes)
+    , m_budget(budget)
 {
+}
+
+FrameReader::~FrameReader()
+{
+    dropMessage();
 }
 
 FrameReader::Step FrameReader::fail(std::size_t consumed, std::uint16_t code)
 {
-    m_failureCode = code;
-    m_message = std::string();
+    abandon(code);
     return { consumed, Event::failed };
+}
+
+void FrameReader::abandon(std::uint16_t code)
+{
+    m_failureCode = code;
+    m_headerHave = 0;
+    m_inFrame = false;
+    m_inMessage = false;
+    dropMessage();
+}
+
+void FrameReader::dropMessage()
+{
+    if (m_budget)
+        m_budget->give(m_charged);
+    m_charged = 0;
+    m_message = std::string();
+}
+
+// Grows the message buffer for `more` bytes: doubling, so a long message is copied
+// only a few times, or by just what is needed when the budget has no more.
+bool FrameReader::makeRoom(std::size_t more)
+{
+    const std::size_t needed = m_message.size() + more;
+    const std::size_t capacity = m_message.capacity();
+    if (needed <= capacity)
+        return true;
+    std::size_t target = std::max(needed, std::min(capacity * 2, m_messageLimit));
+    if (m_budget && !m_budget->take(target - m_charged)) {
+        target = needed;
+        if (!m_budget->take(target - m_charged))
+            return false;
+    }
+    std::string grown;
+    grown.reserve(target);
+    grown.append(m_message);
+    m_message.swap(grown);
+    if (m_budget) {
+        const std::size_t actual = m_message.capacity();
+        if (actual > target)
+            m_budget->add(actual - target);
+        m_charged = actual;
+    }
+    return true;
 }
 
 FrameReader::Step FrameReader::next(std::string_view bytes)
@@ -58,7 +107,7 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
             at += take;
             if (m_headerHave < needed)
                 return { at, Event::none };
-            const Step started = startFrame(at);
+            const Step started = startFrame(at, bytes.size() - at);
             if (started.event != Event::none)
                 return started;
         }
@@ -69,6 +118,10 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
                 unmaskInto(m_control.data() + m_controlBytes, bytes.data() + at, take);
                 m_controlBytes += take;
             } else {
+                if (!makeRoom(take)) {
+                    m_failedForBudget = true;
+                    return fail(at, closeTooBig);
+                }
                 const std::size_t old = m_message.size();
                 m_message.append(bytes.data() + at, take);
                 unmaskInto(m_message.data() + old, m_message.data() + old, take);
@@ -84,7 +137,7 @@ FrameReader::Step FrameReader::next(std::string_view bytes)
     }
 }
 
-FrameReader::Step FrameReader::startFrame(std::size_t consumed)
+FrameReader::Step FrameReader::startFrame(std::size_t consumed, std::size_t available)
 {
     m_headerHave = 0;
     const unsigned char first = m_header[0];
@@ -122,11 +175,15 @@ FrameReader::Step FrameReader::startFrame(std::size_t consumed)
         if (!m_inMessage) {
             m_inMessage = true;
             m_binary = m_opcode == 0x2;
-            // A single-frame message knows its size: room for exactly its header, and its
-            // bytes reserved up to a bound (a peer may announce much and send little).
+            // A single-frame message knows its size: room for exactly its header. When
+            // all of it is here it is reserved at once and done before this read returns;
+            // otherwise the buffer grows with what arrives (a peer may announce much and
+            // send little), within the budget.
             const auto size = static_cast<std::size_t>(length);
             m_messageHeaderRoom = m_fin ? WireFrame::headerBytes(size) : fragmentedHeaderRoom;
-            m_message.reserve(m_messageHeaderRoom + (m_fin ? std::min(size, maxReserveBytes) : 0));
+            m_messageLimit = m_messageHeaderRoom + (m_fin ? size : m_maxMessageBytes);
+            if (m_fin && size <= available)
+                m_message.reserve(m_messageHeaderRoom + size);
             m_message.assign(m_messageHeaderRoom, '\0');
         }
     }
@@ -176,7 +233,7 @@ FrameReader::Step FrameReader::finishFrame(std::size_t consumed)
 std::string FrameReader::takeMessage()
 {
     std::string message = std::move(m_message);
-    m_message = std::string();
+    dropMessage();
     return message;
 }
 

@@ -22,6 +22,7 @@ namespace http = boost::beast::http;
 namespace {
 constexpr std::size_t maxHeaderBytes = 8 * 1024;
 constexpr auto lingerTimeout = std::chrono::seconds(2);
+constexpr std::size_t firstReadBytes = 1024;
 
 template <class Stream> constexpr bool isTls = !std::is_same_v<Stream, beast::tcp_stream>;
 
@@ -47,11 +48,15 @@ template <class Stream> HttpSession<Stream>::~HttpSession() = default;
 
 template <class Stream> void HttpSession<Stream>::start()
 {
-    beast::get_lowest_layer(m_stream).expires_after(m_slot.context().options.idleTimeout);
     if constexpr (isTls<Stream>) {
+        // The TLS handshake comes before the request's first byte, and is bounded like the request.
+        const RelayOptions& options = m_slot.context().options;
+        beast::get_lowest_layer(m_stream).expires_after(std::min(options.idleTimeout, options.messageTimeout));
         m_stream.async_handshake(
             boost::asio::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code error) {
                 if (error) {
+                    if (error == beast::error::timeout)
+                        ++self->m_slot.context().stats.slowRequestsClosed;
                     RelayLog::line("tls-failed from=" + self->m_address + " error=" + error.message());
                     return;
                 }
@@ -62,17 +67,47 @@ template <class Stream> void HttpSession<Stream>::start()
     }
 }
 
+// Waits up to the idle timeout for the request's first byte; from then on the whole
+// request must come within the message timeout (or the idle timeout, if shorter),
+// however the client spaces its bytes.
 template <class Stream> void HttpSession<Stream>::readRequest()
 {
     m_parser.emplace();
     m_parser->header_limit(maxHeaderBytes);
     m_parser->body_limit(0);
+    m_requestStarted = false;
+    if (m_buffer.size() > 0) {
+        readRestOfRequest(); // the next request came with the last one
+        return;
+    }
+    beast::get_lowest_layer(m_stream).expires_after(m_slot.context().options.idleTimeout);
+    m_stream.async_read_some(m_buffer.prepare(firstReadBytes),
+        [self = this->shared_from_this()](beast::error_code error, std::size_t bytes) {
+            self->m_buffer.commit(bytes);
+            if (error)
+                self->handleRequest(error);
+            else
+                self->readRestOfRequest();
+        });
+}
+
+template <class Stream> void HttpSession<Stream>::readRestOfRequest()
+{
+    m_requestStarted = true;
+    // A request that stops halfway is also silent: the idle timeout holds too.
+    const RelayOptions& options = m_slot.context().options;
+    beast::get_lowest_layer(m_stream).expires_after(std::min(options.idleTimeout, options.messageTimeout));
     http::async_read(m_stream, m_buffer, *m_parser,
         [self = this->shared_from_this()](beast::error_code error, std::size_t) { self->handleRequest(error); });
 }
 
 template <class Stream> void HttpSession<Stream>::handleRequest(beast::error_code error)
 {
+    if (error == beast::error::timeout && m_requestStarted) {
+        ++m_slot.context().stats.slowRequestsClosed;
+        RelayLog::line("request-timeout from=" + m_address);
+        return;
+    }
     if (error == http::error::end_of_stream || error == beast::error::timeout
         || error == boost::asio::error::connection_reset || error == boost::asio::error::eof)
         return; // nothing to answer
@@ -215,7 +250,6 @@ template <class Stream> void HttpSession<Stream>::handleResponseWritten(beast::e
         return;
     if (keepAlive) {
         // The page asks for its script, style and icons next, on this connection.
-        beast::get_lowest_layer(m_stream).expires_after(m_slot.context().options.idleTimeout);
         readRequest();
         return;
     }

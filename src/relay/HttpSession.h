@@ -18,11 +18,10 @@
 namespace Wardlamp {
 
 // One accepted TCP connection until it is either upgraded (handed to a PeerSession)
-// or answered and closed: TLS handshake when serving wss://, one HTTP request read
-// within the idle timeout, then /healthz, the upgrade, or a one-line error. Files
-// of the web controller are answered on a connection kept alive for the page's
-// next request. Plain and TLS streams are instantiated in HttpSession.cpp. io
-// thread only.
+// or answered and closed: TLS handshake when serving wss://, one HTTP request (its
+// first byte within the idle timeout, all of it within the message timeout), then /healthz, the upgrade, or a one-line
+// error. Files of the web controller are answered on a connection kept alive for the page's next request. Plain and TLS
+// streams are instantiated in HttpSession.cpp. io thread only.
 template <class Stream> class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
     // `overloaded`: the relay is at its connection limit; the request gets 503 whatever it asks.
@@ -33,6 +32,7 @@ public:
 
 private:
     void readRequest();
+    void readRestOfRequest();
     void handleRequest(boost::beast::error_code error);
     void respond(boost::beast::http::status status, std::string body);
     void serveFile(const std::string& name);
@@ -47,6 +47,7 @@ private:
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> m_parser;
     boost::beast::http::response<boost::beast::http::string_body> m_response;
     char m_drain[512];
+    bool m_requestStarted = false; // a byte of the current request has come
 };
 
 using PlainHttpSession = HttpSession<boost::beast::tcp_stream>;

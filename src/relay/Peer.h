@@ -32,6 +32,9 @@ public:
     // Called by the idle sweep with its tick count: a peer silent for 2 ticks is
     // pinged, one silent for 4 is dropped.
     virtual void checkIdle(std::uint64_t sweep) = 0;
+    // Called by MessageDeadlines (its entry already gone): the message being received
+    // was not complete in time.
+    virtual void messageTimedOut() = 0;
 };
 
 } // namespace Wardlamp

@@ -31,6 +31,7 @@ constexpr int readsPerTurn = 4;
 constexpr std::size_t tlsReadBytes = 16 * 1024;
 constexpr std::uint16_t closeGoingAway = 1001;
 constexpr std::uint16_t closeTryAgainLater = 1013;
+constexpr std::uint16_t closePolicyViolation = 1008;
 // A queued frame's shared allocation and queue slot, measured on 64-bit glibc.
 constexpr std::size_t queuedFrameOverhead = 64;
 
@@ -65,11 +66,14 @@ PeerSession<Stream>::PeerSession(
     , m_address(std::move(address))
     , m_roomId(std::move(room))
     , m_role(role)
-    , m_reader(m_slot.context().options.maxFrameBytes)
+    , m_reader(m_slot.context().options.maxFrameBytes, &m_slot.context().messageBudget)
 {
 }
 
-template <class Stream> PeerSession<Stream>::~PeerSession() = default;
+template <class Stream> PeerSession<Stream>::~PeerSession()
+{
+    forgetDeadline();
+}
 
 template <class Stream> net::ip::tcp::socket& PeerSession<Stream>::socket()
 {
@@ -133,9 +137,12 @@ template <class Stream> void PeerSession<Stream>::readNext()
         m_stream.async_wait(net::socket_base::wait_read,
             [self = this->shared_from_this()](beast::error_code error) { self->handleReadable(error); });
     } else {
+        m_tlsReadPending = true;
         m_stream.async_read_some(net::buffer(m_tlsBuffer.get(), tlsReadBytes),
-            [self = this->shared_from_this()](
-                beast::error_code error, std::size_t bytes) { self->handleTlsRead(error, bytes); });
+            [self = this->shared_from_this()](beast::error_code error, std::size_t bytes) {
+                self->m_tlsReadPending = false;
+                self->handleTlsRead(error, bytes);
+            });
     }
 }
 
@@ -214,20 +221,60 @@ template <class Stream> void PeerSession<Stream>::consume(std::string_view bytes
         case FrameReader::Event::close:
             // The peer's half of the closing handshake: answer with its code unless
             // ours went first, then wait for the peer to close the connection.
-            m_readingFrames = false;
+            stopReading(m_reader.closeCode());
             if (!m_closing)
                 startClosing(WireFrame::close(m_reader.closeCode(), {}));
             finish();
             break;
         case FrameReader::Event::failed:
-            // Too large (1009), not UTF-8 (1007) or broken framing (1002).
-            m_readingFrames = false;
+            // Too large or past the budget (1009), not UTF-8 (1007) or broken framing (1002).
+            stopReading(m_reader.failureCode());
+            if (m_reader.failedForBudget()) {
+                ++m_slot.context().stats.overBudgetClosed;
+                RelayLog::line("over-budget room=" + std::string(RelayLog::shortRoom(roomId()))
+                    + " role=" + std::string(peerRoleToString(m_role)) + " from=" + m_address);
+            }
             if (!m_closing)
                 startClosing(WireFrame::close(m_reader.failureCode(), {}));
             finish();
             break;
         }
+        if (m_messageDeadline && step.event != FrameReader::Event::none && !m_reader.hasUnfinishedMessage())
+            forgetDeadline();
     }
+    // A message left unfinished by this read must be done within the timeout of now.
+    if (m_readingFrames && !m_messageDeadline && m_reader.hasUnfinishedMessage())
+        m_messageDeadline = m_slot.context().messageDeadlines.add(*this);
+}
+
+template <class Stream> void PeerSession<Stream>::stopReading(std::uint16_t code)
+{
+    m_readingFrames = false;
+    m_reader.abandon(code); // frees a message still being assembled
+    forgetDeadline();
+}
+
+template <class Stream> void PeerSession<Stream>::forgetDeadline()
+{
+    if (m_messageDeadline) {
+        m_slot.context().messageDeadlines.remove(*m_messageDeadline);
+        m_messageDeadline.reset();
+    }
+}
+
+template <class Stream> void PeerSession<Stream>::messageTimedOut()
+{
+    m_messageDeadline.reset(); // the list has dropped it
+    if (!m_readingFrames)
+        return;
+    ++m_slot.context().stats.slowMessagesClosed;
+    RelayLog::line("message-timeout room=" + std::string(RelayLog::shortRoom(roomId()))
+        + " role=" + std::string(peerRoleToString(m_role)) + " from=" + m_address);
+    stopReading(closePolicyViolation);
+    if (!m_closing)
+        startClosing(WireFrame::close(closePolicyViolation, "message took too long"));
+    finish();
+    // Over TLS a read is pending; its completion starts the shutdown once the close frame is out.
 }
 
 template <class Stream> void PeerSession<Stream>::handleMessage(std::string frame)
@@ -378,7 +425,7 @@ template <class Stream> void PeerSession<Stream>::writeQueued()
 template <class Stream> void PeerSession<Stream>::shutdownTls()
 {
     if constexpr (!isPlain) {
-        if (m_sendShutDown || !m_closeSent || m_readingFrames || !socket().is_open())
+        if (m_sendShutDown || !m_closeSent || m_readingFrames || m_tlsReadPending || !socket().is_open())
             return;
         m_sendShutDown = true;
         m_stream.async_shutdown([self = this->shared_from_this()](beast::error_code) { self->abort(); });
@@ -473,6 +520,8 @@ template <class Stream> void PeerSession<Stream>::finish()
         return;
     m_finished = true;
     m_closing = true;
+    if (m_readingFrames)
+        stopReading(closeGoingAway); // the connection is over: nothing it was sending will come
     if (m_room) {
         RelayContext& context = m_slot.context();
         --context.stats.peers;

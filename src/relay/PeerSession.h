@@ -2,6 +2,7 @@
 
 #include "ConnectionSlot.h"
 #include "FrameReader.h"
+#include "MessageDeadlines.h"
 #include "Peer.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -11,6 +12,7 @@
 #include <boost/beast/ssl/ssl_stream.hpp>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -29,7 +31,9 @@ class Room;
 // into messages; between messages it holds no buffer at all. Writing: frames queue
 // as shared wire frames and the relay's flush writes all that one turn queued with
 // one gathered write; a frame that would take the queue past the configured byte
-// limit is refused. io thread only.
+// limit is refused. A message must be complete within the message timeout of its
+// first byte (any bytes reset the idle sweep, so a peer trickling a byte now and
+// then would otherwise hold its unfinished message for good). io thread only.
 template <class Stream>
 class PeerSession final : public Peer, public std::enable_shared_from_this<PeerSession<Stream>> {
 public:
@@ -47,6 +51,7 @@ public:
     void close(std::uint16_t code, std::string_view reason) override;
     void abort() override;
     void checkIdle(std::uint64_t sweep) override;
+    void messageTimedOut() override;
 
 private:
     static constexpr bool isPlain = std::is_same_v<Stream, boost::asio::ip::tcp::socket>;
@@ -59,6 +64,8 @@ private:
     void handleTlsRead(boost::beast::error_code error, std::size_t bytes);
     void consume(std::string_view bytes);
     void handleMessage(std::string frame);
+    void stopReading(std::uint16_t code);
+    void forgetDeadline();
     void queue(Frame frame);
     void scheduleFlush();
     void writeQueued();
@@ -75,6 +82,8 @@ private:
     PeerRole m_role;
     std::shared_ptr<Room> m_room; // set once joined
     FrameReader m_reader;
+    // While a message is unfinished: its place in the relay's deadline list.
+    std::optional<MessageDeadlines::Ticket> m_messageDeadline;
     std::unique_ptr<char[]> m_tlsBuffer; // TLS only: decrypted bytes cannot wait in the socket
 
     std::vector<Frame> m_queue; // frames from m_queueHead on are waiting or being written
@@ -90,6 +99,7 @@ private:
     bool m_closeQueued = false; // the close frame is queued: the send side shuts down after it
     bool m_sendShutDown = false;
     bool m_closeSent = false; // TLS only: the close frame is written
+    bool m_tlsReadPending = false; // TLS only: the shutdown must not read beside it
     bool m_readingFrames = true; // false after a close frame or a broken frame: bytes are drained
     bool m_finished = false;
     bool m_pinging = false;

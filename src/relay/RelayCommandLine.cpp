@@ -108,6 +108,16 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
             if (!n)
                 return fail("--idle-timeout expects a number of seconds from 1 to 86400");
             result.options.idleTimeout = std::chrono::seconds(*n);
+        } else if (flag == "--message-timeout") {
+            const auto n = number(1, 3600);
+            if (!n)
+                return fail("--message-timeout expects a number of seconds from 1 to 3600");
+            result.options.messageTimeout = std::chrono::seconds(*n);
+        } else if (flag == "--unfinished-message-bytes") {
+            const auto n = number(256, std::uint64_t(1) << 40);
+            if (!n)
+                return fail("--unfinished-message-bytes expects a number of bytes from 256 to 1099511627776");
+            result.options.unfinishedMessageBytes = *n;
         } else if (flag == "--send-queue-bytes") {
             const auto n = number(256, maxBytes);
             if (!n)
@@ -136,6 +146,9 @@ RelayCommandLine::Result RelayCommandLine::parse(std::span<const std::string_vie
         return fail("--web-root and --no-web contradict each other");
     if (result.options.sendQueueBytes < result.options.maxFrameBytes)
         return fail("--send-queue-bytes must be at least --max-frame-bytes, or a largest frame could never be sent");
+    if (result.options.unfinishedMessageBytes < result.options.maxFrameBytes)
+        return fail("--unfinished-message-bytes must be at least --max-frame-bytes, or a largest message could "
+                    "never come in pieces");
     return result;
 }
 
@@ -168,6 +181,12 @@ Options:
                            behind a proxy)
   --idle-timeout SECONDS   close a connection that sent nothing, not even a pong
                            to the relay's pings, for this long (default 60)
+  --message-timeout SECONDS  time from the first byte of a message (or of the
+                           HTTP request) to its last; a peer slower than that is
+                           closed with code 1008 (default 30)
+  --unfinished-message-bytes N  memory all messages still arriving may hold
+                           together; a peer whose message would pass it is closed
+                           with code 1009 (default 67108864)
   --send-queue-bytes N     bytes waiting to be sent to one connection; a controller
                            past it is disconnected, a message to an agent past it
                            is dropped (default 4194304)

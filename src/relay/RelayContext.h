@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MessageBudget.h"
+#include "MessageDeadlines.h"
 #include "RelayOptions.h"
 #include "RelayStats.h"
 #include "RoomRegistry.h"
@@ -21,9 +23,11 @@ class Peer;
 // context. Held by shared_ptr from each session, so a session that outlives the
 // RelayServer (its handler still queued in the io_context) stays valid. io thread only.
 struct RelayContext {
-    explicit RelayContext(RelayOptions relayOptions)
+    RelayContext(RelayOptions relayOptions, boost::asio::any_io_executor executor)
         : options(std::move(relayOptions))
         , rooms(options.maxControllersPerRoom, stats)
+        , messageBudget(options.unfinishedMessageBytes, stats)
+        , messageDeadlines(std::move(executor), options.messageTimeout)
         , web(options.web == WebContent::Source::builtIn         ? WebContent::builtIn()
                   : options.web == WebContent::Source::directory ? WebContent::directory(options.webRoot)
                                                                  : WebContent::none())
@@ -33,6 +37,8 @@ struct RelayContext {
     RelayOptions options;
     RelayStats stats;
     RoomRegistry rooms;
+    MessageBudget messageBudget;
+    MessageDeadlines messageDeadlines;
     WebContent web;
     std::optional<boost::asio::ssl::context> tls; // set when serving wss://
     bool shuttingDown = false;

@@ -24,6 +24,11 @@ struct RelayOptions {
     // relay behind a TLS proxy sees every client at the proxy's address).
     std::size_t maxConnectionsPerIp = 0;
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(60); // nothing received (not even a pong)
+    // From the first byte of a message (or of the HTTP request) to its last; past it
+    // the peer is closed, whatever it sent in between.
+    std::chrono::milliseconds messageTimeout = std::chrono::seconds(30);
+    // What the unfinished messages of all peers together may hold in memory.
+    std::size_t unfinishedMessageBytes = 64 * 1024 * 1024;
     std::size_t sendQueueBytes = 4 * 1024 * 1024; // per connection; past it a controller is dropped
     WebContent::Source web = WebContent::Source::builtIn; // the web controller: compiled in, a folder, or none
     std::string webRoot; // the folder, for WebContent::Source::directory

@@ -20,7 +20,7 @@ constexpr auto shutdownPoll = std::chrono::milliseconds(10);
 
 RelayServer::RelayServer(net::io_context& io, RelayOptions options)
     : m_io(io)
-    , m_context(std::make_shared<RelayContext>(std::move(options)))
+    , m_context(std::make_shared<RelayContext>(std::move(options), io.get_executor()))
     , m_shutdownTimer(io)
     , m_idleTimer(io)
 {

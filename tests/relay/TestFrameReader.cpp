@@ -1,8 +1,10 @@
 #include "relay/FrameReader.h"
+#include "relay/MessageBudget.h"
 #include "relay/WireFrame.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 using namespace Wardlamp;
@@ -155,5 +157,94 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameTable,
         Row { "nothingReadAfterAFailure", clientFrame(3, "") + clientFrame(1, "never"),
             { { Event::failed, {}, 1002 } } }),
     [](const auto& row) { return std::string(row.param.name); });
+
+// Feeds `bytes` to `reader` and returns the last event (none when all was used up).
+Event feedAll(FrameReader& reader, std::string_view bytes)
+{
+    Event last = Event::none;
+    while (!bytes.empty()) {
+        const auto step = reader.next(bytes);
+        bytes.remove_prefix(step.consumed);
+        if (step.event != Event::none)
+            last = step.event;
+        if (step.event == Event::failed)
+            break;
+    }
+    return last;
+}
+
+TEST(FrameReaderBudget, messageWholeInOneReadIsNotCharged)
+{
+    RelayStats stats;
+    MessageBudget nothingToSpare(0, stats);
+    FrameReader reader(1 << 20, &nothingToSpare);
+    EXPECT_EQ(feedAll(reader, clientFrame(1, text70k)), Event::message);
+    EXPECT_EQ(WireFrame::payload(reader.takeMessage()), text70k);
+    EXPECT_EQ(stats.peakUnfinishedMessageBytes, 0u);
+    EXPECT_FALSE(reader.hasUnfinishedMessage());
+}
+
+TEST(FrameReaderBudget, messageInPiecesIsChargedWhileUnfinished)
+{
+    RelayStats stats;
+    MessageBudget budget(1 << 20, stats);
+    FrameReader reader(1 << 20, &budget);
+    const std::string frame = clientFrame(1, text70k);
+    EXPECT_EQ(feedAll(reader, std::string_view(frame).substr(0, 1)), Event::none);
+    EXPECT_TRUE(reader.hasUnfinishedMessage()); // one byte of a header is a frame begun
+    for (std::size_t at = 1; at < frame.size(); at += 1000) {
+        const auto event = feedAll(reader, std::string_view(frame).substr(at, 1000));
+        if (at + 1000 < frame.size()) {
+            ASSERT_EQ(event, Event::none);
+            EXPECT_TRUE(reader.hasUnfinishedMessage());
+            // What arrived is held, and the buffer at most doubles it.
+            EXPECT_GE(stats.unfinishedMessageBytes, at + 1000 - 14);
+            EXPECT_LE(stats.unfinishedMessageBytes, 2 * (at + 1000) + 64);
+        } else {
+            ASSERT_EQ(event, Event::message);
+        }
+    }
+    EXPECT_FALSE(reader.hasUnfinishedMessage());
+    EXPECT_EQ(WireFrame::payload(reader.takeMessage()), text70k);
+    EXPECT_EQ(stats.unfinishedMessageBytes, 0u);
+    EXPECT_LE(stats.peakUnfinishedMessageBytes, text70k.size() + 64);
+}
+
+TEST(FrameReaderBudget, growthPastTheBudgetFailsWith1009AndGivesBack)
+{
+    RelayStats stats;
+    MessageBudget budget(10000, stats);
+    const std::string frame = clientFrame(1, std::string(9000, 'a'));
+    auto first = std::make_unique<FrameReader>(1 << 20, &budget);
+    FrameReader second(1 << 20, &budget);
+    EXPECT_EQ(feedAll(*first, std::string_view(frame).substr(0, 6000)), Event::none);
+    const std::size_t heldByFirst = stats.unfinishedMessageBytes;
+    EXPECT_GE(heldByFirst, 6000u - 14);
+
+    EXPECT_EQ(feedAll(second, std::string_view(frame).substr(0, 6000)), Event::failed);
+    EXPECT_EQ(second.failureCode(), 1009);
+    EXPECT_TRUE(second.failedForBudget());
+    EXPECT_FALSE(second.hasUnfinishedMessage());
+    EXPECT_EQ(stats.unfinishedMessageBytes, heldByFirst);
+
+    // The first still fits its whole message; dropped halfway, a reader gives all back.
+    EXPECT_EQ(feedAll(*first, std::string_view(frame).substr(6000)), Event::message);
+    EXPECT_LE(stats.peakUnfinishedMessageBytes, 10000u);
+    first->takeMessage();
+    EXPECT_EQ(feedAll(*first, std::string_view(frame).substr(0, 3000)), Event::none);
+    EXPECT_GT(stats.unfinishedMessageBytes, 0u);
+    first.reset();
+    EXPECT_EQ(stats.unfinishedMessageBytes, 0u);
+}
+
+TEST(FrameReaderBudget, oversizeMessageIsNotABudgetFailure)
+{
+    RelayStats stats;
+    MessageBudget budget(1 << 20, stats);
+    FrameReader reader(1024, &budget);
+    EXPECT_EQ(feedAll(reader, clientFrame(1, std::string(1025, 'z'))), Event::failed);
+    EXPECT_EQ(reader.failureCode(), 1009);
+    EXPECT_FALSE(reader.failedForBudget());
+}
 
 } // namespace

@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(Table, AcceptedArguments,
                 o.idleTimeout = 5s;
                 o.sendQueueBytes = 8192;
             }) },
+        AcceptedRow { "slowPeerBounds", { "--message-timeout", "5", "--unfinished-message-bytes=2097152" },
+            with([](RelayOptions& o) {
+                o.messageTimeout = 5s;
+                o.unfinishedMessageBytes = 2097152;
+            }) },
         AcceptedRow {
             "perIp", { "--max-connections-per-ip", "16" }, with([](RelayOptions& o) { o.maxConnectionsPerIp = 16; }) }),
     [](const auto& row) { return std::string(row.param.name); });
@@ -102,6 +107,12 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedArguments,
         RefusedRow { "negativeControllers", { "--max-controllers", "-1" }, "--max-controllers expects" },
         RefusedRow { "zeroConnections", { "--max-connections", "0" }, "--max-connections expects" },
         RefusedRow { "perIpNotANumber", { "--max-connections-per-ip", "x" }, "--max-connections-per-ip expects" },
+        RefusedRow { "zeroMessageTimeout", { "--message-timeout", "0" }, "--message-timeout expects" },
+        RefusedRow { "messageTimeoutNotANumber", { "--message-timeout", "1s" }, "--message-timeout expects" },
+        RefusedRow {
+            "budgetNotANumber", { "--unfinished-message-bytes", "64M" }, "--unfinished-message-bytes expects" },
+        RefusedRow { "budgetBelowFrame", { "--max-frame-bytes", "8192", "--unfinished-message-bytes", "4096" },
+            "--unfinished-message-bytes must be at least" },
         RefusedRow { "zeroIdle", { "--idle-timeout", "0" }, "--idle-timeout expects" },
         RefusedRow { "webRootWithoutFolder", { "--web-root" }, "--web-root expects a folder" },
         RefusedRow { "webRootAndNoWeb", { "--no-web", "--web-root", "/srv/w" }, "--web-root and --no-web contradict" },
