@@ -6,7 +6,17 @@
 //   2. a saturation phase: each room keeps a small window of messages in flight and
 //      sends the next as soon as one arrives; forwarded messages per second.
 // With --relay-pid it reads the relay's VmRSS before connecting and after phase 1,
-// and the relay's CPU time during phase 2. Prints one JSON object on stdout.
+// its peak (VmHWM, and VmRSS sampled every 100 ms), and the relay's CPU time during
+// phase 2. Prints one JSON object on stdout.
+//
+// Slow peers (--tricklers N): N more connections, each a controller in a room of its
+// own, that announce a message of --trickle-announced-bytes, send
+// --trickle-held-bytes of it at once and then one byte every --trickle-interval
+// seconds, never finishing it. One the relay closes comes back after
+// --trickle-reconnect seconds and starts over; the closes are counted by code.
+// With --round-trip 1 the paced phase measures round trips: every controller sends
+// back at once what its agent sent, and the agent takes the time.
+// --saturation-seconds 0 skips phase 2.
 //
 // The generator shares the machine with the relay under test, so it is built to
 // cost as little as possible per message and leave the relay as the bottleneck:
@@ -57,6 +67,12 @@ struct Settings {
     int relayPid = 0;
     int tickMicros = 100; // pacing granularity
     bool pinSaturation = false; // relay on CPU 0, generator on CPU 1 for the saturation phase
+    int tricklers = 0;
+    int trickleHeldBytes = 8192;
+    int trickleAnnouncedBytes = 65536;
+    double trickleIntervalSeconds = 5;
+    double trickleReconnectSeconds = 1;
+    bool roundTrip = false;
 };
 
 std::uint64_t nowNs()
@@ -66,14 +82,21 @@ std::uint64_t nowNs()
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
-long rssKb(int pid)
+// A "Vm…:" line of /proc/PID/status in KiB: VmRSS now, VmHWM the peak so far.
+long statusKb(int pid, const char* field)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
+    const std::size_t length = std::strlen(field);
     while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+        if (line.compare(0, length, field) == 0)
+            return std::atol(line.c_str() + length);
     return -1;
+}
+
+long rssKb(int pid)
+{
+    return statusKb(pid, "VmRSS:");
 }
 
 // CPU seconds (user + system) the process has used so far.
@@ -138,6 +161,10 @@ struct Connection {
     int fd = -1;
     int room = 0;
     bool agent = false;
+    bool trickler = false; // holds an unfinished message (see --tricklers)
+    bool everUpgraded = false;
+    std::uint64_t reconnectAtNs = 0; // a trickler the relay closed: when to come back
+    std::size_t trickled = 0; // bytes of the announced payload sent
     bool upgraded = false; // the 101 answer has been read
     bool dirty = false; // in the flush list
     bool waitingWritable = false; // EPOLLOUT armed for a partial send
@@ -163,7 +190,8 @@ public:
         tick.it_interval.tv_nsec = static_cast<long>(settings.tickMicros) * 1000;
         tick.it_value = tick.it_interval;
         timerfd_settime(m_timer, 0, &tick, nullptr);
-        m_connections.resize(static_cast<std::size_t>(settings.rooms) * 2);
+        m_liveConnections = static_cast<std::size_t>(settings.rooms) * 2;
+        m_connections.resize(m_liveConnections + static_cast<std::size_t>(settings.tricklers));
         m_readBuffer.resize(readChunk + 64 * 1024);
     }
 
@@ -174,6 +202,9 @@ private:
 
     void buildFrame();
     bool connectNext();
+    bool open(std::size_t index);
+    void closeTrickler(Connection& trickler, int code);
+    void trickle(std::uint64_t now);
     void handleEvent(std::size_t index, std::uint32_t events);
     void handleReadable(Connection& connection);
     bool readUpgrade(Connection& connection, const char* data, std::size_t size);
@@ -195,10 +226,16 @@ private:
     int m_timer = -1;
     std::vector<Connection> m_connections;
     std::vector<Connection*> m_dirty;
-    std::string m_frame; // a masked client frame with a zero stamp
-    std::size_t m_stampOffset = 0; // of the stamp in m_frame
-    std::size_t m_payloadBytes = 0; // of a "msg" envelope
-    std::size_t m_stampPayloadOffset = 0; // of the stamp in the envelope
+    // A masked client frame with a zero stamp, as agents send it and (with --round-trip)
+    // as controllers send it back.
+    struct Template {
+        std::string frame;
+        std::size_t stampOffset = 0; // of the stamp in frame
+        std::size_t payloadBytes = 0; // of the "msg" envelope
+        std::size_t stampPayloadOffset = 0; // of the stamp in the envelope
+    };
+    Template buildTemplate(const char* role) const;
+    Template m_agentFrame, m_controllerFrame;
     std::string m_envelopePrefix; // what every forwarded envelope starts with
     std::vector<char> m_readBuffer;
     std::size_t m_nextToConnect = 0;
@@ -219,14 +256,29 @@ private:
     double m_relayCpuStart = 0, m_ownCpuStart = 0, m_relayCpu = 0, m_ownCpu = 0;
     std::uint64_t m_countStartNs = 0, m_countEndNs = 0;
     std::uint64_t m_longestPacedTurnNs = 0; // the generator's own longest stall while pacing
+
+    std::size_t m_liveConnections = 0; // rooms × 2; tricklers come after them
+    std::size_t m_trickleNext = 0; // round robin over the tricklers
+    double m_trickleQuota = 0;
+    std::uint64_t m_lastTrickleNs = 0;
+    std::uint64_t m_closes1008 = 0, m_closes1009 = 0, m_closesOther = 0, m_reconnects = 0, m_trickledBytes = 0;
+    std::uint64_t m_lastRssSampleNs = 0;
+    long m_rssPeakSampled = -1;
 };
 
 void LoadGenerator::buildFrame()
 {
-    // {"v":1,"kind":"msg","role":"agent","payload":"<16 hex ns><base64 filler>"}
-    std::string envelope = R"({"v":1,"kind":"msg","role":"agent","payload":")";
     m_envelopePrefix = R"({"v":1,"kind":"msg")";
-    m_stampPayloadOffset = envelope.size();
+    m_agentFrame = buildTemplate("agent");
+    m_controllerFrame = buildTemplate("controller");
+}
+
+LoadGenerator::Template LoadGenerator::buildTemplate(const char* role) const
+{
+    // {"v":1,"kind":"msg","role":"<role>","payload":"<16 hex ns><base64 filler>"}
+    Template out;
+    std::string envelope = std::string(R"({"v":1,"kind":"msg","role":")") + role + R"(","payload":")";
+    out.stampPayloadOffset = envelope.size();
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string payload(static_cast<std::size_t>(m_settings.payloadBytes), 'A');
     unsigned state = 12345;
@@ -236,7 +288,7 @@ void LoadGenerator::buildFrame()
     }
     std::memset(payload.data(), '0', 16);
     envelope += payload + "\"}";
-    m_payloadBytes = envelope.size();
+    out.payloadBytes = envelope.size();
 
     std::string header;
     header.push_back(static_cast<char>(0x81)); // FIN, text
@@ -252,8 +304,9 @@ void LoadGenerator::buildFrame()
     header.append(reinterpret_cast<const char*>(key), 4);
     for (std::size_t i = 0; i < envelope.size(); ++i)
         envelope[i] = static_cast<char>(envelope[i] ^ key[i % 4]);
-    m_stampOffset = header.size() + m_stampPayloadOffset;
-    m_frame = header + envelope;
+    out.stampOffset = header.size() + out.stampPayloadOffset;
+    out.frame = header + envelope;
+    return out;
 }
 
 void LoadGenerator::fail(const char* what, int error)
@@ -272,10 +325,23 @@ void LoadGenerator::watch(Connection& connection, std::uint32_t events, int op)
 
 bool LoadGenerator::connectNext()
 {
-    const std::size_t index = m_nextToConnect++;
+    return open(m_nextToConnect++);
+}
+
+bool LoadGenerator::open(std::size_t index)
+{
     Connection& connection = m_connections[index];
-    connection.room = static_cast<int>(index / 2);
-    connection.agent = index % 2 == 0;
+    connection.trickler = index >= m_liveConnections;
+    connection.room = connection.trickler ? static_cast<int>(m_liveConnections / 2 + (index - m_liveConnections))
+                                          : static_cast<int>(index / 2);
+    connection.agent = !connection.trickler && index % 2 == 0;
+    connection.upgraded = false;
+    connection.waitingWritable = false;
+    connection.input.clear();
+    connection.output.clear();
+    connection.outputOffset = 0;
+    connection.trickled = 0;
+    connection.reconnectAtNs = 0;
     connection.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (connection.fd < 0) {
         fail("socket", errno);
@@ -298,13 +364,60 @@ bool LoadGenerator::connectNext()
         + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
           "Sec-WebSocket-Version: 13\r\n\r\n";
     watch(connection, EPOLLOUT, EPOLL_CTL_ADD);
-    ++m_pendingConnects;
+    if (!connection.everUpgraded)
+        ++m_pendingConnects;
     return true;
+}
+
+// The relay closed a trickler (`code` 0: without a close frame): it comes back later.
+void LoadGenerator::closeTrickler(Connection& trickler, int code)
+{
+    (code == 1008 ? m_closes1008 : code == 1009 ? m_closes1009 : m_closesOther) += 1;
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, trickler.fd, nullptr);
+    ::close(trickler.fd);
+    trickler.fd = -1;
+    trickler.upgraded = false;
+    trickler.reconnectAtNs
+        = nowNs() + static_cast<std::uint64_t>(std::max(0.001, m_settings.trickleReconnectSeconds) * 1e9);
+}
+
+// Visits the tricklers in turn, each once per interval: one more byte of its
+// message, or its return once the reconnect delay has passed.
+void LoadGenerator::trickle(std::uint64_t now)
+{
+    const std::size_t count = m_connections.size() - m_liveConnections;
+    if (count == 0)
+        return;
+    if (m_lastTrickleNs == 0)
+        m_lastTrickleNs = now;
+    m_trickleQuota += static_cast<double>(now - m_lastTrickleNs) / 1e9 / m_settings.trickleIntervalSeconds
+        * static_cast<double>(count);
+    m_lastTrickleNs = now;
+    while (m_trickleQuota >= 1) {
+        m_trickleQuota -= 1;
+        Connection& trickler = m_connections[m_liveConnections + m_trickleNext];
+        m_trickleNext = (m_trickleNext + 1) % count;
+        if (trickler.fd < 0) {
+            if (trickler.reconnectAtNs != 0 && now >= trickler.reconnectAtNs) {
+                ++m_reconnects;
+                open(static_cast<std::size_t>(&trickler - m_connections.data()));
+            }
+            continue;
+        }
+        if (!trickler.upgraded || trickler.trickled + 1 >= static_cast<std::size_t>(m_settings.trickleAnnouncedBytes))
+            continue;
+        trickler.output.push_back('x');
+        ++trickler.trickled;
+        ++m_trickledBytes;
+        markDirty(trickler);
+    }
 }
 
 void LoadGenerator::handleEvent(std::size_t index, std::uint32_t events)
 {
     Connection& connection = m_connections[index];
+    if (connection.fd < 0)
+        return; // a trickler closed earlier in this turn
     if (!connection.request.empty() && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
         const ssize_t sent = ::send(connection.fd, connection.request.data(), connection.request.size(), MSG_NOSIGNAL);
         if (sent != static_cast<ssize_t>(connection.request.size())) {
@@ -334,6 +447,10 @@ void LoadGenerator::handleReadable(Connection& connection)
         std::memcpy(m_readBuffer.data(), connection.input.data(), kept);
         const ssize_t got = ::recv(connection.fd, m_readBuffer.data() + kept, readChunk, 0);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+            if (connection.trickler) {
+                closeTrickler(connection, 0);
+                return;
+            }
             if (m_phase != Phase::done)
                 fail("read", got == 0 ? ECONNRESET : errno);
             epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
@@ -352,15 +469,37 @@ void LoadGenerator::handleReadable(Connection& connection)
                 return;
             }
             if (text.rfind("HTTP/1.1 101", 0) != 0) {
+                if (connection.trickler && connection.everUpgraded) {
+                    closeTrickler(connection, 0); // refused on its return: tries again later
+                    return;
+                }
                 fail("handshake", EPROTO);
                 return;
             }
             connection.upgraded = true;
-            ++m_connected;
-            --m_pendingConnects;
+            if (!connection.everUpgraded) {
+                connection.everUpgraded = true;
+                ++m_connected;
+                --m_pendingConnects;
+            }
             used = end + 4;
+            if (connection.trickler) {
+                // The unfinished message: its header (zero mask) and the part held.
+                const auto announced = static_cast<std::uint64_t>(m_settings.trickleAnnouncedBytes);
+                std::string header;
+                header.push_back(static_cast<char>(0x81));
+                header.push_back(static_cast<char>(0x80 | 127));
+                for (int i = 7; i >= 0; --i)
+                    header.push_back(static_cast<char>((announced >> (8 * i)) & 0xff));
+                header.append(4, '\0');
+                connection.output = header + std::string(static_cast<std::size_t>(m_settings.trickleHeldBytes), 'x');
+                connection.trickled = static_cast<std::size_t>(m_settings.trickleHeldBytes);
+                markDirty(connection);
+            }
         }
         used += parseFrames(connection, data + used, size - used);
+        if (connection.fd < 0)
+            return; // a trickler the relay closed
         connection.input.assign(data + used, size - used);
         if (static_cast<std::size_t>(got) < readChunk)
             return;
@@ -395,10 +534,14 @@ std::size_t LoadGenerator::parseFrames(Connection& connection, const char* data,
             return at;
         const char* payload = data + at + header;
         if (opcode == 1 || opcode == 2) {
-            if (!connection.agent)
+            if (!connection.trickler)
                 handleMessage(connection, payload, static_cast<std::size_t>(length));
         } else if (opcode == 9) {
             sendPong(connection, payload, static_cast<std::size_t>(length));
+        } else if (opcode == 8 && connection.trickler) {
+            const auto* code = reinterpret_cast<const unsigned char*>(payload);
+            closeTrickler(connection, length >= 2 ? (code[0] << 8) | code[1] : 0);
+            return at;
         } else if (opcode == 8 && m_phase != Phase::done) {
             fail("relay closed a connection", ECONNRESET);
         }
@@ -406,14 +549,24 @@ std::size_t LoadGenerator::parseFrames(Connection& connection, const char* data,
     }
 }
 
-void LoadGenerator::handleMessage(Connection& controller, const char* payload, std::size_t size)
+// A controller gets what its agent sent; with --round-trip an agent gets it back.
+void LoadGenerator::handleMessage(Connection& receiver, const char* payload, std::size_t size)
 {
-    if (size != m_payloadBytes || std::memcmp(payload, m_envelopePrefix.data(), m_envelopePrefix.size()) != 0)
+    if (receiver.agent && !m_settings.roundTrip)
+        return;
+    const Template& sent = receiver.agent ? m_controllerFrame : m_agentFrame;
+    if (size != sent.payloadBytes || std::memcmp(payload, m_envelopePrefix.data(), m_envelopePrefix.size()) != 0)
         return; // welcome, peerJoin, ...
     std::uint64_t sentAt = 0;
     for (int i = 0; i < 16; ++i) {
-        const char c = payload[m_stampPayloadOffset + static_cast<std::size_t>(i)];
+        const char c = payload[sent.stampPayloadOffset + static_cast<std::size_t>(i)];
         sentAt = (sentAt << 4) | static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    if (m_settings.roundTrip && !receiver.agent) {
+        // Back to the agent at once, with the agent's stamp: the agent times the round trip.
+        if (m_phase == Phase::paced)
+            queueMessage(receiver, sentAt);
+        return;
     }
     const std::uint64_t now = nowNs();
     const std::uint64_t micros = now > sentAt ? (now - sentAt) / 1000 : 0;
@@ -423,7 +576,7 @@ void LoadGenerator::handleMessage(Connection& controller, const char* payload, s
     } else if (m_phase == Phase::saturation) {
         m_saturation.add(micros);
         ++m_saturationReceived;
-        queueMessage(m_connections[static_cast<std::size_t>(controller.room) * 2], now);
+        queueMessage(m_connections[static_cast<std::size_t>(receiver.room) * 2], now);
     }
 }
 
@@ -438,19 +591,20 @@ void LoadGenerator::sendPong(Connection& connection, const char* payload, std::s
     markDirty(connection);
 }
 
-void LoadGenerator::queueMessage(Connection& agent, std::uint64_t stamp)
+void LoadGenerator::queueMessage(Connection& sender, std::uint64_t stamp)
 {
     static constexpr char hex[] = "0123456789abcdef";
-    const std::size_t at = agent.output.size();
-    agent.output.append(m_frame);
-    char* stampBytes = agent.output.data() + at + m_stampOffset;
-    const std::size_t keyPhase = m_stampPayloadOffset; // mask index of the first stamp byte
+    const Template& frame = sender.agent ? m_agentFrame : m_controllerFrame;
+    const std::size_t at = sender.output.size();
+    sender.output.append(frame.frame);
+    char* stampBytes = sender.output.data() + at + frame.stampOffset;
+    const std::size_t keyPhase = frame.stampPayloadOffset; // mask index of the first stamp byte
     for (int i = 0; i < 16; ++i) {
         const auto digit = hex[(stamp >> (60 - 4 * i)) & 0xf];
         const auto keyByte = static_cast<char>(maskKey >> (8 * (3 - (keyPhase + static_cast<std::size_t>(i)) % 4)));
         stampBytes[i] = static_cast<char>(digit ^ keyByte);
     }
-    markDirty(agent);
+    markDirty(sender);
 }
 
 void LoadGenerator::markDirty(Connection& connection)
@@ -472,7 +626,7 @@ void LoadGenerator::flush()
 
 void LoadGenerator::flushOne(Connection& connection)
 {
-    if (connection.waitingWritable || !connection.upgraded)
+    if (connection.fd < 0 || connection.waitingWritable || !connection.upgraded)
         return;
     const std::size_t left = connection.output.size() - connection.outputOffset;
     if (left == 0)
@@ -523,6 +677,12 @@ void LoadGenerator::handleTick()
         return;
     const std::uint64_t now = nowNs();
     const double elapsed = static_cast<double>(now - m_phaseStartNs) / 1e9;
+    if (m_phase != Phase::connecting)
+        trickle(now);
+    if (m_settings.relayPid && now - m_lastRssSampleNs >= 100000000u) {
+        m_lastRssSampleNs = now;
+        m_rssPeakSampled = std::max(m_rssPeakSampled, rssKb(m_settings.relayPid));
+    }
     switch (m_phase) {
     case Phase::connecting:
         while (m_pendingConnects < maxPendingConnects && m_nextToConnect < m_connections.size())
@@ -542,7 +702,7 @@ void LoadGenerator::handleTick()
         break;
     case Phase::paced: {
         const auto due = static_cast<std::uint64_t>(elapsed * m_settings.rate);
-        const std::size_t rooms = m_connections.size() / 2;
+        const std::size_t rooms = m_liveConnections / 2;
         while (m_pacedSent < due) {
             // The scheduled time of this message, not the moment the loop got to it.
             const auto scheduled
@@ -558,10 +718,15 @@ void LoadGenerator::handleTick()
         if (elapsed >= 1.0) {
             if (m_settings.relayPid)
                 m_rssLoaded = rssKb(m_settings.relayPid);
+            if (m_settings.saturationSeconds <= 0) {
+                m_countStartNs = m_countEndNs = now;
+                setPhase(Phase::done);
+                break;
+            }
             if (m_settings.pinSaturation)
                 pinForSaturation();
             setPhase(Phase::saturation);
-            for (std::size_t i = 0; i < m_connections.size(); i += 2)
+            for (std::size_t i = 0; i < m_liveConnections; i += 2)
                 for (int w = 0; w < m_settings.window; ++w)
                     queueMessage(m_connections[i], now);
         }
@@ -616,22 +781,28 @@ int LoadGenerator::run()
         }
     }
 
-    const double seconds = static_cast<double>(m_countEndNs - m_countStartNs) / 1e9;
-    const int connections = static_cast<int>(m_connections.size());
+    const double seconds = std::max(1e-9, static_cast<double>(m_countEndNs - m_countStartNs) / 1e9);
+    const int connections = static_cast<int>(m_liveConnections);
+    const long rssPeak = m_settings.relayPid ? statusKb(m_settings.relayPid, "VmHWM:") : -1;
     std::printf("{\"rooms\":%d,\"connections\":%d,\"connect_seconds\":%.2f,"
                 "\"paced\":{\"rate\":%.0f,\"sent\":%" PRIu64 ",\"received\":%" PRIu64
                 ",\"p50_us\":%.0f,\"p99_us\":%.0f,\"max_us\":%.0f,\"loadgen_longest_turn_us\":%.0f},"
                 "\"saturation\":{\"msgs_per_s\":%.0f,\"p50_us\":%.0f,\"p99_us\":%.0f,\"relay_cpu_share\":%.2f,"
                 "\"loadgen_cpu_share\":%.2f,\"msgs_per_relay_cpu_s\":%.0f},"
                 "\"rss_idle_kb\":%ld,\"rss_loaded_kb\":%ld,\"rss_saturated_kb\":%ld,\"rss_per_connection_bytes\":%.0f,"
-                "\"failures\":%d}\n",
+                "\"failures\":%d,\"round_trip\":%s,\"rss_peak_kb\":%ld,\"rss_peak_sampled_kb\":%ld,"
+                "\"tricklers\":{\"count\":%d,\"held_bytes\":%d,\"announced_bytes\":%d,\"interval_s\":%.2f,"
+                "\"closed_1008\":%" PRIu64 ",\"closed_1009\":%" PRIu64 ",\"closed_other\":%" PRIu64
+                ",\"reconnects\":%" PRIu64 ",\"trickled_bytes\":%" PRIu64 "}}\n",
         m_settings.rooms, connections, m_connectSeconds, m_settings.rate, m_pacedSent, m_pacedReceived,
         m_paced.percentile(0.50), m_paced.percentile(0.99), m_paced.percentile(1.0),
         static_cast<double>(m_longestPacedTurnNs) / 1000.0, static_cast<double>(m_saturationCounted) / seconds,
         m_saturation.percentile(0.50), m_saturation.percentile(0.99), m_relayCpu / seconds, m_ownCpu / seconds,
         m_relayCpu > 0 ? static_cast<double>(m_saturationCounted) / m_relayCpu : -1.0, m_rssIdle, m_rssLoaded,
         m_rssSaturated, m_rssIdle >= 0 ? static_cast<double>(m_rssLoaded - m_rssIdle) * 1024.0 / connections : -1.0,
-        m_failures);
+        m_failures, m_settings.roundTrip ? "true" : "false", rssPeak, m_rssPeakSampled, m_settings.tricklers,
+        m_settings.trickleHeldBytes, m_settings.trickleAnnouncedBytes, m_settings.trickleIntervalSeconds, m_closes1008,
+        m_closes1009, m_closesOther, m_reconnects, m_trickledBytes);
     std::fflush(stdout);
     return 0;
 }
@@ -676,6 +847,18 @@ Settings parse(int argc, char** argv)
             s.relayPid = std::atoi(value);
         else if (flag == "--pin-saturation")
             s.pinSaturation = std::atoi(value) != 0;
+        else if (flag == "--tricklers")
+            s.tricklers = std::max(0, std::atoi(value));
+        else if (flag == "--trickle-held-bytes")
+            s.trickleHeldBytes = std::max(0, std::atoi(value));
+        else if (flag == "--trickle-announced-bytes")
+            s.trickleAnnouncedBytes = std::max(2, std::atoi(value));
+        else if (flag == "--trickle-interval")
+            s.trickleIntervalSeconds = std::max(0.001, std::atof(value));
+        else if (flag == "--trickle-reconnect")
+            s.trickleReconnectSeconds = std::atof(value);
+        else if (flag == "--round-trip")
+            s.roundTrip = std::atoi(value) != 0;
         else if (flag == "--tick-us")
             s.tickMicros = std::clamp(std::atoi(value), 10, 100000);
         else {
@@ -683,6 +866,7 @@ Settings parse(int argc, char** argv)
             std::exit(2);
         }
     }
+    s.trickleHeldBytes = std::min(s.trickleHeldBytes, s.trickleAnnouncedBytes - 1); // never finished
     return s;
 }
 
@@ -691,7 +875,7 @@ Settings parse(int argc, char** argv)
 int main(int argc, char** argv)
 {
     const Settings settings = parse(argc, argv);
-    raiseDescriptorLimit(static_cast<rlim_t>(settings.rooms) * 2 + 256);
+    raiseDescriptorLimit(static_cast<rlim_t>(settings.rooms) * 2 + static_cast<rlim_t>(settings.tricklers) + 256);
     LoadGenerator generator(settings);
     const int status = generator.run();
     std::_Exit(status);

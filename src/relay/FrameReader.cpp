@@ -57,15 +57,16 @@ void FrameReader::dropMessage()
     m_message = std::string();
 }
 
-// Grows the message buffer for `more` bytes: doubling, so a long message is copied
-// only a few times, or by just what is needed when the budget has no more.
+// Grows the message buffer for `more` bytes, with a quarter to spare so that a long
+// message is copied only a few times, or by just what is needed when the budget has
+// no more. The spare room is charged too: doubling would let the slack of a crowd of
+// slow peers fill the budget while their bytes took little more than half of it.
 bool FrameReader::makeRoom(std::size_t more)
 {
     const std::size_t needed = m_message.size() + more;
-    const std::size_t capacity = m_message.capacity();
-    if (needed <= capacity)
+    if (needed <= m_message.capacity())
         return true;
-    std::size_t target = std::max(needed, std::min(capacity * 2, m_messageLimit));
+    std::size_t target = std::max(needed, std::min(needed + needed / 4, m_messageLimit));
     if (m_budget && !m_budget->take(target - m_charged)) {
         target = needed;
         if (!m_budget->take(target - m_charged))
