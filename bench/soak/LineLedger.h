@@ -1,0 +1,91 @@
+#pragma once
+
+#include "remotekit/WireLogLine.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace Wardlamp::Soak {
+
+// One line of a soak printer: "NAME PID SEQ MS" (and " end" on its last line).
+struct PrintedLine {
+    QString server;
+    qint64 pid = 0;
+    qint64 seq = 0;
+    qint64 printedMs = 0;
+
+    static std::optional<PrintedLine> parse(QStringView text);
+};
+
+// What one controller was shown, judged against what the agent promises.
+//
+// Lines are shown once by id (the agent resends lines it already sent after a
+// reconnection, by design; a controller drops those by id). Among the lines
+// shown, each printer run (server and pid) must be a gapless, ordered, single
+// sequence. A gap is no fault when the controller was away in between
+// (`epoch` advanced: it reconnected) and the line after the gap opens a log
+// append of at least `backlogLines`: that is the agent's backlog of a
+// server's recent lines, and what is older was never promised. A gap over a
+// log cleared while the controller was away is no fault either. Everything
+// else missing at the end is lost.
+class LineLedger {
+public:
+    struct Tally {
+        qint64 shown = 0;
+        qint64 resent = 0; // same line id again: dropped, as every controller does
+        qint64 duplicated = 0; // a printed line shown twice under two ids
+        qint64 outOfOrder = 0; // shown after a later line of its run
+        qint64 lost = 0;
+        qint64 beyondBacklog = 0; // missing, older than the backlog (no fault)
+        qint64 clearedAway = 0; // missing, cleared while away (no fault)
+
+        Tally& operator+=(const Tally& other);
+    };
+
+    explicit LineLedger(int backlogLines)
+        : m_backlogLines(backlogLines)
+    {
+    }
+
+    // One log append, as received, while in `epoch` (0 before the first
+    // recovery). Returns the lines newly shown.
+    QList<PrintedLine> take(const QList<WireLogLine>& lines, int epoch);
+    // A clear of `server`'s log was sent.
+    void noteClear(const QString& server) { ++m_clears[server]; }
+    // Settles the gaps: call once, after the last append.
+    void finish();
+
+    // By the epoch in which the gap or the line appeared.
+    const QHash<int, Tally>& byEpoch() const { return m_byEpoch; }
+    Tally total() const;
+
+private:
+    enum class Excuse { none, beyondBacklog, cleared };
+    struct Gap {
+        qint64 from = 0;
+        qint64 to = 0; // inclusive
+        int epoch = 0;
+        Excuse excuse = Excuse::none;
+    };
+    struct Run {
+        qint64 maxSeq = -1;
+        int epochAtMax = -1;
+        int clearsAtMax = 0;
+        QSet<qint64> seen;
+        QList<Gap> gaps;
+    };
+
+    int m_backlogLines;
+    int m_traceLeft = qEnvironmentVariableIntValue("WL_SOAK_TRACE");
+    QSet<QUuid> m_ids;
+    QHash<QString, Run> m_runs;
+    QHash<QString, int> m_clears;
+    QHash<int, Tally> m_byEpoch;
+};
+
+} // namespace Wardlamp::Soak

@@ -1,0 +1,63 @@
+#include "SoakController.h"
+
+#include "remotekit/RemoteCrypto.h"
+#include "remotekit/WireEnums.h"
+
+#include <QDateTime>
+
+namespace Wardlamp::Soak {
+
+SoakController::SoakController(const QUrl& relay, const SecretBytes& secret, int backlogLines, QObject* parent)
+    : QObject(parent)
+    , m_client(std::make_unique<RelayClient>(relay, RemoteCrypto::roomId(secret), PeerRole::controller))
+    , m_key(*RemoteCrypto::contentKey(secret))
+    , m_ledger(backlogLines)
+{
+    connect(m_client.get(), &RelayClient::relayEvent, this, &SoakController::handleEvent);
+}
+
+void SoakController::handleEvent(const RelayClient::Event& event)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    switch (event.kind) {
+    case RelayClient::Event::Kind::connected:
+        if (m_connections++ > 0)
+            ++m_epoch;
+        if (!m_recoveries.empty() && !m_recoveries.back().connectedMs)
+            m_recoveries.back().connectedMs = now;
+        return;
+    case RelayClient::Event::Kind::disconnected:
+        return;
+    case RelayClient::Event::Kind::envelope:
+        break;
+    }
+    if (!event.envelope || event.envelope->kind != Envelope::Kind::msg || !event.envelope->payload)
+        return;
+    auto opened = PeerMessage::opened(*event.envelope->payload, m_key);
+    if (!opened) {
+        ++m_undecryptable;
+        return;
+    }
+    handleMessage(*opened);
+}
+
+void SoakController::handleMessage(const PeerMessage& message)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (message.type == PeerMessage::MessageType::commandAck && message.serverId && message.action) {
+        ++m_acks[message.serverId->toString(QUuid::WithoutBraces) + u' ' + QString(rawValue(*message.action))];
+        return;
+    }
+    if (message.type != PeerMessage::MessageType::logAppend || !message.lines)
+        return;
+    for (const PrintedLine& line : m_ledger.take(*message.lines, m_epoch)) {
+        m_lastLineMs[line.server] = now;
+        if (!m_recoveries.empty()) {
+            Recovery& recovery = m_recoveries.back();
+            if (!recovery.linesMs && line.printedMs >= recovery.upMs)
+                recovery.linesMs = now;
+        }
+    }
+}
+
+} // namespace Wardlamp::Soak
