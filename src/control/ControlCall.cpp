@@ -31,6 +31,23 @@ bool ControlCall::encodedEvent(QByteArrayView eventJson)
     return !m_finished && write(ControlMessage::encodeEvent(m_request.id, eventJson));
 }
 
+bool ControlCall::sharedEvent(const QByteArray& eventJson, int lines)
+{
+    if (m_finished)
+        return false;
+    if (!m_sharedWriter)
+        return write(ControlMessage::encodeEvent(m_request.id, eventJson));
+    static const QByteArray tail = QByteArrayLiteral("}\n");
+    if (m_eventHead.isEmpty()) {
+        m_eventHead = ControlMessage::encodeEvent(m_request.id, QByteArrayView());
+        m_eventHead.chop(tail.size());
+    }
+    if (m_sharedWriter(m_eventHead, eventJson, lines))
+        return true;
+    cancel();
+    return false;
+}
+
 void ControlCall::cancel()
 {
     if (m_finished)

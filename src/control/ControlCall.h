@@ -27,6 +27,10 @@ public:
     // Takes one encoded message (a line with its "\n"); false when it can
     // take no more (the client went away or fell too far behind).
     using Writer = std::function<bool(const QByteArray& line)>;
+    // Takes one event as its pieces (the call's own head, a body shared with
+    // other calls, the tail) and how many log lines it carries, which may be
+    // dropped for a client that falls behind; false as for Writer.
+    using SharedWriter = std::function<bool(const QByteArray& head, const QByteArray& body, int lines)>;
 
     ControlCall(ControlRequest request, Writer writer, QObject* parent = nullptr);
     ~ControlCall() override;
@@ -44,6 +48,11 @@ public:
     // The same with the event object already encoded as JSON (one encoding
     // shared by every client that follows the same log).
     bool encodedEvent(QByteArrayView eventJson);
+    // The same, handed over by reference: what many clients are sent at once
+    // (a followed log's lines). The client may be sent {"skipped":N} in place
+    // of such events when it falls behind.
+    bool sharedEvent(const QByteArray& eventJson, int lines);
+    void setSharedWriter(SharedWriter writer) { m_sharedWriter = std::move(writer); }
 
     bool isFinished() const { return m_finished; }
 
@@ -60,6 +69,8 @@ private:
 
     const ControlRequest m_request;
     Writer m_writer;
+    SharedWriter m_sharedWriter;
+    QByteArray m_eventHead; // made on first use
     bool m_finished = false;
 };
 

@@ -1,7 +1,9 @@
 #include "ControlConnection.h"
 
 #include "control/ControlCall.h"
+#include "control/ControlOutbox.h"
 #include "control/ControlVerbs.h"
+#include "control/ControlWriter.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -15,21 +17,23 @@ namespace Wardlamp {
 using namespace Qt::StringLiterals;
 
 ControlConnection::ControlConnection(
-    int fd, const ControlVerbs& verbs, const ControlServer::Options& options, QObject* parent)
+    int fd, const ControlVerbs& verbs, const ControlServer::Options& options, ControlWriter& writer, QObject* parent)
     : QObject(parent)
     , m_fd(fd)
     , m_verbs(verbs)
     , m_options(options)
     , m_readNotifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
-    , m_writeNotifier(new QSocketNotifier(fd, QSocketNotifier::Write, this))
+    , m_writer(writer)
+    , m_outbox(std::make_shared<ControlOutbox>(options.maxQueuedBytes))
     , m_framer(ControlProtocol::maxRequestBytes)
 {
-    m_writeNotifier->setEnabled(false);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &ControlConnection::handleReadable);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &ControlConnection::handleWritable);
     m_requestTimer.setSingleShot(true);
     m_requestTimer.setInterval(m_options.requestTimeout);
     connect(&m_requestTimer, &QTimer::timeout, this, &ControlConnection::handleRequestTimeout);
+    m_outbox->setNotifyTarget(
+        this, [](QObject* target) { static_cast<ControlConnection*>(target)->handleOutboxNews(); });
+    m_writer.add(fd, m_outbox);
     send(ControlMessage::encodeHello(
         ControlHello { m_options.program, QCoreApplication::applicationPid(), { ControlProtocol::version } }));
 }
@@ -43,50 +47,37 @@ bool ControlConnection::send(const QByteArray& line)
 {
     if (m_fd < 0)
         return false;
-    // One message is always taken when nothing waits (a large reply to a
-    // client that reads); past that, the bound holds.
-    if (m_queuedBytes > 0 && m_queuedBytes + line.size() > m_options.maxQueuedBytes) {
+    return queued(m_outbox->push(ControlOutbox::Message { {}, line, {} }));
+}
+
+bool ControlConnection::sendShared(const QByteArray& head, const QByteArray& body, int lines)
+{
+    if (m_fd < 0)
+        return false;
+    static const QByteArray tail = QByteArrayLiteral("}\n");
+    return queued(m_outbox->push(ControlOutbox::Message { head, body, tail, lines }));
+}
+
+bool ControlConnection::queued(bool pushed)
+{
+    if (!pushed) {
+        // Too much waits that cannot be dropped, or the client is gone.
         closeNow();
         return false;
     }
-    m_queue.push_back(line);
-    m_queuedBytes += line.size();
-    if (m_queue.size() == 1)
-        return flush();
+    m_writer.wake();
     return true;
 }
 
-bool ControlConnection::flush()
+void ControlConnection::handleOutboxNews()
 {
-    while (!m_queue.empty()) {
-        const QByteArray& head = m_queue.front();
-        const ssize_t sent = ::send(
-            m_fd, head.constData() + m_headOffset, size_t(head.size() - m_headOffset), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                m_writeNotifier->setEnabled(true);
-                return true;
-            }
-            closeNow(); // EPIPE, ECONNRESET: the client is gone
-            return false;
-        }
-        m_headOffset += sent;
-        if (m_headOffset == head.size()) {
-            m_queuedBytes -= head.size();
-            m_queue.pop_front();
-            m_headOffset = 0;
-        }
+    if (m_fd < 0)
+        return;
+    if (m_outbox->isBroken()) {
+        closeNow();
+        return;
     }
-    m_writeNotifier->setEnabled(false);
     maybeFinishClosing();
-    return m_fd >= 0 || m_queue.empty();
-}
-
-void ControlConnection::handleWritable()
-{
-    flush();
 }
 
 void ControlConnection::handleReadable()
@@ -164,6 +155,9 @@ void ControlConnection::runRequest(const QByteArray& line)
     QPointer<ControlConnection> self(this);
     auto* call = new ControlCall(
         std::move(*request), [self](const QByteArray& reply) { return self && self->send(reply); }, this);
+    call->setSharedWriter([self](const QByteArray& head, const QByteArray& body, int lines) {
+        return self && self->sendShared(head, body, lines);
+    });
     m_calls.append(call);
     connect(call, &ControlCall::finished, this, [this, call] {
         m_calls.removeAll(call);
@@ -198,8 +192,14 @@ void ControlConnection::maybeFinishClosing()
     // A closing connection goes once everything queued is sent and no call
     // still streams to it; one whose client has stopped sending ends the same way.
     const bool winding = m_closing || m_peerDone;
-    if (m_fd >= 0 && winding && m_queue.empty() && m_calls.isEmpty())
+    if (m_fd < 0 || !winding)
+        return;
+    if (m_calls.isEmpty() && m_outbox->isEmpty()) {
         closeNow();
+        return;
+    }
+    // Told when the writer has sent the rest.
+    m_outbox->setWantsEmpty(true);
 }
 
 void ControlConnection::closeNow()
@@ -207,12 +207,12 @@ void ControlConnection::closeNow()
     if (m_fd < 0)
         return;
     m_readNotifier->setEnabled(false);
-    m_writeNotifier->setEnabled(false);
     m_requestTimer.stop();
+    m_outbox->setNotifyTarget(nullptr, nullptr);
+    m_outbox->clear();
+    m_writer.remove(m_outbox);
     ::close(m_fd);
     m_fd = -1;
-    m_queue.clear();
-    m_queuedBytes = 0;
     const QList<QPointer<ControlCall>> calls = std::exchange(m_calls, {});
     for (const QPointer<ControlCall>& call : calls) {
         if (call) {

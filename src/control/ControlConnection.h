@@ -9,18 +9,21 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <deque>
+#include <memory>
 
 class QSocketNotifier;
 
 namespace Wardlamp {
 
 class ControlCall;
+class ControlOutbox;
+class ControlWriter;
 class ControlVerbs;
 
 // One client of the control socket: reads request lines, runs them through
 // the verbs, and queues what goes back. Internal to ControlServer, which owns
-// it; it deletes itself (deleteLater) once closed. Main thread.
+// it; it deletes itself (deleteLater) once closed. What goes back is queued in
+// an outbox that the server's writer thread sends. Main thread.
 class ControlConnection : public QObject {
     Q_OBJECT
 
@@ -29,12 +32,15 @@ public:
     // holding the event loop.
     static constexpr qsizetype readBudget = 256 * 1024;
 
-    ControlConnection(int fd, const ControlVerbs& verbs, const ControlServer::Options& options, QObject* parent);
+    ControlConnection(int fd, const ControlVerbs& verbs, const ControlServer::Options& options, ControlWriter& writer,
+        QObject* parent);
     ~ControlConnection() override;
 
     // Queues one encoded line. False (and the connection closes) when the
     // client let the queue grow past the bound, or is gone.
     bool send(const QByteArray& line);
+    // An event by its pieces, `lines` log lines that may be dropped (see ControlOutbox).
+    bool sendShared(const QByteArray& head, const QByteArray& body, int lines);
     bool isClosed() const { return m_fd < 0; }
 
 Q_SIGNALS:
@@ -42,11 +48,11 @@ Q_SIGNALS:
 
 private:
     void handleReadable();
-    void handleWritable();
+    void handleOutboxNews();
     void handleRequestTimeout();
     void processLines();
     void runRequest(const QByteArray& line);
-    bool flush();
+    bool queued(bool pushed);
     void closeAfterFlush();
     void closeNow();
     void maybeFinishClosing();
@@ -55,11 +61,9 @@ private:
     const ControlVerbs& m_verbs;
     const ControlServer::Options& m_options;
     QSocketNotifier* m_readNotifier;
-    QSocketNotifier* m_writeNotifier;
+    ControlWriter& m_writer;
+    std::shared_ptr<ControlOutbox> m_outbox;
     LineFramer m_framer;
-    std::deque<QByteArray> m_queue;
-    qsizetype m_queuedBytes = 0;
-    qsizetype m_headOffset = 0; // bytes of m_queue.front() already sent
     QTimer m_requestTimer;
     bool m_peerDone = false; // the client sent all it will send
     bool m_closing = false; // no more requests; close once the queue is sent

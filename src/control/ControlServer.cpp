@@ -2,6 +2,7 @@
 
 #include "control/ControlConnection.h"
 #include "control/ControlProtocol.h"
+#include "control/ControlWriter.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -73,6 +74,8 @@ std::optional<QString> ControlServer::listen(const QString& socketFile)
     }
     m_fd = fd;
     m_socketFile = socketFile;
+    if (!m_writer)
+        m_writer = std::make_unique<ControlWriter>();
     m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ControlServer::handleIncoming);
     return std::nullopt;
@@ -136,7 +139,7 @@ void ControlServer::handleIncoming()
             refuse(fd, u"too many connections (%1)"_s.arg(m_options.maxConnections));
             continue;
         }
-        auto* connection = new ControlConnection(fd, m_verbs, m_options, this);
+        auto* connection = new ControlConnection(fd, m_verbs, m_options, *m_writer, this);
         connect(connection, &ControlConnection::closed, connection, &QObject::deleteLater);
         if (connection->isClosed()) {
             connection->deleteLater();

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class QSocketNotifier;
@@ -14,6 +15,7 @@ namespace Wardlamp {
 
 class ControlConnection;
 class ControlVerbs;
+class ControlWriter;
 
 // The supervisor's local control socket: a Unix stream socket in the
 // configuration's private folder (ControlPaths), reachable by the same user
@@ -26,7 +28,9 @@ class ControlVerbs;
 // line is bounded in size and must be finished within requestTimeout once
 // begun; what waits to be sent to one client is bounded, and a client that
 // lets it fill up (never reads, or reads too slowly for a followed log) is
-// dropped. Malformed requests get an error reply and the connection goes on.
+// dropped, except that a followed log's oldest lines are dropped first, with
+// a marker (ControlOutbox). Everything is sent by a writer thread, so no client
+// holds up the main thread. Malformed requests get an error reply and the connection goes on.
 //
 // Owner: the program's object graph, after it took the supervisor lock
 // (listen() replaces a socket file left at the path). Main thread.
@@ -70,6 +74,7 @@ private:
     QString m_socketFile;
     QSocketNotifier* m_notifier = nullptr;
     QList<QPointer<ControlConnection>> m_connections;
+    std::unique_ptr<ControlWriter> m_writer; // made by listen()
 };
 
 } // namespace Wardlamp

@@ -146,7 +146,7 @@ void LogVerbs::handleLinesCaptured(const QUuid& id, const LineBatch& batch)
     const QList<QPointer<ControlCall>> followers = *it;
     for (const QPointer<ControlCall>& follower : followers) {
         if (follower)
-            follower->encodedEvent(event);
+            follower->sharedEvent(event, int(batch.lines.size()));
     }
 }
 

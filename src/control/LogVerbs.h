@@ -24,7 +24,8 @@ struct LineBatch;
 // Args: "server" (id or name), "lines" (how many, default 50, at most the
 // log's 2000), "follow", "previous". Result (not followed): {"server":{"id",
 // "name"}, "lines":[…], "truncated"?, "previous"?:{"startedAt","ending"}}.
-// Followed: the same as a first event, then {"lines":[…]} events, until the
+// Followed: the same as a first event, then {"lines":[…]} events (or
+// {"skipped":N} where N lines were dropped for a follower that fell behind), until the
 // server is removed (reply {"removed":true}).
 //
 // Main thread; the store and manager must outlive it.
