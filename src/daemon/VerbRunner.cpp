@@ -262,6 +262,12 @@ int VerbRunner::presentLogLines(const QJsonObject& result)
         m_io.err(u"the server was removed from the list"_s);
         return DaemonExit::ok;
     }
+    if (result.contains(u"skipped"_s)) {
+        // The supervisor dropped lines this follower had not yet read.
+        m_io.err(u"… %1 lines not shown: this terminal fell behind the log"_s.arg(
+            qint64(result.value(u"skipped"_s).toDouble())));
+        return DaemonExit::ok;
+    }
     if (result.contains(u"previous"_s)) {
         const QJsonObject run = result.value(u"previous"_s).toObject();
         const QString name = result.value(u"server"_s).toObject().value(u"name"_s).toString();

@@ -48,6 +48,11 @@ private Q_SLOTS:
             connect(&call, &ControlCall::cancelled, this, [this] { ++m_cancelled; });
             timer->start(2);
         });
+        // Kept open; the test hands it events as a followed log would.
+        m_verbs.add(u"stream"_s, [this](ControlCall& call) {
+            m_streams.append(&call);
+            call.event({ { u"started"_s, true } });
+        });
     }
 
     void init()
@@ -227,6 +232,60 @@ private Q_SLOTS:
         QTRY_COMPARE(m_server->connectionCount(), 0);
     }
 
+    // Two followers of one stream, one of which reads nothing: the other gets
+    // its events, the manager's side hands everything over without waiting,
+    // and the one that fell behind is still there, its oldest lines replaced
+    // by a count. Both see what they get in order, and every line is either
+    // received or counted as skipped.
+    void stuckFollowerHoldsUpNeitherOthersNorTheMainThread()
+    {
+        m_streams.clear();
+        RawControlClient stuck(m_socket);
+        RawControlClient reader(m_socket);
+        for (RawControlClient* client : { &stuck, &reader })
+            QVERIFY(client->send(R"({"v":1,"id":7,"verb":"stream"})"
+                                 "\n"));
+        QTRY_COMPARE(m_streams.size(), 2);
+        QTRY_VERIFY(stuck.messages().size() == 2 && reader.messages().size() == 2);
+
+        // 8 MiB for each, 32 times the bound of what may wait for a client.
+        constexpr int total = 8000;
+        const QByteArray pad(1000, 'p');
+        for (int seq = 1; seq <= total; ++seq) {
+            const QByteArray body = "{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}";
+            for (const QPointer<ControlCall>& stream : std::as_const(m_streams))
+                QVERIFY(stream && stream->sharedEvent(body, 1));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(lastSeq(reader) == total, waitMs(30000));
+        QCOMPARE(accounted(reader), total);
+        stillServes();
+        QTRY_COMPARE(m_server->connectionCount(), 2);
+
+        // The stuck one reads at last: the newest event, and a count for what it lost.
+        QTRY_VERIFY_WITH_TIMEOUT(lastSeq(stuck) == total, waitMs(30000));
+        QCOMPARE(accounted(stuck), total);
+        QVERIFY(skippedIn(stuck) > 0);
+        QVERIFY(!stuck.closedByServer());
+    }
+
+    // A follower slower than the stream but within the bound loses nothing.
+    void followerWithinTheBoundGetsEverything()
+    {
+        m_streams.clear();
+        RawControlClient client(m_socket);
+        QVERIFY(client.send(R"({"v":1,"id":7,"verb":"stream"})"
+                            "\n"));
+        QTRY_COMPARE(m_streams.size(), 1);
+        constexpr int total = 100; // about 100 KiB, under the bound
+        const QByteArray pad(1000, 'p');
+        for (int seq = 1; seq <= total; ++seq)
+            QVERIFY(
+                m_streams.first()->sharedEvent("{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}", 1));
+        QTRY_COMPARE(lastSeq(client), total);
+        QCOMPARE(accounted(client), total);
+        QCOMPARE(skippedIn(client), 0);
+    }
+
     void tooManyConnectionsAreRefused()
     {
         std::vector<std::unique_ptr<RawControlClient>> clients;
@@ -349,7 +408,53 @@ private:
         QVERIFY(client.messages().at(1).ok);
     }
 
+    // The seq of the last event received (0 before any).
+    static int lastSeq(RawControlClient& client)
+    {
+        const QList<ControlMessage>& messages = client.messages();
+        for (qsizetype i = messages.size() - 1; i >= 0; --i) {
+            if (messages.at(i).event.contains(u"seq"_s))
+                return messages.at(i).event.value(u"seq"_s).toInt();
+        }
+        return 0;
+    }
+
+    static int skippedIn(RawControlClient& client)
+    {
+        int skipped = 0;
+        for (const ControlMessage& message : client.messages())
+            skipped += message.event.value(u"skipped"_s).toInt();
+        return skipped;
+    }
+
+    // Events received plus lines counted as skipped; fails the test if the
+    // events are out of order or a gap is not accounted for.
+    static int accounted(RawControlClient& client)
+    {
+        int expected = 1;
+        int pendingSkip = 0;
+        for (const ControlMessage& message : client.messages()) {
+            if (message.kind != ControlMessage::Kind::event)
+                continue;
+            if (message.event.contains(u"skipped"_s)) {
+                pendingSkip += message.event.value(u"skipped"_s).toInt();
+                continue;
+            }
+            if (!message.event.contains(u"seq"_s))
+                continue;
+            const int seq = message.event.value(u"seq"_s).toInt();
+            if (seq != expected + pendingSkip) {
+                qWarning() << "event" << seq << "where" << expected + pendingSkip << "was due";
+                return -1;
+            }
+            expected = seq + 1;
+            pendingSkip = 0;
+        }
+        return expected - 1 + pendingSkip;
+    }
+
     std::unique_ptr<TestEnvironment> m_env;
+    QList<QPointer<ControlCall>> m_streams;
     ControlVerbs m_verbs;
     std::unique_ptr<ControlServer> m_server;
     QString m_socket;
