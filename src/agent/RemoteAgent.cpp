@@ -272,8 +272,16 @@ void RemoteAgent::handleEnvelope(const Envelope& envelope)
         }
         setControllerCount(m_controllerCount + 1);
         setState(ConnectionState::controllerConnected());
-        pushSnapshot(true);
+        // The backlog goes out before any line forwarded now. Lines new since
+        // the last push are also the newest lines of the backlog: sent ahead
+        // of it, they would reach the joining controller before the older
+        // lines of the backlog, out of order. The backlog reaches back to the
+        // first line not yet forwarded, so the controllers already present
+        // get those in order too.
+        if (!publishSnapshot(true))
+            return;
         sendLogBacklog(std::nullopt);
+        forwardNewLogs();
         return;
     case Envelope::Kind::peerLeave: {
         if (envelope.role != PeerRole::controller)
@@ -405,16 +413,22 @@ std::optional<Snapshot> RemoteAgent::buildSnapshot() const
 
 void RemoteAgent::pushSnapshot(bool force)
 {
+    if (publishSnapshot(force))
+        forwardNewLogs();
+}
+
+bool RemoteAgent::publishSnapshot(bool force)
+{
     if (!m_client || !m_contentKey) {
         qCCritical(
             lcRemoteAgent, "pushSnapshot skipped: client=%s, key=%s", yesNo(m_client), yesNo(m_contentKey.has_value()));
-        return;
+        return false;
     }
     const std::optional<Snapshot> snapshot = buildSnapshot();
     if (!snapshot) {
         qCCritical(
             lcRemoteAgent, "pushSnapshot skipped: buildSnapshot returned nil (store/manager/pairing not configured)");
-        return;
+        return false;
     }
     qCInfo(lcRemoteAgent, "pushSnapshot: %lld server(s), force=%s", qlonglong(snapshot->servers.size()), yesNo(force));
     // A forced push has done what a waiting one would do.
@@ -426,7 +440,7 @@ void RemoteAgent::pushSnapshot(bool force)
         m_client->sendMessage(PeerMessage::snapshot(*snapshot), *m_contentKey, true);
     }
     announceStatusChanges(*snapshot, *m_client, *m_contentKey);
-    forwardNewLogs();
+    return true;
 }
 
 void RemoteAgent::announceStatusChanges(const Snapshot& snapshot, RelayClient& client, const ContentKey& key)
@@ -521,9 +535,16 @@ void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
     const qsizetype share = std::max(sendBudget() / ids.size(), maxAppendTextBytes);
     for (const QUuid& id : ids) {
         const LogRing& logs = m_manager->state(id).logs;
+        // The recent lines, and every line after the last one forwarded: the
+        // backlog also stands for the lines the controllers present are owed.
+        const std::optional<quint64> forwarded = m_logs.cursor(id);
+        // Whether the line before `first` belongs in the backlog too.
+        auto wanted = [&](int first) {
+            return logs.size() - first < recentLogBacklog || (forwarded && logs.seqAt(first - 1) > *forwarded);
+        };
         int first = logs.size();
         qsizetype cost = 0;
-        while (first > 0 && logs.size() - first < recentLogBacklog) {
+        while (first > 0 && wanted(first)) {
             const qsizetype lineCost = LogForwarder::wireCost(logs.at(first - 1));
             if (first < logs.size() && cost + lineCost > share)
                 break;

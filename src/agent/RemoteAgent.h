@@ -133,6 +133,9 @@ private:
     void handleSecretChanged();
     void handlePasswordChanged(const QString& password);
     void handleLinesCaptured(const QUuid& id, const LineBatch& batch);
+    // pushSnapshot() without its forwarding of new log lines; false when
+    // nothing could be published (no client, key or model objects).
+    bool publishSnapshot(bool force);
     void announceStatusChanges(const Snapshot& snapshot, RelayClient& client, const ContentKey& key);
     void forwardNewLogs();
     qsizetype sendBudget() const;

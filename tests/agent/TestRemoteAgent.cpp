@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <numeric>
 
 #include <signal.h>
 
@@ -165,6 +166,51 @@ private Q_SLOTS:
         controller->leave();
         QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.state(), ConnectionState::online(), waitMs(10000));
         QCOMPARE(m_rig->agent.controllerCount(), 0);
+    }
+
+    // Fault: a join forwarded the lines new since the last push before the
+    // backlog, so the joining controller got the newest lines first and the
+    // older ones of the backlog after them (out of order, seen in the soak).
+    void joinSendsNoLineAheadOfTheBacklog()
+    {
+        auto present = connectedControllerWith({ m_api });
+        QVERIFY(joinAndSettle(*present));
+        // Lines keep coming, so that at the join there are always some that no
+        // push has forwarded yet.
+        int printed = 0;
+        QTimer printer;
+        printer.setInterval(2);
+        connect(&printer, &QTimer::timeout, this,
+            [&] { m_rig->manager.appendLog(m_api.id, u"line %1"_s.arg(printed++), false); });
+        printer.start();
+        QTest::qWait(waitMs(600));
+        TestController joining(m_relay.url(), *m_rig->pairing.secret());
+        QVERIFY(joining.join());
+        QTRY_COMPARE_WITH_TIMEOUT(m_rig->agent.controllerCount(), 2, waitMs(10000));
+        QTest::qWait(waitMs(600));
+        printer.stop();
+        const int last = printed - 1;
+        auto shownInOrder = [](const QList<QString>& texts) {
+            // As a controller shows them: each line once (by id; the texts are unique here).
+            QList<int> shown;
+            QSet<QString> seen;
+            for (const QString& text : texts) {
+                if (!seen.contains(text)) {
+                    seen.insert(text);
+                    shown.append(text.section(u' ', 1).toInt());
+                }
+            }
+            return shown;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shownInOrder(joining.lineTexts(m_api.id)).contains(last), waitMs(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(shownInOrder(present->lineTexts(m_api.id)).contains(last), waitMs(10000));
+        const QList<int> joined = shownInOrder(joining.lineTexts(m_api.id));
+        for (qsizetype i = 1; i < joined.size(); ++i)
+            QVERIFY2(joined[i] == joined[i - 1] + 1,
+                qPrintable(u"the joining controller got line %1 after line %2"_s.arg(joined[i]).arg(joined[i - 1])));
+        QList<int> all(printed);
+        std::iota(all.begin(), all.end(), 0);
+        QCOMPARE(shownInOrder(present->lineTexts(m_api.id)), all);
     }
 
     void twoControllersCountedApart()
