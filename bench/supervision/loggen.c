@@ -6,12 +6,19 @@
  * the others contain no word a log scanner would take for an error.
  *
  *   --lines N            lines to write (default 1000000)
- *   --mode large|line    large: fill 1 MiB buffers and write them whole (lines
+ *   --mode large|chunk|line
+ *                        large: fill 1 MiB buffers and write them whole (lines
  *                        straddle the buffers, as with any real writer);
+ *                        chunk: the same with 64 KiB buffers (a pipe's default
+ *                        size, what a buffered writer flushing a full pipe does);
  *                        line: one write() per line
  *   --stream stdout|stderr
  *   --t0-file PATH       write the start time (CLOCK_REALTIME, microseconds)
  *   --done-file PATH     write the end time once every byte has been written
+ *   --cpu-file PATH      write this process's own CPU time (user + system,
+ *                        microseconds) once every byte has been written, so that
+ *                        a supervisor's figure that includes its reaped children
+ *                        can have the generator taken out again
  *   --then-sleep         stay alive (quiet) after writing, until a signal
  *
  * Times are CLOCK_REALTIME so that shell scripts ($EPOCHREALTIME) and other
@@ -25,10 +32,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
-enum { lineBytes = 80, bufferBytes = 1 << 20, digits = 7 };
+enum { lineBytes = 80, largeBytes = 1 << 20, chunkBytes = 64 << 10, digits = 7 };
 
 static const char normalBody[] = "GET /api/items?page=12 200 3ms user=dev-7 agent=curl/8.0 cache=hit";
 static const char errorBody[] = "GET /api/items?page=12 500 3ms error: upstream connect failed retry=1";
@@ -51,6 +59,17 @@ static void writeStamp(const char* path, long long micros)
     }
     fprintf(f, "%lld\n", micros);
     fclose(f);
+}
+
+static void writeCpu(const char* path)
+{
+    if (!path)
+        return;
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    writeStamp(path,
+        (long long)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec
+            + usage.ru_stime.tv_usec);
 }
 
 static int writeAll(int fd, const char* data, size_t size)
@@ -97,8 +116,9 @@ static void formatLine(char* out, unsigned long index)
 
 static void usage(void)
 {
-    fprintf(stderr, "usage: wl_bench_loggen [--lines N] [--mode large|line] [--stream stdout|stderr] "
-                    "[--t0-file PATH] [--done-file PATH] [--then-sleep]\n");
+    fprintf(stderr,
+        "usage: wl_bench_loggen [--lines N] [--mode large|chunk|line] [--stream stdout|stderr] "
+        "[--t0-file PATH] [--done-file PATH] [--cpu-file PATH] [--then-sleep]\n");
     exit(2);
 }
 
@@ -106,10 +126,11 @@ int main(int argc, char** argv)
 {
     long long t0 = realtimeMicros();
     unsigned long lines = 1000000;
-    int large = 1;
+    size_t bufferBytes = largeBytes; /* 0: one write per line */
     int fd = STDOUT_FILENO;
     const char* t0File = NULL;
     const char* doneFile = NULL;
+    const char* cpuFile = NULL;
     int thenSleep = 0;
 
     for (int i = 1; i < argc; ++i) {
@@ -123,9 +144,11 @@ int main(int argc, char** argv)
             ++i;
         } else if (!strcmp(a, "--mode") && v) {
             if (!strcmp(v, "large"))
-                large = 1;
+                bufferBytes = largeBytes;
+            else if (!strcmp(v, "chunk"))
+                bufferBytes = chunkBytes;
             else if (!strcmp(v, "line"))
-                large = 0;
+                bufferBytes = 0;
             else
                 usage();
             ++i;
@@ -143,6 +166,9 @@ int main(int argc, char** argv)
         } else if (!strcmp(a, "--done-file") && v) {
             doneFile = v;
             ++i;
+        } else if (!strcmp(a, "--cpu-file") && v) {
+            cpuFile = v;
+            ++i;
         } else if (!strcmp(a, "--then-sleep")) {
             thenSleep = 1;
         } else {
@@ -154,7 +180,7 @@ int main(int argc, char** argv)
     formatTemplate(normalLine, normalBody);
     formatTemplate(errorLine, errorBody);
 
-    if (large) {
+    if (bufferBytes) {
         char* buffer = malloc(bufferBytes + lineBytes);
         if (!buffer)
             return 2;
@@ -181,6 +207,7 @@ int main(int argc, char** argv)
         }
     }
 
+    writeCpu(cpuFile);
     writeStamp(doneFile, realtimeMicros());
     if (thenSleep) {
         /* Quiet from here on: no timers, just wait for the supervisor's signal. */

@@ -7,7 +7,10 @@
 #   3. idle: context switches of wardlampd (all threads) with 10 quiet servers;
 #   4. stop: time until the last of 5 descendants (one setsid'd) is gone;
 #   5. port recovery: a real Node server on a port a stray Node server holds,
-#      from the EADDRINUSE line to the restarted server's first answer.
+#      from the EADDRINUSE line to the restarted server's first answer;
+#   6. marginal cost per line in 64 KiB writes: the CPU a reader spends per extra
+#      line (the slope between two line counts, so start-up and exit cancel out),
+#      for the raw pipe's cat, the in-process ServerManager and wardlampd.
 # Prints one table per benchmark: medians of several runs, ratios to the raw pipe.
 #
 #   bench/supervision/run.sh BUILD_DIR
@@ -16,7 +19,8 @@
 #   WL_BENCH_RUNS=5            runs per measurement (the median is printed)
 #   WL_BENCH_LINES=1000000     lines per ingestion run
 #   WL_BENCH_IDLE_SECONDS=30   idle window
-#   WL_BENCH_ONLY="ingest memory idle stop port"   a subset of the benchmarks
+#   WL_BENCH_ONLY="ingest memory idle stop port marginal"   a subset of the benchmarks
+#   WL_BENCH_MARGINAL_LINES="200000 1000000"   the two line counts of the slope
 #   WL_BENCH_PEERS="supervisord concurrently pm2"   peers to measure (empty: none)
 #   WL_BENCH_NPM_PREFIX=DIR    reuse an npm prefix holding pm2 and concurrently
 #                              (default: `npm install` into a fresh temporary one)
@@ -37,7 +41,8 @@ bin=$build/bin
 runs=${WL_BENCH_RUNS:-5}
 lines=${WL_BENCH_LINES:-1000000}
 idleSeconds=${WL_BENCH_IDLE_SECONDS:-30}
-only=${WL_BENCH_ONLY:-ingest memory idle stop port}
+only=${WL_BENCH_ONLY:-ingest memory idle stop port marginal}
+marginalLines=${WL_BENCH_MARGINAL_LINES:-200000 1000000}
 peers=${WL_BENCH_PEERS-supervisord concurrently pm2}
 lineBytes=80
 
@@ -191,18 +196,22 @@ run_wardlamp() { # mode stream dir
 # The same generator as the one server of a real wardlampd, from its start to
 # its exit (--until-stopped --quiet): the program a user runs, beside the
 # in-process ServerManager row. Its CPU figure is the daemon's with what it
-# reaped (the generator and the login shell among them).
+# reaped (the generator and the login shell among them); "own=" is that minus
+# the generator process's own CPU (the login shell execs into it, so the
+# shell's start-up is taken out with it).
 run_wardlampd() { # mode stream dir
     local mode=$1 stream=$2 d=$3 end
     mkdir -p "$d/config"
     printf '[{"id":"00000000-0000-4000-8000-000000000001","name":"gen","command":"%s","autostart":true,"errorAlertEnabled":false}]\n' \
-        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" >"$d/servers.json"
+        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0 --cpu-file $d/gencpu" >"$d/servers.json"
     XDG_CONFIG_HOME=$d/config "$cputime" "$d/cpu" "$daemon" --servers "$d/servers.json" --until-stopped --quiet \
         >/dev/null 2>"$d/daemon.err" || true
     end=$(now_us)
     [ -f "$d/t0" ] || { echo "run.sh: wardlampd run failed: $(tail -3 "$d/daemon.err")" >&2; echo "- 0 -"; return; }
+    local own=-
+    [ -f "$d/gencpu" ] && own=$(($(cat "$d/cpu") - $(cat "$d/gencpu")))
     # wardlampd --quiet prints no lines: the count is the generator's own.
-    echo "$((end - $(cat "$d/t0"))) $lines $(cat "$d/cpu")"
+    echo "$((end - $(cat "$d/t0"))) $lines $(cat "$d/cpu") own=$own"
 }
 
 run_supervisord() { # mode stream dir
@@ -597,6 +606,68 @@ bench_port() {
 }
 
 # ---------------------------------------------------------------------------
+# 6. Marginal cost per line in 64 KiB writes
+# ---------------------------------------------------------------------------
+# CPU of the reader alone at two line counts; the slope (CPU(hi) - CPU(lo)) /
+# (hi - lo) is what one more line costs, with every fixed cost (process start,
+# login shell, settings, exit) cancelled out. Readers: cat (the raw pipe), the
+# bench process around ServerManager (its own CPU, not the generator's), and
+# wardlampd (its CPU with reaped children, minus the generator's own).
+bench_marginal() {
+    local lo hi
+    read -r lo hi <<<"$marginalLines"
+    section "6. Marginal CPU per line, 64 KiB writes: slope between $lo and $hi lines, medians of $runs runs"
+    local tools=(raw)
+    [ -x "$driver" ] && tools+=(wardlamp)
+    [ -x "$daemon" ] && tools+=(wardlampd)
+    local -A cpuAt title=([raw]="raw pipe (cat)" [wardlamp]="ServerManager" [wardlampd]="wardlampd")
+    local stream n tool run d out t count cpu extra savedLines=$lines
+    for stream in stdout stderr; do
+        for n in "$lo" "$hi"; do
+            lines=$n
+            for tool in "${tools[@]}"; do : >"$scratch/mcpu.$tool"; done
+            for ((run = 1; run <= runs; run++)); do
+                for tool in "${tools[@]}"; do
+                    d=$(mktemp -d "$scratch/run.XXXXXX")
+                    out=$("run_$tool" chunk "$stream" "$d")
+                    read -r t count cpu extra <<<"$out"
+                    [ "$tool" = wardlampd ] && cpu=$(sed -n 's/.*own=\([0-9-]*\).*/\1/p' <<<"$out")
+                    if [ "${count:-0}" -lt "$n" ]; then
+                        echo "LOSS: $tool, $stream, $n lines: only ${count:-0} handled" >&2
+                    fi
+                    case "$cpu" in '' | - | -1) ;; *) echo "$cpu" >>"$scratch/mcpu.$tool" ;; esac
+                    rm -rf "$d"
+                done
+            done
+            for tool in "${tools[@]}"; do cpuAt[$stream.$n.$tool]=$(median <"$scratch/mcpu.$tool"); done
+        done
+    done
+    lines=$savedLines
+    printf '%-14s' stream
+    for tool in "${tools[@]}"; do printf '%-42s' "${title[$tool]}"; done
+    printf '\n'
+    for stream in stdout stderr; do
+        printf '%-14s' "$stream"
+        local rawSlope=""
+        for tool in "${tools[@]}"; do
+            local a=${cpuAt[$stream.$lo.$tool]} b=${cpuAt[$stream.$hi.$tool]} cell
+            cell=$(awk -v a="$a" -v b="$b" -v lo="$lo" -v hi="$hi" -v raw="$rawSlope" 'BEGIN {
+                if (a == "-" || b == "-") { print "-"; exit }
+                s = (b - a) * 1000 / (hi - lo)
+                if (raw == "") printf "%.1f ns/line", s
+                else if (raw <= 0) printf "%.1f ns/line", s
+                else printf "%.1f ns/line (%.2fx)", s, s / raw }')
+            if [ "$tool" = raw ]; then
+                rawSlope=$(awk -v a="$a" -v b="$b" -v lo="$lo" -v hi="$hi" 'BEGIN { if (a == "-" || b == "-") print ""; else printf "%.4f", (b - a) * 1000 / (hi - lo) }')
+            fi
+            printf '%-42s' "$cell ($(ms "$a") / $(ms "$b"))"
+        done
+        printf '\n'
+    done
+    printf '(in brackets: median CPU at %s and %s lines. Target: wardlampd and ServerManager at most 1.50x the raw pipe.)\n' "$lo" "$hi"
+}
+
+# ---------------------------------------------------------------------------
 echo "Wardlamp supervision benchmarks ($(nproc) cores, $(uname -r), $(date -u "+%Y-%m-%d %H:%M UTC"), load average $(cut -d" " -f1-3 /proc/loadavg))"
 has "$only" ingest && setup_npm
 has "$only" ingest && bench_ingest
@@ -605,4 +676,5 @@ if has "$only" memory || has "$only" idle; then
 fi
 has "$only" stop && bench_stop
 has "$only" port && bench_port
+has "$only" marginal && bench_marginal
 exit 0
