@@ -37,6 +37,11 @@ RemoteReply pair(const QStringList& args, PairingStore& pairing, const std::opti
             return usage(u"pair: unknown argument "_s + arg);
     }
     RemoteReply reply;
+    // A key the store did not keep is lost at the next start, and so is any
+    // device paired with it: say so, and show none.
+    QStringList notKept;
+    const QMetaObject::Connection watch = QObject::connect(
+        &pairing, &PairingStore::storeFailed, &pairing, [&notKept](const QString& what) { notKept.append(what); });
     if (rotate) {
         pairing.rotateSecret();
         reply.notes.append(live ? u"a new pairing key was made and the running supervisor uses it now; paired "
@@ -44,6 +49,17 @@ RemoteReply pair(const QStringList& args, PairingStore& pairing, const std::opti
                                 : u"a new pairing key was made; paired devices must pair again"_s);
     } else {
         pairing.ensureSecret();
+    }
+    QObject::disconnect(watch);
+    if (!notKept.isEmpty()) {
+        reply.exitCode = failed;
+        reply.notes = { u"could not store "_s + notKept.join(u", "_s)
+            + (live ? (rotate ? u"; the running supervisor uses it until it stops, so paired devices are cut off"_s
+                              : u"; the running supervisor uses it until it stops"_s)
+                    : QString())
+            + u"; unlock or repair the secret store and run `wardlampd pair"_s + (rotate ? u" --rotate"_s : QString())
+            + u"` again"_s };
+        return reply;
     }
     const auto key = pairing.pairingKey();
     if (!key) {

@@ -384,6 +384,38 @@ private Q_SLOTS:
         QVERIFY2(daemon.readAllStandardOutput().contains("remote access: off"), error.constData());
     }
 
+    void pairWhenTheSecretStoreFailsSaysSo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("pair") << QStringList { u"pair"_s };
+        QTest::newRow("pair --rotate") << QStringList { u"pair"_s, u"--rotate"_s };
+    }
+
+    // The file store cannot be written (a file stands where its folder
+    // goes): the key is not kept, so none is shown and the status says so.
+    void pairWhenTheSecretStoreFailsSaysSo()
+    {
+        QFETCH(QStringList, arguments);
+        const QString data = m_environment->path(u"broken-store-%1"_s.arg(++m_files));
+        QVERIFY(QDir().mkpath(data));
+        QFile blocker(data + u"/wardlamp"_s);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QProcessEnvironment env = environment();
+        env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+        env.insert(u"XDG_DATA_HOME"_s, data);
+        const Run run = wardlampd(arguments, env);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(u"could not store the pairing key"_s), qPrintable(run.err));
+        QVERIFY2(!run.out.contains(u"Pairing key for"_s), qPrintable(run.out));
+
+        // With a store that works, the same command succeeds.
+        QVERIFY(QFile::remove(data + u"/wardlamp"_s));
+        const Run again = wardlampd(arguments, env);
+        QCOMPARE(again.exitCode, 0);
+        QVERIFY2(again.out.contains(u"Pairing key for"_s), qPrintable(again.err));
+    }
+
     void untilStoppedWithNothingToStart()
     {
         const QString file = writeServers({ server(u"idle"_s, child({ u"out:never"_s }), false) });
