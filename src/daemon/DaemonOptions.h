@@ -44,6 +44,9 @@ constexpr int alreadySupervised = 4; // another process supervises this configur
 constexpr int notRunning = 5; // the verb needs a running supervisor and none runs
 constexpr int unreachable = 6; // the supervisor runs but its control socket does not answer
 constexpr int unknownServer = 7; // no server, or more than one, fits the name given
+// The configuration's lock and control socket cannot be set up: no private
+// folder can be made for them, or the lock file cannot be locked.
+constexpr int noControlFolder = 8;
 } // namespace DaemonExit
 
 } // namespace Wardlamp

@@ -114,8 +114,9 @@ int VerbRunner::run(const VerbLine& line)
         return DaemonExit::badInput;
     const Expected<ControlPaths, QString> paths = ControlPaths::resolve(m_settingsFile, m_environment);
     if (!paths) {
-        m_io.err(paths.error());
-        return DaemonExit::unreachable;
+        m_io.err(u"cannot set up this configuration's lock and control socket: "_s + paths.error()
+            + u"; point XDG_RUNTIME_DIR at a folder of yours"_s);
+        return DaemonExit::noControlFolder;
     }
     const auto deadline = std::chrono::steady_clock::now() + startingSupervisorPatience;
     for (;;) {
@@ -134,8 +135,8 @@ int VerbRunner::run(const VerbLine& line)
             if (lock)
                 return runLocally(line, *args);
             if (!lock.error().holder) {
-                m_io.err(lock.error().problem);
-                return DaemonExit::unreachable;
+                m_io.err(u"cannot take this configuration's lock: "_s + lock.error().problem);
+                return DaemonExit::noControlFolder;
             }
             supervisor = lock.error().holder;
         } else {

@@ -184,18 +184,20 @@ int main(int argc, char* argv[])
     const Expected<ControlPaths, QString> controlPaths
         = ControlPaths::resolve(SettingsLocation::filePath(), QProcessEnvironment::systemEnvironment());
     if (!controlPaths) {
-        say(u"cannot take this configuration's lock: "_s + controlPaths.error());
-        return DaemonExit::alreadySupervised;
+        say(u"cannot set up this configuration's lock and control socket: "_s + controlPaths.error()
+            + u"; point XDG_RUNTIME_DIR at a folder of yours"_s);
+        return DaemonExit::noControlFolder;
     }
     Expected<SupervisorLock, SupervisorLock::Refusal> lock
         = SupervisorLock::acquire(*controlPaths, LockHolder::Role::supervisor, u"wardlampd"_s);
     if (!lock) {
-        if (lock.error().holder)
+        if (lock.error().holder) {
             say(u"%1 already supervises this configuration (%2); stop it first, or give this run an "
                 "XDG_CONFIG_HOME of its own"_s.arg(lock.error().holder->describe(), controlPaths->settingsFile));
-        else
-            say(u"cannot take this configuration's lock: "_s + lock.error().problem);
-        return DaemonExit::alreadySupervised;
+            return DaemonExit::alreadySupervised;
+        }
+        say(u"cannot take this configuration's lock: "_s + lock.error().problem);
+        return DaemonExit::noControlFolder;
     }
 
     // The same graph as the desktop app's; no server starts before daemon.start().

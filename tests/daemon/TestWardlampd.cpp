@@ -416,6 +416,40 @@ private Q_SLOTS:
         QVERIFY2(again.out.contains(u"Pairing key for"_s), qPrintable(again.err));
     }
 
+    void noPrivateFolderForTheControlSocket_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("supervise") << QStringList { u"--until-stopped"_s };
+        QTest::newRow("ls") << QStringList { u"ls"_s };
+        QTest::newRow("add") << QStringList { u"add"_s, u"x"_s, u"--"_s, u"true"_s };
+    }
+
+    // Neither candidate folder can be made (no XDG_RUNTIME_DIR, and a file
+    // where /tmp/wardlamp-UID goes, in a /tmp of the run's own): status 8 and
+    // what is wrong, not "already supervised".
+    void noPrivateFolderForTheControlSocket()
+    {
+        QFETCH(QStringList, arguments);
+        QProcessEnvironment env = environment();
+        env.remove(u"XDG_RUNTIME_DIR"_s);
+        QProcess probe;
+        probe.start(u"unshare"_s, { u"--mount"_s, u"sh"_s, u"-c"_s, u"mount -t tmpfs none /tmp"_s });
+        if (!probe.waitForFinished(waitMs(10000)) || probe.exitStatus() != QProcess::NormalExit
+            || probe.exitCode() != 0)
+            QSKIP("no mount namespace here (unshare --mount needs root or user namespaces)");
+        QStringList words { u"--mount"_s, u"sh"_s, u"-c"_s,
+            u"mount -t tmpfs none /tmp && : > /tmp/wardlamp-$(id -u) && exec \"$0\" \"$@\""_s, program() };
+        words += arguments;
+        QProcess daemon;
+        daemon.setProcessEnvironment(env);
+        daemon.start(u"unshare"_s, words);
+        QVERIFY(daemon.waitForFinished(waitMs(20000)));
+        const QString error = QString::fromUtf8(daemon.readAllStandardError());
+        QCOMPARE(daemon.exitCode(), 8);
+        QVERIFY2(error.contains(u"cannot set up this configuration's lock and control socket: "_s), qPrintable(error));
+        QVERIFY2(error.contains(u"is not a directory"_s), qPrintable(error));
+    }
+
     void untilStoppedWithNothingToStart()
     {
         const QString file = writeServers({ server(u"idle"_s, child({ u"out:never"_s }), false) });
