@@ -31,11 +31,15 @@ ControlConnection::ControlConnection(
     m_requestTimer.setSingleShot(true);
     m_requestTimer.setInterval(m_options.requestTimeout);
     connect(&m_requestTimer, &QTimer::timeout, this, &ControlConnection::handleRequestTimeout);
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(m_options.idleTimeout);
+    connect(&m_idleTimer, &QTimer::timeout, this, &ControlConnection::handleIdleTimeout);
     m_outbox->setNotifyTarget(
         this, [](QObject* target) { static_cast<ControlConnection*>(target)->handleOutboxNews(); });
     m_writer.add(fd, m_outbox);
     send(ControlMessage::encodeHello(
         ControlHello { m_options.program, QCoreApplication::applicationPid(), { ControlProtocol::version } }));
+    updateIdleTimer();
 }
 
 ControlConnection::~ControlConnection()
@@ -82,6 +86,8 @@ void ControlConnection::handleOutboxNews()
 
 void ControlConnection::handleReadable()
 {
+    // Anything the client sends counts as life.
+    m_idleTimer.stop();
     char buffer[64 * 1024];
     qsizetype budget = readBudget;
     while (budget > 0 && m_fd >= 0 && !m_closing) {
@@ -129,6 +135,7 @@ void ControlConnection::handleReadable()
     }
     if (m_peerDone)
         closeAfterFlush();
+    updateIdleTimer();
 }
 
 void ControlConnection::processLines()
@@ -163,10 +170,12 @@ void ControlConnection::runRequest(const QByteArray& line)
         m_calls.removeAll(call);
         call->deleteLater();
         maybeFinishClosing();
+        updateIdleTimer();
     });
     connect(call, &ControlCall::cancelled, this, [this, call] {
         m_calls.removeAll(call);
         call->deleteLater();
+        updateIdleTimer();
     });
     m_verbs.dispatch(*call);
 }
@@ -179,11 +188,29 @@ void ControlConnection::handleRequestTimeout()
     closeAfterFlush();
 }
 
+void ControlConnection::updateIdleTimer()
+{
+    const bool idle = m_fd >= 0 && !m_closing && !m_peerDone && m_calls.isEmpty() && !m_framer.hasPartialLine();
+    if (!idle)
+        m_idleTimer.stop();
+    else if (!m_idleTimer.isActive())
+        m_idleTimer.start();
+}
+
+void ControlConnection::handleIdleTimeout()
+{
+    send(ControlMessage::encodeError(QJsonValue(),
+        ControlError { ControlErrorCode::incomplete,
+            u"no request came for %1 s; closing"_s.arg(m_options.idleTimeout.count() / 1000.0) }));
+    closeAfterFlush();
+}
+
 void ControlConnection::closeAfterFlush()
 {
     m_closing = true;
     m_readNotifier->setEnabled(false);
     m_requestTimer.stop();
+    m_idleTimer.stop();
     maybeFinishClosing();
 }
 
@@ -208,6 +235,7 @@ void ControlConnection::closeNow()
         return;
     m_readNotifier->setEnabled(false);
     m_requestTimer.stop();
+    m_idleTimer.stop();
     m_outbox->setNotifyTarget(nullptr, nullptr);
     m_outbox->clear();
     m_writer.remove(m_outbox);

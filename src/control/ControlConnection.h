@@ -50,6 +50,8 @@ private:
     void handleReadable();
     void handleOutboxNews();
     void handleRequestTimeout();
+    void handleIdleTimeout();
+    void updateIdleTimer();
     void processLines();
     void runRequest(const QByteArray& line);
     bool queued(bool pushed);
@@ -65,6 +67,7 @@ private:
     std::shared_ptr<ControlOutbox> m_outbox;
     LineFramer m_framer;
     QTimer m_requestTimer;
+    QTimer m_idleTimer;
     bool m_peerDone = false; // the client sent all it will send
     bool m_closing = false; // no more requests; close once the queue is sent
     QList<QPointer<ControlCall>> m_calls;

@@ -38,7 +38,7 @@ constexpr qsizetype maxReplyBytes = 64 * 1024 * 1024;
 enum class ControlErrorCode {
     badRequest, // not a request (not JSON, no verb, …)
     tooLarge, // a line over ControlProtocol::maxRequestBytes
-    incomplete, // a request line left unfinished for too long
+    incomplete, // a request line left unfinished, or none sent, for too long
     unsupportedVersion,
     unknownVerb,
     badArguments, // the verb's arguments do not fit it

@@ -43,6 +43,10 @@ public:
         int maxConnections = 256;
         qsizetype maxQueuedBytes = 16 * 1024 * 1024;
         std::chrono::milliseconds requestTimeout { 10000 };
+        // A connection with no request under way and no call open (a followed
+        // log is one) is closed after this long: a client that connects and
+        // says nothing does not hold a slot for good.
+        std::chrono::milliseconds idleTimeout { 60000 };
     };
 
     ControlServer(const ControlVerbs& verbs, Options options, QObject* parent = nullptr);

@@ -286,6 +286,41 @@ private Q_SLOTS:
         QCOMPARE(skippedIn(client), 0);
     }
 
+    // A client that says nothing is closed once the idle time is up, with a
+    // reason, and so is one whose last answer has gone out; one that follows
+    // a stream is not idle, however long the stream is quiet.
+    void idleConnectionIsClosedButAFollowerIsNot()
+    {
+        ControlServer::Options quick = options();
+        quick.idleTimeout = std::chrono::milliseconds(waitMs(300));
+        m_socket = m_env->path(u"s%1.sock"_s.arg(++m_count));
+        m_server = std::make_unique<ControlServer>(m_verbs, quick);
+        QCOMPARE(m_server->listen(m_socket), std::nullopt);
+        m_streams.clear();
+
+        RawControlClient silent(m_socket);
+        RawControlClient asked(m_socket);
+        RawControlClient follower(m_socket);
+        QVERIFY(asked.send(R"({"v":1,"id":1,"verb":"echo"})"
+                           "\n"));
+        QVERIFY(follower.send(R"({"v":1,"id":2,"verb":"stream"})"
+                              "\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(silent.closedByServer(), waitMs(10000));
+        QCOMPARE(silent.messages().size(), 2);
+        QCOMPARE(silent.messages().at(1).error.code, ControlErrorCode::incomplete);
+        QVERIFY2(silent.messages().at(1).error.message.startsWith(u"no request came for "_s),
+            qPrintable(silent.messages().at(1).error.message));
+        QTRY_VERIFY_WITH_TIMEOUT(asked.closedByServer(), waitMs(10000));
+        QCOMPARE(asked.messages().size(), 3); // hello, the answer, the reason
+
+        // Three idle times more, the follower is still served.
+        QTest::qWait(int(3 * quick.idleTimeout.count()));
+        QVERIFY(!follower.closedByServer());
+        QCOMPARE(m_streams.size(), 1);
+        QVERIFY(m_streams.first()->sharedEvent("{\"seq\":1}", 1));
+        QTRY_COMPARE(lastSeq(follower), 1);
+    }
+
     void tooManyConnectionsAreRefused()
     {
         std::vector<std::unique_ptr<RawControlClient>> clients;
