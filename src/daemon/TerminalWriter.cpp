@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
@@ -41,9 +42,11 @@ struct TerminalWriter::State {
             if (written < 0 && errno == EINTR)
                 continue;
             if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // A descriptor left non-blocking by someone else: wait here,
-                // on this thread, for the reader.
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                // A descriptor left non-blocking by someone else (a shared
+                // pipe, a terminal another program set so): wait here, on
+                // this thread, until the reader makes room, or goes.
+                pollfd ready { fd, POLLOUT, 0 };
+                while (::poll(&ready, 1, -1) < 0 && errno == EINTR) { }
                 continue;
             }
             return false; // EPIPE, EBADF, ENOSPC…: nobody reads any more

@@ -125,6 +125,35 @@ private Q_SLOTS:
         ::close(fds[1]);
     }
 
+    // Standard error may be a non-blocking pipe (its flags are shared with
+    // whoever else holds it). Full, it answers EAGAIN: the writer waits for
+    // room instead of taking the reader for gone, and loses nothing.
+    void aFullNonBlockingPipeIsWaitedFor()
+    {
+        int fds[2];
+        QCOMPARE(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+        const QByteArray line = QByteArray(99, 'x') + '\n';
+        const int prefilled = fillPipe(fds[1], line);
+        TerminalWriter writer(fds[1]);
+        QByteArray expected;
+        for (int i = 0; i < 50; ++i) {
+            const QByteArray numbered = "line " + QByteArray::number(i) + '\n';
+            writer.write(numbered, 1);
+            expected += numbered;
+        }
+        QVERIFY(!writer.flush(100ms)); // nothing fits yet
+        QVERIFY(!writer.isBroken());
+
+        QByteArray read;
+        QTRY_VERIFY_WITH_TIMEOUT((read += drain(fds[0]), writer.flush(0ms)), Wardlamp::Test::waitMs(5000));
+        read += drain(fds[0]);
+        QVERIFY(!writer.isBroken());
+        QCOMPARE(writer.droppedLines(), 0u);
+        QCOMPARE(read, line.repeated(prefilled) + expected);
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+
     void aReaderThatLeavesEndsTheWriting()
     {
         int fds[2];
