@@ -4,6 +4,9 @@
 
 #include "remotekit/PairingCredential.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -197,6 +200,21 @@ private Q_SLOTS:
         holder.leave();
         current.leave();
 
+        // A stop sent with the old key against a running server is not run:
+        // the server keeps its process. The new key stops it.
+        QCOMPARE(wardlampd({ u"add"_s, u"keeper"_s, u"--"_s, u"sleep"_s, u"100000"_s }).exitCode, 0);
+        QCOMPARE(wardlampd({ u"start"_s, u"keeper"_s }).exitCode, 0);
+        const std::optional<qint64> pid = runningPid(u"keeper"_s);
+        QVERIFY(pid);
+        const Run oldStop = controller(old.encoded(), u" two words "_s, { u"stop"_s, u"keeper"_s });
+        QCOMPARE(oldStop.exitCode, 5);
+        QTest::qWait(waitMs(500));
+        QCOMPARE(runningPid(u"keeper"_s), pid);
+        const Run freshStop = controller(fresh->encoded(), u" two words "_s, { u"stop"_s, u"keeper"_s });
+        QVERIFY2(freshStop.exitCode == 0, qPrintable(freshStop.err));
+        QTRY_VERIFY_WITH_TIMEOUT(!runningPid(u"keeper"_s), waitMs(15000));
+        QCOMPARE(wardlampd({ u"rm"_s, u"keeper"_s }).exitCode, 0);
+
         // A new password: the old one opens nothing any more.
         QFile passwordFile(m_env->path(u"password-2.txt"_s));
         QVERIFY(passwordFile.open(QIODevice::WriteOnly));
@@ -238,7 +256,26 @@ private:
     }
 
     // wardlamp-remote ls with a key and a password, as a user would run it.
-    Run controllerLs(const QString& key, const QString& password)
+    Run controllerLs(const QString& key, const QString& password) { return controller(key, password, { u"ls"_s }); }
+
+    // The pid of a server the running daemon says is running.
+    std::optional<qint64> runningPid(const QString& name)
+    {
+        const Run listed = wardlampd({ u"ls"_s, u"--json"_s });
+        const QJsonDocument document = QJsonDocument::fromJson(listed.out.toUtf8());
+        const QJsonArray servers
+            = document.isArray() ? document.array() : document.object().value(u"servers"_s).toArray();
+        for (const QJsonValue value : servers) {
+            const QJsonObject server = value.toObject();
+            if (server.value(u"name"_s).toString() == name && server.value(u"status"_s).toString() == u"running"_s
+                && server.contains(u"pid"_s))
+                return qint64(server.value(u"pid"_s).toDouble());
+        }
+        return std::nullopt;
+    }
+
+    // A wardlamp-remote command with a key and a password, as a user would run it.
+    Run controller(const QString& key, const QString& password, QStringList arguments)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -246,7 +283,8 @@ private:
         env.insert(u"WL_REMOTE_PASSWORD"_s, password);
         env.insert(u"WL_RELAY_URL"_s, m_relay.url().toString());
         process.setProcessEnvironment(env);
-        process.start(program(u"wardlamp-remote"_s), { u"ls"_s, u"--timeout"_s, u"5"_s });
+        arguments += { u"--timeout"_s, u"5"_s };
+        process.start(program(u"wardlamp-remote"_s), arguments);
         process.closeWriteChannel();
         process.waitForFinished(waitMs(30000));
         return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
