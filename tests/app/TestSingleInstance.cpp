@@ -137,6 +137,56 @@ private Q_SLOTS:
         QVERIFY(supervisor.finish());
     }
 
+    // The app answers wardlampd's pair and remote verbs on its socket, and
+    // what they change is the running app's.
+    void pairAndRemoteVerbsReachTheApp()
+    {
+        Launch app;
+        app.start(u"wardlamp"_s, {});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_term + u".ready"_s), waitMs(30000));
+
+        Launch name;
+        name.start(u"wardlampd"_s, { u"remote"_s, u"name"_s, u"Desk"_s, u"top"_s });
+        QVERIFY(name.finish());
+        QVERIFY2(name.process.exitCode() == 0, name.err.constData());
+
+        Launch status;
+        status.start(u"wardlampd"_s, { u"remote"_s, u"status"_s });
+        QVERIFY(status.finish());
+        QVERIFY2(status.process.exitCode() == 0, status.err.constData());
+        const QByteArray statusOut = status.process.readAllStandardOutput();
+        QVERIFY2(statusOut.contains("computer name: Desk top\n"), statusOut.constData());
+        QVERIFY2(statusOut.contains("(as the running supervisor has them)"), statusOut.constData());
+
+        Launch pair;
+        pair.start(u"wardlampd"_s, { u"pair"_s });
+        QVERIFY(pair.finish());
+        QVERIFY2(pair.process.exitCode() == 0, pair.err.constData());
+        const QByteArray key = pair.process.readAllStandardOutput();
+        QVERIFY2(key.contains("Pairing key for \"Desk top\""), key.constData());
+
+        Launch rotate;
+        rotate.start(u"wardlampd"_s, { u"pair"_s, u"--rotate"_s });
+        QVERIFY(rotate.finish());
+        QVERIFY2(rotate.process.exitCode() == 0, rotate.err.constData());
+        QVERIFY2(rotate.err.contains("the running supervisor uses it now"), rotate.err.constData());
+        const QByteArray rotated = rotate.process.readAllStandardOutput();
+        const auto keyLine = [](const QByteArray& out) {
+            for (const QByteArray& line : out.split('\n')) {
+                if (line.startsWith("WL1."))
+                    return line;
+            }
+            return QByteArray();
+        };
+        QVERIFY(!keyLine(key).isEmpty());
+        QVERIFY(!keyLine(rotated).isEmpty());
+        QVERIFY(keyLine(rotated) != keyLine(key));
+        QCOMPARE(app.process.state(), QProcess::Running);
+
+        ::kill(pid_t(app.process.processId()), SIGTERM);
+        QVERIFY(app.finish());
+    }
+
     void staleLockDoesNotBlock()
     {
         Launch killed;
