@@ -13,7 +13,9 @@
 #      follower receives the manager's "Stopped (exit 0)" line. Followers are
 #      raw socket clients that read and discard (wl_bench_follow). A follower
 #      that falls behind is sent {"skipped":N} in place of its oldest lines,
-#      so delivery is about the newest lines, not every line.
+#      so delivery is about the newest lines, not every line. The CPU time
+#      of wardlampd's main thread over each run is printed too: on two cores
+#      the wall times move with whatever else runs (the followers included).
 #
 #   bench/control/run.sh BUILD_DIR
 #
@@ -94,8 +96,12 @@ echo "   target: 10 ms"
 
 echo
 echo "3. ingestion of $lines lines (1 MiB writes) with followers (ms, median of $runs)"
-ingest() { # extra followers; prints "INGESTION_MS DELIVERY_MS"
+# CPU time (ms) of wardlampd's main thread so far.
+mainCpu() { awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); print int(($12 + $13) * 1000 / hz) }' "/proc/$daemonPid/task/$daemonPid/stat"; }
+ingest() { # extra followers; prints "INGESTION_MS DELIVERY_MS MAIN_THREAD_CPU_MS"
     rm -f "$scratch/t0" "$scratch/done"
+    local cpuBefore
+    cpuBefore=$(mainCpu)
     coproc INGEST { "$bin/wl_bench_follow" "$socket" gen $((1 + $1)) until 'Stopped (exit 0)'; }
     read -r word <&"${INGEST[0]}"
     [ "$word" = ready ] || { echo "run.sh: the followers did not start" >&2; exit 1; }
@@ -105,14 +111,14 @@ ingest() { # extra followers; prints "INGESTION_MS DELIVERY_MS"
     for _ in $(seq 1 100); do [ -s "$scratch/done" ] && break; sleep 0.05; done
     local t0
     t0=$(cat "$scratch/t0")
-    echo "$(( ($(cat "$scratch/done") - t0) / 1000 )) $(( (endUs - t0) / 1000 ))"
+    echo "$(( ($(cat "$scratch/done") - t0) / 1000 )) $(( (endUs - t0) / 1000 )) $(( $(mainCpu) - cpuBefore ))"
 }
-aloneIn=() aloneOut=() crowdIn=() crowdOut=()
+aloneIn=() aloneOut=() aloneCpu=() crowdIn=() crowdOut=() crowdCpu=()
 for _ in $(seq 1 "$runs"); do
-    read -r i o < <(ingest 0)
-    aloneIn+=("$i") aloneOut+=("$o")
-    read -r i o < <(ingest "$followers")
-    crowdIn+=("$i") crowdOut+=("$o")
+    read -r i o c < <(ingest 0)
+    aloneIn+=("$i") aloneOut+=("$o") aloneCpu+=("$c")
+    read -r i o c < <(ingest "$followers")
+    crowdIn+=("$i") crowdOut+=("$o") crowdCpu+=("$c")
 done
 ai=$(printf '%s\n' "${aloneIn[@]}" | median)
 ci=$(printf '%s\n' "${crowdIn[@]}" | median)
@@ -123,5 +129,7 @@ printf '   ingestion, 1 + %d followers   %s ms   (runs: %s)\n' "$followers" "$ci
 awk -v a="$ai" -v c="$ci" 'BEGIN { printf "   slower by                      %.1f%%   (target: at most 10%%)\n", (c - a) * 100 / a }'
 printf '   delivery, 1 follower           %s ms   (runs: %s)\n' "$ao" "${aloneOut[*]}"
 printf '   delivery, 1 + %d followers    %s ms   (runs: %s)\n' "$followers" "$co" "${crowdOut[*]}"
+printf '   main thread CPU, 1 follower    %s ms   (runs: %s)\n' "$(printf '%s\n' "${aloneCpu[@]}" | median)" "${aloneCpu[*]}"
+printf '   main thread CPU, 1 + %d        %s ms   (runs: %s)\n' "$followers" "$(printf '%s\n' "${crowdCpu[@]}" | median)" "${crowdCpu[*]}"
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
