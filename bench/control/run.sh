@@ -85,11 +85,16 @@ echo "   target: 20 ms"
 echo
 echo "2. logs -f: a line every 20 ms, 500 lines (ms, from the server's write to a follower's read)"
 coproc FOLLOW { "$bin/wl_bench_follow" "$socket" stamper 1 latency 480; }
-read -r word <&"${FOLLOW[0]}"
+# bash unsets FOLLOW and FOLLOW_PID once the coprocess has ended, possibly
+# before its last line is read: keep a copy of both while they are there.
+followPid=$FOLLOW_PID
+exec {followOut}<&"${FOLLOW[0]}"
+read -r word <&"$followOut"
 [ "$word" = ready ] || { echo "run.sh: the follower did not start" >&2; exit 1; }
 "$daemon" start stamper > /dev/null
-read -r figures <&"${FOLLOW[0]}"
-wait "$FOLLOW_PID" 2>/dev/null || true
+read -r figures <&"$followOut"
+exec {followOut}<&-
+wait "$followPid" 2>/dev/null || true
 "$daemon" stop stamper > /dev/null
 printf '   1 follower  %s\n' "$figures"
 echo "   target: 10 ms"
@@ -103,11 +108,14 @@ ingest() { # extra followers; prints "INGESTION_MS DELIVERY_MS MAIN_THREAD_CPU_M
     local cpuBefore
     cpuBefore=$(mainCpu)
     coproc INGEST { "$bin/wl_bench_follow" "$socket" gen $((1 + $1)) until 'Stopped (exit 0)'; }
-    read -r word <&"${INGEST[0]}"
+    local ingestPid=$INGEST_PID ingestOut
+    exec {ingestOut}<&"${INGEST[0]}"
+    read -r word <&"$ingestOut"
     [ "$word" = ready ] || { echo "run.sh: the followers did not start" >&2; exit 1; }
     "$daemon" start gen > /dev/null
-    read -r endUs <&"${INGEST[0]}"
-    wait "$INGEST_PID" 2>/dev/null || true
+    read -r endUs <&"$ingestOut"
+    exec {ingestOut}<&-
+    wait "$ingestPid" 2>/dev/null || true
     for _ in $(seq 1 100); do [ -s "$scratch/done" ] && break; sleep 0.05; done
     local t0
     t0=$(cat "$scratch/t0")
