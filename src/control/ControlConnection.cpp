@@ -221,11 +221,14 @@ void ControlConnection::maybeFinishClosing()
     const bool winding = m_closing || m_peerDone;
     if (m_fd < 0 || !winding)
         return;
-    if (m_calls.isEmpty() && m_outbox->isEmpty()) {
+    // A call still streaming keeps the connection; its end comes back here.
+    if (!m_calls.isEmpty())
+        return;
+    if (m_outbox->isEmpty()) {
         closeNow();
         return;
     }
-    // Told when the writer has sent the rest.
+    // Told once, when the writer has sent the rest.
     m_outbox->setWantsEmpty(true);
 }
 

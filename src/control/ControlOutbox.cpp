@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <sys/socket.h>
+#include <utility>
 
 namespace Wardlamp {
 
@@ -116,8 +117,11 @@ void ControlOutbox::setWantsEmpty(bool wantsEmpty)
 {
     std::lock_guard lock(m_mutex);
     m_wantsEmpty = wantsEmpty;
-    if (wantsEmpty && m_queue.empty())
+    if (wantsEmpty && m_queue.empty()) {
+        // One notice per request: the connection asks again if it still waits.
+        m_wantsEmpty = false;
         notifyLocked();
+    }
 }
 
 void ControlOutbox::clear()
@@ -213,7 +217,7 @@ ControlOutbox::Sent ControlOutbox::sendTo(int fd)
             m_headOffset = 0;
         }
         if (m_queue.empty()) {
-            if (m_wantsEmpty)
+            if (std::exchange(m_wantsEmpty, false))
                 notifyLocked();
             return Sent::everything;
         }

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -193,6 +195,39 @@ private Q_SLOTS:
         QTRY_VERIFY(client.closedByServer());
         QCOMPARE(client.messages().size(), 2);
         QCOMPARE(client.messages().at(1).result.value(u"x"_s).toInt(), 1);
+    }
+
+    // A follower that shuts its write side keeps its stream, and the
+    // connection waits for the call's end without keeping the main thread
+    // busy (it once asked the outbox for an "empty" notice in a loop).
+    void followerThatShutItsWriteSideLeavesTheMainThreadIdle()
+    {
+        m_streams.clear();
+        RawControlClient follower(m_socket);
+        QVERIFY(follower.send(R"({"v":1,"id":1,"verb":"stream"})"
+                              "\n"));
+        QTRY_COMPARE(m_streams.size(), 1);
+        QTRY_VERIFY(follower.messages().size() >= 2);
+        follower.shutdownWrite();
+        QTest::qWait(200);
+        const auto cpuMs = [] {
+            rusage usage {};
+            ::getrusage(RUSAGE_SELF, &usage);
+            return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
+                + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+        };
+        const double before = cpuMs();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(1000);
+        const double busy = (cpuMs() - before) / double(wall.elapsed());
+        QVERIFY2(busy < 0.3, qPrintable(u"the process used %1% of a core while idle"_s.arg(busy * 100)));
+
+        QVERIFY(!follower.closedByServer());
+        QVERIFY(m_streams.first()->sharedEvent("{\"seq\":1}", 1));
+        QTRY_COMPARE(lastSeq(follower), 1);
+        m_streams.first()->reply();
+        QTRY_VERIFY(follower.closedByServer());
     }
 
     // A client that asks and never reads: what waits for it is bounded, then
