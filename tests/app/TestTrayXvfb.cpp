@@ -106,10 +106,13 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(tray->geometry().isValid() && !tray->geometry().isEmpty(), waitMs(10000));
         QVERIFY(!app.windowPanel()); // a tray is there: no window instead
         QCOMPARE(tray->toolTip(), u"Wardlamp"_s);
-        int named = 0;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            named += widget->inherits("QSystemTrayIconSys") && widget->accessibleName() == u"Wardlamp"_s ? 1 : 0;
-        QCOMPARE(named, 1);
+        const auto namedIconWindows = [] {
+            int named = 0;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                named += widget->inherits("QSystemTrayIconSys") && widget->accessibleName() == u"Wardlamp"_s ? 1 : 0;
+            return named;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(namedIconWindows(), 1, waitMs(5000));
         QCOMPARE(app.trayIcon()->kind(), TrayIconKind::running);
         QTRY_VERIFY_WITH_TIMEOUT(coloursAt(tray->geometry()).green > 20, waitMs(5000));
 
@@ -156,6 +159,8 @@ private Q_SLOTS:
         startTrayer();
         QTRY_VERIFY_WITH_TIMEOUT(tray->geometry().isValid() && !tray->geometry().isEmpty(), waitMs(10000));
         QTRY_VERIFY_WITH_TIMEOUT(coloursAt(tray->geometry()).red > 20, waitMs(5000));
+        // The icon's window is a new one, and is named too.
+        QTRY_COMPARE_WITH_TIMEOUT(namedIconWindows(), 1, waitMs(5000));
         QVERIFY(clickAt(tray->geometry().center(), 1));
         QTRY_VERIFY_WITH_TIMEOUT(app.dropDownPanel()->isVisible(), waitMs(5000));
 

@@ -4,6 +4,7 @@
 #include "ui/widgets/TrayMenu.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -20,6 +21,7 @@ TrayIcon::TrayIcon(ServerSummary& summary, ServerListModel& servers, PanelComman
     , m_icon(new QSystemTrayIcon(this))
 {
     m_icon->setObjectName(u"trayIcon"_s);
+    qApp->installEventFilter(this);
     m_icon->setToolTip(u"Wardlamp"_s);
     m_icon->setContextMenu(m_menu);
     m_kind = m_summary.iconKind();
@@ -43,15 +45,29 @@ TrayIcon::~TrayIcon()
 void TrayIcon::show()
 {
     m_icon->show();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys"))
+            nameIconWindow(widget);
+    }
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
+{
+    // Qt makes the icon's window anew whenever a tray host appears, which
+    // may be long after show() (a panel that starts after the app, or
+    // restarts).
+    if (event->type() == QEvent::Show && watched->inherits("QSystemTrayIconSys"))
+        nameIconWindow(static_cast<QWidget*>(watched));
+    return QObject::eventFilter(watched, event);
+}
+
+void TrayIcon::nameIconWindow(QWidget* window)
+{
     // An XEmbed tray shows the icon as a small window of ours: give it the
     // name a screen reader says (a StatusNotifierItem carries the
     // application's display name, "Wardlamp", as its title).
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->inherits("QSystemTrayIconSys")) {
-            widget->setAccessibleName(u"Wardlamp"_s);
-            widget->setAccessibleDescription(u"Click for the Wardlamp panel, right-click for its menu"_s);
-        }
-    }
+    window->setAccessibleName(u"Wardlamp"_s);
+    window->setAccessibleDescription(u"Click for the Wardlamp panel, right-click for its menu"_s);
 }
 
 void TrayIcon::hide()

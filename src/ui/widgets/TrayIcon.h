@@ -6,6 +6,7 @@
 #include <QRect>
 
 class QSystemTrayIcon;
+class QWidget;
 
 namespace Wardlamp {
 
@@ -43,7 +44,11 @@ Q_SIGNALS:
     // empty when the tray does not report it).
     void panelRequested(const QRect& anchor);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    static void nameIconWindow(QWidget* window);
     void updateIcon();
 
     ServerSummary& m_summary;
