@@ -107,15 +107,17 @@ QString DaemonOptions::helpText()
           "or from WL_SEED_SERVERS or --servers, which leave the saved list alone.\n"
           "\nExit status:\n"
           "  0  every server ended in an orderly way, or all were stopped on request\n"
-          "  1  with --until-stopped: a server ended in error (could not start, crashed, exited non-zero)\n"
-          "  2  bad usage or bad input (unreadable or invalid servers file); nothing was started\n"
+          "  1  with --until-stopped: a server ended in error (could not start, crashed, exited non-zero);\n"
+          "     for a verb: what it was asked to do failed\n"
+          "  2  bad usage or bad input (unreadable or invalid servers file); nothing was started or changed\n"
           "  3  remote access is on (or a remote command was given) but wardlampd-remote.so, which is built\n"
           "     beside wardlampd, cannot be loaded; nothing was started\n"
           "  4  another process (wardlampd or the desktop app) supervises this configuration\n"
           "  5  the verb needs running servers and nothing supervises this configuration\n"
           "  6  a supervisor runs but its control socket does not answer\n"
           "  7  no server, or more than one, fits the name given\n"
-          "  8  this configuration's lock and control socket cannot be set up (no private folder for them)\n"_s;
+          "  8  this configuration's lock and control socket cannot be set up (no private folder for them,\n"
+          "     or the lock file cannot be locked)\n"_s;
 }
 
 } // namespace Wardlamp
