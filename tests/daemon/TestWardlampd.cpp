@@ -430,6 +430,9 @@ private Q_SLOTS:
     void noPrivateFolderForTheControlSocket()
     {
         QFETCH(QStringList, arguments);
+        // The tmpfs laid over /tmp would hide a program built below it.
+        if (QFileInfo(program()).canonicalFilePath().startsWith(u"/tmp/"_s))
+            QSKIP("the build lives under /tmp, which this test covers with an empty tmpfs");
         QProcessEnvironment env = environment();
         env.remove(u"XDG_RUNTIME_DIR"_s);
         QProcess probe;
