@@ -533,31 +533,47 @@ void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
     // The recent lines of every server, but within the send budget shared out
     // among them: of very long lines, the newest that fit (at least one each).
     const qsizetype share = std::max(sendBudget() / ids.size(), maxAppendTextBytes);
+    bool held = false;
     for (const QUuid& id : ids) {
         const LogRing& logs = m_manager->state(id).logs;
-        // The recent lines, and every line after the last one forwarded: the
-        // backlog also stands for the lines the controllers present are owed.
-        const std::optional<quint64> forwarded = m_logs.cursor(id);
-        // Whether the line before `first` belongs in the backlog too.
-        auto wanted = [&](int first) {
-            return logs.size() - first < recentLogBacklog || (forwarded && logs.seqAt(first - 1) > *forwarded);
-        };
-        int first = logs.size();
+        // The backlog also stands for the lines the controllers present are
+        // owed: those captured that the log no longer holds (evicted or
+        // cleared since), then the log's lines after the last one forwarded.
+        // They go first within the share; what does not fit stays owed and
+        // follows in order with the next lines forwarded.
+        const std::optional<quint64> forwarded = m_logs.owedAfter(id);
+        const int end = forwarded ? logs.indexAfterSeq(*forwarded) : logs.size();
+        QList<LogLine> owed;
+        if (forwarded) {
+            bool more = false;
+            owed = m_logs.take(id, logs, share, &more);
+            held = held || more;
+        } else {
+            // Nothing was accounted for yet: the older lines are passed over.
+            m_logs.markSentThrough(id, logs.lastSeq());
+        }
         qsizetype cost = 0;
-        while (first > 0 && wanted(first)) {
+        for (const LogLine& line : std::as_const(owed))
+            cost += LogForwarder::wireCost(line);
+        // Then, ahead of them, the lines already forwarded, newest first, for
+        // the controller that has just come.
+        int first = end;
+        while (first > 0 && end - first + owed.size() < recentLogBacklog) {
             const qsizetype lineCost = LogForwarder::wireCost(logs.at(first - 1));
-            if (first < logs.size() && cost + lineCost > share)
+            if ((first < end || !owed.isEmpty()) && cost + lineCost > share)
                 break;
             cost += lineCost;
             --first;
         }
         QList<LogLine> lines;
-        lines.reserve(logs.size() - first);
-        for (int i = first; i < logs.size(); ++i)
+        lines.reserve(end - first + owed.size());
+        for (int i = first; i < end; ++i)
             lines.append(logs.at(i));
+        lines.append(owed);
         sendLines(id, lines);
-        m_logs.markSentThrough(id, logs.lastSeq());
     }
+    if (held && !m_logRetry.isActive())
+        m_logRetry.start();
 }
 
 void RemoteAgent::sendLines(const QUuid& id, const QList<LogLine>& lines)

@@ -213,6 +213,41 @@ private Q_SLOTS:
         QCOMPARE(shownInOrder(present->lineTexts(m_api.id)), all);
     }
 
+    // Fault: a join's backlog took only what the log held and then counted
+    // every line as sent, so lines captured for the controllers already
+    // present that the log no longer held (evicted at its cap, or cleared)
+    // never reached them (seen in the soak as lines lost around a clear).
+    void joinBacklogKeepsWhatPresentControllersAreOwed_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("evicted at the cap") << 2600 << false;
+        QTest::newRow("cleared") << 10 << true;
+    }
+    void joinBacklogKeepsWhatPresentControllersAreOwed()
+    {
+        QFETCH(int, count);
+        QFETCH(bool, clear);
+        // No push but the join's: every line below is still owed at the join.
+        RemoteAgentOptions options;
+        options.pushDelay = options.maxPushDelay = std::chrono::hours(1);
+        auto present = connectedControllerWith({ m_api }, options);
+        QVERIFY(joinAndSettle(*present));
+        QStringList expected;
+        for (int i = 0; i < count; ++i) {
+            expected.append(u"owed %1"_s.arg(i));
+            m_rig->manager.appendLog(m_api.id, expected.last(), false);
+        }
+        if (clear)
+            m_rig->manager.clearLogs(m_api.id);
+        expected.append(u"last"_s);
+        m_rig->manager.appendLog(m_api.id, expected.last(), false);
+        TestController joining(m_relay.url(), *m_rig->pairing.secret());
+        QVERIFY(joining.join());
+        QTRY_VERIFY_WITH_TIMEOUT(joining.lineTexts(m_api.id).contains(u"last"_s), waitMs(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(present->lineTexts(m_api.id), expected, waitMs(10000));
+    }
+
     void twoControllersCountedApart()
     {
         auto first = connectedControllerWith({ m_api });
