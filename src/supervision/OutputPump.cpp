@@ -442,8 +442,12 @@ qsizetype OutputPump::readStream(Entry& entry, Kind kind, qsizetype limit, bool 
             // pipe holds more, the drain waits a little here for a block the
             // main thread gives back.
             m_readChunk = newChunk(m_bulk);
-            if (!m_readChunk && drain && hasUnread())
+            if (!m_readChunk && drain && hasUnread()) {
+                // The blocks may all be held by this run's own lines, read in
+                // this very drain: they come back only once those are taken.
+                publish(entry, true, true);
                 m_readChunk = newChunkWithin(m_bulk, m_limits.drainMemoryWait);
+            }
             if (!m_readChunk) {
                 starved = true;
                 break;
