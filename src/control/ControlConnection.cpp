@@ -82,6 +82,7 @@ void ControlConnection::handleOutboxNews()
         return;
     }
     maybeFinishClosing();
+    updateIdleTimer();
 }
 
 void ControlConnection::handleReadable()
@@ -191,9 +192,18 @@ void ControlConnection::handleRequestTimeout()
 void ControlConnection::updateIdleTimer()
 {
     const bool idle = m_fd >= 0 && !m_closing && !m_peerDone && m_calls.isEmpty() && !m_framer.hasPartialLine();
-    if (!idle)
+    if (!idle) {
         m_idleTimer.stop();
-    else if (!m_idleTimer.isActive())
+        return;
+    }
+    if (!m_outbox->isEmpty()) {
+        // A client still reading its last answer (a long log into a pager)
+        // is not idle: the wait starts once it has read everything.
+        m_idleTimer.stop();
+        m_outbox->setWantsEmpty(true);
+        return;
+    }
+    if (!m_idleTimer.isActive())
         m_idleTimer.start();
 }
 

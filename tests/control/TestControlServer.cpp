@@ -356,6 +356,47 @@ private Q_SLOTS:
         QTRY_COMPARE(lastSeq(follower), 1);
     }
 
+    // Fault: the idle time ran while a long answer was still queued for a
+    // client reading it slowly (a log into a pager), which then found an
+    // error after its answer and the connection closed.
+    void clientStillReadingItsAnswerIsNotIdle()
+    {
+        ControlServer::Options quick = options();
+        quick.idleTimeout = std::chrono::milliseconds(waitMs(300));
+        quick.maxQueuedBytes = 16 * 1024 * 1024;
+        m_socket = m_env->path(u"s%1.sock"_s.arg(++m_count));
+        m_server = std::make_unique<ControlServer>(m_verbs, quick);
+        QCOMPARE(m_server->listen(m_socket), std::nullopt);
+        m_streams.clear();
+
+        RawControlClient reader(m_socket);
+        QVERIFY(reader.send(R"({"v":1,"id":7,"verb":"stream"})"
+                            "\n"));
+        QTRY_COMPARE(m_streams.size(), 1);
+        // 4 MiB: far more than the socket holds, so most of it waits queued.
+        constexpr int total = 4000;
+        const QByteArray pad(1000, 'p');
+        for (int seq = 1; seq <= total; ++seq)
+            QVERIFY(
+                m_streams.first()->sharedEvent("{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}", 1));
+        m_streams.first()->reply();
+        // Three idle times pass while the client reads nothing.
+        QTest::qWait(int(3 * quick.idleTimeout.count()));
+        QTRY_VERIFY_WITH_TIMEOUT(reader.messages().size() >= total + 3, waitMs(30000));
+        QElapsedTimer sinceRead;
+        sinceRead.start();
+        QCOMPARE(lastSeq(reader), total);
+        const ControlMessage answer = reader.messages().at(total + 2);
+        QCOMPARE(answer.kind, ControlMessage::Kind::reply);
+        QVERIFY(answer.ok);
+        // Read to the end, it is idle now, and closed an idle time later.
+        QTRY_VERIFY_WITH_TIMEOUT(reader.closedByServer(), waitMs(10000));
+        QVERIFY2(sinceRead.elapsed() >= quick.idleTimeout.count() * 8 / 10,
+            qPrintable(u"closed %1 ms after the answer was read"_s.arg(sinceRead.elapsed())));
+        QCOMPARE(reader.messages().size(), total + 4);
+        QVERIFY(reader.messages().last().error.message.startsWith(u"no request came for "_s));
+    }
+
     void tooManyConnectionsAreRefused()
     {
         std::vector<std::unique_ptr<RawControlClient>> clients;
