@@ -26,6 +26,7 @@ LineLedger::Tally& LineLedger::Tally::operator+=(const Tally& other)
     resent += other.resent;
     duplicated += other.duplicated;
     outOfOrder += other.outOfOrder;
+    arrivedLate += other.arrivedLate;
     lost += other.lost;
     beyondBacklog += other.beyondBacklog;
     clearedAway += other.clearedAway;
@@ -36,6 +37,15 @@ QList<PrintedLine> LineLedger::take(const QList<WireLogLine>& lines, int epoch)
 {
     QList<PrintedLine> shown;
     Tally& tally = m_byEpoch[epoch];
+    if (lines.size() >= m_backlogLines) {
+        // A backlog: what is older than its first line was never promised.
+        if (const auto first = PrintedLine::parse(lines.first().text)) {
+            Run& run = m_runs[first->server + u' ' + QString::number(first->pid)];
+            const auto start = run.backlogStarts.constFind(epoch);
+            if (start == run.backlogStarts.cend() || *start > first->seq)
+                run.backlogStarts.insert(epoch, first->seq);
+        }
+    }
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const WireLogLine& wire = lines[i];
         if (m_ids.contains(wire.id)) {
@@ -52,9 +62,18 @@ QList<PrintedLine> LineLedger::take(const QList<WireLogLine>& lines, int epoch)
             continue;
         }
         run.seen.insert(line->seq);
+        const double date = wire.date.msSinceEpoch;
+        run.dates.insert(line->seq, date);
         ++tally.shown;
         shown.append(*line);
         if (line->seq <= run.maxSeq) {
+            // Shown after every line dated no later than it: out of order if
+            // that includes the next line of its run already shown.
+            const auto next = run.dates.upperBound(line->seq);
+            if (next == run.dates.cend() || *next > date) {
+                ++tally.arrivedLate;
+                continue;
+            }
             ++tally.outOfOrder;
             if (m_traceLeft > 0 && m_traceLeft--)
                 std::fprintf(stderr, "late: %s %lld seq %lld after %lld, line %lld of an append of %lld, epoch %d\n",
@@ -63,12 +82,19 @@ QList<PrintedLine> LineLedger::take(const QList<WireLogLine>& lines, int epoch)
             continue;
         }
         if (line->seq > run.maxSeq + 1) {
-            Gap gap { run.maxSeq + 1, line->seq - 1, epoch, Excuse::none };
             const bool away = epoch > run.epochAtMax;
+            Gap gap { run.maxSeq + 1, line->seq - 1, epoch, Excuse::none, away };
             if (away && i == 0 && lines.size() >= m_backlogLines)
                 gap.excuse = Excuse::beyondBacklog;
             else if (away && m_clears.value(line->server) > run.clearsAtMax)
                 gap.excuse = Excuse::cleared;
+            if (gap.excuse == Excuse::none && m_traceLeft > 0 && m_traceLeft--)
+                std::fprintf(stderr,
+                    "gap: %s %lld seq %lld..%lld before line %lld of an append of %lld, epoch %d (last shown in "
+                    "epoch %d), clears %d (%d at the last shown)\n",
+                    qPrintable(line->server), qlonglong(line->pid), qlonglong(gap.from), qlonglong(gap.to),
+                    qlonglong(i), qlonglong(lines.size()), epoch, run.epochAtMax, m_clears.value(line->server),
+                    run.clearsAtMax);
             run.gaps.append(gap);
         }
         run.maxSeq = line->seq;
@@ -83,18 +109,23 @@ void LineLedger::finish()
     for (const Run& run : std::as_const(m_runs)) {
         for (const Gap& gap : run.gaps) {
             qint64 missing = 0;
-            for (qint64 seq = gap.from; seq <= gap.to; ++seq)
-                missing += run.seen.contains(seq) ? 0 : 1;
+            qint64 older = 0; // missing and older than the epoch's backlog
+            const qint64 backlogStart = gap.away ? run.backlogStarts.value(gap.epoch, -1) : -1;
+            for (qint64 seq = gap.from; seq <= gap.to; ++seq) {
+                if (!run.seen.contains(seq))
+                    ++(seq < backlogStart ? older : missing);
+            }
             Tally& tally = m_byEpoch[gap.epoch];
             switch (gap.excuse) {
             case Excuse::none:
                 tally.lost += missing;
+                tally.beyondBacklog += older;
                 break;
             case Excuse::beyondBacklog:
-                tally.beyondBacklog += missing;
+                tally.beyondBacklog += missing + older;
                 break;
             case Excuse::cleared:
-                tally.clearedAway += missing;
+                tally.clearedAway += missing + older;
                 break;
             }
         }

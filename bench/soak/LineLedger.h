@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QUuid>
@@ -25,14 +26,18 @@ struct PrintedLine {
 // What one controller was shown, judged against what the agent promises.
 //
 // Lines are shown once by id (the agent resends lines it already sent after a
-// reconnection, by design; a controller drops those by id). Among the lines
-// shown, each printer run (server and pid) must be a gapless, ordered, single
-// sequence. A gap is no fault when the controller was away in between
-// (`epoch` advanced: it reconnected) and the line after the gap opens a log
-// append of at least `backlogLines`: that is the agent's backlog of a
-// server's recent lines, and what is older was never promised. A gap over a
-// log cleared while the controller was away is no fault either. Everything
-// else missing at the end is lost.
+// reconnection, by design; a controller drops those by id), in the order of
+// their dates, equal dates in their order of arrival, as the controllers we
+// ship show them: a backlog may arrive after live lines newer than it (the
+// relay hands a controller that has just joined whatever the agent sends
+// before the agent has heard of the join), and its lines take their place by
+// date. Among the lines shown, each printer run (server and pid) must be a
+// gapless, ordered, single sequence. Lines missing where the controller was
+// away (`epoch` advanced: it reconnected) are no fault when they are older
+// than the agent's backlog of that server's recent lines (the first line of a
+// log append of at least `backlogLines`): what is older was never promised. A
+// gap over a log cleared while the controller was away is no fault either.
+// Everything else missing at the end is lost.
 class LineLedger {
 public:
     struct Tally {
@@ -40,6 +45,7 @@ public:
         qint64 resent = 0; // same line id again: dropped, as every controller does
         qint64 duplicated = 0; // a printed line shown twice under two ids
         qint64 outOfOrder = 0; // shown after a later line of its run
+        qint64 arrivedLate = 0; // arrived after a later line of its run, shown before it by date (no fault)
         qint64 lost = 0;
         qint64 beyondBacklog = 0; // missing, older than the backlog (no fault)
         qint64 clearedAway = 0; // missing, cleared while away (no fault)
@@ -71,13 +77,16 @@ private:
         qint64 to = 0; // inclusive
         int epoch = 0;
         Excuse excuse = Excuse::none;
+        bool away = false; // the controller reconnected since the line before it
     };
     struct Run {
         qint64 maxSeq = -1;
         int epochAtMax = -1;
         int clearsAtMax = 0;
         QSet<qint64> seen;
+        QMap<qint64, double> dates; // of the lines shown, by sequence number
         QList<Gap> gaps;
+        QHash<int, qint64> backlogStarts; // per epoch: the first line of a backlog
     };
 
     int m_backlogLines;

@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 
+#include <cstdio>
+
 namespace Wardlamp::Soak {
 
 SoakController::SoakController(const QUrl& relay, const SecretBytes& secret, int backlogLines, QObject* parent)
@@ -23,6 +25,8 @@ void SoakController::handleEvent(const RelayClient::Event& event)
     case RelayClient::Event::Kind::connected:
         if (m_connections++ > 0)
             ++m_epoch;
+        if (m_traceAppends)
+            std::fprintf(stderr, "%lld controller %d connected, epoch %d\n", qlonglong(now), m_number, m_epoch);
         if (!m_recoveries.empty() && !m_recoveries.back().connectedMs)
             m_recoveries.back().connectedMs = now;
         return;
@@ -50,6 +54,14 @@ void SoakController::handleMessage(const PeerMessage& message)
     }
     if (message.type != PeerMessage::MessageType::logAppend || !message.lines)
         return;
+    if (m_traceAppends && !message.lines->isEmpty()) {
+        const auto first = PrintedLine::parse(message.lines->first().text);
+        const auto last = PrintedLine::parse(message.lines->last().text);
+        if (first && last)
+            std::fprintf(stderr, "%lld controller %d append %s %lld seq %lld..%lld (%lld lines), epoch %d\n",
+                qlonglong(now), m_number, qPrintable(first->server), qlonglong(first->pid), qlonglong(first->seq),
+                qlonglong(last->seq), qlonglong(message.lines->size()), m_epoch);
+    }
     for (const PrintedLine& line : m_ledger.take(*message.lines, m_epoch)) {
         m_lastLineMs[line.server] = now;
         if (!m_recoveries.empty()) {

@@ -64,6 +64,10 @@ private:
     QHash<QString, int> m_acks;
     int m_connections = 0;
     int m_epoch = 0;
+    // WL_SOAK_TRACE_APPENDS=1: every connection and log append, on stderr.
+    const bool m_traceAppends = qEnvironmentVariableIntValue("WL_SOAK_TRACE_APPENDS") > 0;
+    const int m_number = ++s_count;
+    static inline int s_count = 0;
     int m_undecryptable = 0;
 };
 

@@ -317,9 +317,11 @@ void SoakRun::report()
         total += t;
         std::printf("\ncontroller %zu: %lld lines shown, %lld resent (dropped by id), %d reconnections, "
                     "%d undecryptable\n"
-                    "  missing but never promised: %lld older than the %d-line backlog, %lld cleared while away\n",
+                    "  missing but never promised: %lld older than the %d-line backlog, %lld cleared while away\n"
+                    "  arrived after newer lines, shown in their place by date: %lld\n",
             c + 1, qlonglong(t.shown), qlonglong(t.resent), m_controllers[c]->epoch(),
-            m_controllers[c]->undecryptable(), qlonglong(t.beyondBacklog), backlogLines, qlonglong(t.clearedAway));
+            m_controllers[c]->undecryptable(), qlonglong(t.beyondBacklog), backlogLines, qlonglong(t.clearedAway),
+            qlonglong(t.arrivedLate));
         const LineLedger::Tally first = m_controllers[c]->ledger().byEpoch().value(0);
         if (first.lost || first.duplicated || first.outOfOrder)
             std::printf("  before the first kill: lost %lld, duplicated %lld, out of order %lld\n",

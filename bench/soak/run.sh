@@ -13,7 +13,7 @@
 # Environment: WL_SOAK_SECONDS=300, WL_SOAK_KILLS=20 (a short run:
 # WL_SOAK_SECONDS=40 WL_SOAK_KILLS=4), WL_SOAK_SERVERS=5,
 # WL_SOAK_LINES_PER_SECOND=2000, WL_SOAK_COMMAND_EVERY_MS=3000, WL_SOAK_SEED,
-# WL_SOAK_TRACE=N (print the first N lines shown out of order, on stderr).
+# WL_SOAK_TRACE=N (print the first N lines shown out of order and gaps not excused, on stderr).
 set -euo pipefail
 
 build=${1:?usage: run.sh BUILD_DIR}
