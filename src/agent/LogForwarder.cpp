@@ -19,19 +19,6 @@ std::optional<quint64> LogForwarder::cursor(const QUuid& id) const
     return *found;
 }
 
-std::optional<quint64> LogForwarder::owedAfter(const QUuid& id)
-{
-    if (const std::optional<quint64> found = cursor(id))
-        return found;
-    const auto held = m_pending.constFind(id);
-    if (held == m_pending.cend() || held->lines.isEmpty())
-        return std::nullopt;
-    const quint64 first = held->lines.first().seq;
-    const quint64 before = first > 0 ? first - 1 : 0;
-    m_cursors.insert(id, before);
-    return before;
-}
-
 void LogForwarder::advance(const QUuid& id, quint64 seq)
 {
     quint64& current = m_cursors[id];

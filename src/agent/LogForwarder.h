@@ -55,10 +55,6 @@ public:
     void markSentThrough(const QUuid& id, quint64 seq);
 
     std::optional<quint64> cursor(const QUuid& id) const;
-    // Where the lines still owed to the controllers present begin: after the
-    // cursor. With no cursor yet but lines captured (nothing forwarded since
-    // a controller came), the cursor is set just before the first of those.
-    std::optional<quint64> owedAfter(const QUuid& id);
     // Ids with captured lines waiting (they may have left the manager's states).
     QList<QUuid> pendingIds() const { return m_pending.keys(); }
 

@@ -280,7 +280,7 @@ void RemoteAgent::handleEnvelope(const Envelope& envelope)
         // get those in order too.
         if (!publishSnapshot(true))
             return;
-        sendLogBacklog(std::nullopt);
+        sendLogBacklog(std::nullopt, 1);
         forwardNewLogs();
         return;
     case Envelope::Kind::peerLeave: {
@@ -344,7 +344,7 @@ void RemoteAgent::takeCensus(qint64 controllers)
     // the controllers found here get the recent lines, as on a join. (With a
     // count carried over, that push sent them the whole logs already.)
     if (before == 0 && controllers > 0)
-        sendLogBacklog(std::nullopt);
+        sendLogBacklog(std::nullopt, controllers);
 }
 
 void RemoteAgent::handleMessage(const PeerMessage& message)
@@ -377,7 +377,7 @@ void RemoteAgent::handleMessage(const PeerMessage& message)
         return;
     }
     case PeerMessage::MessageType::subscribeLogs:
-        sendLogBacklog(message.serverId);
+        sendLogBacklog(message.serverId, 0);
         return;
     case PeerMessage::MessageType::requestSnapshot:
         pushSnapshot(true);
@@ -519,7 +519,7 @@ void RemoteAgent::forwardNewLogs()
         m_logRetry.start();
 }
 
-void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
+void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId, qint64 newcomers)
 {
     if (!m_client || !m_manager || !m_contentKey)
         return;
@@ -533,15 +533,21 @@ void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
     // The recent lines of every server, but within the send budget shared out
     // among them: of very long lines, the newest that fit (at least one each).
     const qsizetype share = std::max(sendBudget() / ids.size(), maxAppendTextBytes);
+    // Controllers that were here before are owed every line not yet forwarded
+    // to them; with no cursor yet that is the whole log (the push after a
+    // reconnection, or every push, has not got to it). With nobody here
+    // before, the lines older than the backlog were never owed to anyone.
+    const bool othersPresent = m_controllerCount > newcomers;
     bool held = false;
     for (const QUuid& id : ids) {
         const LogRing& logs = m_manager->state(id).logs;
-        // The backlog also stands for the lines the controllers present are
-        // owed: those captured that the log no longer holds (evicted or
-        // cleared since), then the log's lines after the last one forwarded.
-        // They go first within the share; what does not fit stays owed and
-        // follows in order with the next lines forwarded.
-        const std::optional<quint64> forwarded = m_logs.owedAfter(id);
+        // What the controllers present are owed goes first within the share:
+        // the captured lines that the log no longer holds (evicted or cleared
+        // since), then the log's lines after the last one forwarded. What does
+        // not fit stays owed and follows in order with the next lines forwarded.
+        std::optional<quint64> forwarded = m_logs.cursor(id);
+        if (!forwarded && othersPresent)
+            forwarded = 0;
         const int end = forwarded ? logs.indexAfterSeq(*forwarded) : logs.size();
         QList<LogLine> owed;
         if (forwarded) {
@@ -549,7 +555,6 @@ void RemoteAgent::sendLogBacklog(const std::optional<QUuid>& serverId)
             owed = m_logs.take(id, logs, share, &more);
             held = held || more;
         } else {
-            // Nothing was accounted for yet: the older lines are passed over.
             m_logs.markSentThrough(id, logs.lastSeq());
         }
         qsizetype cost = 0;

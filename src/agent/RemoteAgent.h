@@ -105,7 +105,10 @@ public:
     void schedulePush();
     void pushSnapshot(bool force);
     std::optional<Snapshot> buildSnapshot() const;
-    void sendLogBacklog(const std::optional<QUuid>& serverId);
+    // The recent lines of one server or all, for `newcomers` controllers that
+    // have just come (0: one already here asked), and with them every line
+    // still owed to the controllers that were here before.
+    void sendLogBacklog(const std::optional<QUuid>& serverId, qint64 newcomers);
 
 Q_SIGNALS:
     void stateChanged(const Wardlamp::ConnectionState& state);
