@@ -385,13 +385,17 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(reader.messages().size() >= total + 3, waitMs(30000));
         QElapsedTimer sinceRead;
         sinceRead.start();
+        QCOMPARE(reader.messages().size(), total + 3);
         QCOMPARE(lastSeq(reader), total);
         const ControlMessage answer = reader.messages().at(total + 2);
         QCOMPARE(answer.kind, ControlMessage::Kind::reply);
         QVERIFY(answer.ok);
-        // Read to the end, it is idle now, and closed an idle time later.
+        QVERIFY(!reader.closedByServer());
+        // Read to the end, it is idle now, and closed an idle time later (the
+        // time runs from the last bytes going out, which can come a polling
+        // step before this client read them).
         QTRY_VERIFY_WITH_TIMEOUT(reader.closedByServer(), waitMs(10000));
-        QVERIFY2(sinceRead.elapsed() >= quick.idleTimeout.count() * 8 / 10,
+        QVERIFY2(sinceRead.elapsed() >= quick.idleTimeout.count() / 2,
             qPrintable(u"closed %1 ms after the answer was read"_s.arg(sinceRead.elapsed())));
         QCOMPARE(reader.messages().size(), total + 4);
         QVERIFY(reader.messages().last().error.message.startsWith(u"no request came for "_s));
