@@ -1,5 +1,6 @@
 #include "LineLedger.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace Wardlamp::Soak {
@@ -38,11 +39,16 @@ QList<PrintedLine> LineLedger::take(const QList<WireLogLine>& lines, int epoch)
     QList<PrintedLine> shown;
     Tally& tally = m_byEpoch[epoch];
     if (lines.size() >= m_backlogLines) {
-        // A backlog: what is older than its first line was never promised.
+        // A backlog: what is older than its first line was never promised. It
+        // is the run's first append since the controller came back, or one
+        // that reaches back behind lines already shown; a long live append
+        // later in the epoch is neither.
         if (const auto first = PrintedLine::parse(lines.first().text)) {
             Run& run = m_runs[first->server + u' ' + QString::number(first->pid)];
+            const bool firstSinceBack = run.epochAtMax < epoch;
+            const bool reachesBack = first->seq <= run.maxSeq;
             const auto start = run.backlogStarts.constFind(epoch);
-            if (start == run.backlogStarts.cend() || *start > first->seq)
+            if ((firstSinceBack || reachesBack) && (start == run.backlogStarts.cend() || *start > first->seq))
                 run.backlogStarts.insert(epoch, first->seq);
         }
     }
@@ -67,10 +73,16 @@ QList<PrintedLine> LineLedger::take(const QList<WireLogLine>& lines, int epoch)
         ++tally.shown;
         shown.append(*line);
         if (line->seq <= run.maxSeq) {
-            // Shown after every line dated no later than it: out of order if
-            // that includes the next line of its run already shown.
+            // A backlog that came after live lines, when the controller had
+            // just come back, fills the gap in front of them: shown after
+            // every line dated no later than it, it takes its place unless
+            // that includes the next line of its run already shown. Any
+            // other line that comes late is out of order.
+            const bool fillsGapSinceBack = std::any_of(run.gaps.cbegin(), run.gaps.cend(), [&](const Gap& gap) {
+                return gap.away && gap.epoch == epoch && gap.from <= line->seq && line->seq <= gap.to;
+            });
             const auto next = run.dates.upperBound(line->seq);
-            if (next == run.dates.cend() || *next > date) {
+            if (fillsGapSinceBack && (next == run.dates.cend() || *next > date)) {
                 ++tally.arrivedLate;
                 continue;
             }

@@ -27,11 +27,12 @@ struct PrintedLine {
 //
 // Lines are shown once by id (the agent resends lines it already sent after a
 // reconnection, by design; a controller drops those by id), in the order of
-// their dates, equal dates in their order of arrival, as the controllers we
-// ship show them: a backlog may arrive after live lines newer than it (the
-// relay hands a controller that has just joined whatever the agent sends
-// before the agent has heard of the join), and its lines take their place by
-// date. Among the lines shown, each printer run (server and pid) must be a
+// their dates, equal dates in their order of arrival, as the web controller
+// shows them: a backlog may arrive after live lines newer than it (the relay
+// hands a controller that has just joined whatever the agent sends before the
+// agent has heard of the join), and its lines take their place by date. Only
+// such lines, filling the gap of a controller that has just come back, are
+// excused for arriving late. Among the lines shown, each printer run (server and pid) must be a
 // gapless, ordered, single sequence. Lines missing where the controller was
 // away (`epoch` advanced: it reconnected) are no fault when they are older
 // than the agent's backlog of that server's recent lines (the first line of a
@@ -45,7 +46,7 @@ public:
         qint64 resent = 0; // same line id again: dropped, as every controller does
         qint64 duplicated = 0; // a printed line shown twice under two ids
         qint64 outOfOrder = 0; // shown after a later line of its run
-        qint64 arrivedLate = 0; // arrived after a later line of its run, shown before it by date (no fault)
+        qint64 arrivedLate = 0; // a backlog's line after live ones, shown before them by date (no fault)
         qint64 lost = 0;
         qint64 beyondBacklog = 0; // missing, older than the backlog (no fault)
         qint64 clearedAway = 0; // missing, cleared while away (no fault)

@@ -11,10 +11,10 @@ namespace {
 // Ranges "FROM..TO" joined by commas, each with "@DATE" to date every line of
 // it DATE (otherwise each line's date is its sequence number); lines of server
 // "s" run 1.
-QList<WireLogLine> append(const QString& spec)
+QList<WireLogLine> append(const QString& ranges)
 {
     QList<WireLogLine> lines;
-    for (const QString& part : spec.split(u',')) {
+    for (const QString& part : ranges.split(u',')) {
         const QStringList dated = part.split(u'@');
         const qint64 from = dated.first().section(u".."_s, 0, 0).toLongLong();
         const qint64 to = dated.first().section(u".."_s, 1).toLongLong();
@@ -57,6 +57,12 @@ private Q_SLOTS:
             << QStringList { u"0..3/0"_s, u"20..22/1"_s, u"15..22/1"_s } << 0ll << 0ll << 5ll << 11ll;
         QTest::newRow("away: live lines, backlog missing one")
             << QStringList { u"0..3/0"_s, u"20..22/1"_s, u"14..17,19..22/1"_s } << 1ll << 0ll << 5ll << 10ll;
+        // A backlog too short to be known as one excuses nothing, and a long
+        // live append after it is no backlog either.
+        QTest::newRow("away: a long live append later is no backlog")
+            << QStringList { u"0..3/0"_s, u"20..22/1"_s, u"15..17/1"_s, u"23..30/1"_s } << 13ll << 0ll << 3ll << 0ll;
+        QTest::newRow("late while present is out of order, dates or not")
+            << QStringList { u"0..3/0"_s, u"5..6/0"_s, u"4..4/0"_s } << 0ll << 1ll << 0ll << 0ll;
         QTest::newRow("late line dated as a later one is shown after it")
             << QStringList { u"0..3@5/0"_s, u"5..6@5/0"_s, u"4..4@5/0"_s } << 0ll << 1ll << 0ll << 0ll;
     }
@@ -64,8 +70,8 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, appends);
         LineLedger ledger(5);
-        for (const QString& spec : std::as_const(appends))
-            ledger.take(append(spec.section(u'/', 0, 0)), spec.section(u'/', 1).toInt());
+        for (const QString& appended : std::as_const(appends))
+            ledger.take(append(appended.section(u'/', 0, 0)), appended.section(u'/', 1).toInt());
         ledger.finish();
         const LineLedger::Tally total = ledger.total();
         QTEST(total.lost, "lost");
