@@ -20,7 +20,8 @@
 #   WL_BENCH_LINES=1000000     lines per ingestion run
 #   WL_BENCH_IDLE_SECONDS=30   idle window
 #   WL_BENCH_ONLY="ingest memory idle stop port marginal"   a subset of the benchmarks
-#   WL_BENCH_MARGINAL_LINES="200000 1000000"   the two line counts of the slope
+#   WL_BENCH_MARGINAL_LINES="1000000 5000000"  the two line counts of the slope (at
+#                              200,000 the fixed costs still move the slope by 50%)
 #   WL_BENCH_PEERS="supervisord concurrently pm2"   peers to measure (empty: none)
 #   WL_BENCH_NPM_PREFIX=DIR    reuse an npm prefix holding pm2 and concurrently
 #                              (default: `npm install` into a fresh temporary one)
@@ -42,7 +43,7 @@ runs=${WL_BENCH_RUNS:-5}
 lines=${WL_BENCH_LINES:-1000000}
 idleSeconds=${WL_BENCH_IDLE_SECONDS:-30}
 only=${WL_BENCH_ONLY:-ingest memory idle stop port marginal}
-marginalLines=${WL_BENCH_MARGINAL_LINES:-200000 1000000}
+marginalLines=${WL_BENCH_MARGINAL_LINES:-1000000 5000000}
 peers=${WL_BENCH_PEERS-supervisord concurrently pm2}
 lineBytes=80
 
