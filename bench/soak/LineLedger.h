@@ -28,16 +28,18 @@ struct PrintedLine {
 // Lines are shown once by id (the agent resends lines it already sent after a
 // reconnection, by design; a controller drops those by id), in the order of
 // their dates, equal dates in their order of arrival, as the web controller
-// shows them: a backlog may arrive after live lines newer than it (the relay
+// shows them. A backlog may arrive after live lines newer than it (the relay
 // hands a controller that has just joined whatever the agent sends before the
-// agent has heard of the join), and its lines take their place by date. Only
-// such lines, filling the gap of a controller that has just come back, are
-// excused for arriving late. Among the lines shown, each printer run (server and pid) must be a
-// gapless, ordered, single sequence. Lines missing where the controller was
-// away (`epoch` advanced: it reconnected) are no fault when they are older
-// than the agent's backlog of that server's recent lines (the first line of a
-// log append of at least `backlogLines`): what is older was never promised. A
-// gap over a log cleared while the controller was away is no fault either.
+// agent has heard of the join): its lines take their place by date. Only such
+// lines, filling the gap of a controller that has just come back, are excused
+// for arriving late.
+//
+// Among the lines shown, each printer run (server and pid) must be a gapless,
+// ordered, single sequence. Lines missing where the controller was away
+// (`epoch` advanced: it reconnected) are no fault when they are older than the
+// agent's backlog of that server's recent lines (the first line of a log
+// append of at least `backlogLines`): what is older was never promised. A gap
+// over a log cleared while the controller was away is no fault either.
 // Everything else missing at the end is lost.
 class LineLedger {
 public:
