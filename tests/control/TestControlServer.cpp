@@ -285,9 +285,8 @@ private Q_SLOTS:
 
         // 8 MiB for each, 32 times the bound of what may wait for a client.
         constexpr int total = 8000;
-        const QByteArray pad(1000, 'p');
         for (int seq = 1; seq <= total; ++seq) {
-            const QByteArray body = "{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}";
+            const QByteArray body = paddedEvent(seq);
             for (const QPointer<ControlCall>& stream : std::as_const(m_streams))
                 QVERIFY(stream && stream->sharedEvent(body, 1));
         }
@@ -312,10 +311,8 @@ private Q_SLOTS:
                             "\n"));
         QTRY_COMPARE(m_streams.size(), 1);
         constexpr int total = 100; // about 100 KiB, under the bound
-        const QByteArray pad(1000, 'p');
         for (int seq = 1; seq <= total; ++seq)
-            QVERIFY(
-                m_streams.first()->sharedEvent("{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}", 1));
+            QVERIFY(m_streams.first()->sharedEvent(paddedEvent(seq), 1));
         QTRY_COMPARE(lastSeq(client), total);
         QCOMPARE(accounted(client), total);
         QCOMPARE(skippedIn(client), 0);
@@ -375,10 +372,8 @@ private Q_SLOTS:
         QTRY_COMPARE(m_streams.size(), 1);
         // 4 MiB: far more than the socket holds, so most of it waits queued.
         constexpr int total = 4000;
-        const QByteArray pad(1000, 'p');
         for (int seq = 1; seq <= total; ++seq)
-            QVERIFY(
-                m_streams.first()->sharedEvent("{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}", 1));
+            QVERIFY(m_streams.first()->sharedEvent(paddedEvent(seq), 1));
         m_streams.first()->reply();
         // Three idle times pass while the client reads nothing.
         QTest::qWait(int(3 * quick.idleTimeout.count()));
@@ -524,6 +519,13 @@ private:
     }
 
     // The seq of the last event received (0 before any).
+    // A followed-log event of about 1 KiB carrying `seq`.
+    static QByteArray paddedEvent(int seq)
+    {
+        static const QByteArray pad(1000, 'p');
+        return "{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}";
+    }
+
     static int lastSeq(RawControlClient& client)
     {
         const QList<ControlMessage>& messages = client.messages();
