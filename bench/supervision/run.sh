@@ -46,6 +46,10 @@ only=${WL_BENCH_ONLY:-ingest memory idle stop port marginal}
 marginalLines=${WL_BENCH_MARGINAL_LINES:-1000000 5000000}
 peers=${WL_BENCH_PEERS-supervisord concurrently pm2}
 lineBytes=80
+# CPU pinning of the generator and of the reader (see bench_marginal); empty:
+# wherever the scheduler puts them.
+genPin=()
+readerPin=()
 
 gen=$bin/wl_bench_loggen
 tree=$bin/wl_bench_tree
@@ -162,10 +166,11 @@ EOF
 run_raw() { # mode stream dir
     local mode=$1 stream=$2 d=$3 end
     if [ "$stream" = stdout ]; then
-        "$gen" --lines "$lines" --mode "$mode" --stream stdout --t0-file "$d/t0" | "$cputime" "$d/cpu" cat >/dev/null
+        "${genPin[@]}" "$gen" --lines "$lines" --mode "$mode" --stream stdout --t0-file "$d/t0" |
+            "${readerPin[@]}" "$cputime" "$d/cpu" cat >/dev/null
     else
-        "$gen" --lines "$lines" --mode "$mode" --stream stderr --t0-file "$d/t0" 2>&1 >/dev/null |
-            "$cputime" "$d/cpu" cat >/dev/null
+        "${genPin[@]}" "$gen" --lines "$lines" --mode "$mode" --stream stderr --t0-file "$d/t0" 2>&1 >/dev/null |
+            "${readerPin[@]}" "$cputime" "$d/cpu" cat >/dev/null
     fi
     end=$(now_us)
     echo "$((end - $(cat "$d/t0"))) $lines $(cat "$d/cpu")"
@@ -173,8 +178,8 @@ run_raw() { # mode stream dir
 
 run_wardlamp() { # mode stream dir
     local mode=$1 stream=$2 d=$3 out
-    if ! out=$("$driver" ingest --lines "$lines" --command \
-        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" --t0-file "$d/t0" 2>"$d/driver.err"); then
+    if ! out=$("${readerPin[@]}" "$driver" ingest --lines "$lines" --command \
+        "${genPin[*]} $gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0" --t0-file "$d/t0" 2>"$d/driver.err"); then
         echo "run.sh: bench_supervision ingest failed: $(tail -3 "$d/driver.err")" >&2
     fi
     # "from_t0_us=.. from_start_us=.. lines=.. signals=.. ... ok=0|1"
@@ -204,8 +209,8 @@ run_wardlampd() { # mode stream dir
     local mode=$1 stream=$2 d=$3 end
     mkdir -p "$d/config"
     printf '[{"id":"00000000-0000-4000-8000-000000000001","name":"gen","command":"%s","autostart":true,"errorAlertEnabled":false}]\n' \
-        "$gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0 --cpu-file $d/gencpu" >"$d/servers.json"
-    XDG_CONFIG_HOME=$d/config "$cputime" "$d/cpu" "$daemon" --servers "$d/servers.json" --until-stopped --quiet \
+        "${genPin[*]} $gen --lines $lines --mode $mode --stream $stream --t0-file $d/t0 --cpu-file $d/gencpu" >"$d/servers.json"
+    XDG_CONFIG_HOME=$d/config "${readerPin[@]}" "$cputime" "$d/cpu" "$daemon" --servers "$d/servers.json" --until-stopped --quiet \
         >/dev/null 2>"$d/daemon.err" || true
     end=$(now_us)
     [ -f "$d/t0" ] || { echo "run.sh: wardlampd run failed: $(tail -3 "$d/daemon.err")" >&2; echo "- 0 -"; return; }
@@ -614,10 +619,23 @@ bench_port() {
 # login shell, settings, exit) cancelled out. Readers: cat (the raw pipe), the
 # bench process around ServerManager (its own CPU, not the generator's), and
 # wardlampd (its CPU with reaped children, minus the generator's own).
+# The generator and the reader run on two different CPUs. Left to the scheduler,
+# cat's figure is bimodal: about 10 ns a line when it shares the generator's
+# core, whose cache still holds the bytes, and about 25 ns when it does not,
+# from one run of the script to the next; the ratios moved by 2.5x with it.
 bench_marginal() {
     local lo hi
     read -r lo hi <<<"$marginalLines"
-    section "6. Marginal CPU per line, 64 KiB writes: slope between $lo and $hi lines, medians of $runs runs"
+    # The first two CPUs this process may use ("0-3,8" → 0 and 1).
+    local cpus pinned=unpinned
+    cpus=$(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status | tr ',' '\n' |
+        awk -F- '{ for (c = $1; c <= ($2 == "" ? $1 : $2); c++) print c }' | head -2)
+    if [ "$(wc -l <<<"$cpus")" -eq 2 ] && command -v taskset >/dev/null; then
+        genPin=(taskset -c "$(head -1 <<<"$cpus")")
+        readerPin=(taskset -c "$(tail -1 <<<"$cpus")")
+        pinned="generator on CPU ${genPin[2]}, reader on CPU ${readerPin[2]}"
+    fi
+    section "6. Marginal CPU per line, 64 KiB writes: slope between $lo and $hi lines, medians of $runs runs ($pinned)"
     local tools=(raw)
     [ -x "$driver" ] && tools+=(wardlamp)
     [ -x "$daemon" ] && tools+=(wardlampd)
@@ -644,6 +662,8 @@ bench_marginal() {
         done
     done
     lines=$savedLines
+    genPin=()
+    readerPin=()
     printf '%-14s' stream
     for tool in "${tools[@]}"; do printf '%-42s' "${title[$tool]}"; done
     printf '\n'
