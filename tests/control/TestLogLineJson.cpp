@@ -6,6 +6,9 @@
 
 #include <QJsonDocument>
 #include <QTest>
+#include <QTimeZone>
+
+#include <limits>
 
 using namespace Wardlamp;
 using namespace Qt::StringLiterals;
@@ -49,6 +52,31 @@ private Q_SLOTS:
         QCOMPARE(decoded->size(), 2);
         QCOMPARE(decoded->at(0), (LogLineJson::Line { 7, 1'700'000'000'123, true, QString::fromUtf8(text) }));
         QCOMPARE(decoded->at(1).text, u"next"_s);
+    }
+
+    // Numbers are written digit for digit, at their extremes too.
+    void numbersAreExact_data()
+    {
+        QTest::addColumn<quint64>("seq");
+        QTest::addColumn<qint64>("msecs");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("zero") << quint64(0) << qint64(0) << QByteArray(R"({"seq":0,"time":0,)");
+        QTest::newRow("before 1970") << quint64(1) << qint64(-1) << QByteArray(R"({"seq":1,"time":-1,)");
+        QTest::newRow("largest seq") << std::numeric_limits<quint64>::max() << qint64(1'700'000'000'123)
+                                     << QByteArray(R"({"seq":18446744073709551615,"time":1700000000123,)");
+        QTest::newRow("year 9999") << quint64(42) << qint64(253'402'300'799'999)
+                                   << QByteArray(R"({"seq":42,"time":253402300799999,)");
+    }
+
+    void numbersAreExact()
+    {
+        QFETCH(quint64, seq);
+        QFETCH(qint64, msecs);
+        QFETCH(QByteArray, expected);
+        CapturedLine lines[] = { { seq, QByteArrayView("x"), false }, { seq, QByteArrayView("y"), false } };
+        const QByteArray json
+            = LogLineJson::encode(LineBatch { QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::utc()), lines });
+        QCOMPARE(json.count(expected), 2);
     }
 
     // A log's newest lines, within a count and a byte budget.
