@@ -141,7 +141,7 @@ awk -v a="$ai" -v c="$ci" 'BEGIN { printf "   slower by                      %.1
 pairwise=$(for ((i = 0; i < ${#aloneIn[@]}; i++)); do
     awk -v a="${aloneIn[i]}" -v c="${crowdIn[i]}" 'BEGIN { printf "%.1f\n", (c - a) * 100 / a }'
 done | median)
-printf '   slower by, run by run           %s%%   (median of the %d pairs of runs)\n' "$pairwise" "$runs"
+printf '   slower by, run by run          %s%%   (median of the %d pairs of runs)\n' "$pairwise" "$runs"
 printf '   delivery, 1 follower           %s ms   (runs: %s)\n' "$ao" "${aloneOut[*]}"
 printf '   delivery, 1 + %d followers    %s ms   (runs: %s)\n' "$followers" "$co" "${crowdOut[*]}"
 printf '   main thread CPU, 1 follower    %s ms   (runs: %s)\n' "$(printf '%s\n' "${aloneCpu[@]}" | median)" "${aloneCpu[*]}"

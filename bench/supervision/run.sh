@@ -626,13 +626,17 @@ bench_port() {
 bench_marginal() {
     local lo hi
     read -r lo hi <<<"$marginalLines"
-    # The first two CPUs this process may use ("0-3,8" → 0 and 1).
-    local cpus pinned=unpinned
+    # The first two CPUs this process may use ("0-3,8" → 0 and 1). Where
+    # they are hyperthreads of one core they still share its cache: this
+    # machine has none, a machine that numbers siblings side by side would.
+    local cpus taskset pinned=unpinned
     cpus=$(sed -n 's/^Cpus_allowed_list:[[:space:]]*//p' /proc/self/status | tr ',' '\n' |
-        awk -F- '{ for (c = $1; c <= ($2 == "" ? $1 : $2); c++) print c }' | head -2)
-    if [ "$(wc -l <<<"$cpus")" -eq 2 ] && command -v taskset >/dev/null; then
-        genPin=(taskset -c "$(head -1 <<<"$cpus")")
-        readerPin=(taskset -c "$(tail -1 <<<"$cpus")")
+        awk -F- '{ for (c = $1; c <= ($2 == "" ? $1 : $2); c++) { print c; if (++n == 2) exit } }')
+    # By its full path: the generator's pin runs through the login shell's PATH.
+    taskset=$(command -v taskset || true)
+    if [ "$(wc -l <<<"$cpus")" -eq 2 ] && [ -n "$taskset" ]; then
+        genPin=("$taskset" -c "$(head -1 <<<"$cpus")")
+        readerPin=("$taskset" -c "$(tail -1 <<<"$cpus")")
         pinned="generator on CPU ${genPin[2]}, reader on CPU ${readerPin[2]}"
     fi
     section "6. Marginal CPU per line, 64 KiB writes: slope between $lo and $hi lines, medians of $runs runs ($pinned)"

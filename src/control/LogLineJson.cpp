@@ -6,6 +6,7 @@
 #include <QJsonArray>
 
 #include <charconv>
+#include <concepts>
 #include <utility>
 
 namespace Wardlamp {
@@ -18,7 +19,7 @@ namespace {
 // QByteArray::number (two per line added up to a tenth of a batch's encoding).
 class Digits {
 public:
-    template <typename Number>
+    template <std::integral Number>
     explicit Digits(Number number)
         : m_size(std::to_chars(m_text, m_text + sizeof m_text, number).ptr - m_text)
     {
@@ -26,7 +27,7 @@ public:
     QByteArrayView view() const { return QByteArrayView(m_text, m_size); }
 
 private:
-    char m_text[24]; // 20 digits and a sign at most
+    char m_text[24]; // 20 characters at most (a quint64, or a sign and 19 digits)
     qsizetype m_size;
 };
 
