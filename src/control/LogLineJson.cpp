@@ -16,7 +16,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // A number's decimal digits, formatted without the allocation of
-// QByteArray::number (two per line added up to a tenth of a batch's encoding).
+// QByteArray::number (two a line made up more than a third of the cost of
+// encoding a batch).
 class Digits {
 public:
     template <std::integral Number>
