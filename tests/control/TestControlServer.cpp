@@ -518,7 +518,6 @@ private:
         QVERIFY(client.messages().at(1).ok);
     }
 
-    // The seq of the last event received (0 before any).
     // A followed-log event of about 1 KiB carrying `seq`.
     static QByteArray paddedEvent(int seq)
     {
@@ -526,6 +525,7 @@ private:
         return "{\"seq\":" + QByteArray::number(seq) + ",\"pad\":\"" + pad + "\"}";
     }
 
+    // The seq of the last event received (0 before any).
     static int lastSeq(RawControlClient& client)
     {
         const QList<ControlMessage>& messages = client.messages();
