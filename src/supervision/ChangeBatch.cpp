@@ -4,12 +4,10 @@ namespace Wardlamp::Detail {
 
 ChangeBatch::Server& ChangeBatch::server(const QUuid& id)
 {
-    auto it = m_servers.find(id);
-    if (it == m_servers.end()) {
+    const auto [it, inserted] = m_servers.try_emplace(id);
+    if (inserted)
         m_order.append(id);
-        it = m_servers.insert(id, Server {});
-    }
-    return *it;
+    return it->second;
 }
 
 void ChangeBatch::clearLog(const QUuid& id)
@@ -34,20 +32,24 @@ qint64 ChangeBatch::msecs()
     return *m_msecs;
 }
 
-void ChangeBatch::useSpareTap(Server& change, std::vector<CapturedLine>& spare)
+void ChangeBatch::lineAppended(Server& change, quint64 seq, QByteArrayView text, bool isError)
 {
-    if (change.tap.empty())
-        change.tap.swap(spare); // keeps its pages: no fresh memory per batch
+    change.stateChanged = true;
+    if (change.count++ == 0)
+        change.firstSeq = seq;
+    const CapturedLine& line = change.statusLines.emplace_back(CapturedLine { seq, text, isError });
+    change.runs.push_back(CapturedLines::Run { seq, 1, nullptr, &line }); // a deque's elements stay where they are
 }
 
-void ChangeBatch::recycleTaps(std::vector<CapturedLine>& spare)
+void ChangeBatch::outputAppended(Server& change, const RawLine* lines, std::size_t count, quint64 firstSeq)
 {
-    for (Server& change : m_servers) {
-        if (change.tap.capacity() > spare.capacity() && change.tap.capacity() <= maxSpareTapLines) {
-            change.tap.clear();
-            spare.swap(change.tap);
-        }
-    }
+    if (count == 0)
+        return;
+    change.stateChanged = true;
+    if (change.count == 0)
+        change.firstSeq = firstSeq;
+    change.count += int(count);
+    change.runs.push_back(CapturedLines::Run { firstSeq, count, lines, nullptr });
 }
 
 } // namespace Wardlamp::Detail

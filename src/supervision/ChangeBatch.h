@@ -4,12 +4,13 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
+#include <QHashFunctions>
 #include <QList>
 #include <QUuid>
 
 #include <deque>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace Wardlamp::Detail {
@@ -27,14 +28,16 @@ public:
         bool cleared = false;
         quint64 firstSeq = 0; // of the lines appended since the last clear in this batch
         int count = 0;
-        std::vector<CapturedLine> tap;
-        std::deque<QByteArray> ownedTexts; // texts of status lines, referenced by `tap`
+        // What linesCaptured hands out: runs over the output thread's table of
+        // lines (valid until the batch is announced) and over `statusLines`.
+        std::vector<CapturedLines::Run> runs;
+        std::deque<CapturedLine> statusLines;
+        std::deque<QByteArray> ownedTexts; // texts of status lines
+
+        CapturedLines lines() const { return CapturedLines(runs); }
     };
 
-    // Captured-line records kept for reuse between batches (2 MiB: a megabyte
-    // batch of 16-byte lines).
-    static constexpr std::size_t maxSpareTapLines = 64 * 1024;
-
+    // Stays where it is for the life of the batch (runs point into it).
     Server& server(const QUuid& id);
     const QList<QUuid>& order() const { return m_order; }
 
@@ -43,15 +46,13 @@ public:
     // The id's log was emptied: lines appended before it in this batch are
     // announced only through linesCaptured.
     void clearLog(const QUuid& id);
-    // Counts one appended line and keeps its record for linesCaptured.
-    // (Inline: runs once per line of output.)
-    static void lineAppended(Server& change, quint64 seq, QByteArrayView text, bool isError)
-    {
-        change.stateChanged = true;
-        if (change.count++ == 0)
-            change.firstSeq = seq;
-        change.tap.push_back(CapturedLine { seq, text, isError });
-    }
+    // Counts one appended status line and keeps it for linesCaptured; `text`
+    // must live as long as the batch.
+    static void lineAppended(Server& change, quint64 seq, QByteArrayView text, bool isError);
+    // Counts `count` output lines numbered from `firstSeq`, appended in that
+    // order, and keeps a run over them for linesCaptured: the table must live
+    // until the batch is announced. Nothing when `count` is 0.
+    static void outputAppended(Server& change, const RawLine* lines, std::size_t count, quint64 firstSeq);
 
     // The date of every line of the batch, taken when first asked for.
     QDateTime date();
@@ -59,15 +60,12 @@ public:
     // The date, if a line took one.
     QDateTime dateIfTaken() const { return m_date.value_or(QDateTime()); }
 
-    // The tap of `change`, which takes `spare`'s memory when it has none yet.
-    static void useSpareTap(Server& change, std::vector<CapturedLine>& spare);
-    // Keeps the largest tap buffer in `spare` for the next batch, but not one
-    // a burst made: small batches would carry it on for the life of the manager.
-    void recycleTaps(std::vector<CapturedLine>& spare);
-
 private:
     QList<QUuid> m_order;
-    QHash<QUuid, Server> m_servers;
+    struct UuidHash {
+        std::size_t operator()(const QUuid& id) const { return qHash(id); }
+    };
+    std::unordered_map<QUuid, Server, UuidHash> m_servers; // nodes: a server's record never moves
     std::optional<QDateTime> m_date;
     std::optional<qint64> m_msecs;
 };

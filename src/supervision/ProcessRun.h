@@ -3,6 +3,7 @@
 #include "LineAssembler.h"
 #include "PipeWaiter.h"
 #include "ProcessInfo.h"
+#include "RawLine.h"
 #include "ServerConfig.h"
 #include "common/Expected.h"
 
@@ -20,19 +21,6 @@ class Subreaper;
 }
 
 namespace Wardlamp::Detail {
-
-// One line read from a child, as handed from the output thread to the main thread.
-struct RawLine {
-    enum Flag : quint8 {
-        standardError = 1,
-        error = 2, // standard error, or the error pattern matched
-        maybePort = 4, // may be an address-in-use message: run the full check
-        nonAscii = 8,
-    };
-    const char* data = nullptr; // in one of PendingOutput::chunks
-    quint32 length = 0;
-    quint8 flags = 0;
-};
 
 // Lines (and at last the exit) of one run, waiting for the main thread. The
 // lines' UTF-8 text lies in blocks the output thread read into (or copied

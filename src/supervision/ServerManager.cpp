@@ -430,6 +430,9 @@ void ServerManager::handleOutput(const std::shared_ptr<Detail::ProcessRun>& run)
         return;
     const Detail::ServerRecord* server = findRecord(run->config.id);
     const bool current = !run->discard.load() && server && server->run == run;
+    // Posted, so this scope is the outermost one: the batch is announced at its
+    // end, while the lines' table and text are still here.
+    Q_ASSERT(m_scopeDepth == 0);
     {
         ChangeScope scope(*this);
         if (current)
@@ -458,8 +461,6 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     ServerRuntimeState& target = ensureEntry(id);
     Detail::ChangeBatch::Server& change = m_changes->server(id);
     change.stateChanged = true;
-    Detail::ChangeBatch::useSpareTap(change, m_spareTap);
-    change.tap.reserve(change.tap.size() + count);
     // The alert's line: the best ranked error line of the batch (AlertLine),
     // looked for only while an alert would be let through.
     const bool alertDue = m_alerts && m_alerts->isDueFor(id);
@@ -470,18 +471,20 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
     // recovery below numbers its own line through the same counter.
     quint64& lastSeq = record(id).lastSeq;
     const qint64 msecs = m_changes->msecs();
+    // linesCaptured reads the lines in the pump's own table (handleOutput
+    // announces the batch before it hands the table back): runs of it, split
+    // where a port recovery writes a line of its own in between.
+    std::size_t runStart = 0;
+    quint64 runSeq = lastSeq + 1;
 
     for (std::size_t i = 0; i < count; ++i) {
         const Detail::RawLine& raw = output.lines[i];
         const QByteArrayView bytes = output.text(raw);
         const bool isError = raw.flags & Detail::RawLine::error;
         const quint64 seq = ++lastSeq;
-        if (change.count++ == 0)
-            change.firstSeq = seq;
-        change.tap.push_back(CapturedLine { seq, bytes, isError });
 
         // A line followed by a full log's worth of lines in this same batch
-        // would be evicted at once: it is counted and tapped, never stored.
+        // would be evicted at once: it is counted and handed out, never stored.
         if (count - 1 - i < std::size_t(maxLogLines))
             target.logs.append(bytes, msecs, isError, seq);
         if (isError) {
@@ -502,6 +505,8 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
             // Text only for the port check, which few lines need.
             const QString text = QString::fromUtf8(PlainText::strip(bytes));
             if (const auto port = PortInUse::detect(text)) {
+                Detail::ChangeBatch::outputAppended(change, output.lines.data() + runStart, i + 1 - runStart, runSeq);
+                runStart = i + 1;
                 // A server that goes on with another port (Vite, Next) has
                 // not failed: whoever holds the port is a bystander.
                 if (PortInUse::saysItCarriesOn(text))
@@ -511,9 +516,11 @@ void ServerManager::handleOutputLines(const std::shared_ptr<Detail::ProcessRun>&
                 // Further port messages of this batch meet a running recovery or
                 // the same cooldown, and are ignored either way.
                 portHandled = true;
+                runSeq = lastSeq + 1;
             }
         }
     }
+    Detail::ChangeBatch::outputAppended(change, output.lines.data() + runStart, count - runStart, runSeq);
     // The alert service lets one alert per server through every 30 s, so within
     // one batch only one error line can raise one.
     if (alertLine)
@@ -759,10 +766,10 @@ void ServerManager::flushChanges()
     const QDateTime date = changes->dateIfTaken();
     for (const QUuid& id : changes->order()) {
         const Detail::ChangeBatch::Server& change = changes->server(id);
-        if (change.tap.empty() && !change.cleared && change.count == 0 && !change.stateChanged)
+        if (change.runs.empty() && !change.cleared && change.count == 0 && !change.stateChanged)
             continue;
-        if (!change.tap.empty())
-            Q_EMIT linesCaptured(id, LineBatch { date, std::span<const CapturedLine>(change.tap) });
+        if (!change.runs.empty())
+            Q_EMIT linesCaptured(id, LineBatch { date, change.lines() });
         if (change.cleared)
             Q_EMIT logCleared(id);
         if (change.count > 0)
@@ -770,7 +777,6 @@ void ServerManager::flushChanges()
         if (change.stateChanged)
             Q_EMIT stateChanged(id);
     }
-    changes->recycleTaps(m_spareTap);
 }
 
 void ServerManager::checkShutdownFinished()

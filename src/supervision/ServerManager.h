@@ -241,7 +241,6 @@ private:
     // operation ends.
     int m_scopeDepth = 0;
     std::unique_ptr<Detail::ChangeBatch> m_changes;
-    std::vector<CapturedLine> m_spareTap;
 };
 
 } // namespace Wardlamp

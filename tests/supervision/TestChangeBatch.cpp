@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <optional>
+
 using namespace Wardlamp;
 using namespace Wardlamp::Detail;
 using namespace Qt::StringLiterals;
@@ -61,7 +63,7 @@ private Q_SLOTS:
         if (count > 0) // without lines the first number means nothing
             QCOMPARE(change.firstSeq, quint64(firstSeq));
         QCOMPARE(change.count, count);
-        QCOMPARE(int(change.tap.size()), tapped);
+        QCOMPARE(int(change.lines().size()), tapped);
         QCOMPARE(batch.order(), QList<QUuid> { id });
     }
 
@@ -88,33 +90,65 @@ private Q_SLOTS:
         QCOMPARE(batch.dateIfTaken(), date);
     }
 
-    // Tap buffers of a batch (their capacities) and the spare one before; the
-    // spare's capacity after: the largest, unless a burst made it.
-    void recycleTaps_data()
+    // Output lines read in the output thread's table, status lines between
+    // them: linesCaptured sees one batch, in order, numbered, with each line's
+    // text and error flag; copies of it read the same.
+    void outputAndStatusLinesInOrder()
     {
-        QTest::addColumn<QList<int>>("taps");
-        QTest::addColumn<int>("spareBefore");
-        QTest::addColumn<int>("spareAfter");
-        const int max = int(ChangeBatch::maxSpareTapLines);
-        QTest::newRow("the largest is kept") << QList<int> { 10, 500, 40 } << 0 << 500;
-        QTest::newRow("a larger spare stays") << QList<int> { 10, 40 } << 100 << 100;
-        QTest::newRow("a burst's is not kept") << QList<int> { max + 1, 30 } << 0 << 30;
-        QTest::newRow("the limit itself is kept") << QList<int> { max } << 0 << max;
+        const QByteArray text = "GET /\nboom\nnext\nlast";
+        const RawLine table[] = {
+            { text.data(), 5, 0 },
+            { text.data() + 6, 4, RawLine::error | RawLine::standardError },
+            { text.data() + 11, 4, 0 },
+            { text.data() + 16, 4, 0 },
+        };
+        const QUuid id = QUuid::createUuid();
+        ChangeBatch batch;
+        ChangeBatch::Server& change = batch.server(id);
+        ChangeBatch::lineAppended(change, 10, "started", false);
+        ChangeBatch::outputAppended(change, table, 2, 11);
+        ChangeBatch::outputAppended(change, table + 2, 0, 13); // nothing
+        ChangeBatch::lineAppended(change, 13, "port", true);
+        ChangeBatch::outputAppended(change, table + 2, 2, 14);
+        QCOMPARE(change.firstSeq, quint64(10));
+        QCOMPARE(change.count, 6);
+
+        const CapturedLines lines = change.lines();
+        const QList<quint64> seqs { 10, 11, 12, 13, 14, 15 };
+        const QList<QByteArray> texts { "started", "GET /", "boom", "port", "next", "last" };
+        const QList<bool> errors { false, false, true, true, false, false };
+        for (const CapturedLines& view : { lines, CapturedLines(lines) }) {
+            QCOMPARE(view.size(), std::size_t(6));
+            QList<quint64> seenSeqs;
+            QList<QByteArray> seenTexts;
+            QList<bool> seenErrors;
+            for (const CapturedLine& line : view) {
+                seenSeqs.append(line.seq);
+                seenTexts.append(line.text.toByteArray());
+                seenErrors.append(line.isError);
+            }
+            QCOMPARE(seenSeqs, seqs);
+            QCOMPARE(seenTexts, texts);
+            QCOMPARE(seenErrors, errors);
+            QCOMPARE(view[4].text, "next");
+            QCOMPARE(view.front().seq, quint64(10));
+            QCOMPARE(view.back().seq, quint64(15));
+        }
     }
 
-    void recycleTaps()
+    // A batch made from one array of lines, as a consumer's test builds one;
+    // a copy must read its own run, not the original's.
+    void oneArrayOfLines()
     {
-        QFETCH(QList<int>, taps);
-        QFETCH(int, spareBefore);
-        QFETCH(int, spareAfter);
-        ChangeBatch batch;
-        for (const int capacity : taps)
-            batch.server(QUuid::createUuid()).tap.reserve(std::size_t(capacity));
-        std::vector<CapturedLine> spare;
-        spare.reserve(std::size_t(spareBefore));
-        batch.recycleTaps(spare);
-        QCOMPARE(int(spare.capacity()), spareAfter);
-        QVERIFY(spare.empty());
+        std::vector<CapturedLine> array { { 1, "a", false }, { 2, "b", true } };
+        std::optional<CapturedLines> original(std::in_place, array);
+        const CapturedLines copy = *original;
+        original.reset();
+        QCOMPARE(copy.size(), std::size_t(2));
+        QCOMPARE(copy.back().text, "b");
+        QVERIFY(copy.back().isError);
+        QVERIFY(CapturedLines(std::vector<CapturedLine>()).empty());
+        QVERIFY(CapturedLines().begin() == CapturedLines().end());
     }
 };
 

@@ -747,52 +747,6 @@ private Q_SLOTS:
         QCOMPARE(texts(manager->state(config.id)).last(), QStringLiteral("\u25A0 Stopped (exit 0)"));
     }
 
-    // A burst taken in one go (the main thread was busy) is tapped in one large
-    // buffer of captured lines. The small batches of a trickle that follows
-    // must not go on using that buffer: it would stay for the life of the manager.
-    void burstTapBufferIsNotKeptForATrickle()
-    {
-        auto manager = makeManager();
-        QTemporaryDir dir;
-        const QString written = dir.filePath(QStringLiteral("written"));
-        QStringList steps { QStringLiteral("bulk:400000"), QStringLiteral("pidfile:") + written };
-        for (int i = 0; i < 3; ++i)
-            steps << QStringLiteral("sleep:500") << QStringLiteral("lines:1"); // each line a batch of its own
-        const ServerConfig config
-            = Test::server(QStringLiteral("api"), childCommand(steps << QStringLiteral("exit:0")));
-        struct Tap {
-            std::size_t lines = 0;
-            const CapturedLine* data = nullptr;
-        };
-        std::vector<Tap> taps;
-        bool stalled = false;
-        bool burstWritten = false;
-        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
-            if (!stalled && batch.lines.back().text.startsWith("line ")) {
-                // Busy until the child has written the whole burst (it is below
-                // the output thread's pause limit, so it is all read meanwhile).
-                stalled = true;
-                QDeadlineTimer deadline(Test::waitMs(30000));
-                while (!QFile::exists(written) && !deadline.hasExpired())
-                    QThread::msleep(5);
-                burstWritten = QFile::exists(written);
-            }
-            taps.push_back(Tap { batch.lines.size(), batch.lines.data() });
-        });
-        manager->start(config);
-        QVERIFY(waitAllExited(*manager));
-        QVERIFY(burstWritten);
-        const auto burst
-            = std::max_element(taps.begin(), taps.end(), [](const Tap& a, const Tap& b) { return a.lines < b.lines; });
-        QVERIFY2(burst->lines > 200000, qPrintable(QString::number(burst->lines)));
-        int trickle = 0;
-        for (auto it = taps.rbegin(); it != taps.rend() && it->lines <= 2; ++it) {
-            ++trickle;
-            QVERIFY(it->data != burst->data);
-        }
-        QVERIFY(trickle >= 1);
-    }
-
     // A replaced run's late output and exit must not act on its replacement.
     void staleExitDoesNotTouchReplacement()
     {
@@ -1324,6 +1278,46 @@ private Q_SLOTS:
         QCOMPARE(state.status, ServerStatus::running);
         QVERIFY(!state.hasError);
         QCOMPARE(m_alerts.size(), 1); // the EADDRINUSE line; the exit during recovery raises none
+    }
+
+    // A port message in the middle of one read: the recovery's own line goes
+    // between the output lines around it, and linesCaptured hands out the
+    // log's lines with their numbers, in order. (The restart after the
+    // recovery empties the log: it holds the second run's lines.)
+    void capturedLinesAreTheLogsLines()
+    {
+        const quint16 port = Test::freeTcpPort();
+        QVERIFY(port != 0);
+        auto manager = makeManager(QStringLiteral("/bin/bash"), true);
+        const QString busy = QStringLiteral("Error: listen EADDRINUSE: address already in use :::%1").arg(port);
+        const QByteArray write = "before\n" + busy.toUtf8() + "\nafter\n";
+        const ServerConfig config = Test::server(QStringLiteral("api"),
+            childCommand({ QStringLiteral("rawerr:") + QString::fromLatin1(write.toHex()), QStringLiteral("exit:1") }));
+        QList<QPair<quint64, QString>> captured;
+        QStringList capturedTexts;
+        connect(manager.get(), &ServerManager::linesCaptured, this, [&](const QUuid&, const LineBatch& batch) {
+            for (const CapturedLine& line : batch.lines) {
+                captured.append({ line.seq, QString::fromUtf8(line.text) });
+                capturedTexts.append(captured.last().second);
+            }
+        });
+        manager->start(config);
+        QTRY_COMPARE_WITH_TIMEOUT(capturedTexts.count(QStringLiteral("after")), 2, Test::waitMs(15000));
+        QVERIFY(waitAllExited(*manager));
+
+        const qsizetype at = capturedTexts.indexOf(busy);
+        QVERIFY(at > 0);
+        QCOMPARE(capturedTexts.mid(at - 1, 4),
+            (QStringList { QStringLiteral("before"), busy,
+                QStringLiteral("\u26A0\uFE0E Port %1 already in use \u2014 freeing it and restarting\u2026").arg(port),
+                QStringLiteral("after") }));
+        for (qsizetype i = 1; i < captured.size(); ++i)
+            QCOMPARE(captured[i].first, captured[i - 1].first + 1);
+        QList<QPair<quint64, QString>> logged;
+        for (const LogLine& line : manager->state(config.id).logs)
+            logged.append({ line.seq, line.text });
+        QVERIFY(logged.size() >= 4);
+        QCOMPARE(captured.mid(captured.size() - logged.size()), logged);
     }
 
     // "Port P is in use, trying another one..." (Vite) from a server that
