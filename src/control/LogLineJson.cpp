@@ -5,9 +5,15 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <charconv>
 #include <concepts>
+#include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace Wardlamp {
 
@@ -32,74 +38,167 @@ private:
     qsizetype m_size;
 };
 
-void appendLine(QByteArray& out, quint64 seq, QByteArrayView time, bool isError, QByteArrayView text)
+// The most a line takes beside its text: the keys, two numbers of 20
+// characters, "false", the braces, quotes and the comma before it.
+constexpr qsizetype maxLineOverhead = 96;
+// The most one byte of text takes: \u00XX.
+constexpr qsizetype maxEscapedByte = 6;
+
+char* put(char* out, QByteArrayView bytes)
 {
-    out += "{\"seq\":";
-    out += Digits(seq).view();
-    out += ",\"time\":";
-    out += time;
-    out += isError ? ",\"error\":true,\"text\":" : ",\"error\":false,\"text\":";
-    LogLineJson::appendString(out, text);
-    out += '}';
+    std::memcpy(out, bytes.data(), size_t(bytes.size()));
+    return out + bytes.size();
 }
+
+char* putEscape(char* out, quint8 byte)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    *out++ = '\\';
+    switch (byte) {
+    case '"':
+    case '\\':
+        *out++ = char(byte);
+        return out;
+    case '\n':
+        *out++ = 'n';
+        return out;
+    case '\r':
+        *out++ = 'r';
+        return out;
+    case '\t':
+        *out++ = 't';
+        return out;
+    default:
+        *out++ = 'u';
+        *out++ = '0';
+        *out++ = '0';
+        *out++ = hex[byte >> 4];
+        *out++ = hex[byte & 0xF];
+        return out;
+    }
+}
+
+// `text` as a JSON string, quotes included. `out` has room for the worst case
+// (maxEscapedByte a byte, plus two), which the 16-byte stores rely on: they
+// copy a whole block and keep only what comes before its first byte to escape.
+char* putString(char* out, QByteArrayView text)
+{
+    const char* data = text.data();
+    const qsizetype size = text.size();
+    *out++ = '"';
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i lastControl = _mm_set1_epi8(0x1f);
+    while (i + 16 <= size) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+        // Bytes below 0x20 (unsigned: UTF-8 above 0x7f passes), quotes, backslashes.
+        const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(block, lastControl), block),
+            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)));
+        const unsigned mask = unsigned(_mm_movemask_epi8(special));
+        if (mask == 0) {
+            out += 16;
+            i += 16;
+            continue;
+        }
+        const int plain = __builtin_ctz(mask);
+        out = putEscape(out + plain, quint8(data[i + plain]));
+        i += plain + 1;
+    }
+#endif
+    for (; i < size; ++i) {
+        const auto byte = quint8(data[i]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\')
+            *out++ = char(byte);
+        else
+            out = putEscape(out, byte);
+    }
+    *out++ = '"';
+    return out;
+}
+
+// Writes lines into a QByteArray through a raw pointer: room for a line's
+// worst case is made before it is written, so the writing itself checks
+// nothing, and whatever memory the array already has is written over.
+class LinesWriter {
+public:
+    // `out` is emptied; `estimate` is the size expected (it may grow).
+    LinesWriter(QByteArray& out, qsizetype estimate)
+        : m_out(out)
+    {
+        m_out.resize(std::max(estimate, qsizetype(64)));
+        m_at = put(m_out.data(), "{\"lines\":[");
+    }
+
+    void line(quint64 seq, QByteArrayView time, bool isError, QByteArrayView text)
+    {
+        makeRoom(maxLineOverhead + maxEscapedByte * text.size() + 2);
+        char* out = m_at;
+        if (!m_first)
+            *out++ = ',';
+        m_first = false;
+        out = put(out, "{\"seq\":");
+        out = put(out, Digits(seq).view());
+        out = put(out, ",\"time\":");
+        out = put(out, time);
+        out = put(
+            out, isError ? QByteArrayView(",\"error\":true,\"text\":") : QByteArrayView(",\"error\":false,\"text\":"));
+        out = putString(out, text);
+        *out++ = '}';
+        m_at = out;
+    }
+
+    void finish()
+    {
+        makeRoom(2);
+        m_at = put(m_at, "]}");
+        m_out.truncate(m_at - m_out.constData());
+    }
+
+private:
+    void makeRoom(qsizetype bytes)
+    {
+        const qsizetype used = m_at - m_out.constData();
+        if (used + bytes <= m_out.size())
+            return;
+        m_out.resize(std::max(used + bytes, m_out.size() * 2));
+        m_at = m_out.data() + used;
+    }
+
+    QByteArray& m_out;
+    char* m_at = nullptr;
+    bool m_first = true;
+};
 
 } // namespace
 
 void LogLineJson::appendString(QByteArray& out, QByteArrayView text)
 {
-    static constexpr char hex[] = "0123456789abcdef";
-    out += '"';
-    qsizetype plainFrom = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const auto byte = quint8(text[i]);
-        if (byte >= 0x20 && byte != '"' && byte != '\\')
-            continue;
-        out += text.sliced(plainFrom, i - plainFrom);
-        plainFrom = i + 1;
-        switch (byte) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default: {
-            const char escape[] = { '\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xF] };
-            out += QByteArrayView(escape, sizeof escape);
-        }
-        }
-    }
-    out += text.sliced(plainFrom);
-    out += '"';
+    const qsizetype used = out.size();
+    out.resize(used + maxEscapedByte * text.size() + 2);
+    out.truncate(putString(out.data() + used, text) - out.constData());
 }
 
 QByteArray LogLineJson::encode(const LineBatch& batch)
 {
-    qsizetype size = 16;
-    for (const CapturedLine& line : batch.lines)
-        size += line.text.size() + 64;
     QByteArray out;
-    out.reserve(size);
-    out += "{\"lines\":[";
+    encode(batch, out);
+    return out;
+}
+
+void LogLineJson::encode(const LineBatch& batch, QByteArray& out)
+{
+    qsizetype estimate = 16;
+    for (const CapturedLine& line : batch.lines)
+        estimate += line.text.size() + 64;
+    LinesWriter writer(out, estimate);
     // Every line of a batch has the batch's date.
     const Digits time(batch.date.toMSecsSinceEpoch());
-    bool first = true;
-    for (const CapturedLine& line : batch.lines) {
-        if (!std::exchange(first, false))
-            out += ',';
-        appendLine(out, line.seq, time.view(), line.isError, line.text);
-    }
-    out += "]}";
-    return out;
+    for (const CapturedLine& line : batch.lines)
+        writer.line(line.seq, time.view(), line.isError, line.text);
+    writer.finish();
 }
 
 QByteArray LogLineJson::encode(const LogRing& log, int count, qsizetype maxBytes, bool* truncated)
@@ -114,14 +213,10 @@ QByteArray LogLineJson::encode(const LogRing& log, int count, qsizetype maxBytes
     if (truncated)
         *truncated = from > begin;
     QByteArray out;
-    out.reserve(bytes + (log.size() - from) * 64 + 16);
-    out += "{\"lines\":[";
-    for (int i = from; i < log.size(); ++i) {
-        if (i > from)
-            out += ',';
-        appendLine(out, log.seqAt(i), Digits(log.msecsAt(i)).view(), log.isErrorAt(i), log.textAt(i));
-    }
-    out += "]}";
+    LinesWriter writer(out, bytes + (log.size() - from) * 64 + 16);
+    for (int i = from; i < log.size(); ++i)
+        writer.line(log.seqAt(i), Digits(log.msecsAt(i)).view(), log.isErrorAt(i), log.textAt(i));
+    writer.finish();
     return out;
 }
 

@@ -30,6 +30,8 @@ public:
 
     // Every line of a batch.
     static QByteArray encode(const LineBatch& batch);
+    // The same, written over what `out` held: its memory is used again.
+    static void encode(const LineBatch& batch, QByteArray& out);
     // The newest lines of a log: at most `count`, and no more text than
     // `maxBytes` (the oldest are left out first). `truncated` says whether
     // lines were left out for the byte budget.

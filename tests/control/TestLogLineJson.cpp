@@ -34,6 +34,14 @@ private Q_SLOTS:
         QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x9a\x80");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("nul") << QByteArray("a\0b", 3);
+        // Texts read 16 bytes at a time: escapes at either end of a block,
+        // texts made of nothing else (six bytes out for each in), UTF-8 across
+        // block ends.
+        QTest::newRow("escapes at block edges")
+            << (QByteArray(15, 'a') + '"' + QByteArray(15, 'b') + '\\' + '\n' + QByteArray(14, 'c') + '\t');
+        QTest::newRow("only escapes, long") << QByteArray(4000, '\x01');
+        QTest::newRow("only quotes, long") << QByteArray(4000, '"');
+        QTest::newRow("utf-8 across blocks") << QByteArray("caf\xc3\xa9 ").repeated(40);
     }
 
     void textRoundTrips()
@@ -52,6 +60,24 @@ private Q_SLOTS:
         QCOMPARE(decoded->size(), 2);
         QCOMPARE(decoded->at(0), (LogLineJson::Line { 7, 1'700'000'000'123, true, QString::fromUtf8(text) }));
         QCOMPARE(decoded->at(1).text, u"next"_s);
+    }
+
+    // The bytes of the escapes, and an array that held a longer batch
+    // written over with a shorter one: nothing of the old one is left.
+    void exactBytesInAUsedArray()
+    {
+        const QDateTime date = QDateTime::fromMSecsSinceEpoch(5, QTimeZone::utc());
+        const QByteArray expected = "{\"lines\":[{\"seq\":1,\"time\":5,\"error\":false,"
+                                    "\"text\":\"a\\\"\\\\\\n\\r\\t\\u0001\\u001f\x7f\xc3\xa9\"}]}";
+        const QByteArray tenThousand(10000, 'x');
+        CapturedLine longer[] = { { 1, QByteArrayView(tenThousand), true } };
+        CapturedLine escaped[] = { { 1, QByteArrayView("a\"\\\n\r\t\x01\x1f\x7f\xc3\xa9"), false } };
+        QByteArray used;
+        LogLineJson::encode(LineBatch { date, longer }, used);
+        QVERIFY(used.size() > 10000);
+        LogLineJson::encode(LineBatch { date, escaped }, used);
+        QCOMPARE(used, expected);
+        QCOMPARE(LogLineJson::encode(LineBatch { date, escaped }), expected);
     }
 
     // Numbers are written digit for digit, at their extremes too.
