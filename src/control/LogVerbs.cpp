@@ -16,6 +16,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Encoded batches' memory is kept this long after the last batch.
+constexpr std::chrono::milliseconds releaseBuffersAfter { 2000 };
+
 QString causeName(RunEnding::Cause cause)
 {
     switch (cause) {
@@ -54,6 +57,9 @@ LogVerbs::LogVerbs(ControlVerbs& verbs, ServerStore& store, ServerManager* manag
         connect(manager, &ServerManager::linesCaptured, this, &LogVerbs::handleLinesCaptured, Qt::DirectConnection);
     }
     connect(&store, &ServerStore::removed, this, &LogVerbs::handleRemoved);
+    m_releaseBuffers.setSingleShot(true);
+    m_releaseBuffers.setInterval(releaseBuffersAfter);
+    connect(&m_releaseBuffers, &QTimer::timeout, this, [this] { m_eventBuffers.release(); });
 }
 
 LogVerbs::~LogVerbs() = default;
@@ -133,6 +139,8 @@ void LogVerbs::logs(ControlCall& call)
         });
         if (it->isEmpty())
             m_followers.erase(it);
+        if (m_followers.isEmpty())
+            m_eventBuffers.release();
     });
 }
 
@@ -141,7 +149,10 @@ void LogVerbs::handleLinesCaptured(const QUuid& id, const LineBatch& batch)
     const auto it = m_followers.find(id);
     if (it == m_followers.end() || batch.lines.empty())
         return;
-    const QByteArray event = LogLineJson::encode(batch);
+    QByteArray& buffer = m_eventBuffers.take();
+    LogLineJson::encode(batch, buffer);
+    const QByteArray event = buffer;
+    m_releaseBuffers.start();
     // A follower that cannot take it is cancelled (and leaves the list) on the way.
     const QList<QPointer<ControlCall>> followers = *it;
     for (const QPointer<ControlCall>& follower : followers) {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "control/EventBuffers.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QUuid>
 
 namespace Wardlamp {
@@ -50,6 +53,8 @@ private:
     ServerStore& m_store;
     QPointer<ServerManager> m_manager;
     QHash<QUuid, QList<QPointer<ControlCall>>> m_followers;
+    EventBuffers m_eventBuffers;
+    QTimer m_releaseBuffers; // after a quiet spell
 };
 
 } // namespace Wardlamp
