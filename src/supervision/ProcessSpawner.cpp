@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -76,6 +78,60 @@ bool makePipe(Fd& readEnd, Fd& writeEnd)
     ::_exit(127);
 }
 
+// What the child needs, all of it built before the clone.
+struct ChildSetup {
+    char* const* argv = nullptr;
+    char* const* envp = nullptr;
+    int devNull = -1;
+    int outWrite = -1;
+    int errWrite = -1;
+    int statusWrite = -1;
+    pid_t parent = 0;
+};
+
+// The child, from the clone to execve(). It runs in the parent's memory, on a
+// stack of its own, while the thread that cloned it waits (CLONE_VFORK): it
+// makes system calls only, reads `setup` and writes nothing of the parent's
+// (errno aside, which is the waiting thread's and read by no one meanwhile).
+__attribute__((no_sanitize_address)) int childMain(void* argument)
+{
+    const ChildSetup& setup = *static_cast<const ChildSetup*>(argument);
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sig != SIGKILL && sig != SIGSTOP)
+            ::sigaction(sig, &dfl, nullptr);
+    }
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (::setsid() < 0)
+        childFail(setup.statusWrite);
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+        childFail(setup.statusWrite);
+    // The parent may have died before the death signal was armed.
+    if (::getppid() != setup.parent) {
+        errno = ESRCH;
+        childFail(setup.statusWrite);
+    }
+    if (::dup2(setup.devNull, STDIN_FILENO) < 0 || ::dup2(setup.outWrite, STDOUT_FILENO) < 0
+        || ::dup2(setup.errWrite, STDERR_FILENO) < 0)
+        childFail(setup.statusWrite);
+    // Nothing else crosses execve(); the status pipe is close-on-exec already.
+    if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        for (int fd = 3; fd < 1024; ++fd) {
+            if (fd != setup.statusWrite)
+                ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+    }
+    ::execve(setup.argv[0], setup.argv, setup.envp);
+    childFail(setup.statusWrite);
+}
+
+// The child's stack: it needs little (no allocation, a few calls deep).
+constexpr size_t childStackSize = 64 * 1024;
+
 } // namespace
 
 QList<QByteArray> ProcessSpawner::environmentWithout(const QList<QByteArray>& names)
@@ -95,7 +151,7 @@ ProcessSpawner::Result ProcessSpawner::spawnImpl(const QByteArray& program, cons
     const QList<QByteArray>& removedEnvironment, const QList<QByteArray>& addedEnvironment, void* context,
     void (*onForked)(void*, int))
 {
-    // Everything the child touches is built here, before fork().
+    // Everything the child touches is built here, before the clone.
     QList<QByteArray> environment = environmentWithout(removedEnvironment);
     environment.append(addedEnvironment);
     std::vector<char*> argv;
@@ -115,49 +171,33 @@ ProcessSpawner::Result ProcessSpawner::spawnImpl(const QByteArray& program, cons
     if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite) || !makePipe(statusRead, statusWrite))
         return errno;
 
-    const pid_t parent = ::getpid();
-    // Block every signal across fork(), so no handler of ours runs in the child
-    // before it has reset the dispositions.
+    ChildSetup setup;
+    setup.argv = argv.data();
+    setup.envp = envp.data();
+    setup.devNull = devNull.get();
+    setup.outWrite = outWrite.get();
+    setup.errWrite = errWrite.get();
+    setup.statusWrite = statusWrite.get();
+    setup.parent = ::getpid();
+    // A clone that shares our memory until it execs, as posix_spawn does (which
+    // cannot arm the death signal): fork() would copy the page tables of every
+    // page we hold and leave each one to fault on our next write to it, at a
+    // cost that grows with what the supervisor holds (followers' batches).
+    void* stack
+        = ::mmap(nullptr, childStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED)
+        return errno;
+    // Block every signal across the clone, so no handler of ours runs in the
+    // child before it has reset the dispositions.
     sigset_t all, old;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, &old);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Child: async-signal-safe calls only from here on.
-        struct sigaction dfl;
-        std::memset(&dfl, 0, sizeof dfl);
-        dfl.sa_handler = SIG_DFL;
-        for (int sig = 1; sig < NSIG; ++sig) {
-            if (sig != SIGKILL && sig != SIGSTOP)
-                ::sigaction(sig, &dfl, nullptr);
-        }
-        sigset_t none;
-        ::sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (::setsid() < 0)
-            childFail(statusWrite.get());
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
-            childFail(statusWrite.get());
-        // The parent may have died before the death signal was armed.
-        if (::getppid() != parent) {
-            errno = ESRCH;
-            childFail(statusWrite.get());
-        }
-        if (::dup2(devNull.get(), STDIN_FILENO) < 0 || ::dup2(outWrite.get(), STDOUT_FILENO) < 0
-            || ::dup2(errWrite.get(), STDERR_FILENO) < 0)
-            childFail(statusWrite.get());
-        // Nothing else crosses execve(); the status pipe is close-on-exec already.
-        if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-            for (int fd = 3; fd < 1024; ++fd) {
-                if (fd != statusWrite.get())
-                    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-            }
-        }
-        ::execve(argv[0], argv.data(), envp.data());
-        childFail(statusWrite.get());
-    }
+    const pid_t pid
+        = ::clone(childMain, static_cast<char*>(stack) + childStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
     const int forkError = errno;
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    // The child has exec'd or exited: its stack is free.
+    ::munmap(stack, childStackSize);
     if (pid < 0)
         return forkError;
     onForked(context, pid);

@@ -14,11 +14,13 @@ namespace Wardlamp {
 // kernel's default size: the output thread grows a busy one), no other
 // descriptor, and the environment of this process minus the names given.
 //
-// Everything the child needs is prepared before fork(); between fork() and
-// execve() the child makes only async-signal-safe calls. A failed execve()
-// is reported through a close-on-exec pipe, so spawn() knows the outcome
-// before it returns. Call on the main thread: the death signal is tied to
-// the thread that forks.
+// The child is a clone that shares this process's memory until execve(), as
+// vfork() would (the calling thread waits meanwhile), so the cost of a start
+// does not grow with what the supervisor holds. Everything it needs is
+// prepared before; until execve() it makes only system calls. A failed
+// execve() is reported through a close-on-exec pipe, so spawn() knows the
+// outcome before it returns. Call on the main thread: the death signal is
+// tied to the thread that starts the child.
 class ProcessSpawner {
 public:
     struct Child {
@@ -27,13 +29,13 @@ public:
         int stdoutFd = -1; // our ends: non-blocking, close-on-exec
         int stderrFd = -1;
     };
-    // The child, or the errno of the failure (fork, pipe, execve, ...).
+    // The child, or the errno of the failure (clone, pipe, execve, ...).
     using Result = Expected<Child, int>;
 
     // The child's environment is this process's without `removedEnvironment`
     // (names), plus `addedEnvironment` ("NAME=value" items).
-    // `onForked` runs in the parent right after fork(), before the
-    // outcome of execve() is known (used to claim the pid for reaping).
+    // `onForked` runs in the parent as soon as the child has its pid, before
+    // the outcome of execve() is known (used to claim the pid for reaping).
     template <typename OnForked>
     static Result spawn(const QByteArray& program, const QList<QByteArray>& arguments,
         const QList<QByteArray>& removedEnvironment, const QList<QByteArray>& addedEnvironment, OnForked&& onForked)
