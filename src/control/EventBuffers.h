@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <vector>
 
 namespace Wardlamp {
@@ -21,8 +22,13 @@ public:
     static constexpr std::size_t maxKept = 12;
     // … none larger than this (a flood's batches reach 10–15 MB of JSON) …
     static constexpr qsizetype maxKeptBytes = 32 * 1024 * 1024;
-    // … and no more than this in all.
+    // … and no more than this in all (checked before an array grows).
     static constexpr qsizetype maxKeptTotalBytes = 128 * 1024 * 1024;
+    // A free array not taken for this long is let go: after a flood, a
+    // trickle of small batches uses one array, not the flood's dozen.
+    static constexpr std::chrono::milliseconds defaultUnusedFor { 2000 };
+
+    explicit EventBuffers(std::chrono::milliseconds unusedFor = defaultUnusedFor);
 
     // An array that no one else holds, to write a batch over. Hand out a copy
     // of it (share it) once written; it is kept for later batches when there is
@@ -35,7 +41,14 @@ public:
     std::size_t kept() const { return m_kept.size(); }
 
 private:
-    std::vector<QByteArray> m_kept;
+    using Clock = std::chrono::steady_clock;
+    struct Kept {
+        QByteArray array;
+        Clock::time_point taken;
+    };
+
+    const std::chrono::milliseconds m_unusedFor;
+    std::vector<Kept> m_kept;
     QByteArray m_unkept; // taken when none was free and there was no room
 };
 

@@ -128,6 +128,7 @@ public:
     LinesWriter(QByteArray& out, qsizetype estimate)
         : m_out(out)
     {
+        m_out.truncate(0); // keeps the memory; a growth copies nothing stale
         m_out.resize(std::max(estimate, qsizetype(64)));
         m_at = put(m_out.data(), "{\"lines\":[");
     }

@@ -48,7 +48,10 @@ public:
 
     class Iterator {
     public:
-        using iterator_category = std::forward_iterator_tag;
+        // Lines are made as they are read (`reference` is a value): a C++20
+        // forward iterator, an input iterator to older code.
+        using iterator_concept = std::forward_iterator_tag;
+        using iterator_category = std::input_iterator_tag;
         using value_type = CapturedLine;
         using difference_type = std::ptrdiff_t;
         using pointer = void;

@@ -70,7 +70,8 @@ bool makePipe(Fd& readEnd, Fd& writeEnd)
     return readEnd.get() >= 0 && writeEnd.get() >= 0;
 }
 
-[[noreturn]] void childFail(int errorFd)
+// Runs in the clone child too (see childMain): not instrumented, inlined.
+[[noreturn]] __attribute__((no_sanitize_address, always_inline)) inline void childFail(int errorFd)
 {
     const int error = errno;
     ssize_t ignored = ::write(errorFd, &error, sizeof error);

@@ -1,6 +1,7 @@
 // EventBuffers: an encoded batch's memory is written over only once no one
 // else holds it.
 
+#include "TestEnvironment.h"
 #include "control/EventBuffers.h"
 
 #include <QtTest>
@@ -59,6 +60,28 @@ private Q_SLOTS:
         QVERIFY(next.capacity() <= EventBuffers::maxKeptBytes);
         QCOMPARE(buffers.kept(), std::size_t(2));
         QCOMPARE(small, "small");
+    }
+
+    // After a flood the pool stays while arrays are taken in turn; a trickle
+    // of small batches that follows needs one, and the rest are let go once
+    // no batch has taken them for a while.
+    void aTrickleAfterAFloodKeepsOneArray()
+    {
+        // Long enough that a stall of a loaded machine between two lines
+        // below cannot pass it.
+        const int unusedFor = Wardlamp::Test::waitMs(500);
+        EventBuffers buffers { std::chrono::milliseconds(unusedFor) };
+        {
+            std::vector<QByteArray> flood;
+            for (int i = 0; i < 5; ++i)
+                flood.push_back(write(buffers, QByteArray(100000, 'x')));
+        } // every follower let go
+        write(buffers, "soon after");
+        QCOMPARE(buffers.kept(), std::size_t(5));
+        QTest::qSleep(unusedFor + 200); // time passing, not an event
+        for (int i = 0; i < 3; ++i)
+            write(buffers, "trickle " + QByteArray::number(i));
+        QCOMPARE(buffers.kept(), std::size_t(1));
     }
 
     void releaseLeavesHeldArraysAlone()

@@ -67,11 +67,15 @@ private Q_SLOTS:
     void exactBytesInAUsedArray()
     {
         const QDateTime date = QDateTime::fromMSecsSinceEpoch(5, QTimeZone::utc());
-        const QByteArray expected = "{\"lines\":[{\"seq\":1,\"time\":5,\"error\":false,"
-                                    "\"text\":\"a\\\"\\\\\\n\\r\\t\\u0001\\u001f\x7f\xc3\xa9\"}]}";
+        // Escapes in and across 16-byte blocks, and their exact JSON.
+        const QByteArray piece = "a\"\\\n\r\t\x01\x1f\x7f\xc3\xa9";
+        const QByteArray escapedPiece = "a\\\"\\\\\\n\\r\\t\\u0001\\u001f\x7f\xc3\xa9";
+        const QByteArray text = piece + QByteArray(16, 'p') + piece + QByteArray(5, 'q');
+        const QByteArray expected = "{\"lines\":[{\"seq\":1,\"time\":5,\"error\":false,\"text\":\"" + escapedPiece
+            + QByteArray(16, 'p') + escapedPiece + QByteArray(5, 'q') + "\"}]}";
         const QByteArray tenThousand(10000, 'x');
         CapturedLine longer[] = { { 1, QByteArrayView(tenThousand), true } };
-        CapturedLine escaped[] = { { 1, QByteArrayView("a\"\\\n\r\t\x01\x1f\x7f\xc3\xa9"), false } };
+        CapturedLine escaped[] = { { 1, QByteArrayView(text), false } };
         QByteArray used;
         LogLineJson::encode(LineBatch { date, longer }, used);
         QVERIFY(used.size() > 10000);

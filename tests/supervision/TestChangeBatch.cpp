@@ -141,9 +141,10 @@ private Q_SLOTS:
     void oneArrayOfLines()
     {
         std::vector<CapturedLine> array { { 1, "a", false }, { 2, "b", true } };
+        std::vector<CapturedLine> other { { 7, "zz", false } };
         std::optional<CapturedLines> original(std::in_place, array);
         const CapturedLines copy = *original;
-        original.reset();
+        original.emplace(other); // the original's own run now reads another array
         QCOMPARE(copy.size(), std::size_t(2));
         QCOMPARE(copy.back().text, "b");
         QVERIFY(copy.back().isError);
