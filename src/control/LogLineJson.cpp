@@ -175,13 +175,6 @@ private:
 
 } // namespace
 
-void LogLineJson::appendString(QByteArray& out, QByteArrayView text)
-{
-    const qsizetype used = out.size();
-    out.resize(used + maxEscapedByte * text.size() + 2);
-    out.truncate(putString(out.data() + used, text) - out.constData());
-}
-
 QByteArray LogLineJson::encode(const LineBatch& batch)
 {
     QByteArray out;

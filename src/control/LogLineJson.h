@@ -37,9 +37,6 @@ public:
     // lines were left out for the byte budget.
     static QByteArray encode(const LogRing& log, int count, qsizetype maxBytes, bool* truncated = nullptr);
 
-    // Appends `text` (valid UTF-8) as a JSON string, quotes included.
-    static void appendString(QByteArray& out, QByteArrayView text);
-
     // The reverse, for clients: the "lines" of such an object; nothing when
     // it holds none or they are malformed.
     static std::optional<QList<Line>> decode(const QJsonObject& object);
