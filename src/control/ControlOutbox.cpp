@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <sys/socket.h>
@@ -51,6 +52,8 @@ bool ControlOutbox::push(Message message)
         }
     }
     m_bytes += size;
+    if (message.droppable())
+        ++m_droppablePushed;
     m_queue.push_back(std::move(message));
     return true;
 }
@@ -100,6 +103,12 @@ bool ControlOutbox::isBroken() const
     return m_broken;
 }
 
+quint64 ControlOutbox::droppablePushed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_droppablePushed;
+}
+
 qsizetype ControlOutbox::queuedBytes() const
 {
     std::lock_guard lock(m_mutex);
@@ -145,13 +154,15 @@ void ControlOutbox::notifyLocked()
         m_target, [target = m_target, notify = m_notify] { notify(target); }, Qt::QueuedConnection);
 }
 
-ControlOutbox::Sent ControlOutbox::sendTo(int fd)
+ControlOutbox::Sent ControlOutbox::sendTo(int fd, qsizetype droppableBudget, qsizetype* droppableSent)
 {
     std::array<QByteArray, maxMessagesPerSend * 3> pieces;
     std::array<iovec, maxMessagesPerSend * 3> vectors {};
+    std::array<bool, maxMessagesPerSend * 3> droppable {};
     for (;;) {
         size_t count = 0;
         qsizetype total = 0;
+        bool overBudget = false;
         {
             std::lock_guard lock(m_mutex);
             if (m_broken)
@@ -160,25 +171,43 @@ ControlOutbox::Sent ControlOutbox::sendTo(int fd)
                 return Sent::everything;
             qsizetype skip = m_headOffset;
             qsizetype messages = 0;
+            qsizetype budget = droppableBudget;
             for (const Message& message : m_queue) {
                 if (messages == maxMessagesPerSend || total >= maxBytesPerSend)
                     break;
+                if (message.droppable() && budget <= 0) {
+                    overBudget = true;
+                    break;
+                }
                 ++messages;
                 for (const QByteArray* piece : { &message.head, &message.body, &message.tail }) {
                     if (piece->size() <= skip) {
                         skip -= piece->size();
                         continue;
                     }
+                    qsizetype length = piece->size() - skip;
+                    if (message.droppable()) {
+                        length = std::min(length, budget);
+                        budget -= length;
+                    }
+                    if (length == 0)
+                        break;
                     pieces[count] = *piece; // a reference: the bytes stay valid outside the lock
-                    vectors[count]
-                        = iovec { const_cast<char*>(pieces[count].constData()) + skip, size_t(piece->size() - skip) };
-                    total += piece->size() - skip;
+                    vectors[count] = iovec { const_cast<char*>(pieces[count].constData()) + skip, size_t(length) };
+                    droppable[count] = message.droppable();
+                    total += length;
                     skip = 0;
                     ++count;
+                }
+                if (message.droppable() && budget <= 0) {
+                    overBudget = true;
+                    break;
                 }
             }
             m_inFlight = messages;
         }
+        if (count == 0)
+            return Sent::overBudget; // the front message is droppable, and nothing is left of the budget
         msghdr header {};
         header.msg_iov = vectors.data();
         header.msg_iovlen = count;
@@ -187,8 +216,17 @@ ControlOutbox::Sent ControlOutbox::sendTo(int fd)
             sent = ::sendmsg(fd, &header, MSG_NOSIGNAL | MSG_DONTWAIT);
         while (sent < 0 && errno == EINTR);
         const int error = errno;
-        for (size_t i = 0; i < count; ++i)
+        qsizetype unaccounted = std::max<qsizetype>(sent, 0);
+        for (size_t i = 0; i < count; ++i) {
+            const qsizetype taken = std::min(unaccounted, qsizetype(vectors[i].iov_len));
+            unaccounted -= taken;
+            if (droppable[i]) {
+                droppableBudget -= taken;
+                if (droppableSent)
+                    *droppableSent += taken;
+            }
             pieces[i] = QByteArray();
+        }
 
         std::lock_guard lock(m_mutex);
         m_inFlight = 0;
@@ -223,6 +261,8 @@ ControlOutbox::Sent ControlOutbox::sendTo(int fd)
         }
         if (sent < total)
             return Sent::wouldBlock;
+        if (overBudget)
+            return Sent::overBudget;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -36,7 +37,8 @@ public:
         bool droppable() const { return lines > 0 || skipped > 0; }
     };
 
-    enum class Sent { everything, wouldBlock, broken };
+    // overBudget: what is left to send is droppable and past the budget.
+    enum class Sent { everything, wouldBlock, overBudget, broken };
 
     explicit ControlOutbox(qsizetype maxBytes);
 
@@ -53,8 +55,14 @@ public:
     // Drops everything; the writer sends nothing more.
     void clear();
 
-    // The writer's thread: sends what it can without blocking.
-    Sent sendTo(int fd);
+    // The writer's thread: sends what it can without blocking, and of
+    // droppable messages no more than `droppableBudget` bytes; what they took
+    // is added to `droppableSent`.
+    Sent sendTo(
+        int fd, qsizetype droppableBudget = std::numeric_limits<qsizetype>::max(), qsizetype* droppableSent = nullptr);
+    // Droppable messages pushed so far: the writer's thread watches it to
+    // tell a flood of followed lines.
+    quint64 droppablePushed() const;
 
     static QByteArray markerBody(int skipped);
 
@@ -66,6 +74,7 @@ private:
     const qsizetype m_maxBytes;
     std::deque<Message> m_queue;
     qsizetype m_bytes = 0;
+    quint64 m_droppablePushed = 0;
     qsizetype m_headOffset = 0; // of the front message, already sent
     qsizetype m_inFlight = 0; // front messages the writer is sending now
     bool m_broken = false;

@@ -1,12 +1,14 @@
 #include "ControlWriter.h"
 
 #include "control/ControlOutbox.h"
+#include "control/FollowerBudget.h"
 
 #include <QLoggingCategory>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -22,6 +24,9 @@ Q_LOGGING_CATEGORY(lcControlWriter, "wardlamp.control")
 // of a log that takes 1,000,000 lines, 0 slowed the manager's ingestion by
 // about 40% on two cores; 19 left it within the noise.
 constexpr int writerNice = 19;
+
+// How often followers waiting for a FollowerBudget look again.
+constexpr int budgetRetryMs = 1;
 
 } // namespace
 
@@ -96,6 +101,8 @@ void ControlWriter::run()
     std::vector<std::shared_ptr<Entry>> entries;
     std::vector<pollfd> polled;
     std::vector<Entry*> polledEntries;
+    FollowerBudget budget;
+    size_t turn = 0; // where the next round starts while followers take turns
     while (!m_stopping) {
         m_wakePending = false;
         {
@@ -108,19 +115,45 @@ void ControlWriter::run()
             });
             entries = m_entries;
         }
+        bool batchesCame = false;
+        for (const std::shared_ptr<Entry>& entry : entries) {
+            const quint64 pushed = entry->outbox->droppablePushed();
+            batchesCame = batchesCame || pushed != entry->seenPushed;
+            entry->seenPushed = pushed;
+        }
+        budget.update(FollowerBudget::Clock::now(), batchesCame);
         polled.assign(1, pollfd { m_wakeFd, POLLIN, 0 });
         polledEntries.assign(1, nullptr);
-        for (const std::shared_ptr<Entry>& entry : entries) {
-            if (!entry->blocked && entry->outbox->sendTo(entry->fd) == ControlOutbox::Sent::wouldBlock)
-                entry->blocked = true;
-            if (entry->blocked) {
-                polled.push_back(pollfd { entry->fd, POLLOUT, 0 });
-                polledEntries.push_back(entry.get());
+        std::optional<size_t> waiting; // the first follower that got no turn
+        for (size_t k = 0; k < entries.size(); ++k) {
+            const size_t index = (turn + k) % entries.size();
+            Entry& entry = *entries[index];
+            if (!entry.blocked) {
+                ControlOutbox::Sent sent;
+                if (budget.limited()) {
+                    qsizetype spent = 0;
+                    sent = entry.outbox->sendTo(entry.fd, qsizetype(budget.available()), &spent);
+                    budget.spend(spent);
+                } else {
+                    sent = entry.outbox->sendTo(entry.fd);
+                }
+                if (sent == ControlOutbox::Sent::wouldBlock)
+                    entry.blocked = true;
+                else if (sent == ControlOutbox::Sent::overBudget && !waiting)
+                    waiting = index;
+            }
+            if (entry.blocked) {
+                polled.push_back(pollfd { entry.fd, POLLOUT, 0 });
+                polledEntries.push_back(&entry);
             }
         }
+        if (waiting)
+            turn = *waiting;
         if (m_wakePending)
             continue; // pushed meanwhile: go round before sleeping
-        if (::poll(polled.data(), nfds_t(polled.size()), -1) < 0 && errno != EINTR) {
+        // Followers waiting for the budget look again as the floor refills it,
+        // or as the flood ends.
+        if (::poll(polled.data(), nfds_t(polled.size()), waiting ? budgetRetryMs : -1) < 0 && errno != EINTR) {
             qCWarning(lcControlWriter) << "poll in the control socket's writer failed:" << std::strerror(errno);
             ::usleep(10000);
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -15,7 +17,8 @@ class ControlOutbox;
 // wake()) and goes back to supervising, whatever the clients read. Each
 // connection's socket is written without blocking; one that is full waits in
 // poll() while the others go on, and what piles up for it meanwhile goes out
-// in one sendmsg once it drains.
+// in one sendmsg once it drains. Followed logs are held to a FollowerBudget
+// while a followed server floods, the followers taking turns.
 //
 // Owner: ControlServer. Created and destroyed on the main thread.
 class ControlWriter {
@@ -39,6 +42,7 @@ private:
         std::shared_ptr<ControlOutbox> outbox;
         bool blocked = false; // its socket is full: wait for POLLOUT
         bool removed = false;
+        quint64 seenPushed = 0; // its outbox's droppablePushed() at the last round
     };
 
     void run();

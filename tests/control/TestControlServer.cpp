@@ -17,6 +17,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -300,6 +304,40 @@ private Q_SLOTS:
         QCOMPARE(accounted(stuck), total);
         QVERIFY(skippedIn(stuck) > 0);
         QVERIFY(!stuck.closedByServer());
+    }
+
+    // Followers of a flood are held to a shared rate while it lasts and take
+    // turns: none is left behind for good, and once the flood is over each
+    // gets the newest event, every line received or counted as skipped.
+    void followersOfAFloodTakeTurnsAndCatchUp()
+    {
+        m_streams.clear();
+        std::vector<std::unique_ptr<RawControlClient>> followers;
+        for (int i = 0; i < 12; ++i) {
+            followers.push_back(std::make_unique<RawControlClient>(m_socket));
+            QVERIFY(followers.back()->send(R"({"v":1,"id":7,"verb":"stream"})"
+                                           "\n"));
+        }
+        QTRY_COMPARE(m_streams.size(), 12);
+        QTRY_VERIFY(std::ranges::all_of(followers, [](auto& f) { return f->messages().size() == 2; }));
+
+        // 4 MiB for each, in batches that keep coming while the clients read.
+        constexpr int total = 4000;
+        for (int seq = 1; seq <= total; ++seq) {
+            const QByteArray body = paddedEvent(seq);
+            for (const QPointer<ControlCall>& stream : std::as_const(m_streams))
+                QVERIFY(stream && stream->sharedEvent(body, 1));
+            if (seq % 100 == 0) {
+                for (auto& follower : followers)
+                    follower->messages();
+                QCoreApplication::processEvents();
+            }
+        }
+        for (auto& follower : followers) {
+            QTRY_VERIFY_WITH_TIMEOUT(lastSeq(*follower) == total, waitMs(30000));
+            QCOMPARE(accounted(*follower), total);
+            QVERIFY(!follower->closedByServer());
+        }
     }
 
     // A follower slower than the stream but within the bound loses nothing.

@@ -1,0 +1,90 @@
+// ControlOutbox::sendTo's budget, over a real socket pair: droppable messages
+// (followed log lines) go out no further than the budget, cut anywhere and
+// resumed intact; everything else goes out whatever the budget.
+
+#include "TestEnvironment.h"
+#include "control/ControlOutbox.h"
+
+#include <QtTest>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Wardlamp;
+
+class TestControlOutbox : public QObject {
+    Q_OBJECT
+
+private:
+    int m_fds[2] = { -1, -1 };
+
+    QByteArray readAll()
+    {
+        QByteArray got;
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::recv(m_fds[1], buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            got.append(buffer, n);
+        return got;
+    }
+
+    static ControlOutbox::Message lines(const QByteArray& body, int count)
+    {
+        return { "{\"id\":7,\"event\":", body, "}\n", count };
+    }
+
+private Q_SLOTS:
+    void init() { QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_fds), 0); }
+    void cleanup()
+    {
+        ::close(m_fds[0]);
+        ::close(m_fds[1]);
+    }
+
+    void budgetCutsFollowedLinesAnywhereAndResumes()
+    {
+        ControlOutbox outbox(1 << 20);
+        const QByteArray first = lines(QByteArray(5000, 'a'), 10).head + QByteArray(5000, 'a') + "}\n";
+        const QByteArray second = lines(QByteArray(3000, 'b'), 5).head + QByteArray(3000, 'b') + "}\n";
+        QVERIFY(outbox.push(lines(QByteArray(5000, 'a'), 10)));
+        QVERIFY(outbox.push(lines(QByteArray(3000, 'b'), 5)));
+        QCOMPARE(outbox.droppablePushed(), quint64(2));
+
+        qsizetype spent = 0;
+        QCOMPARE(outbox.sendTo(m_fds[0], 3000, &spent), ControlOutbox::Sent::overBudget);
+        QCOMPARE(spent, 3000);
+        QCOMPARE(readAll(), first.left(3000));
+
+        // Nothing left of the budget: nothing goes.
+        QCOMPARE(outbox.sendTo(m_fds[0], 0, &spent), ControlOutbox::Sent::overBudget);
+        QCOMPARE(spent, 3000);
+        QCOMPARE(readAll(), QByteArray());
+
+        // A cut across the end of the first message and into the second.
+        QCOMPARE(outbox.sendTo(m_fds[0], first.size() - 3000 + 100, &spent), ControlOutbox::Sent::overBudget);
+        QCOMPARE(readAll(), first.mid(3000) + second.left(100));
+
+        QCOMPARE(outbox.sendTo(m_fds[0]), ControlOutbox::Sent::everything);
+        QCOMPARE(readAll(), second.mid(100));
+        QVERIFY(outbox.isEmpty());
+    }
+
+    void repliesGoOutWhateverTheBudget()
+    {
+        ControlOutbox outbox(1 << 20);
+        const QByteArray reply = "{\"id\":8,\"result\":{}}\n";
+        QVERIFY(outbox.push({ reply, {}, {} }));
+        QVERIFY(outbox.push(lines("{\"lines\":[]}", 1)));
+        QCOMPARE(outbox.droppablePushed(), quint64(1));
+
+        qsizetype spent = 0;
+        QCOMPARE(outbox.sendTo(m_fds[0], 0, &spent), ControlOutbox::Sent::overBudget);
+        QCOMPARE(spent, 0);
+        QCOMPARE(readAll(), reply);
+        QCOMPARE(outbox.sendTo(m_fds[0], 1 << 20, &spent), ControlOutbox::Sent::everything);
+        QCOMPARE(readAll(), "{\"id\":7,\"event\":{\"lines\":[]}}\n");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestControlOutbox)
+#include "TestControlOutbox.moc"
