@@ -7,29 +7,49 @@
  *       lines, NS being CLOCK_REALTIME at the write) in what it receives and
  *       prints the delay from the write to its arrival, "p50 MS p99 MS max MS
  *       n N", after STAMPS of them.
- *   wl_bench_follow SOCKET SERVER COUNT until TEXT
+ *   wl_bench_follow SOCKET SERVER COUNT until TEXT [SPAN_FILES]
  *       COUNT followers read everything; when the first one receives TEXT it
- *       prints CLOCK_REALTIME in microseconds and exits.
+ *       prints CLOCK_REALTIME in microseconds and exits. With SPAN_FILES
+ *       ("FROM:TO", two files holding CLOCK_REALTIME in microseconds, such as
+ *       wl_bench_loggen's --t0-file and --done-file), it also prints the bytes
+ *       all followers received between those times, and in all.
+ *
+ * The connections are watched with epoll: a hundred followers in one process
+ * should cost what a hundred single-connection clients would, not a scan of
+ * every connection at each wake-up.
  *
  * Prints "ready" (and flushes) once every follower has its first event, so a
  * script can start the server then. Exits 1 if a connection ends early. */
 #define _GNU_SOURCE
-#include <poll.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
-enum { bufferSize = 1 << 20, maxFollowers = 1000 };
+enum { bufferSize = 1 << 20, maxFollowers = 1000, maxReads = 1 << 22 };
 
 static long long realtimeNs(void)
 {
     struct timespec t;
     clock_gettime(CLOCK_REALTIME, &t);
     return (long long)t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+static long long readMicroseconds(const char* path)
+{
+    long long value = 0;
+    FILE* file = fopen(path, "r");
+    if (file) {
+        if (fscanf(file, "%lld", &value) != 1)
+            value = 0;
+        fclose(file);
+    }
+    return value;
 }
 
 static int compare(const void* a, const void* b)
@@ -59,20 +79,33 @@ static int connectTo(const char* path, const char* server)
 
 int main(int argc, char** argv)
 {
-    if (argc != 6) {
-        fputs("usage: wl_bench_follow SOCKET SERVER COUNT latency STAMPS | until TEXT\n", stderr);
+    if (argc != 6 && argc != 7) {
+        fputs("usage: wl_bench_follow SOCKET SERVER COUNT latency STAMPS | until TEXT [FROM:TO]\n", stderr);
         return 64;
     }
     const int count = atoi(argv[3]);
     const int latency = strcmp(argv[4], "latency") == 0;
     const int stamps = latency ? atoi(argv[5]) : 0;
     const char* until = latency ? NULL : argv[5];
-    if (count < 1 || count > maxFollowers)
+    const char* spanFiles = argc == 7 ? argv[6] : NULL;
+    if (count < 1 || count > maxFollowers || (spanFiles && !strchr(spanFiles, ':')))
         return 64;
-    struct pollfd fds[maxFollowers];
+    static int fds[maxFollowers];
     int newlines[maxFollowers] = { 0 }; /* hello, then the first event */
-    for (int i = 0; i < count; ++i)
-        fds[i] = (struct pollfd) { .fd = connectTo(argv[1], argv[2]), .events = POLLIN };
+    const int watcher = epoll_create1(EPOLL_CLOEXEC);
+    for (int i = 0; i < count; ++i) {
+        fds[i] = connectTo(argv[1], argv[2]);
+        struct epoll_event watched = { .events = EPOLLIN, .data.u32 = (uint32_t)i };
+        if (epoll_ctl(watcher, EPOLL_CTL_ADD, fds[i], &watched) != 0) {
+            perror("epoll_ctl");
+            return 1;
+        }
+    }
+    /* When and how much each read got, for the bytes within the span. */
+    static long long readAt[maxReads];
+    static long readBytes[maxReads];
+    long reads = 0;
+    long long total = 0;
     int ready = 0;
     double* delays = latency ? calloc((size_t)stamps, sizeof(double)) : NULL;
     int seen = 0;
@@ -80,18 +113,22 @@ int main(int argc, char** argv)
     /* The first follower's unfinished line, to find a stamp or TEXT across reads. */
     char* line = malloc(bufferSize * 2);
     size_t lineLength = 0;
+    static struct epoll_event woke[maxFollowers];
     for (;;) {
-        if (poll(fds, (nfds_t)count, -1) < 0)
-            continue;
-        for (int i = 0; i < count; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t got = read(fds[i].fd, buffer, bufferSize);
+        const int woken = epoll_wait(watcher, woke, count, -1);
+        for (int w = 0; w < woken; ++w) {
+            const int i = (int)woke[w].data.u32;
+            const ssize_t got = read(fds[i], buffer, bufferSize);
             if (got <= 0) {
                 fprintf(stderr, "wl_bench_follow: follower %d lost its connection\n", i);
                 return 1;
             }
-            const long long arrived = i == 0 ? realtimeNs() : 0;
+            const long long arrived = realtimeNs();
+            total += got;
+            if (spanFiles && reads < maxReads) {
+                readAt[reads] = arrived / 1000;
+                readBytes[reads++] = got;
+            }
             if (newlines[i] < 2) {
                 for (ssize_t k = 0; k < got; ++k)
                     newlines[i] += buffer[k] == '\n';
@@ -110,7 +147,17 @@ int main(int argc, char** argv)
             while ((end = memchr(line, '\n', lineLength))) {
                 *end = '\0';
                 if (until && strstr(line, until)) {
-                    printf("%lld\n", arrived / 1000);
+                    if (!spanFiles) {
+                        printf("%lld\n", arrived / 1000);
+                        return 0;
+                    }
+                    char from[4096];
+                    snprintf(from, sizeof from, "%.*s", (int)(strchr(spanFiles, ':') - spanFiles), spanFiles);
+                    const long long start = readMicroseconds(from), end = readMicroseconds(strchr(spanFiles, ':') + 1);
+                    long long within = 0;
+                    for (long k = 0; k < reads; ++k)
+                        within += readAt[k] >= start && readAt[k] <= end ? readBytes[k] : 0;
+                    printf("%lld %lld %lld\n", arrived / 1000, within, total);
                     return 0;
                 }
                 for (const char* at = line; latency && (at = strstr(at, "stamp ")); at += 6) {

@@ -15,7 +15,9 @@
 #      that falls behind is sent {"skipped":N} in place of its oldest lines,
 #      so delivery is about the newest lines, not every line. The CPU time
 #      of wardlampd's main thread over each run is printed too: on two cores
-#      the wall times move with whatever else runs (the followers included).
+#      the wall times move with whatever else runs (the followers included);
+#      and so are the bytes all followers received while the server wrote
+#      (what they cost the cores ingestion runs on).
 #
 #   bench/control/run.sh BUILD_DIR
 #
@@ -103,30 +105,31 @@ echo
 echo "3. ingestion of $lines lines (1 MiB writes) with followers (ms, median of $runs)"
 # CPU time (ms) of wardlampd's main thread so far.
 mainCpu() { awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); print int(($12 + $13) * 1000 / hz) }' "/proc/$daemonPid/task/$daemonPid/stat"; }
-ingest() { # extra followers; prints "INGESTION_MS DELIVERY_MS MAIN_THREAD_CPU_MS"
+ingest() { # extra followers; prints "INGESTION_MS DELIVERY_MS MAIN_THREAD_CPU_MS RECEIVED_DURING_MB"
     rm -f "$scratch/t0" "$scratch/done"
     local cpuBefore
     cpuBefore=$(mainCpu)
-    coproc INGEST { "$bin/wl_bench_follow" "$socket" gen $((1 + $1)) until 'Stopped (exit 0)'; }
+    coproc INGEST { "$bin/wl_bench_follow" "$socket" gen $((1 + $1)) until 'Stopped (exit 0)' "$scratch/t0:$scratch/done"; }
     local ingestPid=$INGEST_PID ingestOut
     exec {ingestOut}<&"${INGEST[0]}"
     read -r word <&"$ingestOut"
     [ "$word" = ready ] || { echo "run.sh: the followers did not start" >&2; exit 1; }
     "$daemon" start gen > /dev/null
-    read -r endUs <&"$ingestOut"
+    local endUs during all
+    read -r endUs during all <&"$ingestOut"
     exec {ingestOut}<&-
     wait "$ingestPid" 2>/dev/null || true
     for _ in $(seq 1 100); do [ -s "$scratch/done" ] && break; sleep 0.05; done
     local t0
     t0=$(cat "$scratch/t0")
-    echo "$(( ($(cat "$scratch/done") - t0) / 1000 )) $(( (endUs - t0) / 1000 )) $(( $(mainCpu) - cpuBefore ))"
+    echo "$(( ($(cat "$scratch/done") - t0) / 1000 )) $(( (endUs - t0) / 1000 )) $(( $(mainCpu) - cpuBefore )) $(( during / 1000000 ))"
 }
-aloneIn=() aloneOut=() aloneCpu=() crowdIn=() crowdOut=() crowdCpu=()
+aloneIn=() aloneOut=() aloneCpu=() aloneGot=() crowdIn=() crowdOut=() crowdCpu=() crowdGot=()
 for _ in $(seq 1 "$runs"); do
-    read -r i o c < <(ingest 0)
-    aloneIn+=("$i") aloneOut+=("$o") aloneCpu+=("$c")
-    read -r i o c < <(ingest "$followers")
-    crowdIn+=("$i") crowdOut+=("$o") crowdCpu+=("$c")
+    read -r i o c g < <(ingest 0)
+    aloneIn+=("$i") aloneOut+=("$o") aloneCpu+=("$c") aloneGot+=("$g")
+    read -r i o c g < <(ingest "$followers")
+    crowdIn+=("$i") crowdOut+=("$o") crowdCpu+=("$c") crowdGot+=("$g")
 done
 ai=$(printf '%s\n' "${aloneIn[@]}" | median)
 ci=$(printf '%s\n' "${crowdIn[@]}" | median)
@@ -146,5 +149,7 @@ printf '   delivery, 1 follower           %s ms   (runs: %s)\n' "$ao" "${aloneOu
 printf '   delivery, 1 + %d followers    %s ms   (runs: %s)\n' "$followers" "$co" "${crowdOut[*]}"
 printf '   main thread CPU, 1 follower    %s ms   (runs: %s)\n' "$(printf '%s\n' "${aloneCpu[@]}" | median)" "${aloneCpu[*]}"
 printf '   main thread CPU, 1 + %d        %s ms   (runs: %s)\n' "$followers" "$(printf '%s\n' "${crowdCpu[@]}" | median)" "${crowdCpu[*]}"
+printf '   received meanwhile, 1          %s MB   (runs: %s)\n' "$(printf '%s\n' "${aloneGot[@]}" | median)" "${aloneGot[*]}"
+printf '   received meanwhile, 1 + %d     %s MB   (all followers; runs: %s)\n' "$followers" "$(printf '%s\n' "${crowdGot[@]}" | median)" "${crowdGot[*]}"
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
