@@ -180,16 +180,19 @@ ControlOutbox::Sent ControlOutbox::sendTo(int fd, qsizetype droppableBudget, qsi
                     break;
                 }
                 ++messages;
+                bool cut = false; // the budget ends within this message
                 for (const QByteArray* piece : { &message.head, &message.body, &message.tail }) {
                     if (piece->size() <= skip) {
                         skip -= piece->size();
                         continue;
                     }
                     qsizetype length = piece->size() - skip;
-                    if (message.droppable()) {
-                        length = std::min(length, budget);
-                        budget -= length;
+                    if (message.droppable() && length > budget) {
+                        length = budget;
+                        cut = true;
                     }
+                    if (message.droppable())
+                        budget -= length;
                     if (length == 0)
                         break;
                     pieces[count] = *piece; // a reference: the bytes stay valid outside the lock
@@ -198,8 +201,10 @@ ControlOutbox::Sent ControlOutbox::sendTo(int fd, qsizetype droppableBudget, qsi
                     total += length;
                     skip = 0;
                     ++count;
+                    if (cut)
+                        break;
                 }
-                if (message.droppable() && budget <= 0) {
+                if (cut) {
                     overBudget = true;
                     break;
                 }

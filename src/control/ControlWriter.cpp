@@ -115,23 +115,29 @@ void ControlWriter::run()
             });
             entries = m_entries;
         }
-        bool batchesCame = false;
+        const FollowerBudget::Clock::time_point now = FollowerBudget::Clock::now();
+        int followersFed = 0;
         for (const std::shared_ptr<Entry>& entry : entries) {
             const quint64 pushed = entry->outbox->droppablePushed();
-            batchesCame = batchesCame || pushed != entry->seenPushed;
-            entry->seenPushed = pushed;
+            if (pushed != entry->seenPushed) {
+                entry->seenPushed = pushed;
+                entry->lastFed = now;
+            }
+            if (entry->lastFed && now - *entry->lastFed < FollowerBudget::quietAfter)
+                ++followersFed;
         }
-        budget.update(FollowerBudget::Clock::now(), batchesCame);
+        budget.update(now, followersFed);
         polled.assign(1, pollfd { m_wakeFd, POLLIN, 0 });
         polledEntries.assign(1, nullptr);
         std::optional<size_t> waiting; // the first follower that got no turn
+        std::optional<size_t> cut; // the follower whose turn the budget ended
         for (size_t k = 0; k < entries.size(); ++k) {
             const size_t index = (turn + k) % entries.size();
             Entry& entry = *entries[index];
             if (!entry.blocked) {
                 ControlOutbox::Sent sent;
+                qsizetype spent = 0;
                 if (budget.limited()) {
-                    qsizetype spent = 0;
                     sent = entry.outbox->sendTo(entry.fd, qsizetype(budget.available()), &spent);
                     budget.spend(spent);
                 } else {
@@ -139,6 +145,8 @@ void ControlWriter::run()
                 }
                 if (sent == ControlOutbox::Sent::wouldBlock)
                     entry.blocked = true;
+                else if (sent == ControlOutbox::Sent::overBudget && spent > 0)
+                    cut = index;
                 else if (sent == ControlOutbox::Sent::overBudget && !waiting)
                     waiting = index;
             }
@@ -149,11 +157,13 @@ void ControlWriter::run()
         }
         if (waiting)
             turn = *waiting;
+        else if (cut)
+            turn = (*cut + 1) % entries.size();
         if (m_wakePending)
             continue; // pushed meanwhile: go round before sleeping
-        // Followers waiting for the budget look again as the floor refills it,
+        // Followers waiting for the budget look again as the rate refills it,
         // or as the flood ends.
-        if (::poll(polled.data(), nfds_t(polled.size()), waiting ? budgetRetryMs : -1) < 0 && errno != EINTR) {
+        if (::poll(polled.data(), nfds_t(polled.size()), (waiting || cut) ? budgetRetryMs : -1) < 0 && errno != EINTR) {
             qCWarning(lcControlWriter) << "poll in the control socket's writer failed:" << std::strerror(errno);
             ::usleep(10000);
             continue;

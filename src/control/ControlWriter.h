@@ -3,8 +3,10 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -17,8 +19,9 @@ class ControlOutbox;
 // wake()) and goes back to supervising, whatever the clients read. Each
 // connection's socket is written without blocking; one that is full waits in
 // poll() while the others go on, and what piles up for it meanwhile goes out
-// in one sendmsg once it drains. Followed logs are held to a FollowerBudget
-// while a followed server floods, the followers taking turns.
+// in one sendmsg once it drains. While lines keep coming to more than one
+// follower, followed logs are held to a FollowerBudget, the followers taking
+// turns.
 //
 // Owner: ControlServer. Created and destroyed on the main thread.
 class ControlWriter {
@@ -43,6 +46,7 @@ private:
         bool blocked = false; // its socket is full: wait for POLLOUT
         bool removed = false;
         quint64 seenPushed = 0; // its outbox's droppablePushed() at the last round
+        std::optional<std::chrono::steady_clock::time_point> lastFed; // when that last changed
     };
 
     void run();

@@ -84,6 +84,59 @@ private Q_SLOTS:
         QCOMPARE(outbox.sendTo(m_fds[0], 1 << 20, &spent), ControlOutbox::Sent::everything);
         QCOMPARE(readAll(), "{\"id\":7,\"event\":{\"lines\":[]}}\n");
     }
+
+    // A reply queued behind a message the budget cut goes out after the rest
+    // of it, never into its middle.
+    void aReplyBehindCutLinesWaitsForThem()
+    {
+        ControlOutbox outbox(1 << 20);
+        const QByteArray first = lines(QByteArray(5000, 'a'), 10).head + QByteArray(5000, 'a') + "}\n";
+        const QByteArray reply = "{\"id\":8,\"result\":{}}\n";
+        QVERIFY(outbox.push(lines(QByteArray(5000, 'a'), 10)));
+        QVERIFY(outbox.push({ reply, {}, {} }));
+        qsizetype spent = 0;
+        QCOMPARE(outbox.sendTo(m_fds[0], 3000, &spent), ControlOutbox::Sent::overBudget);
+        QCOMPARE(readAll(), first.left(3000));
+        QCOMPARE(outbox.sendTo(m_fds[0], first.size() - 3000 + 1, &spent), ControlOutbox::Sent::everything);
+        QCOMPARE(readAll(), first.mid(3000) + reply);
+    }
+
+    // A budget that ends exactly with a message lets the reply behind it go
+    // at once, and no further lines.
+    void aReplyRightBehindLinesThatFitGoesWithThem()
+    {
+        ControlOutbox outbox(1 << 20);
+        const ControlOutbox::Message first = lines(QByteArray(1000, 'a'), 3);
+        const QByteArray reply = "{\"id\":8,\"result\":{}}\n";
+        QVERIFY(outbox.push(first));
+        QVERIFY(outbox.push({ reply, {}, {} }));
+        QVERIFY(outbox.push(lines(QByteArray(1000, 'b'), 3)));
+        qsizetype spent = 0;
+        QCOMPARE(outbox.sendTo(m_fds[0], first.size(), &spent), ControlOutbox::Sent::overBudget);
+        QCOMPARE(spent, first.size());
+        QCOMPARE(readAll(), first.head + first.body + first.tail + reply);
+    }
+
+    // A socket that takes part of what was offered: only what it took is spent.
+    void aFullSocketSpendsOnlyWhatItTook()
+    {
+        ControlOutbox outbox(8 << 20);
+        const QByteArray body(2 << 20, 'c');
+        const QByteArray whole = lines(body, 1).head + body + "}\n";
+        QVERIFY(outbox.push(lines(body, 1)));
+        qsizetype spent = 0;
+        QByteArray got;
+        while (spent < 1 << 20) {
+            const qsizetype before = spent;
+            const ControlOutbox::Sent sent = outbox.sendTo(m_fds[0], (1 << 20) - spent, &spent);
+            const QByteArray read = readAll();
+            QCOMPARE(spent - before, read.size());
+            got += read;
+            if (spent < 1 << 20)
+                QCOMPARE(sent, ControlOutbox::Sent::wouldBlock);
+        }
+        QCOMPARE(got, whole.left(1 << 20));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestControlOutbox)

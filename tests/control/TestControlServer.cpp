@@ -306,10 +306,10 @@ private Q_SLOTS:
         QVERIFY(!stuck.closedByServer());
     }
 
-    // Followers of a flood are held to a shared rate while it lasts and take
-    // turns: none is left behind for good, and once the flood is over each
-    // gets the newest event, every line received or counted as skipped.
-    void followersOfAFloodTakeTurnsAndCatchUp()
+    // Followers of a flood are held to a shared rate while it lasts (their
+    // turns are TestControlWriter's): once it is over, each catches up to the
+    // newest event, every line received or counted as skipped.
+    void followersOfAFloodAllCatchUpOnceItEnds()
     {
         m_streams.clear();
         std::vector<std::unique_ptr<RawControlClient>> followers;

@@ -1,5 +1,5 @@
-// FollowerBudget: while a followed server floods, all followers together send
-// at a bounded rate; once it is quiet, without limit.
+// FollowerBudget: while lines keep coming to more than one follower, all of
+// them together send at a bounded rate; otherwise without limit.
 
 #include "TestEnvironment.h"
 #include "control/FollowerBudget.h"
@@ -21,18 +21,23 @@ private:
     }
 
 private Q_SLOTS:
-    void quietMeansNoLimit()
-    {
-        FollowerBudget budget;
-        budget.update(Clock::time_point(1s), false);
-        QVERIFY(!budget.limited());
-    }
-
-    void floodHoldsAllFollowersToTheRate()
+    void aLoneFollowerIsNeverHeldBack()
     {
         FollowerBudget budget;
         const Clock::time_point start(10s);
-        budget.update(start, true);
+        budget.update(start, 0);
+        QVERIFY(!budget.limited());
+        for (int i = 1; i <= 100; ++i) {
+            budget.update(start + i * 1ms, 1);
+            QVERIFY(!budget.limited());
+        }
+    }
+
+    void sharedFloodHoldsAllFollowersToTheRate()
+    {
+        FollowerBudget budget;
+        const Clock::time_point start(10s);
+        budget.update(start, 100);
         QVERIFY(budget.limited());
         // A flood starts with what the quiet spell saved …
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
@@ -40,10 +45,10 @@ private Q_SLOTS:
 
         // … and goes on at the rate, however much the servers write and
         // however many follow them.
-        budget.update(start + 1ms, true);
+        budget.update(start + 1ms, 100);
         QCOMPARE(budget.available(), rateOver(1ms));
         budget.spend(rateOver(1ms) / 2);
-        budget.update(start + 3ms, true);
+        budget.update(start + 3ms, 2);
         QCOMPARE(budget.available(), rateOver(1ms) - rateOver(1ms) / 2 + rateOver(2ms));
         QVERIFY(budget.limited());
     }
@@ -52,26 +57,24 @@ private Q_SLOTS:
     {
         FollowerBudget budget;
         const Clock::time_point start(10s);
-        budget.update(start, true);
+        budget.update(start, 2);
         // Followers whose sockets are full take nothing for a while.
-        budget.update(start + 1s, true);
+        budget.update(start + 1s, 2);
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
     }
 
-    void floodEndsAfterAQuietSpell()
+    void floodEndsWhenAtMostOneFollowerIsFed()
     {
         FollowerBudget budget;
         const Clock::time_point start(10s);
-        budget.update(start, true);
+        budget.update(start, 100);
         budget.spend(budget.available());
-        budget.update(start + FollowerBudget::quietAfter - 1ms, false);
-        QVERIFY(budget.limited());
-        budget.update(start + FollowerBudget::quietAfter, false);
+        budget.update(start + 60ms, 1);
         QVERIFY(!budget.limited());
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
 
-        // The next batch starts a new flood with the bytes saved.
-        budget.update(start + 1s, true);
+        // The next shared flood starts with the bytes saved.
+        budget.update(start + 1s, 3);
         QVERIFY(budget.limited());
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
     }
@@ -82,7 +85,7 @@ private Q_SLOTS:
         FollowerBudget budget;
         const Clock::time_point start(10s);
         for (int i = 0; i < 200; ++i) {
-            budget.update(start + i * 20ms, true);
+            budget.update(start + i * 20ms, 100);
             QVERIFY(budget.available() >= 100 * 150);
             budget.spend(100 * 150);
         }
