@@ -118,12 +118,7 @@ void ControlWriter::run()
         const FollowerBudget::Clock::time_point now = FollowerBudget::Clock::now();
         int followersFed = 0;
         for (const std::shared_ptr<Entry>& entry : entries) {
-            const quint64 pushed = entry->outbox->droppablePushed();
-            if (pushed != entry->seenPushed) {
-                entry->seenPushed = pushed;
-                entry->lastFed = now;
-            }
-            if (entry->lastFed && now - *entry->lastFed < FollowerBudget::quietAfter)
+            if (entry->feed.fedRecently(entry->outbox->droppablePushed(), now))
                 ++followersFed;
         }
         budget.update(now, followersFed);

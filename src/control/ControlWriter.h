@@ -1,12 +1,12 @@
 #pragma once
 
+#include "control/FollowerBudget.h"
+
 #include <QtGlobal>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -45,8 +45,7 @@ private:
         std::shared_ptr<ControlOutbox> outbox;
         bool blocked = false; // its socket is full: wait for POLLOUT
         bool removed = false;
-        quint64 seenPushed = 0; // its outbox's droppablePushed() at the last round
-        std::optional<std::chrono::steady_clock::time_point> lastFed; // when that last changed
+        FollowerBudget::Feed feed;
     };
 
     void run();

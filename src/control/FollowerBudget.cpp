@@ -14,9 +14,18 @@ void FollowerBudget::update(Clock::time_point now, int followersFed)
             m_available += qint64(double(elapsedNs) * 1e-9 * double(floodBytesPerSecond));
         m_available = std::min(m_available, maxSavedBytes);
     } else {
-        m_available = maxSavedBytes; // a shared flood starts with what the quiet spell saved
+        m_available = maxSavedBytes; // the full allowance while unlimited, and when the limit starts
     }
     m_updated = now;
+}
+
+bool FollowerBudget::Feed::fedRecently(quint64 pushed, Clock::time_point now)
+{
+    if (pushed != m_seenPushed) {
+        m_seenPushed = pushed;
+        m_lastFed = now;
+    }
+    return m_lastFed && now - *m_lastFed < quietAfter;
 }
 
 } // namespace Wardlamp

@@ -7,6 +7,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -136,6 +140,118 @@ private Q_SLOTS:
                 QCOMPARE(sent, ControlOutbox::Sent::wouldBlock);
         }
         QCOMPARE(got, whole.left(1 << 20));
+    }
+
+    // Random queues of tiny messages (empty pieces included) and random tiny
+    // budgets, against a model of what each call must send, spend and say:
+    // replies whatever the budget, lines up to it, resumed where cut.
+    void sendToFollowsTheModelOfTheBudget()
+    {
+        std::mt19937 random(12345);
+        const auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+        struct Modelled {
+            QByteArray bytes;
+            bool droppable = false;
+        };
+        for (int round = 0; round < 5000; ++round) {
+            cleanup();
+            init();
+            ControlOutbox outbox(1 << 30);
+            std::vector<Modelled> model;
+            QByteArray all;
+            for (int i = 0, count = between(1, 6); i < count; ++i) {
+                ControlOutbox::Message message { QByteArray(between(0, 3), 'h'),
+                    QByteArray(between(0, 4), char('a' + i)), QByteArray(between(0, 3), 't'),
+                    between(0, 2) != 0 ? 1 : 0 };
+                if (message.size() == 0)
+                    message.body = "x";
+                model.push_back({ message.head + message.body + message.tail, message.droppable() });
+                all += model.back().bytes;
+                QVERIFY(outbox.push(message));
+            }
+            size_t front = 0;
+            qsizetype offset = 0;
+            QByteArray got;
+            for (int call = 0; call < 40 && front < model.size(); ++call) {
+                const qsizetype budget = between(0, 5);
+                qsizetype left = budget;
+                qsizetype expectedSpent = 0;
+                QByteArray expected;
+                bool overBudget = false;
+                while (front < model.size()) {
+                    const Modelled& message = model[front];
+                    const qsizetype rest = message.bytes.size() - offset;
+                    if (!message.droppable) {
+                        expected += message.bytes.mid(offset);
+                        ++front;
+                        offset = 0;
+                        continue;
+                    }
+                    if (left <= 0) {
+                        overBudget = true;
+                        break;
+                    }
+                    const qsizetype taken = std::min(rest, left);
+                    expected += message.bytes.mid(offset, taken);
+                    left -= taken;
+                    expectedSpent += taken;
+                    if (taken < rest) {
+                        offset += taken;
+                        overBudget = true;
+                        break;
+                    }
+                    ++front;
+                    offset = 0;
+                }
+                qsizetype spent = 0;
+                const ControlOutbox::Sent sent = outbox.sendTo(m_fds[0], budget, &spent);
+                const QByteArray read = readAll();
+                QCOMPARE(read, expected);
+                QCOMPARE(spent, expectedSpent);
+                QCOMPARE(sent, overBudget ? ControlOutbox::Sent::overBudget : ControlOutbox::Sent::everything);
+                got += read;
+            }
+            QCOMPARE(outbox.sendTo(m_fds[0]), ControlOutbox::Sent::everything);
+            QCOMPARE(got + readAll(), all);
+        }
+    }
+
+    // The same through a small socket: sends stop part-way, and what is
+    // spent is always the lines' bytes that went out, never above the budget.
+    void partialSendsSpendTheLinesThatWentOut()
+    {
+        std::mt19937 random(7);
+        const auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+        for (int round = 0; round < 50; ++round) {
+            cleanup();
+            init();
+            const int small = 4096;
+            ::setsockopt(m_fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+            ::setsockopt(m_fds[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+            ControlOutbox outbox(1 << 30);
+            QByteArray all;
+            QByteArray droppableMask; // 'd' for each byte of a droppable message
+            for (int i = 0; i < 8; ++i) {
+                const ControlOutbox::Message message { QByteArray(between(1, 50), 'h'),
+                    QByteArray(between(0, 40000), char('a' + i)), QByteArray(between(1, 3), 't'), between(0, 2) };
+                all += message.head + message.body + message.tail;
+                droppableMask += QByteArray(message.size(), message.droppable() ? 'd' : 'n');
+                QVERIFY(outbox.push(message));
+            }
+            QByteArray got;
+            ControlOutbox::Sent sent = ControlOutbox::Sent::wouldBlock;
+            for (int call = 0; call < 100000 && sent != ControlOutbox::Sent::everything; ++call) {
+                const qsizetype budget = between(0, 30000);
+                qsizetype spent = 0;
+                sent = outbox.sendTo(m_fds[0], budget, &spent);
+                const QByteArray read = readAll();
+                QVERIFY(spent <= budget);
+                QCOMPARE(spent, qsizetype(droppableMask.mid(got.size(), read.size()).count('d')));
+                got += read;
+                QCOMPARE(got, all.left(got.size()));
+            }
+            QCOMPARE(got, all);
+        }
     }
 };
 

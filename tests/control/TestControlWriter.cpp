@@ -5,6 +5,7 @@
 #include "control/ControlOutbox.h"
 #include "control/ControlWriter.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest>
 
@@ -73,6 +74,12 @@ private Q_SLOTS:
                     tail = chunk.last(std::min<qsizetype>(n, 16)).toByteArray();
                 }
             }
+        });
+        // A check that fails returns early: the reader must not outlive it.
+        const auto joinReader = qScopeGuard([&] {
+            done = true;
+            if (reader.joinable())
+                reader.join();
         });
         const QByteArray body(64 * 1024, 'f');
         QTimer flood;

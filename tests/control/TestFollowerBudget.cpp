@@ -79,6 +79,23 @@ private Q_SLOTS:
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
     }
 
+    // A gap in a flood shorter than quietAfter does not lift the limit: the
+    // main thread, itself waiting for a core, leaves gaps within a flood.
+    void aFollowerCountsAsFedUntilAQuietSpell()
+    {
+        FollowerBudget::Feed feed;
+        const Clock::time_point start(10s);
+        QVERIFY(!feed.fedRecently(0, start)); // never queued lines
+        QVERIFY(feed.fedRecently(1, start));
+        QVERIFY(feed.fedRecently(1, start + FollowerBudget::quietAfter - 1ms));
+        QVERIFY(!feed.fedRecently(1, start + FollowerBudget::quietAfter));
+        QVERIFY(!feed.fedRecently(1, start + 1s));
+        // Lines again: fed from when they were seen.
+        QVERIFY(feed.fedRecently(4, start + 2s));
+        QVERIFY(feed.fedRecently(4, start + 2s + FollowerBudget::quietAfter - 1ms));
+        QVERIFY(!feed.fedRecently(4, start + 2s + FollowerBudget::quietAfter));
+    }
+
     void aTrickleToAHundredFollowersIsNeverHeldBack()
     {
         // A line every 20 ms, 150 bytes of JSON to each of 100 followers.
