@@ -2,8 +2,6 @@
 
 #include "control/FollowerBudget.h"
 
-#include <QtGlobal>
-
 #include <atomic>
 #include <memory>
 #include <mutex>

@@ -39,7 +39,7 @@ private Q_SLOTS:
         const Clock::time_point start(10s);
         budget.update(start, 100);
         QVERIFY(budget.limited());
-        // A flood starts with what the quiet spell saved …
+        // A shared flood starts with the full allowance …
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
         budget.spend(budget.available());
 
@@ -73,7 +73,7 @@ private Q_SLOTS:
         QVERIFY(!budget.limited());
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
 
-        // The next shared flood starts with the bytes saved.
+        // The next shared flood starts with the full allowance again.
         budget.update(start + 1s, 3);
         QVERIFY(budget.limited());
         QCOMPARE(budget.available(), FollowerBudget::maxSavedBytes);
