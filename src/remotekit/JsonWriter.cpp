@@ -176,11 +176,11 @@ void Writer::string(QLatin1String text)
 void Writer::uuid(const QUuid& id)
 {
     beforeValue();
-    constexpr char upper[] = "0123456789ABCDEF";
+    static constexpr char upper[] = "0123456789ABCDEF";
     char text[38];
     char* p = text;
     *p++ = '"';
-    const auto put = [&p, &upper](quint64 value, int digits) {
+    const auto put = [&p](quint64 value, int digits) {
         for (int i = digits - 1; i >= 0; --i)
             *p++ = upper[(value >> (4 * i)) & 0xF];
     };

@@ -70,11 +70,11 @@ ProcessRun::Launch ProcessRun::launch(
         }
     }
     const ProcessSpawner::Result result = ProcessSpawner::spawn(
-        loginShell.toLocal8Bit(), argv, scrubbedEnvironment, added, [&forkedPid, subreaper](int pid) {
+        loginShell.toLocal8Bit(), argv, scrubbedEnvironment, added, [&forkedPid, subreaper](int childPid) {
             // Claimed before anything can reap it, so only we collect its status.
-            forkedPid = pid;
+            forkedPid = childPid;
             if (subreaper)
-                subreaper->claim(pid);
+                subreaper->claim(childPid);
         });
     if (!result) {
         if (forkedPid > 0 && subreaper)
