@@ -45,6 +45,11 @@ Daemon::Daemon(
     connect(&m_manager, &ServerManager::stateChanged, this, &Daemon::handleStateChanged);
     connect(&m_manager, &ServerManager::idle, this, &Daemon::checkSettled);
     connect(&m_manager, &ServerManager::shutdownFinished, this, &Daemon::handleShutdownFinished, Qt::QueuedConnection);
+    // Servers added or renamed through the control socket print under their
+    // own name. A removed server keeps its name: its last lines may still come
+    // while it stops.
+    connect(&m_store, &ServerStore::added, this, &Daemon::learnServerName);
+    connect(&m_store, &ServerStore::updated, this, &Daemon::learnServerName);
     m_trimTimer.setSingleShot(true);
     m_trimTimer.setInterval(std::chrono::seconds(1));
     m_trimTimer.setTimerType(Qt::VeryCoarseTimer);
@@ -67,6 +72,12 @@ void Daemon::start()
     m_manager.startAutostartServers(servers);
     if (m_options.untilStopped && m_manager.isIdle())
         checkSettled();
+}
+
+void Daemon::learnServerName(const QUuid& id)
+{
+    if (const std::optional<ServerConfig> server = m_store.server(id))
+        m_printer.setServerName(id, server->name);
 }
 
 void Daemon::handleLinesCaptured(const QUuid& id, const LineBatch& batch)

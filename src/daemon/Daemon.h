@@ -46,6 +46,7 @@ Q_SIGNALS:
     void finished(int exitCode);
 
 private:
+    void learnServerName(const QUuid& id);
     void handleLinesCaptured(const QUuid& id, const LineBatch& batch);
     void handleStateChanged(const QUuid& id);
     void checkSettled();

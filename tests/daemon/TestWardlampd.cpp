@@ -912,6 +912,12 @@ private Q_SLOTS:
         daemon.terminate();
         QVERIFY(daemon.waitForFinished(waitMs(20000)));
         QCOMPARE(daemon.exitCode(), 0);
+        // A server added while the daemon ran prints under its name, and
+        // under its new one once renamed.
+        const QByteArray printed = daemon.readAllStandardOutput();
+        QVERIFY2(printed.contains(" api | hello api\n"), printed.constData());
+        QVERIFY2(printed.contains(" gateway | \u25A0 Stopped.\n"), printed.constData());
+        QVERIFY2(!printed.contains(" ? | "), printed.constData());
     }
 
     // With nothing running, the list verbs edit the saved settings, and the
